@@ -1,0 +1,41 @@
+#pragma once
+// What the core may do to the main window. The window implements it by queueing each change to its
+// interface thread and mirroring what workers read under a lock, so no call ever blocks a worker.
+// The terminal front end and the tests implement it too.
+
+#include <string>
+
+// Reachability radio buttons of the main window, as their control ids.
+enum : int {
+  IDC_RADIO_LAN = 1007,
+  IDC_RADIO_WAN = 1008,
+  IDC_RADIO_CLOUD = 1009,
+};
+
+class CMainDialogView {
+ public:
+  virtual ~CMainDialogView() = default;
+
+  // Progress bar (range 0 to 100).
+  virtual void ShowProgress() = 0;
+  virtual void SetProgressPos(int pos) = 0;
+
+  // Caption line under the drop area; text is UTF-8.
+  virtual void ShowCaption() = 0;
+  virtual void SetCaption(const std::string& text) = 0;
+  virtual std::string GetCaption() = 0;
+
+  // Received-files button: shows the count of files the latest upload request stored.
+  virtual void SetReceivedCount(int count) = 0;
+
+  // Which reachability radio button is checked: IDC_RADIO_LAN, IDC_RADIO_WAN, IDC_RADIO_CLOUD, or 0.
+  virtual int CheckedReachRadio() = 0;
+
+  // Status line at the top of the window.
+  virtual void SetStatus(const std::string& text) = 0;
+
+  // A message box with an OK button. Called on the interface thread it is modal; called from a
+  // worker it is queued and the worker goes on. When openAfter is not empty, that address is opened
+  // in the desktop's browser once the user has closed the box.
+  virtual void ShowMessage(const std::string& text, const std::string& openAfter = {}) = 0;
+};

@@ -1,0 +1,14 @@
+#pragma once
+// Choosing the web service's port: the first free one of 8081 to 8091.
+
+#include <string>
+
+// True when the TCP port counts as free: only a bind to 127.0.0.1 that fails with "address in use"
+// makes it taken.
+bool ProbePort(int port);
+
+// The first free port of 8081 to 8091 as decimal text, or empty when all eleven are taken.
+std::string ChooseServerPort();
+
+// Shown when no port is free; the program then ends with code 0.
+inline constexpr const char* kNoPortMessage = "无端口可用，程序无法运行！！！";

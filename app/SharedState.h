@@ -1,0 +1,62 @@
+#pragma once
+// The process-wide state shared by the window, the web service, the start-up worker and the relay
+// upload threads. There is one instance, g_State.
+//
+// Lock discipline:
+//  - ItemTable is touched only while ItemLock is held, for one insertion or one lookup at a time;
+//    no other lock is taken meanwhile. It is emptied only after the web service has stopped.
+//  - DownloadCount, CloudRelayCount and RelayStarted are atomic.
+//  - LocalAddress and ExternalAddress are replaced whole (CPublishedText).
+//  - TempArchiveList is appended to under TempArchiveLock and read at shutdown after the service stopped.
+//  - PortText and MainDialog are fixed before the web service starts.
+//  - The other fields belong to the interface thread.
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/MainDialogView.h"
+#include "app/PublishedText.h"
+
+class CSystemNotReadyDlg;
+
+struct SharedState {
+  int PageMode = 1;   // 1 share page, 2 upload page
+  int ReachMode = 1;  // 1 LAN, 2 WAN direct, 3 cloud relay
+  std::string PortText = "8081";
+  CPublishedText LocalAddress;
+  CPublishedText ExternalAddress;
+  std::string CurrentItemPath;
+  std::string CurrentItemToken;
+  std::string ItemKind;                          // "d" for a folder, "f" otherwise
+  std::map<std::string, std::string> ItemTable;  // token -> full path (UTF-8)
+  std::mutex ItemLock;
+  std::string CurrentAddress;
+  CMainDialogView* MainDialog = nullptr;
+  CSystemNotReadyDlg* WaitDialog = nullptr;
+  int WanAttempted = 0;
+  std::atomic<int> RelayStarted{0};
+  std::atomic<int> DownloadCount{0};
+  std::atomic<int> CloudRelayCount{0};
+  std::vector<std::string> TempArchiveList;
+  std::mutex TempArchiveLock;
+
+  // Back to the values at load; for tests that reuse the process.
+  void Reset();
+};
+
+extern SharedState g_State;
+
+// ItemTable access under ItemLock.
+void InsertItem(const std::string& token, const std::string& path);          // replaces
+bool InsertItemIfAbsent(const std::string& token, const std::string& path);  // keeps an existing entry
+std::optional<std::string> FindItem(const std::string& token);
+void ClearItems();
+
+// Appends one archive path to TempArchiveList under its lock.
+void AddTempArchive(const std::string& path);
+// Deletes every file listed in TempArchiveList (a file that cannot be deleted is skipped) and empties it.
+void DeleteTempArchives();

@@ -1,0 +1,63 @@
+#include "cli/CliMainDialog.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+// One line per event when stderr is not a terminal, so that logs and tests read it line by line.
+bool StderrIsTerminal() {
+  static const bool tty = ::isatty(STDERR_FILENO) != 0;
+  return tty;
+}
+
+}  // namespace
+
+void CCliMainDialog::SetProgressPos(int pos) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (pos == m_lastPos) return;
+  m_lastPos = pos;
+  if (StderrIsTerminal()) {
+    const int filled = pos * 30 / 100;
+    std::fprintf(stderr, "\r[%-30.*s] %3d%%%s", filled, "##############################", pos, pos >= 100 ? "\n" : "");
+  } else {
+    std::fprintf(stderr, "progress %d\n", pos);
+  }
+  std::fflush(stderr);
+}
+
+void CCliMainDialog::SetCaption(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_caption = text;
+  m_lastPos = -1;
+  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", text.c_str());
+  std::fflush(stderr);
+}
+
+std::string CCliMainDialog::GetCaption() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_caption;
+}
+
+void CCliMainDialog::SetReceivedCount(int count) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::fprintf(stderr, "received %d\n", count);
+  std::fflush(stderr);
+}
+
+void CCliMainDialog::SetStatus(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+void CCliMainDialog::ShowMessage(const std::string& text, const std::string& openAfter) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (openAfter.empty()) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  } else {
+    std::fprintf(stderr, "%s %s\n", text.c_str(), openAfter.c_str());
+  }
+  std::fflush(stderr);
+}

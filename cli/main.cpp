@@ -1,0 +1,179 @@
+// marlix-cli: the terminal front end.
+//   marlix-cli share [--wan | --cloud] [--no-qr] PATH...
+//   marlix-cli receive [--wan] [--no-qr]
+// Runs in the current directory as its working directory and serves until SIGINT or SIGTERM.
+
+#include <civetweb.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/PortChoice.h"
+#include "app/SharedState.h"
+#include "cli/CliMainDialog.h"
+#include "cli/TerminalQr.h"
+#include "net/LocalAddress.h"
+#include "net/WanSetup.h"
+#include "qr/QrBitmap.h"
+#include "service/CloudRelay.h"
+#include "service/ServiceSession.h"
+#include "web/Token.h"
+#include "web/WebServer.h"
+
+namespace {
+
+struct CliOptions {
+  std::string command;  // "share" or "receive"
+  bool wan = false;
+  bool cloud = false;
+  bool qr = true;
+  std::vector<std::string> paths;
+};
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: marlix-cli share [--wan | --cloud] [--no-qr] PATH...\n"
+               "       marlix-cli receive [--wan] [--no-qr]\n");
+  return 2;
+}
+
+bool ParseOptions(int argc, char** argv, CliOptions& opt) {
+  if (argc < 2) return false;
+  opt.command = argv[1];
+  if (opt.command != "share" && opt.command != "receive") return false;
+  bool onlyPaths = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (!onlyPaths && arg == "--") {
+      onlyPaths = true;
+    } else if (!onlyPaths && arg == "--wan") {
+      opt.wan = true;
+    } else if (!onlyPaths && arg == "--cloud") {
+      opt.cloud = true;
+    } else if (!onlyPaths && arg == "--no-qr") {
+      opt.qr = false;
+    } else if (!onlyPaths && arg.size() > 1 && arg[0] == '-') {
+      std::fprintf(stderr, "marlix-cli: unknown option %s\n", arg.c_str());
+      return false;
+    } else {
+      opt.paths.push_back(arg);
+    }
+  }
+  if (opt.wan && opt.cloud) return false;
+  if (opt.command == "share" && opt.paths.empty()) return false;
+  if (opt.command == "receive" && (!opt.paths.empty() || opt.cloud)) return false;
+  return true;
+}
+
+void PrintAddress(const std::string& address) {
+  std::printf("%s\n", address.c_str());
+  std::fflush(stdout);
+}
+
+// Shows an address as the window would: its QR code in the terminal and in "1.bmp".
+void ShowQr(const std::string& address, bool drawInTerminal) {
+  GenerateQrBitmap(address);
+  if (drawInTerminal) DrawTerminalQr(address, stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CliOptions opt;
+  if (!ParseOptions(argc, argv, opt)) return Usage();
+
+  // Every thread started from here on inherits the blocked signals; main waits for them below.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  const std::string port = ChooseServerPort();
+  if (port.empty()) {
+    std::fprintf(stderr, "%s\n", kNoPortMessage);
+    return 0;
+  }
+  g_State.PortText = port;
+
+  const int radio = opt.cloud ? IDC_RADIO_CLOUD : opt.wan ? IDC_RADIO_WAN : IDC_RADIO_LAN;
+  g_State.ReachMode = opt.cloud ? 3 : opt.wan ? 2 : 1;
+  g_State.PageMode = opt.command == "receive" ? 2 : 1;
+  CCliMainDialog dialog(radio);
+  g_State.MainDialog = &dialog;
+
+  mg_context* server = StartWebService(port, DefaultServerCallbacks());
+  if (!server) {
+    std::fprintf(stderr, "marlix-cli: the web service could not start on port %s\n", port.c_str());
+    return 1;
+  }
+
+  // What the window's start-up worker does: sign in, then find the local address.
+  ServiceSignIn();
+  DiscoverLocalAddress();
+
+  std::string host = g_State.LocalAddress.Get();
+  if (opt.wan) {
+    if (RunWanSetup()) {
+      host = g_State.ExternalAddress.Get();
+      std::fprintf(stderr, "%s\n", host.c_str());
+    } else {
+      std::fprintf(stderr, "%s\n", kWanFailedText);
+      StopWebService(server);
+      ServiceSignOut();
+      return 1;
+    }
+  }
+  if (host.empty() && !opt.cloud) std::fprintf(stderr, "marlix-cli: no network address found\n");
+
+  std::string lastAddress;
+  if (opt.command == "share") {
+    for (const std::string& path : opt.paths) {
+      struct stat st {};
+      if (::stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "marlix-cli: %s: %s\n", path.c_str(), std::strerror(errno));
+        continue;
+      }
+      char* full = ::realpath(path.c_str(), nullptr);
+      const std::string fullPath = full ? full : path;
+      std::free(full);
+      const std::string token = MakeToken();
+      g_State.ItemKind = S_ISDIR(st.st_mode) ? "d" : "f";
+      g_State.RelayStarted = 0;
+      if (opt.cloud) {
+        CloudRelayUpload(token, &dialog, fullPath);
+        if (g_State.ItemKind == "d") continue;
+        BuildCloudLink(token);
+      } else {
+        g_State.CurrentAddress = "http://" + host + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
+      }
+      InsertItem(token, fullPath);
+      g_State.CurrentItemPath = fullPath;
+      g_State.CurrentItemToken = token;
+      lastAddress = g_State.CurrentAddress;
+      PrintAddress(lastAddress);
+    }
+  } else {
+    lastAddress = "http://" + host + ":" + port + "/index.html";
+    g_State.CurrentAddress = lastAddress;
+    PrintAddress(lastAddress);
+  }
+  if (!lastAddress.empty()) ShowQr(lastAddress, opt.qr);
+
+  int sig = 0;
+  sigwait(&stopSignals, &sig);
+
+  // The window's shutdown order: stop the service, forget the items, sign out, delete the archives.
+  StopWebService(server);
+  ClearItems();
+  ServiceSignOut();
+  DeleteTempArchives();
+  g_State.MainDialog = nullptr;
+  return 0;
+}

@@ -1,0 +1,1 @@
+// The relay service comes here.

@@ -1,0 +1,2 @@
+// The relay service comes here.
+int main() { return 0; }

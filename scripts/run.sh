@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds Marlix, lays out its working directory and starts it there:
+# the window when a display is available, the terminal front end otherwise.
+#   scripts/run.sh                 window, or share nothing and wait for uploads in the terminal
+#   scripts/run.sh share PATH...   terminal front end (any marlix-cli arguments)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TESTS=OFF >/dev/null
+cmake --build build -j "$(nproc)" --target marlix marlix-cli marlix-relay marlix_data >/dev/null
+
+# The working directory: the files that lie beside the program, and "tmp" for received files.
+work="${MARLIX_HOME:-$HOME/Marlix}"
+mkdir -p "$work/tmp"
+cp -r "$root/data/." "$work/"
+cd "$work"
+
+if [ $# -eq 0 ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; } && "$root/build/marlix" --probe >/dev/null 2>&1; then
+  exec "$root/build/marlix"
+fi
+if [ $# -eq 0 ]; then set -- receive; fi
+exec "$root/build/marlix-cli" "$@"

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds everything twice (plain, and with AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs every test in both builds.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+bash scripts/install-deps.sh
+bash scripts/check-format.sh
+
+jobs="$(nproc)"
+run_suite() {
+  local dir="$1"; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 1)
+}
+
+echo "== build and test =="
+run_suite build
+echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer =="
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build-asan -DMARLIX_SANITIZE=ON
+echo "All tests passed."

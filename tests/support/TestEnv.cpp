@@ -1,0 +1,124 @@
+#include "support/TestEnv.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/SharedState.h"
+#include "web/WebServer.h"
+
+namespace fs = std::filesystem;
+
+namespace marlix_test {
+
+CTempWorkDir::CTempWorkDir() {
+  std::string tmpl = (fs::temp_directory_path() / "marlix-test-XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  m_path = tmpl;
+  m_previous = fs::current_path();
+  fs::current_path(m_path);
+}
+
+CTempWorkDir::~CTempWorkDir() {
+  std::error_code ec;
+  fs::current_path(m_previous, ec);
+  fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(m_path, ec);
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+namespace {
+
+int FreeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace
+
+CTestServer::CTestServer() {
+  g_State.Reset();
+  g_State.MainDialog = &m_dialog;
+  g_State.LocalAddress.Set("127.0.0.1");
+  for (int attempt = 0; attempt < 20 && !m_server; ++attempt) {
+    m_port = FreeLoopbackPort();
+    g_State.PortText = std::to_string(m_port);
+    m_server = StartWebService("127.0.0.1:" + g_State.PortText, DefaultServerCallbacks());
+  }
+  if (!m_server) throw std::runtime_error("the web service did not start");
+}
+
+CTestServer::~CTestServer() {
+  Stop();
+  g_State.Reset();
+}
+
+void CTestServer::Stop() {
+  if (m_server) StopWebService(m_server);
+  m_server = nullptr;
+}
+
+std::string RawRequest(int port, const std::string& request) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return {};
+  }
+  size_t sent = 0;
+  while (sent < request.size()) {
+    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  std::string reply;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n <= 0) break;
+    reply.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return reply;
+}
+
+void SplitReply(const std::string& reply, std::string& head, std::string& body) {
+  const size_t end = reply.find("\r\n\r\n");
+  if (end == std::string::npos) {
+    head = reply;
+    body.clear();
+    return;
+  }
+  head = reply.substr(0, end + 4);
+  body = reply.substr(end + 4);
+}
+
+}  // namespace marlix_test

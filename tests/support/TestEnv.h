@@ -1,0 +1,55 @@
+#pragma once
+// Test helpers: a temporary working directory, the real web service on a loopback port, and a raw
+// HTTP client that returns the reply byte for byte.
+
+#include <civetweb.h>
+
+#include <filesystem>
+#include <string>
+
+#include "support/RecordingMainDialog.h"
+
+namespace marlix_test {
+
+// Creates a fresh temporary folder, makes it the working directory, and removes it at the end.
+class CTempWorkDir {
+ public:
+  CTempWorkDir();
+  ~CTempWorkDir();
+  const std::filesystem::path& Path() const { return m_path; }
+
+ private:
+  std::filesystem::path m_path;
+  std::filesystem::path m_previous;
+};
+
+// Writes a file with the given content, creating its folders.
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+std::string ReadFile(const std::filesystem::path& path);
+
+// Resets g_State, installs a recording dialog, and starts the real web service on a free loopback
+// port inside a fresh temporary working directory. Stops it in the destructor.
+class CTestServer {
+ public:
+  CTestServer();
+  ~CTestServer();
+  int Port() const { return m_port; }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+  CRecordingMainDialog& Dialog() { return m_dialog; }
+  const std::filesystem::path& Dir() const { return m_dir.Path(); }
+  void Stop();
+
+ private:
+  CTempWorkDir m_dir;
+  CRecordingMainDialog m_dialog;
+  mg_context* m_server = nullptr;
+  int m_port = 0;
+};
+
+// Sends the request text as it stands and returns everything the server sent until it closed.
+std::string RawRequest(int port, const std::string& request);
+
+// Splits a raw reply into the header block (up to and including the empty line) and the body.
+void SplitReply(const std::string& reply, std::string& head, std::string& body);
+
+}  // namespace marlix_test

@@ -1,0 +1,15 @@
+#include "web/FileSize.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int64_t FileSize(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  struct stat st {};
+  int64_t size = 0;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+  ::close(fd);
+  return size;
+}

@@ -1,0 +1,4 @@
+#include "web/FolderArchive.h"
+
+// Filled in with the folder archive download.
+void ServeFolderArchive(mg_connection*, const char*) {}

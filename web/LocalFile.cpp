@@ -1,0 +1,4 @@
+#include "web/LocalFile.h"
+
+// Filled in with the download delivery.
+void ServeLocalFile(mg_connection*, const std::string&) {}

@@ -1,0 +1,5 @@
+#pragma once
+struct mg_connection;
+
+// "/f?t=TOKEN": one shared file as an attachment.
+void ServeSharedFile(mg_connection* conn, const char* query);

@@ -1,0 +1,1 @@
+// The ZIP archive writer comes here.
