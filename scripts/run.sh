@@ -17,7 +17,7 @@ mkdir -p "$work/tmp"
 cp -r "$root/data/." "$work/"
 cd "$work"
 
-if [ $# -eq 0 ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; } && "$root/build/marlix" --probe >/dev/null 2>&1; then
+if [ $# -eq 0 ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
   exec "$root/build/marlix"
 fi
 if [ $# -eq 0 ]; then set -- receive; fi
