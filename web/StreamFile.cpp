@@ -31,7 +31,8 @@ void StreamFile(mg_connection* conn, const std::string& path, int64_t size, bool
   while (sent < size) {
     const ssize_t got = ::read(fd, buffer.get(), static_cast<size_t>(std::min(kBlock, size - sent)));
     if (got < 1) break;
-    mg_write(conn, buffer.get(), static_cast<size_t>(got));
+    // The phone has gone or the service is stopping: the rest would go nowhere.
+    if (mg_write(conn, buffer.get(), static_cast<size_t>(got)) <= 0) break;
     const int64_t before = sent;
     sent += got;
     if (!dialog) continue;

@@ -8,6 +8,7 @@
 #include "web/FolderArchive.h"
 #include "web/FolderPage.h"
 #include "web/LocalFile.h"
+#include "web/RequestUri.h"
 #include "web/SharedFile.h"
 #include "web/Upload.h"
 
@@ -49,7 +50,9 @@ void StopWebService(mg_context* server) {
 int HandleRequest(mg_connection* conn) {
   const mg_request_info* ri = mg_get_request_info(conn);
   const std::string method = ri->request_method ? ri->request_method : "";
-  const std::string uri = ri->local_uri ? ri->local_uri : "";
+  // CivetWeb's local_uri resolves ".." segments; the dispatch wants the decoded path cleaned by its own rule.
+  const char* rawUri = ri->local_uri_raw ? ri->local_uri_raw : ri->request_uri;
+  const std::string uri = CleanRequestUri(rawUri ? rawUri : "");
   const char* query = ri->query_string;
 
   if (method == "DELETE") {
