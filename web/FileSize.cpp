@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 int64_t FileSize(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a shared pipe or device cannot hold the worker in open().
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return 0;
   struct stat st {};
   int64_t size = 0;

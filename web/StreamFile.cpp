@@ -22,6 +22,7 @@ int PiecePosition(int64_t sent, int64_t size) {
 }  // namespace
 
 void StreamFile(mg_connection* conn, const std::string& path, int64_t size, bool withProgress) {
+  if (size <= 0) return;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   std::unique_ptr<char[]> buffer(new char[kBlock]);

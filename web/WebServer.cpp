@@ -1,8 +1,15 @@
 #include "web/WebServer.h"
 
+#include <arpa/inet.h>
 #include <civetweb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "app/SharedState.h"
 #include "web/FolderArchive.h"
@@ -28,6 +35,18 @@ int BeginRequest(mg_connection* conn) {
   return g_ServerCallbacks.HandleRequest ? g_ServerCallbacks.HandleRequest(conn) : 0;
 }
 
+// A connection to the listening port on loopback, closed at once.
+void PokePort(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  ::close(fd);
+}
+
 }  // namespace
 
 mg_context* StartWebService(const std::string& port, const ServerCallbacks& callbacks) {
@@ -44,7 +63,21 @@ mg_context* StartWebService(const std::string& port, const ServerCallbacks& call
 }
 
 void StopWebService(mg_context* server) {
-  if (server) mg_stop(server);
+  if (!server) return;
+  // CivetWeb's listener notices the stop only when its poll of the listening sockets ends, which
+  // takes up to 2 s when idle; a connection on loopback ends the poll at once.
+  mg_server_port ports[8] = {};
+  const int count = mg_get_server_ports(server, 8, ports);
+  std::atomic<bool> stopped{false};
+  std::thread waker([&] {
+    for (int round = 0; round < 100 && !stopped; ++round) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      for (int i = 0; i < count && !stopped; ++i) PokePort(ports[i].port);
+    }
+  });
+  mg_stop(server);
+  stopped = true;
+  waker.join();
 }
 
 int HandleRequest(mg_connection* conn) {

@@ -1,12 +1,22 @@
 // The dispatch table and the small helpers of the web service, against the real server.
 
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
 #include "web/ContentType.h"
 #include "web/FileSize.h"
 #include "web/ItemLookup.h"
+#include "web/RequestUri.h"
 #include "web/Token.h"
 
 using namespace marlix_test;
@@ -55,4 +65,140 @@ TEST(Dispatch, GetOfUploadPathWithoutBodySetsReceivedCountToZero) {
   const std::string reply = RawRequest(server.Port(), "GET /u HTTP/1.0\r\n\r\n");
   EXPECT_EQ(reply, "");
   EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{0});
+}
+
+namespace {
+
+std::string Get(const CTestServer& server, const std::string& target) {
+  return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n");
+}
+
+const std::string kBadRequest =
+    "HTTP/1.0 200 OK\r\nContent-Length: 37\r\nContent-Type: text/html\r\n\r\n<html><body>Bad Request</body></html>";
+
+// A connection that asks for a target and then reads nothing, so the server's writes fill the socket
+// buffers and its worker stays busy.
+int StalledRequest(int port, const std::string& target) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int small = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
+  ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return fd;
+}
+
+void MakeSparseFile(const std::string& name, off_t size) {
+  const int fd = ::open(name.c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, size), 0);
+  ::close(fd);
+}
+
+}  // namespace
+
+TEST(Dispatch, RoutesByMethodUriAndQuery) {
+  CTestServer server;
+  WriteFile("shared.txt", "S");
+  InsertItem("1A2B3C4D", std::filesystem::absolute("shared.txt").string());
+  // DELETE belongs to the delete rule whatever the URI; it never serves the shared file.
+  const std::string deleted = RawRequest(server.Port(), "DELETE /f?t=1A2B3C4D HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(deleted.find("Content-Disposition"), std::string::npos) << deleted;
+  EXPECT_EQ(g_State.DownloadCount, 0);
+  // "/f", "/d" and "/z" without a query are local files without an extension.
+  EXPECT_EQ(Get(server, "/f"), kBadRequest);
+  EXPECT_EQ(Get(server, "/d"), kBadRequest);
+  EXPECT_EQ(Get(server, "/z"), kBadRequest);
+  EXPECT_EQ(Get(server, "/readme"), kBadRequest);
+  // An empty query is a query.
+  EXPECT_EQ(Get(server, "/f?"), "");
+  // Methods other than DELETE are all answered like GET, body included.
+  EXPECT_EQ(RawRequest(server.Port(), "HEAD /f?t=1A2B3C4D HTTP/1.0\r\n\r\n").back(), 'S');
+  EXPECT_EQ(RawRequest(server.Port(), "POST /f?t=1A2B3C4D HTTP/1.0\r\nContent-Length: 0\r\n\r\n").back(), 'S');
+}
+
+TEST(Dispatch, LocalFilesByExtension) {
+  CTestServer server;
+  WriteFile("index.html", "<p>up</p>");
+  WriteFile("tmp/photo.jpg", "JPEG");
+  WriteFile("tmp/a b.txt", "spaced");
+  EXPECT_EQ(Get(server, "/index.html"),
+            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 9\r\n\r\n<p>up</p>");
+  EXPECT_EQ(RawRequest(server.Port(), "HEAD /index.html HTTP/1.1\r\nHost: x\r\n\r\n"),
+            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 9\r\n\r\n<p>up</p>");
+  EXPECT_EQ(Get(server, "/tmp/photo.jpg"),
+            "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: 4\r\n\r\nJPEG");
+  EXPECT_EQ(Get(server, "/tmp//a%20b.txt"),
+            "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\nspaced");
+  EXPECT_EQ(Get(server, "/favicon.ico"), "HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(g_State.DownloadCount, 0);
+  EXPECT_TRUE(server.Dialog().Progress().empty());
+}
+
+TEST(Dispatch, UriIsCleanedByTheDispatchRule) {
+  EXPECT_EQ(CleanRequestUri("/a//b"), "/a/b");
+  EXPECT_EQ(CleanRequestUri("/../x"), "/x");
+  EXPECT_EQ(CleanRequestUri("/a/../b"), "/a/b");
+  EXPECT_EQ(CleanRequestUri("/./x"), "/./x");
+  EXPECT_EQ(CleanRequestUri("/\\..\\..//x"), "/x");
+  EXPECT_EQ(CleanRequestUri("/...x"), "/.x");
+  EXPECT_EQ(CleanRequestUri("*"), "*");
+}
+
+TEST(Dispatch, NothingOutsideTheWorkingDirectoryIsServed) {
+  CTestServer server;
+  const std::filesystem::path outside = server.Dir().parent_path() / (server.Dir().filename().string() + "-secret.txt");
+  WriteFile(outside, "secret");
+  const std::string name = outside.filename().string();
+  WriteFile("sub/x.txt", "inside");
+  const std::string zero = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n";
+  for (const std::string& target :
+       {"/../" + name, "/%2e%2e/" + name, "/..%2f" + name, "/sub/..%2f..%2f" + name, "/%2E%2E%5C" + name,
+        "/.%2e/" + name, "/" + outside.string(), "//" + outside.string(), "/%2F" + outside.string()}) {
+    EXPECT_EQ(RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n"), zero) << target;
+  }
+  std::filesystem::remove(outside);
+  EXPECT_EQ(Get(server, "/sub/../sub/x.txt"), zero);  // "/sub/sub/x.txt" by the rule
+  EXPECT_EQ(Get(server, "/./sub/x.txt").substr(0, 71),
+            "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 6\r\n\r\ninside");
+}
+
+TEST(Dispatch, TwentyFirstRequestWaitsForAFreeWorker) {
+  CTestServer server;
+  MakeSparseFile("big.bin", off_t{1} << 30);
+  WriteFile("small.txt", "small");
+  InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
+  std::vector<int> stalled;
+  for (int i = 0; i < 20; ++i) stalled.push_back(StalledRequest(server.Port(), "/f?t=1A2B3C4D"));
+  // Every worker has started its download once the count reaches 20.
+  for (int i = 0; i < 500 && g_State.DownloadCount < 20; ++i) ::usleep(10000);
+  ASSERT_EQ(g_State.DownloadCount, 20);
+
+  std::future<std::string> waiting = std::async(std::launch::async, [&] { return Get(server, "/small.txt"); });
+  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(700)), std::future_status::timeout);
+  ::close(stalled.back());
+  stalled.pop_back();
+  ASSERT_EQ(waiting.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  EXPECT_EQ(waiting.get(), "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nsmall");
+  for (int fd : stalled) ::close(fd);
+}
+
+TEST(Dispatch, StoppingTheServiceDuringADownloadDoesNotHang) {
+  CTestServer server;
+  MakeSparseFile("big.bin", off_t{1} << 30);
+  InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
+  const int fd = StalledRequest(server.Port(), "/f?t=1A2B3C4D");
+  for (int i = 0; i < 500 && g_State.DownloadCount < 1; ++i) ::usleep(10000);
+  ASSERT_EQ(g_State.DownloadCount, 1);
+  std::future<void> stop = std::async(std::launch::async, [&] { server.Stop(); });
+  EXPECT_EQ(stop.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  stop.wait();
+  ::close(fd);
 }

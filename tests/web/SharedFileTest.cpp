@@ -1,0 +1,175 @@
+// Shared files under "/f": the reply header byte for byte, the token rule, progress and odd files.
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/SharedState.h"
+#include "support/TestEnv.h"
+#include "web/SharedFile.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Get(const CTestServer& server, const std::string& target) {
+  return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n");
+}
+
+std::string Share(const fs::path& path, const std::string& token = "1A2B3C4D") {
+  InsertItem(token, fs::absolute(path).string());
+  return token;
+}
+
+size_t CountBytes(char*, size_t size, size_t count, void* total) {
+  *static_cast<uint64_t*>(total) += size * count;
+  return size * count;
+}
+
+}  // namespace
+
+TEST(SharedFile, HeaderIsExactAndBodyFollows) {
+  CTestServer server;
+  WriteFile("docs/report.pdf", "%PDF-1.4 body");
+  Share("docs/report.pdf");
+  EXPECT_EQ(Get(server, "/f?t=1A2B3C4D"),
+            "HTTP/1.0 200 OK\r\nContent-Type: application/pdf\r\n"
+            "Content-Disposition: attachment;filename=\"report.pdf\";filename*=UTF-8''report.pdf\r\n"
+            "Content-Length: 13\r\n\r\n%PDF-1.4 body");
+  EXPECT_EQ(g_State.DownloadCount, 1);
+  EXPECT_EQ(server.Dialog().Events().front(), "ShowProgress");
+}
+
+TEST(SharedFile, ContentTypeComesFromTheNameAndUtf8NamesAreKept) {
+  CTestServer server;
+  WriteFile("docs/照片.JPG", "jpeg");
+  WriteFile("docs/notes", "n");
+  Share("docs/照片.JPG", "00000001");
+  Share("docs/notes", "00000002");
+  std::string head, body;
+  SplitReply(Get(server, "/f?t=00000001"), head, body);
+  EXPECT_EQ(head,
+            "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n"
+            "Content-Disposition: attachment;filename=\"照片.JPG\";"
+            "filename*=UTF-8''%E7%85%A7%E7%89%87.JPG\r\nContent-Length: 4\r\n\r\n");
+  SplitReply(Get(server, "/f?t=00000002"), head, body);
+  EXPECT_NE(head.find("Content-Type: application/octet-stream\r\n"), std::string::npos) << head;
+  EXPECT_EQ(body, "n");
+}
+
+TEST(SharedFile, NamesCannotBreakOrInjectHeaderLines) {
+  EXPECT_EQ(AttachmentDisposition("a\"b\\c\r\nSet-Cookie: x=1.txt"),
+            "attachment;filename=\"a\\\"b\\\\c__Set-Cookie: x=1.txt\";"
+            "filename*=UTF-8''a%22b%5Cc%0D%0ASet-Cookie%3A%20x%3D1.txt");
+
+  CTestServer server;
+  const std::string name = "evil\"\r\nX-Injected: 1\r\n.txt";
+  WriteFile(name, "e");
+  Share(name);
+  std::string head, body;
+  SplitReply(Get(server, "/f?t=1A2B3C4D"), head, body);
+  EXPECT_EQ(head.find("\r\nX-Injected"), std::string::npos) << head;
+  EXPECT_EQ(body, "e");
+  // Exactly four header lines and the empty line.
+  size_t lines = 0;
+  for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) ++lines;
+  EXPECT_EQ(lines, 5u) << head;
+}
+
+TEST(SharedFile, TokenRule) {
+  CTestServer server;
+  WriteFile("a.txt", "A");
+  Share("a.txt");
+  EXPECT_EQ(Get(server, "/f?x=1A2B3C4D").substr(0, 15), "HTTP/1.0 200 OK");  // the name is ignored
+  EXPECT_EQ(Get(server, "/f?t=DEADBEEF"), "");                               // unknown token
+  EXPECT_EQ(Get(server, "/f?1A2B3C4D"), "");                                 // no "="
+  EXPECT_EQ(Get(server, "/f?=1A2B3C4D"), "");                                // "=" first
+  EXPECT_EQ(Get(server, "/f?t=1A2B3C4D&x=1"), "");                           // the whole rest is the token
+  EXPECT_EQ(g_State.DownloadCount, 1);
+}
+
+TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
+  CTestServer server;
+  WriteFile("empty.txt", "");
+  WriteFile("gone.txt", "x");
+  fs::create_directory("folder.txt");
+  ASSERT_EQ(::mkfifo("pipe.txt", 0600), 0);
+  Share("empty.txt", "00000001");
+  Share("gone.txt", "00000002");
+  Share("folder.txt", "00000003");
+  Share("pipe.txt", "00000004");
+  fs::remove("gone.txt");
+  for (const char* token : {"00000001", "00000002", "00000003", "00000004"}) {
+    std::string head, body;
+    SplitReply(Get(server, std::string("/f?t=") + token), head, body);
+    EXPECT_NE(head.find("\r\nContent-Length: 0\r\n\r\n"), std::string::npos) << token << head;
+    EXPECT_EQ(body, "") << token;
+  }
+  EXPECT_EQ(g_State.DownloadCount, 4);
+  EXPECT_TRUE(server.Dialog().Progress().empty());
+
+  if (::geteuid() != 0) {  // root reads any file whatever its mode
+    WriteFile("locked.txt", "secret");
+    fs::permissions("locked.txt", fs::perms::none);
+    Share("locked.txt", "00000005");
+    std::string head, body;
+    SplitReply(Get(server, "/f?t=00000005"), head, body);
+    EXPECT_NE(head.find("\r\nContent-Length: 0\r\n\r\n"), std::string::npos) << head;
+    EXPECT_EQ(body, "");
+  }
+}
+
+TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
+  CTestServer server;
+  WriteFile("10000.bin", std::string(10000, 'x'));
+  WriteFile("1M.bin", std::string(1 << 20, 'y'));
+  Share("10000.bin", "00000001");
+  Share("1M.bin", "00000002");
+  std::string head, body;
+  SplitReply(Get(server, "/f?t=00000001"), head, body);
+  EXPECT_EQ(body.size(), 10000u);
+  EXPECT_EQ(server.Dialog().Progress(), (std::vector<int>{40, 81, 100}));
+
+  SplitReply(Get(server, "/f?t=00000002"), head, body);
+  EXPECT_EQ(body.size(), 1u << 20);
+  const std::vector<int> progress = server.Dialog().Progress();
+  // 256 pieces: every whole percent once, from 0 (1/256 is 0.39 %) to 100.
+  std::vector<int> expected{40, 81, 100};
+  for (int pos = 0; pos <= 100; ++pos) expected.push_back(pos);
+  EXPECT_EQ(progress, expected);
+}
+
+// A sparse file just over 2 GiB goes out whole with its true length.
+TEST(SharedFile, FileOver2GiBIsSentWholeWithItsTrueLength) {
+  CTestServer server;
+  const int64_t size = (int64_t{1} << 31) + 5;
+  {
+    const int fd = ::open("big.bin", O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, size - 5), 0);
+    ASSERT_EQ(::pwrite(fd, "tail!", 5, size - 5), 5);
+    ::close(fd);
+  }
+  Share("big.bin");
+  CURL* curl = curl_easy_init();
+  const std::string url = server.Base() + "/f?t=1A2B3C4D";
+  uint64_t received = 0;
+  curl_off_t announced = -1;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &CountBytes);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
+  ASSERT_EQ(curl_easy_perform(curl), CURLE_OK);
+  curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+  curl_easy_cleanup(curl);
+  EXPECT_EQ(announced, size);
+  EXPECT_EQ(received, static_cast<uint64_t>(size));
+  const std::vector<int> progress = server.Dialog().Progress();
+  ASSERT_EQ(progress.size(), 101u);
+  EXPECT_EQ(progress.front(), 0);
+  EXPECT_EQ(progress.back(), 100);
+}
