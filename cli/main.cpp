@@ -164,10 +164,13 @@ int main(int argc, char** argv) {
     g_State.CurrentAddress = lastAddress;
     PrintAddress(lastAddress);
   }
-  if (!lastAddress.empty()) ShowQr(lastAddress, opt.qr);
-
-  int sig = 0;
-  sigwait(&stopSignals, &sig);
+  // Nothing could be shared: say so by the exit status instead of serving nothing.
+  const bool serving = !lastAddress.empty() || (opt.command == "share" && opt.cloud);
+  if (serving) {
+    if (!lastAddress.empty()) ShowQr(lastAddress, opt.qr);
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+  }
 
   // The window's shutdown order: stop the service, forget the items, sign out, delete the archives.
   StopWebService(server);
@@ -175,5 +178,5 @@ int main(int argc, char** argv) {
   ServiceSignOut();
   DeleteTempArchives();
   g_State.MainDialog = nullptr;
-  return 0;
+  return serving ? 0 : 1;
 }

@@ -1,0 +1,230 @@
+// marlix-cli share, end to end: the program in a temporary working directory, fetched with libcurl,
+// stopped with SIGTERM.
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include "support/PortHolder.h"
+#include "support/TestEnv.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+extern char** environ;
+
+namespace {
+
+// marlix-cli running in the current directory with stdout and stderr in files.
+class CCliProcess {
+ public:
+  explicit CCliProcess(std::vector<std::string> args) {
+    args.insert(args.begin(), MARLIX_CLI_PATH);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "cli.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "cli.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~CCliProcess() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, nullptr, 0);
+    }
+  }
+  std::string Out() const { return ReadFile("cli.out"); }
+  std::string Err() const { return ReadFile("cli.err"); }
+
+  // Waits until stdout holds `lines` lines or the program has ended.
+  bool WaitForLines(size_t lines) {
+    for (int i = 0; i < 1000; ++i) {
+      const std::string out = Out();
+      if (static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= lines) return true;
+      if (Exited()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  bool Exited() {
+    if (m_pid <= 0) return true;
+    int status = 0;
+    if (::waitpid(m_pid, &status, WNOHANG) != m_pid) return false;
+    m_status = status;
+    m_pid = -1;
+    return true;
+  }
+  // Sends the signal and waits up to 20 s; the wait status, or -1 when the program did not end.
+  int Stop(int sig) {
+    if (m_pid > 0) ::kill(m_pid, sig);
+    for (int i = 0; i < 2000 && !Exited(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return m_pid > 0 ? -1 : m_status;
+  }
+
+ private:
+  pid_t m_pid = -1;
+  int m_status = 0;
+};
+
+size_t Append(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+std::string Fetch(const std::string& url) {
+  std::string body;
+  CURL* curl = curl_easy_init();
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+  const CURLcode rc = curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  return rc == CURLE_OK ? body : "(failed: " + std::string(curl_easy_strerror(rc)) + ")";
+}
+
+// The address with its host replaced by loopback, where the test reaches the program.
+std::string OnLoopback(const std::string& address) {
+  return std::regex_replace(address, std::regex("^http://[^:/]*:"), "http://127.0.0.1:");
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Reads the terminal drawing back into a grey image: each cell is "ESC[fg;bgm" and an upper half
+// block, the foreground the upper module, the background the lower one.
+bool DrawingToPgm(const std::vector<std::string>& rows, const std::string& file, int scale = 4) {
+  const std::regex cell("\x1b\\[(30|97);(40|107)m\u2580");
+  std::vector<std::vector<bool>> dark;
+  for (const std::string& row : rows) {
+    std::vector<bool> top, bottom;
+    for (auto it = std::sregex_iterator(row.begin(), row.end(), cell); it != std::sregex_iterator(); ++it) {
+      top.push_back((*it)[1] == "30");
+      bottom.push_back((*it)[2] == "40");
+    }
+    if (top.empty()) continue;
+    dark.push_back(top);
+    dark.push_back(bottom);
+  }
+  if (dark.empty()) return false;
+  const size_t width = dark[0].size();
+  std::ofstream out(file, std::ios::binary);
+  out << "P5\n" << width * scale << " " << dark.size() * scale << "\n255\n";
+  for (const auto& line : dark) {
+    if (line.size() != width) return false;
+    for (int y = 0; y < scale; ++y) {
+      for (bool d : line) out << std::string(scale, d ? '\0' : '\xff');
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(ShareCommand, ServesEachPathPrintsItsAddressAndEndsCleanlyOnSigterm) {
+  CTempWorkDir dir;
+  WriteFile("report.pdf", "PDF!");
+  WriteFile("album/one.txt", "1");
+  WriteFile("index.html", "page");
+  CCliProcess cli({"share", "--no-qr", "report.pdf", "album"});
+  if (!cli.WaitForLines(2)) {
+    if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
+  }
+  const std::vector<std::string> lines = Lines(cli.Out());
+  ASSERT_EQ(lines.size(), 2u) << cli.Out();  // --no-qr: the addresses only
+  const std::regex fileLine("http://[0-9.]*:(80(8[1-9]|9[01]))/f\\?t=[0-9A-F]{8}");
+  const std::regex folderLine("http://[0-9.]*:(80(8[1-9]|9[01]))/d\\?t=[0-9A-F]{8}");
+  EXPECT_TRUE(std::regex_match(lines[0], fileLine)) << lines[0];
+  EXPECT_TRUE(std::regex_match(lines[1], folderLine)) << lines[1];
+
+  EXPECT_EQ(Fetch(OnLoopback(lines[0])), "PDF!");
+  const std::string page = Fetch(OnLoopback(lines[1]));
+  EXPECT_NE(page.find(">album/one.txt</a>"), std::string::npos) << page;
+  const std::string base = OnLoopback(lines[0]).substr(0, OnLoopback(lines[0]).find("/f?"));
+  EXPECT_EQ(Fetch(base + "/index.html"), "page");
+
+  EXPECT_EQ(cli.Stop(SIGTERM), 0);
+  EXPECT_NE(cli.Err().find("progress 100\n"), std::string::npos) << cli.Err();
+}
+
+TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
+  CTempWorkDir dir;
+  WriteFile("a.txt", "a");
+  WriteFile("b.txt", "b");
+  CCliProcess cli({"share", "a.txt", "b.txt"});
+  if (!cli.WaitForLines(20)) {
+    if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the drawing is flushed whole
+  const std::vector<std::string> lines = Lines(cli.Out());
+  ASSERT_GT(lines.size(), 2u);
+  const std::vector<std::string> drawing(lines.begin() + 2, lines.end());
+  ASSERT_TRUE(DrawingToPgm(drawing, "qr.pgm"));
+  // The quiet zone: the first two rows of cells are all light.
+  EXPECT_EQ(drawing[0].find("\x1b[30"), std::string::npos);
+  EXPECT_EQ(drawing[1].find("\x1b[30"), std::string::npos);
+
+  std::string decoded;
+  if (FILE* zbar = ::popen("zbarimg -q --raw --nodbus qr.pgm", "r")) {
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, zbar)) decoded += buffer;
+    ::pclose(zbar);
+  }
+  EXPECT_EQ(decoded, lines[1] + "\n");
+  EXPECT_EQ(cli.Stop(SIGINT), 0);
+}
+
+TEST(ShareCommand, NoFreePortShowsTheMessageAndEndsWithZero) {
+  CTempWorkDir dir;
+  WriteFile("a.txt", "a");
+  CPortHolder holder;
+  holder.HoldAllServerPorts();
+  CCliProcess cli({"share", "a.txt"});
+  int status = -1;
+  for (int i = 0; i < 1000 && status == -1; ++i) {
+    if (cli.Exited()) status = cli.Stop(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(cli.Err(), "无端口可用，程序无法运行！！！\n");
+  EXPECT_EQ(cli.Out(), "");
+}
+
+TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
+  CTempWorkDir dir;
+  {
+    CCliProcess cli({"share"});
+    EXPECT_EQ(cli.Stop(0), 2 << 8);
+  }
+  {
+    CCliProcess cli({"share", "--bogus", "x"});
+    EXPECT_EQ(cli.Stop(0), 2 << 8);
+  }
+  {
+    CCliProcess cli({"share", "missing.txt"});
+    const int status = cli.Stop(0);
+    if (cli.Err().find("无端口可用") == std::string::npos) {
+      EXPECT_EQ(status, 1 << 8) << cli.Err();
+      EXPECT_NE(cli.Err().find("missing.txt"), std::string::npos) << cli.Err();
+    }
+  }
+}
