@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
@@ -32,9 +31,9 @@ std::string Body(const std::string& reply) {
 
 std::vector<std::string> LinkTokens(const std::string& page) {
   std::vector<std::string> tokens;
-  const std::regex link("<li><a href=\"/f\\?t=([0-9A-F]{8})\">");
-  for (auto it = std::sregex_iterator(page.begin(), page.end(), link); it != std::sregex_iterator(); ++it) {
-    tokens.push_back((*it)[1]);
+  const std::string link = "<li><a href=\"/f?t=";
+  for (size_t at = page.find(link); at != std::string::npos; at = page.find(link, at + 1)) {
+    tokens.push_back(page.substr(at + link.size(), 8));
   }
   return tokens;
 }

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Download benchmark: the same 1 GiB file and 100 KiB file served in one run by marlix-cli and by
+# Debian's nginx (sendfile off and on), everything on loopback.
+#  - 1 GiB: curl throughput (median of ROUNDS) and the server's CPU seconds per GB sent, read from
+#    /proc/PID/stat (utime + stime of the whole process) before and after.
+#  - 100 KiB: wrk -t2 -c64 with "Connection: close" (one request per connection), requests per second.
+# Prints the figures and marlix's ratios against each nginx. Needs a built marlix-cli (build/).
+#   bench/download.sh [path/to/marlix-cli]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cli="${1:-$root/build/marlix-cli}"
+ROUNDS="${ROUNDS:-5}"
+WRK_SECONDS="${WRK_SECONDS:-10}"
+for tool in curl wrk nginx python3; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)" >&2; exit 1; }
+done
+[ -x "$cli" ] || { echo "missing $cli: build first" >&2; exit 1; }
+
+work="$(mktemp -d /tmp/marlix-bench-XXXXXX)"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/files"
+head -c $((1 << 30)) /dev/urandom >"$work/files/big.bin"
+head -c $((100 << 10)) /dev/urandom >"$work/files/small.bin"
+tick="$(getconf CLK_TCK)"
+
+cpu_seconds() {  # utime + stime of a process, in seconds
+  awk -v tick="$tick" '{ sub(/^.*\) /, ""); print ($12 + $13) / tick }' "/proc/$1/stat"
+}
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+wait_for_url() {
+  for _ in $(seq 100); do curl -sf -o /dev/null "$1" && return 0; sleep 0.1; done
+  echo "no answer from $1" >&2; return 1
+}
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# measure NAME PID BIG_URL SMALL_URL: fills result lines "NAME MBps CPUperGB RPS"
+measure() {
+  local name="$1" pid="$2" big="$3" small="$4"
+  curl -s -o /dev/null "$big"  # warm the page cache
+  local speeds=() before after
+  before="$(cpu_seconds "$pid")"
+  for _ in $(seq "$ROUNDS"); do
+    speeds+=("$(curl -s -o /dev/null -w '%{speed_download}' "$big")")
+  done
+  after="$(cpu_seconds "$pid")"
+  local mbps cpu rps
+  mbps="$(printf '%s\n' "${speeds[@]}" | median | awk '{ printf "%.0f", $1 / 1e6 }')"
+  cpu="$(awk -v a="$before" -v b="$after" -v n="$ROUNDS" 'BEGIN { printf "%.3f", (b - a) / (n * 1.073741824) }')"
+  sleep 2  # let the sockets of earlier runs drain
+  rps="$(wrk -t2 -c64 -d"${WRK_SECONDS}s" -H 'Connection: close' "$small" | awk '/^Requests\/sec/ { printf "%.0f", $2 }')"
+  echo "$name $mbps $cpu $rps" >>"$work/results"
+  sleep 2
+}
+
+start_nginx() {  # start_nginx NAME on|off: sets NGINX_PID and NGINX_PORT
+  local name="$1" sendfile="$2" port
+  port="$(free_port)"
+  mkdir -p "$work/$name/logs"
+  cat >"$work/$name/nginx.conf" <<CONF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/$name/nginx.pid;
+error_log $work/$name/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile $sendfile;
+  tcp_nopush on;
+  keepalive_timeout 0;
+  client_body_temp_path $work/$name/body;
+  proxy_temp_path $work/$name/proxy;
+  fastcgi_temp_path $work/$name/fastcgi;
+  uwsgi_temp_path $work/$name/uwsgi;
+  scgi_temp_path $work/$name/scgi;
+  server {
+    listen 127.0.0.1:$port;
+    root $work/files;
+    default_type application/octet-stream;
+  }
+}
+CONF
+  nginx -p "$work/$name" -c "$work/$name/nginx.conf" >"$work/$name/logs/out.log" 2>&1 &
+  NGINX_PID=$!
+  NGINX_PORT=$port
+  pids+=("$NGINX_PID")
+  wait_for_url "http://127.0.0.1:$port/small.bin"
+}
+
+: >"$work/results"
+
+# marlix-cli shares both files from its own working directory.
+(cd "$work/files" && exec "$cli" share --no-qr big.bin small.bin >"$work/cli.out" 2>/dev/null) &
+cli_pid=$!
+pids+=("$cli_pid")
+for _ in $(seq 100); do [ "$(wc -l <"$work/cli.out")" -ge 2 ] && break; sleep 0.1; done
+big_url="$(sed -n 1p "$work/cli.out" | sed -E 's#^http://[^:/]*:#http://127.0.0.1:#')"
+small_url="$(sed -n 2p "$work/cli.out" | sed -E 's#^http://[^:/]*:#http://127.0.0.1:#')"
+wait_for_url "$small_url"
+measure marlix "$cli_pid" "$big_url" "$small_url"
+kill "$cli_pid"; wait "$cli_pid" 2>/dev/null || true
+
+for mode in off on; do
+  start_nginx "nginx-sendfile-$mode" "$mode"
+  measure "nginx-sendfile-$mode" "$NGINX_PID" "http://127.0.0.1:$NGINX_PORT/big.bin" "http://127.0.0.1:$NGINX_PORT/small.bin"
+  kill "$NGINX_PID"; wait "$NGINX_PID" 2>/dev/null || true
+done
+
+echo "1 GiB download (curl, median of $ROUNDS) and 100 KiB requests (wrk -t2 -c64, Connection: close)"
+printf '%-20s %10s %14s %12s\n' server "MB/s" "CPU s per GB" "requests/s"
+while read -r name mbps cpu rps; do printf '%-20s %10s %14s %12s\n' "$name" "$mbps" "$cpu" "$rps"; done <"$work/results"
+echo
+read -r _ m_mbps m_cpu m_rps < <(grep '^marlix ' "$work/results")
+while read -r name mbps cpu rps; do
+  [ "$name" = marlix ] && continue
+  awk -v n="$name" -v a="$m_mbps" -v b="$mbps" -v c="$m_cpu" -v d="$cpu" -v e="$m_rps" -v f="$rps" 'BEGIN {
+    printf "marlix / %-20s throughput %.2f   CPU per GB %.2f   requests/s %.2f\n", n, a / b, c / d, e / f }'
+done <"$work/results"
