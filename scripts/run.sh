@@ -8,13 +8,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TESTS=OFF >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target marlix marlix-cli marlix-relay marlix_data >/dev/null
 
 # The working directory: the files that lie beside the program, and "tmp" for received files.
 work="${MARLIX_HOME:-$HOME/Marlix}"
 mkdir -p "$work/tmp"
-cp -r "$root/data/." "$work/"
+for item in "$root"/data/*; do [ -e "$item" ] && cp -r "$item" "$work/"; done
 cd "$work"
 
 if [ $# -eq 0 ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
