@@ -21,6 +21,12 @@
 
 ServerCallbacks g_ServerCallbacks;
 
+namespace {
+std::atomic<bool> g_Stopping{false};
+}  // namespace
+
+bool WebServiceStopping() { return g_Stopping; }
+
 ServerCallbacks DefaultServerCallbacks() {
   ServerCallbacks cb;
   cb.HandleRequest = &HandleRequest;
@@ -51,6 +57,7 @@ void PokePort(int port) {
 
 mg_context* StartWebService(const std::string& port, const ServerCallbacks& callbacks) {
   g_ServerCallbacks = callbacks;
+  g_Stopping = false;
   static const bool initialised = (mg_init_library(0), true);
   (void)initialised;
   const char* options[] = {
@@ -64,6 +71,7 @@ mg_context* StartWebService(const std::string& port, const ServerCallbacks& call
 
 void StopWebService(mg_context* server) {
   if (!server) return;
+  g_Stopping = true;
   // CivetWeb's listener notices the stop only when its poll of the listening sockets ends, which
   // takes up to 2 s when idle; a connection on loopback ends the poll at once.
   mg_server_port ports[8] = {};

@@ -29,6 +29,9 @@ mg_context* StartWebService(const std::string& port, const ServerCallbacks& call
 // Stops the service; returns once every worker thread has ended.
 void StopWebService(mg_context* server);
 
+// True from the start of StopWebService: transfers that wait for a slow phone give up.
+bool WebServiceStopping();
+
 // Answers every request (returns nonzero), by the dispatch table:
 // DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
 // /z?.. -> ServeFolderArchive; /u -> ReceiveUpload; anything else -> ServeLocalFile.
