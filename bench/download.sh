@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Download benchmark: the same 1 GiB file and 100 KiB file served in one run by marlix-cli and by
 # Debian's nginx (sendfile off and on), everything on loopback.
-#  - 1 GiB: curl throughput (median of ROUNDS) and the server's CPU seconds per GB sent, read from
-#    /proc/PID/stat (utime + stime of the whole process) before and after.
+#  - 1 GiB: curl throughput and the server's CPU seconds per GB sent, read from /proc/PID/stat
+#    (utime + stime of the whole process) around each download.
 #  - 100 KiB: wrk -t2 -c64 with "Connection: close" (one request per connection), requests per second.
+# The servers run side by side and take turns, ROUNDS times; the medians are printed.
 # Prints the figures and marlix's ratios against each nginx. Needs a built marlix-cli (build/).
 #   bench/download.sh [path/to/marlix-cli]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cli="${1:-$root/build/marlix-cli}"
 ROUNDS="${ROUNDS:-5}"
-WRK_SECONDS="${WRK_SECONDS:-10}"
+WRK_SECONDS="${WRK_SECONDS:-5}"
 for tool in curl wrk nginx python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
@@ -42,23 +43,37 @@ wait_for_url() {
 }
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# measure NAME PID BIG_URL SMALL_URL: fills result lines "NAME MBps CPUperGB RPS"
-measure() {
-  local name="$1" pid="$2" big="$3" small="$4"
-  curl -s -o /dev/null "$big"  # warm the page cache
-  local speeds=() before after
-  before="$(cpu_seconds "$pid")"
-  for _ in $(seq "$ROUNDS"); do
-    speeds+=("$(curl -s -o /dev/null -w '%{speed_download}' "$big")")
+# The servers are measured in turns, round by round, so that the machine's changing load falls on
+# all of them alike. Per server: NAME PID BIG_URL SMALL_URL in the arrays below.
+names=(); spids=(); bigs=(); smalls=()
+add_server() { names+=("$1"); spids+=("$2"); bigs+=("$3"); smalls+=("$4"); }
+
+measure_all() {
+  local i round
+  for i in "${!names[@]}"; do curl -s -o /dev/null "${bigs[$i]}"; done  # warm the page cache
+  for round in $(seq "$ROUNDS"); do
+    for i in "${!names[@]}"; do
+      local before after speed
+      before="$(cpu_seconds "${spids[$i]}")"
+      speed="$(curl -s -o /dev/null -w '%{speed_download}' "${bigs[$i]}")"
+      after="$(cpu_seconds "${spids[$i]}")"
+      echo "${names[$i]} $speed $(awk -v a="$before" -v b="$after" 'BEGIN { print (b - a) / 1.073741824 }')" >>"$work/big"
+    done
   done
-  after="$(cpu_seconds "$pid")"
-  local mbps cpu rps
-  mbps="$(printf '%s\n' "${speeds[@]}" | median | awk '{ printf "%.0f", $1 / 1e6 }')"
-  cpu="$(awk -v a="$before" -v b="$after" -v n="$ROUNDS" 'BEGIN { printf "%.3f", (b - a) / (n * 1.073741824) }')"
-  sleep 2  # let the sockets of earlier runs drain
-  rps="$(wrk -t2 -c64 -d"${WRK_SECONDS}s" -H 'Connection: close' "$small" | awk '/^Requests\/sec/ { printf "%.0f", $2 }')"
-  echo "$name $mbps $cpu $rps" >>"$work/results"
-  sleep 2
+  for round in $(seq "$ROUNDS"); do
+    for i in "${!names[@]}"; do
+      sleep 1  # let the sockets of the previous run drain
+      wrk -t2 -c64 -d"${WRK_SECONDS}s" -H 'Connection: close' "${smalls[$i]}" |
+        awk -v n="${names[$i]}" '/^Requests\/sec/ { print n, $2 }' >>"$work/small"
+    done
+  done
+  for i in "${!names[@]}"; do
+    local mbps cpu rps
+    mbps="$(awk -v n="${names[$i]}" '$1 == n { print $2 / 1e6 }' "$work/big" | median)"
+    cpu="$(awk -v n="${names[$i]}" '$1 == n { print $3 }' "$work/big" | median)"
+    rps="$(awk -v n="${names[$i]}" '$1 == n { print $2 }' "$work/small" | median)"
+    printf '%s %.0f %.3f %.0f\n' "${names[$i]}" "$mbps" "$cpu" "$rps" >>"$work/results"
+  done
 }
 
 start_nginx() {  # start_nginx NAME on|off: sets NGINX_PID and NGINX_PORT
@@ -106,16 +121,16 @@ for _ in $(seq 100); do [ "$(wc -l <"$work/cli.out")" -ge 2 ] && break; sleep 0.
 big_url="$(sed -n 1p "$work/cli.out" | sed -E 's#^http://[^:/]*:#http://127.0.0.1:#')"
 small_url="$(sed -n 2p "$work/cli.out" | sed -E 's#^http://[^:/]*:#http://127.0.0.1:#')"
 wait_for_url "$small_url"
-measure marlix "$cli_pid" "$big_url" "$small_url"
-kill "$cli_pid"; wait "$cli_pid" 2>/dev/null || true
+add_server marlix "$cli_pid" "$big_url" "$small_url"
 
 for mode in off on; do
   start_nginx "nginx-sendfile-$mode" "$mode"
-  measure "nginx-sendfile-$mode" "$NGINX_PID" "http://127.0.0.1:$NGINX_PORT/big.bin" "http://127.0.0.1:$NGINX_PORT/small.bin"
-  kill "$NGINX_PID"; wait "$NGINX_PID" 2>/dev/null || true
+  add_server "nginx-sendfile-$mode" "$NGINX_PID" "http://127.0.0.1:$NGINX_PORT/big.bin" "http://127.0.0.1:$NGINX_PORT/small.bin"
 done
 
-echo "1 GiB download (curl, median of $ROUNDS) and 100 KiB requests (wrk -t2 -c64, Connection: close)"
+measure_all
+
+echo "1 GiB download (curl) and 100 KiB requests (wrk -t2 -c64 -d${WRK_SECONDS}s, Connection: close), medians of $ROUNDS turns"
 printf '%-20s %10s %14s %12s\n' server "MB/s" "CPU s per GB" "requests/s"
 while read -r name mbps cpu rps; do printf '%-20s %10s %14s %12s\n' "$name" "$mbps" "$cpu" "$rps"; done <"$work/results"
 echo
