@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "app/SharedState.h"
@@ -18,7 +20,11 @@
 
 namespace {
 
+// A part's header block must end within the first 8192 bytes of the window. File data moves through
+// a larger fixed block, so that a big upload takes few reads and writes; memory stays the same for
+// uploads of any size.
 constexpr size_t kWindowSize = 8192;
+constexpr size_t kDataBlockSize = 256 * 1024;
 constexpr int kMaxNumber = 1000000;
 
 const char kUploadReplyHeader[] =
@@ -58,19 +64,21 @@ std::string FindBoundary(mg_connection* conn) {
   return boundary;
 }
 
-// The body's bytes pass through one fixed window: read at the end, consumed from the front.
+// The body's bytes pass through one fixed buffer: read at the end, consumed from the front.
 struct CReceiveWindow {
-  char data[kWindowSize];
+  std::unique_ptr<char[]> buffer{new char[kDataBlockSize]};
+  char* data = buffer.get();
   size_t length = 0;
 
   // One read into the free space; false at the end of the body or on an error.
   bool ReadOnce(mg_connection* conn) {
-    if (length == kWindowSize) return true;
-    const int got = mg_read(conn, data + length, kWindowSize - length);
+    if (length == kDataBlockSize) return true;
+    const int got = mg_read(conn, data + length, kDataBlockSize - length);
     if (got <= 0) return false;
     length += static_cast<size_t>(got);
     return true;
   }
+  // Reads until the window's first 8192 bytes are there or the body ends.
   void Fill(mg_connection* conn) {
     while (length < kWindowSize && ReadOnce(conn)) {
     }
@@ -84,11 +92,12 @@ struct CReceiveWindow {
 // Length of the part header block at the window's front (up to and including its empty line),
 // or 0 when the window holds no complete block or a control character comes before its end.
 size_t HeaderBlockLength(const CReceiveWindow& w) {
-  for (size_t i = 0; i < w.length; ++i) {
+  const size_t length = std::min(w.length, kWindowSize);
+  for (size_t i = 0; i < length; ++i) {
     const auto c = static_cast<unsigned char>(w.data[i]);
     if (c == '\n') {
-      if (i + 1 < w.length && w.data[i + 1] == '\n') return i + 2;
-      if (i + 2 < w.length && w.data[i + 1] == '\r' && w.data[i + 2] == '\n') return i + 3;
+      if (i + 1 < length && w.data[i + 1] == '\n') return i + 2;
+      if (i + 2 < length && w.data[i + 1] == '\r' && w.data[i + 2] == '\n') return i + 3;
     } else if ((c < 0x20 && c != '\r') || c == 0x7F) {
       return 0;
     }
@@ -140,17 +149,8 @@ bool WriteAll(int fd, const char* data, size_t count) {
 
 // Position of the delimiter in the window, or npos.
 size_t FindDelimiter(const CReceiveWindow& w, const std::string& delimiter) {
-  const size_t d = delimiter.size();
-  if (w.length < d) return std::string::npos;
-  const char* p = w.data;
-  const char* last = w.data + (w.length - d);
-  while (p <= last) {
-    p = static_cast<const char*>(std::memchr(p, '\r', static_cast<size_t>(last - p) + 1));
-    if (!p) break;
-    if (std::memcmp(p, delimiter.data(), d) == 0) return static_cast<size_t>(p - w.data);
-    ++p;
-  }
-  return std::string::npos;
+  const void* at = memmem(w.data, w.length, delimiter.data(), delimiter.size());
+  return at ? static_cast<size_t>(static_cast<const char*>(at) - w.data) : std::string::npos;
 }
 
 }  // namespace
