@@ -213,6 +213,20 @@ TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   EXPECT_EQ(server.Dialog().ReceivedCounts(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
 }
 
+TEST_F(UploadTest, PartHeaderBlockMustEndWithinTheFirst8192Bytes) {
+  const auto padded = [&](const std::string& filename, size_t blockSize) {
+    const std::string head = "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+                             filename + "\"\r\nX-Pad: ";
+    const std::string block = head + std::string(blockSize - head.size() - 4, 'p') + "\r\n\r\n";
+    EXPECT_EQ(block.size(), blockSize);
+    return block + Pattern(50000, 9) + "\r\n" + Close();
+  };
+  EXPECT_NE(Body(RawRequest(server.Port(), PostRequest(padded("fits.bin", 8192)))), "");
+  EXPECT_EQ(Stored("fits.bin"), Pattern(50000, 9));
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(padded("over.bin", 8193))), "");
+  EXPECT_EQ(Listing(), std::vector<std::string>{"fits.bin"});
+}
+
 TEST_F(UploadTest, QuotedBoundaryAndCloudModeWithEmptyReply) {
   server.Dialog().SetRadio(IDC_RADIO_CLOUD);
   const std::string reply =
