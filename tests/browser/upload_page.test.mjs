@@ -133,7 +133,7 @@ async function main() {
 
   // With the receiver gone, the upload fails too and is shown as failed.
   fs.renameSync(path.join(work, 'tmp-away'), path.join(work, 'tmp'));
-  await stopReceiver();
+  assert.equal(await stopReceiver(), 0, 'marlix-cli did not end cleanly on SIGINT');
   await page.setInputFiles('#files', [path.join(picks, 'lost.txt')]);
   await waitFor(async () => (await page.$$('#sending li.failed')).length === 2, 'the second failure');
 
@@ -146,12 +146,15 @@ async function main() {
   console.log('upload page: all checks passed');
 }
 
+// Stops marlix-cli as Ctrl+C does; returns its exit status.
 async function stopReceiver() {
-  if (!cli || cli.exitCode !== null) return;
+  if (!cli) return null;
+  if (cli.exitCode !== null || cli.signalCode !== null) return cli.exitCode;
   const ended = new Promise((r) => cli.on('exit', r));
   cli.kill('SIGINT');
-  await Promise.race([ended, new Promise((r) => setTimeout(r, 10000))]);
-  if (cli.exitCode === null) cli.kill('SIGKILL');
+  await Promise.race([ended, new Promise((r) => setTimeout(r, 15000))]);
+  if (cli.exitCode === null && cli.signalCode === null) cli.kill('SIGKILL');
+  return cli.exitCode;
 }
 
 let status = 0;
