@@ -102,8 +102,14 @@ upload "$nginx_port" "$nginx_pid" >/dev/null
 : >"$work/nginx.runs"
 for i in $(seq "$runs"); do
   echo "run $i of $runs..." >&2
-  upload "$marlix_port" "$cli_pid" >>"$work/marlix.runs"
-  upload "$nginx_port" "$nginx_pid" >>"$work/nginx.runs"
+  # Alternate which server goes first, so neither always follows the other's writeback.
+  if [ $((i % 2)) -eq 1 ]; then
+    upload "$marlix_port" "$cli_pid" >>"$work/marlix.runs"
+    upload "$nginx_port" "$nginx_pid" >>"$work/nginx.runs"
+  else
+    upload "$nginx_port" "$nginx_pid" >>"$work/nginx.runs"
+    upload "$marlix_port" "$cli_pid" >>"$work/marlix.runs"
+  fi
 done
 
 mbs_of() { awk -v s="$size" '{print s / 1e6 / $1}' "$1" | median; }
