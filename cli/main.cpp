@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "service/CloudRelay.h"
 #include "service/ServiceSession.h"
 #include "web/Token.h"
+#include "web/Upload.h"
 #include "web/WebServer.h"
 
 namespace {
@@ -81,6 +83,15 @@ void ShowQr(const std::string& address, bool drawInTerminal) {
   if (drawInTerminal) DrawTerminalQr(address, stdout);
 }
 
+// Answers the phone as the window does, then prints the stored file's path, one line each.
+void OnUploadSavedPrinted(mg_connection* conn, const char* path) {
+  OnUploadSaved(conn, path);
+  static std::mutex printLock;
+  std::lock_guard<std::mutex> lock(printLock);
+  std::printf("%s\n", path);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,7 +119,9 @@ int main(int argc, char** argv) {
   CCliMainDialog dialog(radio);
   g_State.MainDialog = &dialog;
 
-  mg_context* server = StartWebService(port, DefaultServerCallbacks());
+  ServerCallbacks callbacks = DefaultServerCallbacks();
+  if (opt.command == "receive") callbacks.OnUploadSaved = &OnUploadSavedPrinted;
+  mg_context* server = StartWebService(port, callbacks);
   if (!server) {
     std::fprintf(stderr, "marlix-cli: the web service could not start on port %s\n", port.c_str());
     return 1;

@@ -19,9 +19,20 @@ TEST_PKGS=(
   nginx-light wrk
 )
 
+# The browser tests' playwright-core, from tests/browser/package-lock.json (never a browser download:
+# the tests drive Debian's Chromium).
+install_browser_test_deps() {
+  local dir
+  dir="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+  if [ -f "$dir/package-lock.json" ] && [ ! -f "$dir/node_modules/playwright-core/package.json" ]; then
+    (cd "$dir" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund --loglevel=error >/dev/null)
+  fi
+}
+
 stamp=/var/tmp/marlix-deps.stamp
 want="${BUILD_PKGS[*]} ${TEST_PKGS[*]}"
 if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
+  install_browser_test_deps
   exit 0
 fi
 
@@ -39,3 +50,4 @@ $SUDO systemctl disable --now miniupnpd nginx 2>/dev/null || true
 $SUDO pkill -x miniupnpd 2>/dev/null || true
 $SUDO pkill -x nginx 2>/dev/null || true
 echo "$want" | $SUDO tee "$stamp" >/dev/null
+install_browser_test_deps

@@ -1,0 +1,378 @@
+// Receiving uploads against the real server, with raw sockets and libcurl as the phone.
+
+#include <arpa/inet.h>
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "app/SharedState.h"
+#include "support/TestEnv.h"
+#include "web/Upload.h"
+#include "web/WebServer.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kBoundary = "----MarlixTestBoundary7MA4YWxkTrZu0gW";
+
+std::string FilePart(const std::string& filename, const std::string& content,
+                     const std::string& type = "application/octet-stream") {
+  return "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" + filename +
+         "\"\r\nContent-Type: " + type + "\r\n\r\n" + content + "\r\n";
+}
+
+std::string FieldPart(const std::string& name, const std::string& value) {
+  return "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+}
+
+std::string Close() { return "--" + kBoundary + "--\r\n"; }
+
+std::string PostRequest(const std::string& body, const std::string& contentType = "") {
+  const std::string type = contentType.empty() ? "multipart/form-data; boundary=" + kBoundary : contentType;
+  return "POST /u HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+std::string Upload(CTestServer& server, const std::string& filename, const std::string& content) {
+  return RawRequest(server.Port(), PostRequest(FilePart(filename, content) + Close()));
+}
+
+std::string Body(const std::string& reply) {
+  std::string head, body;
+  SplitReply(reply, head, body);
+  return body;
+}
+
+std::string Reply(const std::string& name, size_t size, const std::string& type, const std::string& base) {
+  return "{\"files\":[{\"name\":\"" + name + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" + type +
+         "\",\"url\":\"" + base + "/tmp/" + name + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" + base + "/tmp/" +
+         name + "\",\"delete_type\":\"DELETE\"}]}";
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  unsigned x = seed;
+  for (char& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 16);
+  }
+  return s;
+}
+
+// Sends the request in pieces of the given sizes, pausing after each so that the server reads them
+// separately, and returns the whole reply.
+std::string SendInPieces(int port, const std::string& request, const std::vector<size_t>& cuts) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return {};
+  }
+  size_t pos = 0;
+  for (size_t cut : cuts) {
+    cut = std::min(cut, request.size());
+    if (cut <= pos) continue;
+    ::send(fd, request.data() + pos, cut - pos, MSG_NOSIGNAL);
+    pos = cut;
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+  }
+  if (pos < request.size()) ::send(fd, request.data() + pos, request.size() - pos, MSG_NOSIGNAL);
+  std::string reply;
+  char buf[65536];
+  for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) reply.append(buf, static_cast<size_t>(n));
+  ::close(fd);
+  return reply;
+}
+
+class UploadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { fs::create_directory(server.Dir() / "tmp"); }
+  std::string Stored(const std::string& name) { return ReadFile(server.Dir() / "tmp" / name); }
+  std::vector<std::string> Listing() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(server.Dir() / "tmp")) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  CTestServer server;
+};
+
+}  // namespace
+
+TEST_F(UploadTest, OneFileIsStoredAndAnsweredWithTheFixedHeaderAndJson) {
+  const std::string reply = Upload(server, "photo.jpg", "JPEGDATA");
+  EXPECT_EQ(Stored("photo.jpg"), "JPEGDATA");
+  const std::string body = Reply("photo.jpg", 8, "image/jpeg", server.Base());
+  EXPECT_EQ(reply,
+            "HTTP/1.1 200 OK\r\nServer: Marlix 1.0\r\nX-Powered-By: Dorvane\r\nPragma: no-cache\r\n"
+            "Cache-Control: no-store, no-cache, must-revalidate\r\n"
+            "Content-Disposition: inline; filename=\"files.json\"\r\nX-Content-Type-Options: nosniff\r\n"
+            "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Credentials: false\r\n"
+            "Access-Control-Allow-Methods: OPTIONS, HEAD, GET, POST, PUT, PATCH, DELETE\r\n"
+            "Access-Control-Allow-Headers: Content-Type, Content-Range, Content-Disposition\r\n"
+            "Vary: Accept\r\nContent-Length: " +
+                std::to_string(body.size()) +
+                "\r\nKeep-Alive: timeout=15, max=100\r\nConnection: Keep-Alive\r\n"
+                "Content-Type: application/json\r\n\r\n" +
+                body);
+  EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{1});
+  EXPECT_EQ(server.Dialog().Captions(), std::vector<std::string>{"正在上传: tmp/photo.jpg"});
+  EXPECT_EQ(server.Dialog().Progress(), (std::vector<int>{1, 100}));
+}
+
+TEST_F(UploadTest, TakenNamesAreNumberedAndNoFileIsEverReplaced) {
+  EXPECT_EQ(Body(Upload(server, "photo.jpg", "a")), Reply("photo.jpg", 1, "image/jpeg", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "photo.jpg", "bb")), Reply("photo(0).jpg", 2, "image/jpeg", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "photo.jpg", "ccc")), Reply("photo(1).jpg", 3, "image/jpeg", server.Base()));
+  Upload(server, "README", "one");
+  EXPECT_EQ(Body(Upload(server, "README", "two")), Reply("README(0)", 3, "application/octet-stream", server.Base()));
+  EXPECT_EQ(Stored("photo.jpg"), "a");
+  EXPECT_EQ(Stored("photo(0).jpg"), "bb");
+  EXPECT_EQ(Stored("photo(1).jpg"), "ccc");
+  EXPECT_EQ(Stored("README"), "one");
+  EXPECT_EQ(Stored("README(0)"), "two");
+}
+
+TEST_F(UploadTest, EmptyFileAndBoundaryTextInsideTheDataAreStoredWhole) {
+  EXPECT_EQ(Body(Upload(server, "empty.txt", "")), Reply("empty.txt", 0, "text/plain", server.Base()));
+  EXPECT_TRUE(fs::exists(server.Dir() / "tmp/empty.txt"));
+  EXPECT_EQ(Stored("empty.txt"), "");
+
+  const std::string tricky = "--" + kBoundary + "\r\n--" + kBoundary.substr(0, 10) + "\n--" + kBoundary + "--\r\n";
+  Upload(server, "tricky.bin", tricky);
+  EXPECT_EQ(Stored("tricky.bin"), tricky);
+}
+
+TEST_F(UploadTest, LargeFileInWritesOfVariedSizesWithTheDelimiterSplitBetweenReads) {
+  const std::string data = Pattern(100000, 7);
+  const std::string request = PostRequest(FilePart("big.bin", data) + Close());
+  const size_t delimiterAt = request.find("\r\n--" + kBoundary, request.find("\r\n\r\n") + 4 + 200);
+  ASSERT_NE(delimiterAt, std::string::npos);
+  const size_t d = kBoundary.size() + 4;
+  int run = 0;
+  for (size_t inside : {size_t{1}, size_t{2}, size_t{4}, d / 2, d - 1}) {
+    std::vector<size_t> cuts;
+    size_t pos = 0;
+    for (size_t step : {1, 7, 300, 4096, 8191, 8192, 8193, 13, 20000}) cuts.push_back(pos += step);
+    cuts.push_back(delimiterAt + inside);
+    const std::string reply = SendInPieces(server.Port(), request, cuts);
+    const std::string name = run == 0 ? "big.bin" : "big(" + std::to_string(run - 1) + ").bin";
+    EXPECT_EQ(Body(reply), Reply(name, data.size(), "application/octet-stream", server.Base())) << inside;
+    EXPECT_TRUE(Stored(name) == data) << "split " << inside << " bytes into the delimiter";
+    ++run;
+  }
+}
+
+TEST_F(UploadTest, TwoFilePartsInOneRequestGetTwoReplies) {
+  const std::string reply =
+      RawRequest(server.Port(), PostRequest(FilePart("a.txt", "first") + FilePart("b.png", "second") + Close()));
+  EXPECT_EQ(Stored("a.txt"), "first");
+  EXPECT_EQ(Stored("b.png"), "second");
+  const std::string b = Reply("b.png", 6, "image/png", server.Base());
+  EXPECT_NE(reply.find(Reply("a.txt", 5, "text/plain", server.Base()) + "HTTP/1.1 200 OK\r\n"), std::string::npos);
+  EXPECT_EQ(reply.substr(reply.size() - b.size()), b);
+  EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{2});
+}
+
+TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(FieldPart("note", "hi") + FilePart("a.txt", "x") + Close())), "");
+  EXPECT_TRUE(Listing().empty());
+
+  // The body ends before the closing delimiter: the data so far stays, unanswered and uncounted.
+  const std::string data = Pattern(20000, 3);
+  const std::string partial = FilePart("cut.bin", data);
+  const std::string request = "POST /u HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+                              "\r\nContent-Length: " + std::to_string(partial.size() - 2) + "\r\n\r\n" +
+                              partial.substr(0, partial.size() - 2);
+  EXPECT_EQ(RawRequest(server.Port(), request), "");
+  EXPECT_EQ(Listing(), std::vector<std::string>{"cut.bin"});
+  EXPECT_EQ(Stored("cut.bin"), data.substr(0, data.size() - kBoundary.size() - 4));
+
+  EXPECT_EQ(RawRequest(server.Port(), "GET /u HTTP/1.1\r\nHost: x\r\n\r\n"), "");
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(FilePart("a.txt", "x") + Close(), "multipart/form-data")), "");
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(FilePart("a.txt", "x") + Close(), "text/plain; boundary=")), "");
+
+  fs::remove_all(server.Dir() / "tmp");
+  EXPECT_EQ(Upload(server, "a.txt", "x"), "");
+  EXPECT_FALSE(fs::exists(server.Dir() / "tmp"));
+  EXPECT_EQ(server.Dialog().ReceivedCounts(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(UploadTest, PartHeaderBlockMustEndWithinTheFirst8192Bytes) {
+  const auto padded = [&](const std::string& filename, size_t blockSize) {
+    const std::string head = "--" + kBoundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+                             filename + "\"\r\nX-Pad: ";
+    const std::string block = head + std::string(blockSize - head.size() - 4, 'p') + "\r\n\r\n";
+    EXPECT_EQ(block.size(), blockSize);
+    return block + Pattern(50000, 9) + "\r\n" + Close();
+  };
+  EXPECT_NE(Body(RawRequest(server.Port(), PostRequest(padded("fits.bin", 8192)))), "");
+  EXPECT_EQ(Stored("fits.bin"), Pattern(50000, 9));
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(padded("over.bin", 8193))), "");
+  EXPECT_EQ(Listing(), std::vector<std::string>{"fits.bin"});
+}
+
+TEST_F(UploadTest, SizesOfTwoGibibytesAndMoreAreRight) {
+  // The hook that runs before the file is closed grows it (sparsely) past 4 GiB.
+  g_ServerCallbacks.OnUploadFileDone = [](mg_connection* conn, const char* path, int n) {
+    OnUploadFileDone(conn, path, n);
+    ASSERT_EQ(::truncate(path, 5'000'000'000LL), 0);
+  };
+  EXPECT_EQ(Body(Upload(server, "huge.mp4", "x")), Reply("huge.mp4", 5'000'000'000ULL, "video/mp4", server.Base()));
+}
+
+TEST_F(UploadTest, QuotedBoundaryAndCloudModeWithEmptyReply) {
+  server.Dialog().SetRadio(IDC_RADIO_CLOUD);
+  const std::string reply =
+      RawRequest(server.Port(), PostRequest(FilePart("q.txt", "quoted") + Close(),
+                                            "multipart/form-data; boundary=\"" + kBoundary + "\"; charset=utf-8"));
+  EXPECT_NE(reply.find("\r\nContent-Length: 0\r\n"), std::string::npos);
+  EXPECT_EQ(Body(reply), "");
+  EXPECT_EQ(Stored("q.txt"), "quoted");
+
+  server.Dialog().SetRadio(IDC_RADIO_WAN);
+  g_State.ExternalAddress.Set("198.51.100.7");
+  EXPECT_EQ(Body(Upload(server, "w.txt", "wan")),
+            Reply("w.txt", 3, "text/plain", "http://198.51.100.7:" + g_State.PortText));
+}
+
+TEST_F(UploadTest, DeleteRemovesOnlyFilesDirectlyInsideTmp) {
+  Upload(server, "photo.jpg", "a");
+  Upload(server, "photo.jpg", "b");
+  WriteFile(server.Dir() / "keep.txt", "k");
+  WriteFile(server.Dir() / "tmp/sub/inner.txt", "i");
+  const std::string success = "{\"success\":true}";
+  const auto del = [&](const std::string& target) {
+    const std::string reply = RawRequest(server.Port(), "DELETE " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_NE(reply.find("\r\nContent-Length: 16\r\n"), std::string::npos) << target;
+    EXPECT_EQ(Body(reply), success) << target;
+  };
+  del("/tmp/photo(0).jpg");
+  EXPECT_FALSE(fs::exists(server.Dir() / "tmp/photo(0).jpg"));
+  del("/tmp/photo(0).jpg");
+  EXPECT_TRUE(fs::exists(server.Dir() / "tmp/photo.jpg"));
+
+  for (const char* outside : {"/keep.txt", "/tmp/../keep.txt", "/tmp/%2e%2e/keep.txt", "/tmp/sub/inner.txt", "/tmp/sub",
+                              "/tmp", "/tmp/", "/tmp/%2Fkeep.txt", "/f?t=x", "/tmp/..%5ckeep.txt"}) {
+    del(outside);
+  }
+  EXPECT_TRUE(fs::exists(server.Dir() / "keep.txt"));
+  EXPECT_TRUE(fs::exists(server.Dir() / "tmp/sub/inner.txt"));
+  EXPECT_TRUE(fs::exists(server.Dir() / "tmp/photo.jpg"));
+}
+
+TEST_F(UploadTest, HostileNamesStayInsideTmpAndTheReplyStaysValidJson) {
+  fs::create_directory(server.Dir() / "tmp/dir");
+  struct Case {
+    std::string sent;
+    std::string stored;  // empty: refused
+  };
+  const std::string longName = std::string(300, 'x') + ".txt";
+  std::string chinese;
+  for (int i = 0; i < 100; ++i) chinese += "文";
+  const std::vector<Case> cases = {
+      {"../../escape.txt", "escape.txt"},
+      {"..\\..\\win.txt", "win.txt"},
+      {"C:\\fakepath\\photo.png", "photo.png"},
+      {"/etc/passwd", "passwd"},
+      {"..", ""},
+      {"...", ""},
+      {"a/", ""},
+      {"quote\\\"d.txt", ""},  // the name ends at the first quote: "quote\" -> after the backslash, empty
+      {"dir", "dir(0)"},
+      {"tab\x7fname.txt", ""},  // a control character in the header block stops the request
+      {"bad\xff\xfe.txt", "bad__.txt"},
+      {"50%#?.txt", "50%#?.txt"},
+      {longName, std::string(236, 'x') + ".txt"},
+  };
+  for (const Case& c : cases) {
+    const std::string reply = Upload(server, c.sent, "data");
+    if (c.stored.empty()) {
+      EXPECT_EQ(reply, "") << c.sent;
+      continue;
+    }
+    EXPECT_EQ(Stored(c.stored), "data") << c.sent;
+    const std::string base = server.Base() + "/tmp/";
+    if (c.stored == "50%#?.txt") {
+      EXPECT_NE(Body(reply).find("\"url\":\"" + base + "50%25%23%3F.txt\""), std::string::npos) << Body(reply);
+      // The address in the reply fetches and deletes exactly that file.
+      const std::string got = RawRequest(server.Port(), "GET /tmp/50%25%23%3F.txt HTTP/1.0\r\n\r\n");
+      EXPECT_EQ(Body(got), "data");
+    }
+  }
+  // The long Chinese name is shortened at a character boundary, keeping its extension, and the reply
+  // stays within 1023 bytes.
+  const std::string reply = Upload(server, chinese + ".jpg", "zh");
+  const std::string body = Body(reply);
+  EXPECT_LE(body.size(), 1023u);
+  const size_t start = body.find("\"name\":\"") + 8;
+  const std::string stored = body.substr(start, body.find('"', start) - start);
+  EXPECT_EQ(stored.size() % 3, 1u);  // whole three-byte characters and ".jpg"
+  EXPECT_EQ(stored.substr(stored.size() - 4), ".jpg");
+  EXPECT_EQ(Stored(stored), "zh");
+
+  // Only files inside tmp were made; nothing escaped to the working directory or above it.
+  std::set<std::string> top;
+  for (const auto& e : fs::directory_iterator(server.Dir())) top.insert(e.path().filename());
+  EXPECT_EQ(top, std::set<std::string>{"tmp"});
+  EXPECT_FALSE(fs::exists(server.Dir().parent_path() / "escape.txt"));
+}
+
+namespace {
+
+size_t Discard(char*, size_t size, size_t n, void*) { return size * n; }
+
+}  // namespace
+
+TEST_F(UploadTest, FiftyConcurrentUploadsOfOneNameAllArriveUnderFiftyNames) {
+  constexpr int kUploads = 50;
+  std::vector<std::string> contents;
+  for (int i = 0; i < kUploads; ++i) contents.push_back(Pattern(30000 + static_cast<size_t>(i) * 977, 100u + i));
+  std::vector<std::thread> threads;
+  std::vector<long> statuses(kUploads, 0);
+  const std::string url = server.Base() + "/u";
+  for (int i = 0; i < kUploads; ++i) {
+    threads.emplace_back([&, i] {
+      CURL* curl = curl_easy_init();
+      curl_mime* mime = curl_mime_init(curl);
+      curl_mimepart* part = curl_mime_addpart(mime);
+      curl_mime_name(part, "file");
+      curl_mime_filename(part, "same.dat");
+      curl_mime_data(part, contents[i].data(), contents[i].size());
+      curl_slist* headers = curl_slist_append(nullptr, "Expect:");
+      curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+      curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
+      curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+      curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Discard);
+      curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+      if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &statuses[i]);
+      curl_slist_free_all(headers);
+      curl_mime_free(mime);
+      curl_easy_cleanup(curl);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(statuses, std::vector<long>(kUploads, 200));
+  std::multiset<std::string> expected(contents.begin(), contents.end());
+  std::multiset<std::string> stored;
+  for (const std::string& name : Listing()) stored.insert(Stored(name));
+  EXPECT_EQ(Listing().size(), static_cast<size_t>(kUploads));
+  EXPECT_TRUE(stored == expected);
+}

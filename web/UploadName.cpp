@@ -1,0 +1,133 @@
+#include "web/UploadName.h"
+
+#include <cstdio>
+
+namespace {
+
+// What a name may cost in the reply body (once JSON-escaped, twice URL- and JSON-escaped), so that
+// the whole body stays within 1023 bytes with any content type, size, host and port.
+constexpr size_t kMaxReplyNameCost = 720;
+// An extension longer than this is not kept apart when a name is shortened.
+constexpr size_t kMaxKeptExtension = 64;
+const std::string kFolder = "tmp/";
+
+// Length of the valid UTF-8 sequence starting at s[i], or 0 when there is none.
+size_t Utf8SequenceLength(const std::string& s, size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  size_t len = 0;
+  unsigned min = 0;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) {
+    len = 2, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    len = 3, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    len = 4, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  unsigned cp = c & (0x7F >> len);
+  for (size_t k = 1; k < len; ++k) {
+    const auto cc = static_cast<unsigned char>(s[i + k]);
+    if ((cc & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+size_t ReplyCost(const std::string& name) {
+  return JsonEscape(name).size() + 2 * JsonEscape(UrlEscapeName(name)).size();
+}
+
+// Drops whole characters from the end of base until kFolder + base + tail fits the path limit and
+// the reply. base holds valid UTF-8.
+std::string Fit(std::string base, const std::string& tail, size_t pathLimit) {
+  auto fits = [&] {
+    const std::string name = base + tail;
+    return kFolder.size() + name.size() <= pathLimit && ReplyCost(name) <= kMaxReplyNameCost;
+  };
+  while (!base.empty() && !fits()) {
+    size_t cut = base.size() - 1;
+    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
+    base.resize(cut);
+  }
+  return base + tail;
+}
+
+// Splits at the last "." into base and extension (with its dot), keeping a long extension in base.
+void SplitExtension(const std::string& name, std::string& base, std::string& ext) {
+  const size_t dot = name.rfind('.');
+  if (dot == std::string::npos || name.size() - dot > kMaxKeptExtension) {
+    base = name, ext.clear();
+  } else {
+    base = name.substr(0, dot), ext = name.substr(dot);
+  }
+}
+
+}  // namespace
+
+std::string SafeUploadName(const std::string& sent) {
+  const size_t slash = sent.find_last_of("/\\");
+  const std::string last = slash == std::string::npos ? sent : sent.substr(slash + 1);
+  std::string name;
+  for (size_t i = 0; i < last.size();) {
+    const auto c = static_cast<unsigned char>(last[i]);
+    const size_t len = Utf8SequenceLength(last, i);
+    if (len == 0 || c < 0x20 || c == 0x7F) {
+      name += '_';
+      i += len ? len : 1;
+    } else {
+      name.append(last, i, len);
+      i += len;
+    }
+  }
+  if (name.find_first_not_of('.') == std::string::npos) return {};
+  std::string base, ext;
+  SplitExtension(name, base, ext);
+  return Fit(base, ext, kMaxSavedPath);
+}
+
+std::string NumberedUploadName(const std::string& name, int n) {
+  if (n < 0) return name;
+  char number[16];
+  std::snprintf(number, sizeof number, "(%d)", n);
+  std::string base, ext;
+  SplitExtension(name, base, ext);
+  return Fit(base, number + ext, kMaxNumberedPath);
+}
+
+std::string JsonEscape(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+std::string UrlEscapeName(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  for (const char ch : name) {
+    if (ch == '%' || ch == '#' || ch == '?') {
+      char esc[4];
+      std::snprintf(esc, sizeof esc, "%%%02X", static_cast<unsigned char>(ch));
+      out += esc;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
