@@ -44,7 +44,7 @@ const char* ControlUrl() { return g_Gateway.GatewayUrls.controlURL; }
 const char* ServiceType() { return g_Gateway.GatewayData.first.servicetype; }
 
 void FreeGatewayState() {
-  if (g_Gateway.Valid) FreeUPNPUrls(&g_Gateway.GatewayUrls);
+  FreeUPNPUrls(&g_Gateway.GatewayUrls);  // null records are fine
   if (g_Gateway.GatewayDeviceList) freeUPNPDevlist(g_Gateway.GatewayDeviceList);
   g_Gateway = GatewayState{};
 }
