@@ -196,3 +196,15 @@ TEST(UpnpFakeGateway, OnlyTheOwnTcpMappingOfTheServerPortIsDeleted) {
             1)
       << calls;
 }
+
+TEST(UpnpFakeGateway, PublicAddressThatIsNotIpv4IsNotTaken) {
+  REQUIRE_LAB(Gateway::Fake);
+  // The address goes into the links that phones open; the mapping itself is accepted.
+  CUpnpLab lab(Gateway::Fake, R"({"external_ip": "evil.example/x"})");
+  ASSERT_EQ(lab.Error(), "");
+  const CClientRun run = lab.RunInClient([] { return WanSetupOnPort("8081"); });
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_EQ(run.result, "failed ");
+  EXPECT_EQ(run.out, "GetExternalIPAddress failed.\nGetExternalIPAddress failed.\nGetExternalIPAddress failed.\n");
+  EXPECT_EQ(CountOf(lab.Calls(), Action("AddPortMapping")), 3);
+}
