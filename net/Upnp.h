@@ -1,0 +1,34 @@
+#pragma once
+// The router port mapping over UPnP (miniupnpc): find the Internet gateway device, remove the
+// program's earlier mappings, map the server port (PortText, TCP, to this PC) and learn the public
+// address. The gateway state lives from UpnpDiscoverGateway to UpnpRelease; calls block.
+
+#include <string>
+
+// No gateway control address is known (or the socket layer failed).
+inline constexpr int kUpnpNoGateway = -1100;
+
+// The description that marks the program's own mappings on the gateway.
+inline constexpr const char* kUpnpMappingDescription = "Marlix";
+
+// SSDP discovery (2000 ms wait) and the choice of a valid gateway. Returns 0 whether or not a
+// gateway was found; a found gateway shows later as a known control address.
+int UpnpDiscoverGateway();
+
+// Lists the gateway's mapping table and deletes the program's own earlier mappings of the server
+// port (description "Marlix", TCP, external port PortText, this PC as internal client). Other
+// entries stay. Returns -1 when no gateway control address is known, else 0.
+int UpnpClearPortMappings();
+
+// Asks for the public address (copied into externalAddress when the gateway reports a valid one,
+// otherwise left as it was) and maps PortText to this PC. Returns 0 when the mapping was added and
+// then found on the gateway, the gateway's or the library's failure code otherwise, or
+// kUpnpNoGateway without a gateway control address.
+int UpnpMapServerPort(std::string& externalAddress);
+
+// Frees the gateway state. Returns 0.
+int UpnpRelease();
+
+// True when the text names TCP or UDP: its first three characters are T, C, P or U, D, P in either
+// case and the fourth is the end or a blank. canonical becomes "TCP" or "UDP".
+bool UpnpNormaliseProtocol(const std::string& text, std::string& canonical);

@@ -1,0 +1,111 @@
+// marlix-cli --wan inside the lab's client namespace: the Internet address, its "1.bmp", and the
+// failure text without a gateway.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "UpnpLab.h"
+#include "net/WanSetup.h"
+#include "support/TestEnv.h"
+
+namespace fs = std::filesystem;
+using marlix_test::CClientRun;
+using marlix_test::CUpnpLab;
+using marlix_test::ReadFile;
+using Gateway = CUpnpLab::Gateway;
+
+namespace {
+
+const std::string kCli = std::string(MARLIX_BINARY_DIR) + "/marlix-cli";
+
+// Runs marlix-cli in the working directory until it has printed a line or ended, then stops it as
+// Ctrl+C would. Returns "exit N" with its output in cli.out and cli.err.
+std::string RunCli(const std::vector<std::string>& args) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    std::freopen("cli.out", "w", stdout);
+    std::freopen("cli.err", "w", stderr);
+    std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(kCli.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 300 && !ended; ++i) {
+    if (::waitpid(pid, &status, WNOHANG) == pid)
+      ended = true;
+    else if (ReadFile("cli.out").find("http://") != std::string::npos)
+      break;
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!ended) {
+    ::kill(pid, SIGINT);
+    ::waitpid(pid, &status, 0);
+  }
+  return "exit " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+}
+
+std::string Decode(const std::string& file) {
+  std::string out;
+  FILE* p = ::popen(("zbarimg -q --raw --nodbus " + file + " 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  char buf[512];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
+}  // namespace
+
+TEST(UpnpCli, ShareWanShowsTheInternetAddressAndWritesItsImage) {
+  const std::string why = CUpnpLab::WhyUnavailable(Gateway::Miniupnpd);
+  if (!why.empty()) GTEST_SKIP() << "UPnP test in network namespaces: " << why;
+  if (!fs::exists(kCli)) GTEST_SKIP() << "marlix-cli is not built";
+  CUpnpLab lab(Gateway::Miniupnpd);
+  ASSERT_EQ(lab.Error(), "");
+  const CClientRun run = lab.RunInClient([] {
+    marlix_test::WriteFile("photo.jpg", "jpeg bytes");
+    const std::string rc = RunCli({"share", "--wan", "--no-qr", "photo.jpg"});
+    return rc + "\n" + ReadFile("cli.out") + "--\n" + ReadFile("cli.err") + "--\n" + Decode("1.bmp");
+  });
+  ASSERT_TRUE(run.exited) << run.err;
+  // "exit 0", the address line, "--", stderr with the external address, "--", the decoded image.
+  const std::string prefix = "exit 0\nhttp://198.51.100.7:8081/f?t=";
+  ASSERT_EQ(run.result.rfind(prefix, 0), 0u) << run.result;
+  const std::string token = run.result.substr(prefix.size(), 8);
+  EXPECT_EQ(token.find_first_not_of("0123456789ABCDEF"), std::string::npos) << run.result;
+  const std::string address = "http://198.51.100.7:8081/f?t=" + token;
+  EXPECT_EQ(run.result.substr(7, address.size() + 4), address + "\n--\n") << run.result;
+  EXPECT_NE(run.result.find("\n198.51.100.7\n"), std::string::npos) << run.result;
+  EXPECT_EQ(run.result.substr(run.result.size() - address.size() - 4), "--\n" + address + "\n") << run.result;
+}
+
+TEST(UpnpCli, ReceiveWanWithoutGatewayPrintsTheFailure) {
+  const std::string why = CUpnpLab::WhyUnavailable(Gateway::None);
+  if (!why.empty()) GTEST_SKIP() << "UPnP test in network namespaces: " << why;
+  if (!fs::exists(kCli)) GTEST_SKIP() << "marlix-cli is not built";
+  CUpnpLab lab(Gateway::None);
+  ASSERT_EQ(lab.Error(), "");
+  const CClientRun run = lab.RunInClient([] {
+    const std::string rc = RunCli({"receive", "--wan", "--no-qr"});
+    return rc + "\n" + ReadFile("cli.out") + "--\n" + ReadFile("cli.err") + "--\n" +
+           (fs::exists("1.bmp") ? "1.bmp" : "no image");
+  });
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_NE(run.result.rfind("exit 1\n", 0), std::string::npos) << run.result;
+  EXPECT_NE(run.result.find(std::string(kWanFailedText) + "\n--\nno image"), std::string::npos) << run.result;
+  EXPECT_EQ(run.result.find("http://"), std::string::npos) << run.result;
+}
