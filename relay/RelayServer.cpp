@@ -88,17 +88,23 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
 
 }  // namespace
 
+// The number at position i of a dotted release, moving i past it and its dot; 0 where none is left.
+static uint64_t NextReleaseNumber(const std::string& release, size_t& i) {
+  uint64_t number = 0;
+  for (; i < release.size() && release[i] != '.'; ++i) {
+    if (std::isdigit(static_cast<unsigned char>(release[i])) && number < (1ull << 40)) {
+      number = number * 10 + static_cast<uint64_t>(release[i] - '0');
+    }
+  }
+  ++i;
+  return number;
+}
+
 bool IsNewerRelease(const std::string& a, const std::string& b) {
   size_t i = 0, j = 0;
   while (i < a.size() || j < b.size()) {
-    uint64_t x = 0, y = 0;
-    while (i < a.size() && a[i] != '.')
-      x = x * 10 + static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(a[i])) ? a[i] - '0' : 0), ++i;
-    while (j < b.size() && b[j] != '.')
-      y = y * 10 + static_cast<uint64_t>(std::isdigit(static_cast<unsigned char>(b[j])) ? b[j] - '0' : 0), ++j;
+    const uint64_t x = NextReleaseNumber(a, i), y = NextReleaseNumber(b, j);
     if (x != y) return x > y;
-    ++i;
-    ++j;
   }
   return false;
 }
