@@ -119,16 +119,10 @@ TEST_F(RelayTest, AClientThatVanishesMidUploadLeavesNothingBehind) {
 TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
   const int port = FreePort();
   const std::string log = (m_dir.Path() / "relay.log").string();
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    std::freopen(log.c_str(), "w", stderr);
-    const std::string listen = "127.0.0.1:" + std::to_string(port);
-    const std::string storage = Storage().string();
-    ::execl(MARLIX_BINARY_DIR "/marlix-relay", "marlix-relay", "--listen", listen.c_str(), "--storage", storage.c_str(),
-            "--release", "2.2", "--expiry", "60", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+  const pid_t pid = SpawnProgram({"marlix-relay", "--listen", "127.0.0.1:" + std::to_string(port), "--storage",
+                                  Storage().string(), "--release", "2.2", "--expiry", "60"},
+                                 log + ".out", log);
+  ASSERT_GT(pid, 0);
   const std::string base = "http://127.0.0.1:" + std::to_string(port);
   EXPECT_TRUE(Eventually([&] { return HttpGet(base + "/login").Body == "1"; }));
 

@@ -3,7 +3,10 @@
 // pointing at it, and a small HTTP GET that returns the reply whole.
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -41,6 +44,22 @@ inline HttpGetResult HttpGet(const std::string& url) {
   if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &r.Status);
   curl_easy_cleanup(curl);
   return r;
+}
+
+// Starts a program of the build with its output streams in files; returns its process id, or -1.
+inline pid_t SpawnProgram(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const std::string program = std::string(MARLIX_BINARY_DIR) + "/" + args[0];
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
 // Polls the condition for up to the given time.
