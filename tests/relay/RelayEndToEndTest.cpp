@@ -96,3 +96,13 @@ TEST(RelayRelease, ComparesDotSeparatedNumbers) {
   EXPECT_FALSE(IsNewerRelease("2.1.0", "2.1"));
   EXPECT_FALSE(IsNewerRelease("2.0.9", "2.1"));
 }
+
+TEST_F(RelayTest, StartingClearsOnlyTheRelaysOwnLeftoverFiles) {
+  marlix_test::WriteFile(Storage() / "0000AAAA.marlix-relay", "left from an earlier run");
+  marlix_test::WriteFile(Storage() / "0000BBBB.marlix-relay-part", "half");
+  marlix_test::WriteFile(Storage() / "keep.txt", "not the relay's");
+  StartRelay();
+  EXPECT_EQ(StoredFiles(), 1u);
+  EXPECT_EQ(marlix_test::ReadFile(Storage() / "keep.txt"), "not the relay's");
+  EXPECT_EQ(HttpGet(Base() + "/q?t=0000AAAA").Status, 404);
+}
