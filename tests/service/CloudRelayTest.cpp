@@ -115,7 +115,7 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   server.Hold();
   UseHost(server.Host());
-  marlix_test::WriteFile("big.bin", std::string(4 << 20, 'q'));
+  marlix_test::WriteFile("big.bin", std::string(16 << 20, 'q'));
   auto dialog = std::make_unique<CRecordingMainDialog>();
   CloudRelayUpload("0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
   ASSERT_TRUE(server.WaitHead());
@@ -124,9 +124,10 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   // Shutdown: the dialog is detached and destroyed while the upload waits on the service.
   CloudRelayDetachDialog();
   dialog.reset();
+  EXPECT_EQ(CloudRelayUploadsRunning(), 1);
   server.Release();
   ASSERT_TRUE(WaitCloudRelayIdle(20000));
   ASSERT_TRUE(server.WaitRequests(1));
   EXPECT_EQ(server.Requests()[0].size(),
-            ExpectedHead(server.Host(), 8 + 7 + 12 + (4 << 20)).size() + 8 + 7 + 12 + (4 << 20));
+            ExpectedHead(server.Host(), 8 + 7 + 12 + (16 << 20)).size() + 8 + 7 + 12 + (16 << 20));
 }
