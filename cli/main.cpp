@@ -22,6 +22,7 @@
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
+#include "service/HttpClient.h"
 #include "service/ServiceSession.h"
 #include "web/Token.h"
 #include "web/Upload.h"
@@ -127,7 +128,9 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // What the window's start-up worker does: sign in, then find the local address.
+  // What the window's start-up worker does: sign in, then find the local address. The HTTP client's
+  // diagnostics stay off the terminal.
+  SetHttpClientDiagnostics(false);
   ServiceSignIn();
   DiscoverLocalAddress();
 
@@ -190,6 +193,7 @@ int main(int argc, char** argv) {
   ClearItems();
   ServiceSignOut();
   DeleteTempArchives();
+  CloudRelayDetachDialog();
   g_State.MainDialog = nullptr;
   return serving ? 0 : 1;
 }

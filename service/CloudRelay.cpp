@@ -1,13 +1,274 @@
 #include "service/CloudRelay.h"
 
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include "app/SharedState.h"
 #include "qr/QrBitmap.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
-// Filled in with the relay client.
-void CloudRelayUpload(const std::string&, CMainDialogView*, const std::string&) {}
+namespace {
+
+constexpr int kInitialBufferCapacity = 2048;
+constexpr size_t kChunkSize = 131072;
+constexpr size_t kMaxNameBytes = 511;
+// The socket's send buffer is kept small so that a send call completes only as the network takes the
+// data and the progress bar follows the transfer. Linux doubles the value asked for, so the stack holds
+// at most one chunk (128 KiB), as a send buffer of 0 lets it hold just the chunk being sent elsewhere;
+// a buffer of 0 here would be the kernel's minimum of about 4 KiB, which slows the upload a hundredfold.
+constexpr int kSendBufferBytes = 65536;
+constexpr uint64_t kMaxRelayedSize = 0xFFFFFFFFull;  // the size field is 32 bits
+
+// One upload, made on the interface thread and owned by its upload thread.
+struct RelayUploadJob {
+  int Socket = -1;
+  std::unique_ptr<sockaddr_in> PeerAddress;
+  int ConnectionState = -1;
+  std::unique_ptr<char[]> Buffer;
+  int BufferCapacity = 0;
+  int BufferLength = 0;
+  std::FILE* File = nullptr;
+  uint32_t FileSize = 0;
+  std::shared_ptr<CRevocableDialog> Dialog;
+
+  ~RelayUploadJob() {
+    if (Socket >= 0) ::close(Socket);
+    if (File) std::fclose(File);
+  }
+};
+
+// The upload threads' bookkeeping and the dialog reference they share. Never freed: a detached upload
+// thread may still use it while the process ends.
+struct RelayThreads {
+  std::mutex Lock;
+  std::condition_variable Idle;
+  int Running = 0;
+  std::shared_ptr<CRevocableDialog> Dialog;
+};
+
+RelayThreads& Threads() {
+  static RelayThreads* threads = new RelayThreads;
+  return *threads;
+}
+
+std::shared_ptr<CRevocableDialog> DialogReference(CMainDialogView* dialog) {
+  RelayThreads& t = Threads();
+  std::lock_guard<std::mutex> lock(t.Lock);
+  if (!t.Dialog || !t.Dialog->Refers(dialog)) t.Dialog = std::make_shared<CRevocableDialog>(dialog);
+  return t.Dialog;
+}
+
+// Grows the request buffer: twice its capacity, or twice what is needed when that is more.
+void Append(RelayUploadJob& job, const void* data, size_t n) {
+  const int need = job.BufferLength + static_cast<int>(n);
+  if (job.BufferCapacity < need) {
+    int capacity = job.BufferCapacity * 2;
+    if (capacity < need) capacity = need * 2;
+    std::unique_ptr<char[]> grown(new char[capacity]());
+    std::memcpy(grown.get(), job.Buffer.get(), static_cast<size_t>(job.BufferLength));
+    job.Buffer = std::move(grown);
+    job.BufferCapacity = capacity;
+  }
+  std::memcpy(job.Buffer.get() + job.BufferLength, data, n);
+  job.BufferLength = need;
+}
+
+void Append(RelayUploadJob& job, const std::string& text) { Append(job, text.data(), text.size()); }
+
+void AppendBigEndian(RelayUploadJob& job, uint32_t value) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(value >> 24), static_cast<unsigned char>(value >> 16),
+                                  static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value)};
+  Append(job, bytes, sizeof bytes);
+}
+
+// The last path element, cut to at most 511 bytes without splitting a UTF-8 sequence.
+std::string UploadName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  std::string name = path.substr(slash + 1);
+  if (name.size() > kMaxNameBytes) {
+    size_t cut = kMaxNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  return name;
+}
+
+// Resolves the service host (its first IPv4 address), makes a TCP socket with a small send buffer and
+// connects. Sets the job's socket and connection state.
+void Connect(RelayUploadJob& job) {
+  std::string host;
+  int port = 80;
+  if (!SplitHostPort(ServiceHost(), host, port)) return;
+  job.PeerAddress = std::make_unique<sockaddr_in>();
+  job.Socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+  if (job.Socket < 0) return;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return;
+  std::memcpy(job.PeerAddress.get(), found->ai_addr, sizeof(sockaddr_in));
+  ::freeaddrinfo(found);
+  job.PeerAddress->sin_port = htons(static_cast<uint16_t>(port));
+  const int sendBuffer = kSendBufferBytes;
+  if (::setsockopt(job.Socket, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer) != 0) return;
+  job.ConnectionState =
+      ::connect(job.Socket, reinterpret_cast<const sockaddr*>(job.PeerAddress.get()), sizeof(sockaddr_in));
+}
+
+// Sends the bytes in as many calls as it takes; after each call, onSent(count). False on a failed call.
+template <class F>
+bool SendAll(int socket, const char* data, size_t n, F&& onSent) {
+  while (n > 0) {
+    const ssize_t sent = ::send(socket, data, n, MSG_NOSIGNAL);
+    if (sent <= 0) return false;
+    onSent(static_cast<size_t>(sent));
+    data += sent;
+    n -= static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+void Send(RelayUploadJob& job) {
+  job.Dialog->Call([](CMainDialogView& d) { d.ShowProgress(); });
+  if (!SendAll(job.Socket, job.Buffer.get(), static_cast<size_t>(job.BufferLength), [](size_t) {})) return;
+  job.BufferLength = 0;
+
+  std::unique_ptr<char[]> chunk(new char[kChunkSize]);
+  uint64_t total = 0;
+  while (total < job.FileSize) {
+    // Never more than the size announced, even when the file has grown meanwhile.
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunkSize, job.FileSize - total));
+    const size_t got = std::fread(chunk.get(), 1, want, job.File);
+    if (got == 0) return;  // read error, or the file shrank
+    const bool ok = SendAll(job.Socket, chunk.get(), got, [&](size_t sent) {
+      total += sent;
+      const int pos = static_cast<int>(total * 100 / job.FileSize);
+      job.Dialog->Call([pos](CMainDialogView& d) { d.SetProgressPos(pos); });
+    });
+    if (!ok) return;
+  }
+}
+
+void UploadThread(std::unique_ptr<RelayUploadJob> job) {
+  Connect(*job);
+  if (job->ConnectionState == 0) {
+    ++g_State.CloudRelayCount;
+    Send(*job);
+  }
+  job.reset();
+  RelayThreads& t = Threads();
+  std::lock_guard<std::mutex> lock(t.Lock);
+  if (--t.Running == 0) t.Idle.notify_all();
+}
+
+}  // namespace
+
+void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const std::string& path) {
+  if (g_State.RelayStarted) return;
+  if (g_State.ItemKind == "d") {
+    if (dialog) {
+      dialog->SetStatus(kRelayFolderStatus);
+      dialog->ShowMessage(kRelayFolderMessage);
+    }
+    return;
+  }
+  const std::string name = UploadName(path);
+
+  auto job = std::make_unique<RelayUploadJob>();
+  job->File = std::fopen(path.c_str(), "rb");
+  struct stat st {};
+  uint64_t size = 0;
+  if (job->File && ::fstat(::fileno(job->File), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+  if (size > kMaxRelayedSize) {
+    if (dialog) {
+      dialog->SetStatus(kRelayTooLargeStatus);
+      dialog->ShowMessage(kRelayTooLargeMessage);
+    }
+    return;
+  }
+  if (!job->File || !S_ISREG(st.st_mode)) {
+    // Nothing to read: the upload ends here, as one that could not connect would.
+    g_State.RelayStarted = 1;
+    return;
+  }
+  job->FileSize = static_cast<uint32_t>(size);
+
+  job->Buffer.reset(new char[kInitialBufferCapacity]());
+  job->BufferCapacity = kInitialBufferCapacity;
+  const uint64_t bodyLength = token.size() + name.size() + size + 12;
+  Append(*job, "POST /upload HTTP/1.1\r\n");
+  Append(*job, "Host:" + UploadHost() + "\r\n");
+  Append(*job, "User-Agent:Marlix 1.1\r\n");
+  Append(*job, "Accept:text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n");
+  Append(*job, "Accept-Language:zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3\r\n");
+  Append(*job, "Accept-Encoding:gzip, deflate\r\n");
+  Append(*job, "Content-Length:" + std::to_string(bodyLength) + "\r\n");
+  Append(*job, "Connection:close\r\n\r\n");
+  AppendBigEndian(*job, static_cast<uint32_t>(token.size()));
+  Append(*job, token);
+  AppendBigEndian(*job, static_cast<uint32_t>(name.size()));
+  Append(*job, name);
+  AppendBigEndian(*job, job->FileSize);
+
+  if (dialog) {
+    dialog->HideProgress();
+    dialog->SetProgressPos(0);
+  }
+  job->Dialog = DialogReference(dialog);
+
+  RelayThreads& t = Threads();
+  {
+    std::lock_guard<std::mutex> lock(t.Lock);
+    ++t.Running;
+  }
+  try {
+    std::thread(UploadThread, std::move(job)).detach();
+  } catch (const std::system_error&) {
+    std::lock_guard<std::mutex> lock(t.Lock);
+    if (--t.Running == 0) t.Idle.notify_all();
+  }
+  g_State.RelayStarted = 1;
+}
 
 void BuildCloudLink(const std::string& token) {
   g_State.CurrentAddress = "http://" + ServiceHost() + "/q?t=" + token;
   GenerateQrBitmap(g_State.CurrentAddress);
+}
+
+void CloudRelayDetachDialog() {
+  std::shared_ptr<CRevocableDialog> dialog;
+  {
+    RelayThreads& t = Threads();
+    std::lock_guard<std::mutex> lock(t.Lock);
+    dialog.swap(t.Dialog);
+  }
+  if (dialog) dialog->Revoke();
+}
+
+int CloudRelayUploadsRunning() {
+  RelayThreads& t = Threads();
+  std::lock_guard<std::mutex> lock(t.Lock);
+  return t.Running;
+}
+
+bool WaitCloudRelayIdle(int timeoutMs) {
+  RelayThreads& t = Threads();
+  std::unique_lock<std::mutex> lock(t.Lock);
+  return t.Idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return t.Running == 0; });
 }

@@ -4,8 +4,27 @@
 class CMainDialogView;
 
 // Starts the relay upload of the current item on a thread of its own (at most once per dropped item:
-// RelayStarted). Folders are refused with a message. Runs on the interface thread.
+// RelayStarted). Folders are refused with a message, and so are files of 4 GiB and more, which the
+// upload's 32-bit size field cannot carry. A file that cannot be opened is not uploaded. Runs on the
+// interface thread.
 void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const std::string& path);
 
 // Writes "http://" + ServiceHost + "/q?t=" + token into CurrentAddress and its QR code into "1.bmp".
 void BuildCloudLink(const std::string& token);
+
+// Called by the window and the terminal front end at shutdown, before the dialog is destroyed: upload
+// threads still running stop touching the dialog (they go on sending, and do not hold the process
+// back from ending). Returns once no upload thread is inside a dialog call.
+void CloudRelayDetachDialog();
+
+// Upload threads not yet ended.
+int CloudRelayUploadsRunning();
+// Waits until no upload thread runs; false when the time ran out first.
+bool WaitCloudRelayIdle(int timeoutMs);
+
+// Texts of the relay refusals.
+inline constexpr const char* kRelayFolderStatus = "目前不提供整个文件夹进行云端中转功能！";
+inline constexpr const char* kRelayFolderMessage =
+    "不好意思，由于服务器带宽问题，目前不提供整个文件夹进行云端中转功能！";
+inline constexpr const char* kRelayTooLargeStatus = "4 GiB 及以上的文件不能云端中转！";
+inline constexpr const char* kRelayTooLargeMessage = "不好意思，文件太大：云端中转只接受小于 4 GiB 的文件！";

@@ -1,5 +1,33 @@
 #include "service/ServiceSession.h"
 
-// Filled in with the relay client.
-void ServiceSignIn() {}
-void ServiceSignOut() {}
+#include <string>
+
+#include "app/SharedState.h"
+#include "service/HttpClient.h"
+#include "service/ServiceConfig.h"
+
+namespace {
+
+const char kNewVersionText[] = "有新版本，请下载新版本";
+
+}  // namespace
+
+void ServiceSignIn() {
+  const std::string host = ServiceHost();
+  bool newer = false;
+  {
+    CHttpClient client;
+    client.Request(("http://" + host + "/login").c_str());
+    newer = client.BodyLength() > 0 && client.Body()[0] == '1';
+  }
+  // The window queues the notice and opens the home page once the user has closed it.
+  if (newer && g_State.MainDialog) g_State.MainDialog->ShowMessage(kNewVersionText, "http://" + host);
+}
+
+void ServiceSignOut() {
+  const std::string address = "http://" + ServiceHost() +
+                              "/logout?lan=" + std::to_string(g_State.DownloadCount.load()) +
+                              "&cloud=" + std::to_string(g_State.CloudRelayCount.load());
+  CHttpClient client;
+  client.Request(address.c_str());
+}

@@ -1,0 +1,82 @@
+#pragma once
+// marlix-relay: the service that Marlix's cloud mode uploads files to and that phones download them
+// from. GET /login answers "1" when this relay knows of a newer release than the client's, else "0";
+// GET /logout records the client's counts; POST /upload stores one file framed as
+//   u32 token length, token, u32 name length, name (UTF-8), u32 size, content (big-endian lengths);
+// GET /q?t=TOKEN sends it as an attachment and deletes it once sent whole. A file not downloaded
+// within the expiry is deleted.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+struct mg_connection;
+struct mg_context;
+
+struct RelayOptions {
+  std::string Listen = "127.0.0.1:8200";        // CivetWeb listening_ports: port, or address:port
+  std::string Storage = "relay-files";          // folder of the stored files; created when missing
+  std::string Release = "2.1";                  // the newest release this relay knows of
+  uint64_t MaxBody = 1ull << 30;                // largest upload body accepted, in bytes
+  int64_t ExpiryMs = 600000;                    // a file not downloaded within this time is deleted
+  std::function<void(const std::string&)> Log;  // one line per event; stderr when empty
+};
+
+// The release of the clients this relay serves; "1" answers a relay release newer than it.
+inline constexpr const char* kClientRelease = "2.1";
+
+// True when release a is newer than release b, comparing dot-separated numbers ("2.10" > "2.9").
+bool IsNewerRelease(const std::string& a, const std::string& b);
+
+// A stored file's name is safe when it is 1 to 511 bytes, not "." or "..", and holds no '/', '\\'
+// or control character. A token is 1 to 64 letters and digits.
+bool IsSafeName(const std::string& name);
+bool IsSafeToken(const std::string& token);
+
+class CRelayServer {
+ public:
+  CRelayServer() = default;
+  ~CRelayServer();
+  CRelayServer(const CRelayServer&) = delete;
+  CRelayServer& operator=(const CRelayServer&) = delete;
+
+  // Starts listening; false (with a log line) when the storage folder or the listener cannot be made.
+  bool Start(const RelayOptions& options);
+  void Stop();
+  // The first listening port.
+  int Port() const;
+  // Tokens of the files stored and not yet downloaded.
+  int StoredCount();
+
+ private:
+  struct StoredFile {
+    std::string Name;
+    uint64_t Size = 0;
+    std::chrono::steady_clock::time_point Stored;
+    bool Sending = false;
+  };
+
+  static int HandleRequest(mg_connection* conn, void* self);
+  void HandleUpload(mg_connection* conn);
+  void HandleDownload(mg_connection* conn, const char* query);
+  void HandleLogout(mg_connection* conn, const char* query);
+  void Sweep();
+  void Write(const std::string& line);
+  std::string DataPath(const std::string& token) const;
+  std::string PartPath(const std::string& token) const;
+
+  RelayOptions m_options;
+  mg_context* m_pServer = nullptr;
+  std::mutex m_lock;
+  std::map<std::string, StoredFile> m_files;  // token -> stored file, under m_lock
+  std::set<std::string> m_receiving;          // tokens being uploaded, under m_lock
+  std::condition_variable m_wake;
+  bool m_stopping = false;
+  std::thread m_sweeper;
+};

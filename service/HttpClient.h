@@ -1,0 +1,64 @@
+#pragma once
+// One HTTP GET at a time over libcurl, with fixed browser-like request headers, a response store of
+// fixed capacity allocated once per client, and a cookie jar learnt from Set-Cookie header lines.
+
+#include <map>
+#include <string>
+
+typedef void CURL;
+struct curl_slist;
+
+// Library diagnostics (libcurl's verbose output) go to the error stream unless turned off here, for
+// the whole process; the terminal front end turns them off.
+void SetHttpClientDiagnostics(bool on);
+
+// The response of the last request. One block, allocated once by the client's constructor.
+struct HttpResponseStore {
+  static constexpr int kBodyCapacity = 2097152;  // 2 MiB of data, plus one byte for the NUL
+  static constexpr int kHeaderCapacity = 8191;   // header text, plus one byte for the NUL
+
+  char Body[kBodyCapacity + 1];
+  int BodyLength;
+  char HeaderText[kHeaderCapacity + 1];
+  int HeaderLength;
+  int BodyOverflow;
+  int HeaderOverflow;
+  int ResponseCode;
+
+  void Clear();
+};
+
+class CHttpClient {
+ public:
+  CHttpClient();
+  ~CHttpClient();
+  CHttpClient(const CHttpClient&) = delete;
+  CHttpClient& operator=(const CHttpClient&) = delete;
+
+  // Performs one GET of the address; returns the libcurl result code (0 = success).
+  int Request(const char* address);
+
+  const char* Body() const { return m_pStore->Body; }
+  int BodyLength() const { return m_pStore->BodyLength; }
+  const char* HeaderText() const { return m_pStore->HeaderText; }
+  int HeaderLength() const { return m_pStore->HeaderLength; }
+  bool BodyOverflow() const { return m_pStore->BodyOverflow != 0; }
+  bool HeaderOverflow() const { return m_pStore->HeaderOverflow != 0; }
+  int ResponseCode() const { return m_pStore->ResponseCode; }
+  const std::map<std::string, std::string>& CookieJar() const { return m_CookieJar; }
+
+  // Slots of the cookie learning: a kept line holds at most 1,023 characters, a name or a value at
+  // most 511; longer ones are cut to their slot.
+  static constexpr size_t kMaxCookieLines = 8;
+  static constexpr size_t kCookieLineSlot = 1023;
+  static constexpr size_t kCookiePartSlot = 511;
+
+ private:
+  void BuildHeaderList();
+  void LearnCookies();
+
+  CURL* m_pCurl = nullptr;
+  curl_slist* m_pHeaderList = nullptr;
+  HttpResponseStore* m_pStore = nullptr;
+  std::map<std::string, std::string> m_CookieJar;
+};

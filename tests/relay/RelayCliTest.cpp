@@ -1,0 +1,32 @@
+// marlix-cli share --cloud through a relay: sign-in, the upload with its progress on stderr, the link
+// on stdout, and the sign-out at the end.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "RelayTestEnv.h"
+
+TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
+  StartRelay();
+  marlix_test::WriteFile("notes.txt", std::string(300000, 'n'));
+  const std::string out = (m_dir.Path() / "cli.out").string();
+  const std::string err = (m_dir.Path() / "cli.err").string();
+  const pid_t pid = SpawnProgram({"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
+  ASSERT_GT(pid, 0);
+  const bool stored = Eventually([&] { return m_relay.StoredCount() == 1; });
+  // The link is printed before the upload ends; give the terminal's last lines a moment.
+  Eventually([&] { return marlix_test::ReadFile(err).find("progress 100") != std::string::npos; }, 5000);
+  ::kill(pid, SIGINT);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(stored) << marlix_test::ReadFile(err);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  const std::string link = marlix_test::ReadFile(out).substr(0, marlix_test::ReadFile(out).find('\n'));
+  ASSERT_EQ(link.size(), (Base() + "/q?t=").size() + 8) << link;
+  EXPECT_EQ(link.substr(0, link.size() - 8), Base() + "/q?t=");
+  EXPECT_NE(marlix_test::ReadFile(err).find("progress 100\n"), std::string::npos);
+  EXPECT_EQ(HttpGet(link).Body, std::string(300000, 'n'));
+  EXPECT_TRUE(Logged("logout from 127.0.0.1 lan=0 cloud=1"));
+}

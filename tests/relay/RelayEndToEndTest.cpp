@@ -1,0 +1,108 @@
+// The cloud relay end to end: the client's upload into marlix-relay, the phone's download through the
+// link, the deletion after it and the expiry.
+
+#include <algorithm>
+
+#include "RelayTestEnv.h"
+#include "service/ServiceSession.h"
+
+namespace {
+
+std::string Pattern(size_t size) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return s;
+}
+
+}  // namespace
+
+TEST_F(RelayTest, TheLinkDownloadsTheFileUnderItsNameOnceAndThenItIsGone) {
+  StartRelay();
+  Relay("1A2B3C4D", "报告.txt", "hello");
+  ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 1; }));
+  EXPECT_EQ(g_State.CloudRelayCount, 1);
+
+  BuildCloudLink("1A2B3C4D");
+  EXPECT_EQ(g_State.CurrentAddress, Base() + "/q?t=1A2B3C4D");
+  const HttpGetResult got = HttpGet(g_State.CurrentAddress);
+  EXPECT_EQ(got.Status, 200);
+  EXPECT_EQ(got.Body, "hello");
+  EXPECT_NE(got.Head.find("Content-Disposition: attachment;"), std::string::npos) << got.Head;
+  EXPECT_NE(got.Head.find("filename*=UTF-8''%E6%8A%A5%E5%91%8A.txt"), std::string::npos) << got.Head;
+
+  ASSERT_TRUE(Eventually([&] { return StoredFiles() == 0; }));
+  EXPECT_EQ(m_relay.StoredCount(), 0);
+  EXPECT_EQ(HttpGet(g_State.CurrentAddress).Status, 404);
+}
+
+TEST_F(RelayTest, AnEmptyFileIsStoredAndDownloadedEmpty) {
+  StartRelay();
+  Relay("0000EEEE", "empty.txt", "");
+  ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 1; }));
+  const HttpGetResult got = HttpGet(Base() + "/q?t=0000EEEE");
+  EXPECT_EQ(got.Status, 200);
+  EXPECT_TRUE(got.Body.empty());
+  EXPECT_NE(got.Head.find("Content-Length: 0\r\n"), std::string::npos);
+}
+
+TEST_F(RelayTest, AMebibyteGoesInEightChunksWithTheBarEndingAtOneHundred) {
+  StartRelay();
+  const std::string content = Pattern(1 << 20);
+  Relay("00100000", "one.bin", content);
+  const std::vector<int> progress = m_dialog.Progress();
+  ASSERT_GE(progress.size(), 9u);  // the 0 before connecting, then at least one per chunk
+  EXPECT_EQ(progress.front(), 0);
+  EXPECT_EQ(progress.back(), 100);
+  EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+  ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 1; }));
+  EXPECT_EQ(HttpGet(Base() + "/q?t=00100000").Body, content);
+}
+
+TEST_F(RelayTest, NoRelayListeningMeansNoCountAndNoProgress) {
+  StartRelay();
+  m_relay.Stop();  // the port now refuses connections
+  Relay("0000DEAD", "a.txt", "abc");
+  EXPECT_EQ(g_State.CloudRelayCount, 0);
+  EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"SetProgressPos 0"});
+  EXPECT_EQ(StoredFiles(), 0u);
+}
+
+TEST_F(RelayTest, AFileNotDownloadedInTimeIsDeleted) {
+  StartRelay(300);
+  Relay("0000AAAA", "late.txt", "too late");
+  ASSERT_TRUE(Eventually([&] { return Logged("stored 0000AAAA"); }));
+  ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 0 && StoredFiles() == 0; }));
+  EXPECT_TRUE(Logged("expired 0000AAAA"));
+  EXPECT_EQ(HttpGet(Base() + "/q?t=0000AAAA").Status, 404);
+}
+
+TEST_F(RelayTest, SignInAndSignOutReachTheRelay) {
+  StartRelay();
+  EXPECT_EQ(HttpGet(Base() + "/login").Body, "0");
+  ServiceSignIn();
+  EXPECT_TRUE(m_dialog.Messages().empty());
+  g_State.DownloadCount = 4;
+  g_State.CloudRelayCount = 1;
+  ServiceSignOut();
+  EXPECT_TRUE(Logged("logout from 127.0.0.1 lan=4 cloud=1"));
+}
+
+TEST(RelayRelease, ComparesDotSeparatedNumbers) {
+  EXPECT_TRUE(IsNewerRelease("2.2", "2.1"));
+  EXPECT_TRUE(IsNewerRelease("2.10", "2.9"));
+  EXPECT_TRUE(IsNewerRelease("3", "2.1"));
+  EXPECT_TRUE(IsNewerRelease("2.1.1", "2.1"));
+  EXPECT_FALSE(IsNewerRelease("2.1", "2.1"));
+  EXPECT_FALSE(IsNewerRelease("2.1.0", "2.1"));
+  EXPECT_FALSE(IsNewerRelease("2.0.9", "2.1"));
+}
+
+TEST_F(RelayTest, StartingClearsOnlyTheRelaysOwnLeftoverFiles) {
+  marlix_test::WriteFile(Storage() / "0000AAAA.marlix-relay", "left from an earlier run");
+  marlix_test::WriteFile(Storage() / "0000BBBB.marlix-relay-part", "half");
+  marlix_test::WriteFile(Storage() / "keep.txt", "not the relay's");
+  StartRelay();
+  EXPECT_EQ(StoredFiles(), 1u);
+  EXPECT_EQ(marlix_test::ReadFile(Storage() / "keep.txt"), "not the relay's");
+  EXPECT_EQ(HttpGet(Base() + "/q?t=0000AAAA").Status, 404);
+}

@@ -1,0 +1,148 @@
+#pragma once
+// A relay started on a loopback port inside a temporary folder, with the client's service settings
+// pointing at it, and a small HTTP GET that returns the reply whole.
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/SharedState.h"
+#include "relay/RelayServer.h"
+#include "service/CloudRelay.h"
+#include "service/HttpClient.h"
+#include "support/RecordingMainDialog.h"
+#include "support/TestEnv.h"
+
+struct HttpGetResult {
+  long Status = 0;
+  std::string Head;
+  std::string Body;
+};
+
+inline HttpGetResult HttpGet(const std::string& url) {
+  HttpGetResult r;
+  CURL* curl = curl_easy_init();
+  auto append = [](char* data, size_t size, size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+  };
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +append);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &r.Body);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, +append);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &r.Head);
+  if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &r.Status);
+  curl_easy_cleanup(curl);
+  return r;
+}
+
+// Starts a program of the build with its output streams in files; returns its process id, or -1.
+inline pid_t SpawnProgram(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const std::string program = std::string(MARLIX_BINARY_DIR) + "/" + args[0];
+  pid_t pid = -1;
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// Polls the condition for up to the given time.
+template <class F>
+bool Eventually(F&& condition, int timeoutMs = 10000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+class RelayTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_State.Reset();
+    g_State.MainDialog = &m_dialog;
+    SetHttpClientDiagnostics(false);
+  }
+
+  void StartRelay(int64_t expiryMs = 600000, uint64_t maxBody = 4 << 20) {
+    RelayOptions options;
+    options.Listen = "127.0.0.1:0";
+    options.Storage = Storage().string();
+    options.ExpiryMs = expiryMs;
+    options.MaxBody = maxBody;
+    options.Log = [this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(m_logLock);
+      m_log.push_back(line);
+    };
+    ASSERT_TRUE(m_relay.Start(options));
+    m_port = m_relay.Port();
+    ASSERT_GT(m_port, 0);
+    const std::string host = "127.0.0.1:" + std::to_string(m_port);
+    setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
+    setenv("MARLIX_UPLOAD_HOST", host.c_str(), 1);
+  }
+
+  void TearDown() override {
+    EXPECT_TRUE(WaitCloudRelayIdle(20000));
+    CloudRelayDetachDialog();
+    m_relay.Stop();
+    g_State.Reset();
+    unsetenv("MARLIX_SERVICE_HOST");
+    unsetenv("MARLIX_UPLOAD_HOST");
+    SetHttpClientDiagnostics(true);
+  }
+
+  std::filesystem::path Storage() const { return m_dir.Path() / "store"; }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+
+  // Files in the storage folder.
+  size_t StoredFiles() const {
+    std::error_code ec;
+    size_t n = 0;
+    for (auto it = std::filesystem::directory_iterator(Storage(), ec);
+         !ec && it != std::filesystem::directory_iterator(); ++it) {
+      ++n;
+    }
+    return n;
+  }
+
+  bool Logged(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_logLock);
+    for (const std::string& line : m_log) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  // Relays a file made in the working directory under the given name; returns once the upload ended.
+  void Relay(const std::string& token, const std::string& name, const std::string& content) {
+    marlix_test::WriteFile(name, content);
+    g_State.RelayStarted = 0;
+    CloudRelayUpload(token, &m_dialog, (m_dir.Path() / name).string());
+    ASSERT_TRUE(WaitCloudRelayIdle(20000));
+  }
+
+  marlix_test::CTempWorkDir m_dir;
+  CRecordingMainDialog m_dialog;
+  CRelayServer m_relay;
+  int m_port = 0;
+  std::mutex m_logLock;
+  std::vector<std::string> m_log;
+};

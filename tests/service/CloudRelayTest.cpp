@@ -1,0 +1,133 @@
+// The relay upload byte for byte against a server on a loopback port, its refusals, and the hand-off
+// of the dialog at shutdown.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "ScriptedServer.h"
+#include "ServiceTestEnv.h"
+#include "service/ServiceConfig.h"
+
+namespace {
+
+std::string BigEndian(uint32_t v) {
+  return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                     static_cast<char>(v)};
+}
+
+std::string ExpectedHead(const std::string& host, size_t contentLength) {
+  return "POST /upload HTTP/1.1\r\nHost:" + host +
+         "\r\nUser-Agent:Marlix 1.1\r\n"
+         "Accept:text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n"
+         "Accept-Language:zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3\r\n"
+         "Accept-Encoding:gzip, deflate\r\n"
+         "Content-Length:" +
+         std::to_string(contentLength) + "\r\nConnection:close\r\n\r\n";
+}
+
+}  // namespace
+
+TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
+  CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
+  UseHost(server.Host());
+  setenv("MARLIX_UPLOAD_HOST", "upload.example", 1);
+  marlix_test::WriteFile("docs/报告.txt", "hello");
+  CloudRelayUpload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
+  EXPECT_EQ(g_State.RelayStarted, 1);
+  ASSERT_TRUE(server.WaitRequests(1));
+  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+
+  const std::string name = "报告.txt";
+  ASSERT_EQ(name.size(), 10u);
+  EXPECT_EQ(server.Requests()[0], ExpectedHead("upload.example", 35) + BigEndian(8) + "1A2B3C4D" + BigEndian(10) +
+                                      name + BigEndian(5) + "hello");
+  EXPECT_EQ(g_State.CloudRelayCount, 1);
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"SetProgressPos 0", "ShowProgress", "SetProgressPos 100"}));
+
+  // The same dropped item is uploaded once: later calls return at once.
+  CloudRelayUpload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
+  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  EXPECT_FALSE(server.WaitRequests(2, 300));
+  EXPECT_EQ(g_State.CloudRelayCount, 1);
+}
+
+TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved) {
+  CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
+  UseHost(server.Host());
+  marlix_test::WriteFile("empty.bin", "");
+  CloudRelayUpload("0000FFFF", &m_dialog, (m_dir.Path() / "empty.bin").string());
+  ASSERT_TRUE(server.WaitRequests(1));
+  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  EXPECT_EQ(server.Requests()[0], ExpectedHead(server.Host(), 8 + 9 + 12) + BigEndian(8) + "0000FFFF" + BigEndian(9) +
+                                      "empty.bin" + BigEndian(0));
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"SetProgressPos 0", "ShowProgress"}));
+}
+
+TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
+  CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
+  UseHost(server.Host());
+  std::filesystem::create_directory("photos");
+  g_State.ItemKind = "d";
+  for (int i = 0; i < 2; ++i) CloudRelayUpload("0000000D", &m_dialog, (m_dir.Path() / "photos").string());
+  EXPECT_EQ(g_State.RelayStarted, 0);
+  EXPECT_EQ(m_dialog.Statuses(), std::vector<std::string>(2, kRelayFolderStatus));
+  EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>(2, kRelayFolderMessage));
+  EXPECT_FALSE(server.WaitRequests(1, 300));
+  EXPECT_EQ(g_State.CloudRelayCount, 0);
+}
+
+TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
+  CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
+  UseHost(server.Host());
+  CloudRelayUpload("00000001", &m_dialog, (m_dir.Path() / "missing.txt").string());
+  EXPECT_EQ(g_State.RelayStarted, 1);
+  EXPECT_EQ(CloudRelayUploadsRunning(), 0);
+
+  // 4 GiB does not fit the 32-bit size field: refused with a message (a sparse file takes no space).
+  g_State.RelayStarted = 0;
+  const std::string big = (m_dir.Path() / "big.iso").string();
+  marlix_test::WriteFile(big, "");
+  ASSERT_EQ(::truncate(big.c_str(), 4ll << 30), 0);
+  CloudRelayUpload("00000002", &m_dialog, big);
+  EXPECT_EQ(g_State.RelayStarted, 0);
+  EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>{kRelayTooLargeMessage});
+  EXPECT_EQ(m_dialog.Statuses(), std::vector<std::string>{kRelayTooLargeStatus});
+
+  EXPECT_FALSE(server.WaitRequests(1, 300));
+  EXPECT_EQ(g_State.CloudRelayCount, 0);
+  EXPECT_TRUE(m_dialog.Progress().empty());
+}
+
+TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
+  UseRefusingHost();
+  marlix_test::WriteFile("a.txt", "abc");
+  CloudRelayUpload("0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
+  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  EXPECT_EQ(g_State.CloudRelayCount, 0);
+  EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"SetProgressPos 0"});
+  EXPECT_TRUE(m_dialog.Messages().empty());
+}
+
+TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
+  CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
+  server.Hold();
+  UseHost(server.Host());
+  marlix_test::WriteFile("big.bin", std::string(16 << 20, 'q'));
+  auto dialog = std::make_unique<CRecordingMainDialog>();
+  CloudRelayUpload("0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
+  ASSERT_TRUE(server.WaitHead());
+  EXPECT_EQ(CloudRelayUploadsRunning(), 1);
+
+  // Shutdown: the dialog is detached and destroyed while the upload waits on the service.
+  CloudRelayDetachDialog();
+  dialog.reset();
+  EXPECT_EQ(CloudRelayUploadsRunning(), 1);
+  server.Release();
+  ASSERT_TRUE(WaitCloudRelayIdle(20000));
+  ASSERT_TRUE(server.WaitRequests(1));
+  EXPECT_EQ(server.Requests()[0].size(),
+            ExpectedHead(server.Host(), 8 + 7 + 12 + (16 << 20)).size() + 8 + 7 + 12 + (16 << 20));
+}

@@ -1,0 +1,99 @@
+// Sign-in with the new-release notice and sign-out with the usage counts, against a server on a
+// loopback port.
+
+#include <gtest/gtest.h>
+
+#include "ScriptedServer.h"
+#include "ServiceTestEnv.h"
+#include "service/ServiceConfig.h"
+#include "service/ServiceSession.h"
+
+namespace {
+
+const char kNotice[] = "有新版本，请下载新版本";
+
+// The first line of the request that the server saw last.
+std::string RequestLine(CScriptedServer& server, size_t n) {
+  EXPECT_TRUE(server.WaitRequests(n));
+  const std::string request = server.Requests().at(n - 1);
+  return request.substr(0, request.find("\r\n"));
+}
+
+}  // namespace
+
+TEST_F(ServiceTest, SignInShowsTheNoticeAndOpensTheHomePageWhenTheAnswerBeginsWithOne) {
+  for (const std::string answer : {"1", "1.2"}) {
+    CRecordingMainDialog dialog;
+    g_State.MainDialog = &dialog;
+    CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
+    UseHost(server.Host());
+    ServiceSignIn();
+    EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
+    EXPECT_EQ(dialog.Messages(), std::vector<std::string>{kNotice}) << answer;
+    EXPECT_EQ(dialog.Opened(), std::vector<std::string>{"http://" + server.Host()}) << answer;
+  }
+  g_State.MainDialog = &m_dialog;
+}
+
+TEST_F(ServiceTest, SignInShowsNothingForOtherAnswersOrNoService) {
+  for (const std::string answer : {"0", "", " 1"}) {
+    CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
+    UseHost(server.Host());
+    ServiceSignIn();
+    EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
+  }
+  UseRefusingHost();
+  ServiceSignIn();
+  EXPECT_TRUE(m_dialog.Messages().empty());
+}
+
+TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
+  CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
+  UseHost(server.Host());
+  ServiceSignOut();
+  EXPECT_EQ(RequestLine(server, 1), "GET /logout?lan=0&cloud=0 HTTP/1.1");
+
+  // Three file downloads and one folder download, as the web service counts them once their reply
+  // header is written (the delivery itself is tested with the web service).
+  for (int i = 0; i < 4; ++i) ++g_State.DownloadCount;
+  // Two relays: one reaches the service, one finds no service listening.
+  marlix_test::WriteFile("a.txt", "abc");
+  const std::string path = (m_dir.Path() / "a.txt").string();
+  CloudRelayUpload("0000000A", &m_dialog, path);
+  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  ASSERT_TRUE(server.WaitRequests(2));
+  UseRefusingHost();
+  g_State.RelayStarted = 0;
+  CloudRelayUpload("0000000B", &m_dialog, path);
+  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+
+  UseHost(server.Host());
+  ServiceSignOut();
+  EXPECT_EQ(RequestLine(server, 3), "GET /logout?lan=4&cloud=1 HTTP/1.1");
+}
+
+TEST(ServiceConfig, DefaultsToTheLoopbackRelayAndTakesHostOrHostAndPort) {
+  unsetenv("MARLIX_SERVICE_HOST");
+  unsetenv("MARLIX_UPLOAD_HOST");
+  EXPECT_EQ(ServiceHost(), "127.0.0.1:8200");
+  EXPECT_EQ(UploadHost(), "127.0.0.1:8200");
+  setenv("MARLIX_SERVICE_HOST", "relay.example", 1);
+  setenv("MARLIX_UPLOAD_HOST", "upload.example:81", 1);
+  EXPECT_EQ(ServiceHost(), "relay.example");
+  EXPECT_EQ(UploadHost(), "upload.example:81");
+  unsetenv("MARLIX_SERVICE_HOST");
+  unsetenv("MARLIX_UPLOAD_HOST");
+
+  std::string host;
+  int port = 0;
+  EXPECT_TRUE(SplitHostPort("relay.example", host, port));
+  EXPECT_EQ(host, "relay.example");
+  EXPECT_EQ(port, 80);
+  EXPECT_TRUE(SplitHostPort("10.0.0.1:8200", host, port));
+  EXPECT_EQ(host, "10.0.0.1");
+  EXPECT_EQ(port, 8200);
+  EXPECT_FALSE(SplitHostPort("h:", host, port));
+  EXPECT_FALSE(SplitHostPort("h:70000", host, port));
+  EXPECT_FALSE(SplitHostPort("h:8x", host, port));
+  EXPECT_FALSE(SplitHostPort(":80", host, port));
+}
