@@ -8,9 +8,8 @@
 
 inline constexpr int kDialogBaseUnitX = 6;
 inline constexpr int kDialogBaseUnitY = 13;
-// Pixel size of the controls' font: "MS Shell Dlg" 8 points at 96 dpi is drawn with 12-pixel
-// CJK glyphs on a Chinese desktop.
-inline constexpr int kDialogFontPixels = 12;
+// Pixel size of the controls' font: 8 points at 96 dpi is an 11-pixel em (8 * 96 / 72, rounded).
+inline constexpr int kDialogFontPixels = 11;
 
 // a * b / c rounded half away from zero (c > 0).
 constexpr int MulDivRound(int a, int b, int c) {
