@@ -262,7 +262,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
     g_State.ExternalAddress.Set("198.51.100.7");
     return true;
   };
-  bool visible = false, centred = false, blocked = false;
+  bool visible = false, centred = false, blocked = false, ignored = false;
   QString waitText;
   QTimer probe;
   probe.setInterval(5);
@@ -273,6 +273,11 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
     centred = (wait->frameGeometry().center() - m_dlg->frameGeometry().center()).manhattanLength() <= 2;
     blocked = QApplication::activeModalWidget() == wait;
     waitText = wait->Text();
+    // Nothing else is taken meanwhile: a drop, a page button, the Close button.
+    m_dlg->OnDropFiles({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+    m_dlg->ShowUploadPage();
+    m_dlg->close();
+    ignored = g_State.ItemTable.size() == 1 && g_State.PageMode == 1 && !m_dlg->IsShutDown() && wait->isVisible();
     seen = true;
   });
   probe.start();
@@ -283,6 +288,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   EXPECT_TRUE(visible);
   EXPECT_TRUE(centred);
   EXPECT_TRUE(blocked);
+  EXPECT_TRUE(ignored);
   EXPECT_EQ(waitText, QStringLiteral("正在进行端口映射（打通外网）\r\n请稍等片刻..."));
   EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
   EXPECT_EQ(m_dlg->WaitDialog()->Text(), QStringLiteral("外网已经打通，可正常使用!"));
