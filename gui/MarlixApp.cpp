@@ -3,10 +3,14 @@
 #include <memory>
 
 #include "gui/MarlixDlg.h"
+#include "gui/StopSignals.h"
 
 bool CMarlixApp::InitInstance() {
   auto dialog = std::make_unique<CMarlixDlg>();
-  if (dialog->OnInitDialog()) dialog->exec();
+  if (dialog->OnInitDialog()) {
+    CloseOnStopSignals(dialog.get());
+    dialog->exec();
+  }
   dialog.reset();
   return false;
 }
