@@ -19,6 +19,8 @@ class CMainDialogView {
   // Progress bar (range 0 to 100).
   virtual void ShowProgress() = 0;
   virtual void SetProgressPos(int pos) = 0;
+  // Hides the bar until the next ShowProgress (the relay upload hides it before it connects).
+  virtual void HideProgress() {}
 
   // Caption line under the drop area; text is UTF-8.
   virtual void ShowCaption() = 0;

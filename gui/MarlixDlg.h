@@ -74,6 +74,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // CMainDialogView: safe from any thread.
   void ShowProgress() override;
   void SetProgressPos(int pos) override;
+  void HideProgress() override;
   void ShowCaption() override;
   void SetCaption(const std::string& text) override;
   std::string GetCaption() override;
@@ -100,7 +101,8 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // Caption line and radio mirror, written on the interface thread.
   void SetCaptionText(const QString& text);
   void MirrorRadios();
-  void HideProgress();
+  // Hides the progress bar and sets it back to 0.
+  void ResetProgress();
 
   // Members of the design, all empty until OnInitDialog.
   mg_context* m_pServer = nullptr;

@@ -63,7 +63,7 @@ void CMarlixDlg::OnDropFiles(const QStringList& paths) {
     g_State.ItemKind = QFileInfo(dropped).isDir() ? "d" : "f";
     const std::string token = MakeToken();
     g_State.RelayStarted = 0;
-    HideProgress();
+    ResetProgress();
     if (m_pRadioCloud->isChecked()) DialogServices().RelayUpload(token, this, path);
     if (g_State.LocalAddress.Empty()) DiscoverLocalAddress();
 

@@ -28,6 +28,10 @@ void CMarlixDlg::SetProgressPos(int pos) {
   OnInterface([this, pos] { m_pProgress->setValue(pos); });
 }
 
+void CMarlixDlg::HideProgress() {
+  OnInterface([this] { m_pProgress->hide(); });
+}
+
 void CMarlixDlg::ShowCaption() {
   OnInterface([this] { m_pCaption->show(); });
 }

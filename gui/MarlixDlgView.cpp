@@ -104,7 +104,7 @@ void CMarlixDlg::ShowUploadPage() {
   if (m_bOpeningPort) return;
   g_State.PageMode = 2;
   g_State.CurrentAddress.clear();
-  HideProgress();
+  ResetProgress();
   g_State.CurrentAddress = "http://";
   if (m_pRadioLan->isChecked()) {
     g_State.CurrentAddress += g_State.LocalAddress.Get();
@@ -130,7 +130,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
   g_State.CurrentAddress.clear();
   m_pDropArea->SetContent(QStringLiteral("dnd.png"), kDropPrompt, 2);
   SetCaptionText(QString());
-  HideProgress();
+  ResetProgress();
 
   int mode = 0;
   switch (id) {
@@ -204,7 +204,7 @@ void CMarlixDlg::OpenReceivedFolder() {
   DialogServices().OpenUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("tmp"))));
 }
 
-void CMarlixDlg::HideProgress() {
+void CMarlixDlg::ResetProgress() {
   m_pProgress->hide();
   m_pProgress->setValue(0);
 }

@@ -408,6 +408,8 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
     view->SetReceivedCount(3);
     view->SetStatus("状态");
     view->ShowMessage("有新版本", "http://127.0.0.1:8200/");
+    view->HideProgress();
+    view->ShowProgress();
   });
   worker.join();
   EXPECT_EQ(seenCaption, "正在上传: tmp/x.jpg");
