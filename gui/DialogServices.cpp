@@ -31,6 +31,7 @@ CDialogServices RealServices() {
   };
   s.StartupWork = [] { WorkerThread(nullptr); };
   s.SignOut = [] { ServiceSignOut(); };
+  s.DetachRelays = [] {};
   return s;
 }
 

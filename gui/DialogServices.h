@@ -31,6 +31,9 @@ struct CDialogServices {
   std::function<void()> StartupWork;
   // The sign-out at shutdown (ServiceSignOut).
   std::function<void()> SignOut;
+  // At shutdown, before the dialog goes: relay upload threads still running stop calling it
+  // (CloudRelayDetachDialog, where the relay client offers it).
+  std::function<void()> DetachRelays;
 };
 
 // The services in use; every member starts as the real operation.

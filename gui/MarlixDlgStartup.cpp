@@ -165,6 +165,7 @@ void CMarlixDlg::ShutDown() {
   g_State.WaitDialog = nullptr;
   m_pWaitDlg.reset();
   DeleteTempArchives();
+  DialogServices().DetachRelays();
   QDialog::done(QDialog::Rejected);
 }
 

@@ -96,6 +96,7 @@ void CMainDialogTest::SetUp() {
   s.RelayUpload = [this](const std::string& token, CMainDialogView*, const std::string&) { m_relays.push_back(token); };
   s.StartupWork = [] { ++s_startupRuns; };
   s.SignOut = [this] { ++m_signOuts; };
+  s.DetachRelays = [this] { m_detached = m_signOuts; };
 
   WritePicture(QStringLiteral("dnd.png"), 200, 150, QColor(0x20, 0xA0, 0x20), QColor(0, 0, 0));
   WritePicture(QStringLiteral("ban.png"), 120, 120, QColor(0xD0, 0x20, 0x20), QColor(0, 0, 0));

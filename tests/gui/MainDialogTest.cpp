@@ -459,6 +459,7 @@ TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
   EXPECT_EQ(m_dlg->WaitDialog(), nullptr);
   EXPECT_EQ(g_State.WaitDialog, nullptr);
   EXPECT_EQ(m_signOuts, 1);
+  EXPECT_EQ(m_detached, 1);
   EXPECT_FALSE(fs::exists("A1.zip"));
   EXPECT_TRUE(g_State.TempArchiveList.empty());
 }
