@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTimer>
@@ -462,4 +465,24 @@ TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
   EXPECT_EQ(m_detached, 1);
   EXPECT_FALSE(fs::exists("A1.zip"));
   EXPECT_TRUE(g_State.TempArchiveList.empty());
+}
+
+TEST_F(CMainDialogTest, OnlyLocalFilesAreTakenFromADrop) {
+  Start();
+  QMimeData data;
+  data.setUrls({QUrl(QStringLiteral("http://192.0.2.1/a.jpg"))});
+  const QPoint at = m_dlg->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_dlg.get(), &enter);
+  EXPECT_FALSE(enter.isAccepted());
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_dlg.get(), &drop);
+  EXPECT_TRUE(g_State.ItemTable.empty());
+  EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
+
+  // A folder given with a trailing slash is named by its last part.
+  fs::create_directory("album");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("album")) + QLatin1Char('/')});
+  EXPECT_EQ(g_State.ItemKind, "d");
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:album"));
 }
