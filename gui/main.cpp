@@ -1,6 +1,15 @@
-// marlix: the window comes here. Until then the terminal front end serves.
-#include <cstdio>
-int main() {
-  std::fprintf(stderr, "marlix: the window is not built yet; use marlix-cli\n");
-  return 1;
+// marlix: the window.
+
+#include <QApplication>
+#include <csignal>
+
+#include "gui/MarlixApp.h"
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);  // a phone that hangs up must not end the program
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Marlix"));
+  CMarlixApp app;
+  app.InitInstance();
+  return app.ExitInstance();
 }

@@ -17,7 +17,13 @@ mkdir -p "$work/tmp"
 for item in "$root"/data/*; do [ -e "$item" ] && cp -r "$item" "$work/"; done
 cd "$work"
 
-if [ $# -eq 0 ] && { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }; then
+# An X display that cannot be reached (a stale DISPLAY) falls back to the terminal as well.
+display_ok() {
+  if [ -n "${WAYLAND_DISPLAY:-}" ]; then return 0; fi
+  if [ -z "${DISPLAY:-}" ]; then return 1; fi
+  if command -v xdpyinfo >/dev/null 2>&1; then xdpyinfo >/dev/null 2>&1; else return 0; fi
+}
+if [ $# -eq 0 ] && display_ok; then
   exec "$root/build/marlix"
 fi
 if [ $# -eq 0 ]; then set -- receive; fi

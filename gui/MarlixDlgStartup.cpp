@@ -1,0 +1,181 @@
+// The main dialog's construction from its template, start-up and shutdown.
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <system_error>
+#include <thread>
+
+#include "app/PortChoice.h"
+#include "app/SharedState.h"
+#include "gui/DialogServices.h"
+#include "gui/DialogUnits.h"
+#include "gui/MarlixDlg.h"
+#include "gui/SystemNotReadyDlg.h"
+#include "gui/TransparentStatic.h"
+#include "net/LocalAddress.h"
+#include "service/ServiceSession.h"
+#include "web/WebServer.h"
+
+namespace {
+
+template <class W>
+W* MakeControl(QWidget* parent, int id, const QString& text, QRect dluRect) {
+  W* control = new W(text, parent);
+  control->setProperty("controlId", id);
+  control->setGeometry(dluRect);
+  return control;
+}
+
+}  // namespace
+
+CMarlixDlg::CMarlixDlg()
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint) {
+  CreateControls();
+}
+
+// Template 102: 294 x 273 dialog units, "MS Shell Dlg" 8 points.
+void CMarlixDlg::CreateControls() {
+  setWindowTitle(QStringLiteral("Marlix 2.1 beta"));
+  QFont font = this->font();
+  font.setPixelSize(kDialogFontPixels);
+  setFont(font);
+  setFixedSize(DluToPixelsX(294), DluToPixelsY(273));
+
+  m_pStatus = MakeControl<QLabel>(this, IDC_STATUS, QString(), DluRect(7, 24, 280, 8));
+  m_pStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  m_pTemplateLabel =
+      MakeControl<QLabel>(this, IDC_DROP_AREA, QStringLiteral("拖放文件(夹)到此处"), DluRect(49, 104, 204, 79));
+  m_pTemplateLabel->setAlignment(Qt::AlignCenter);
+  m_pClose = MakeControl<QPushButton>(this, IDC_CLOSE, QStringLiteral("关闭"), DluRect(126, 254, 50, 14));
+  m_pRadioLan = MakeControl<QRadioButton>(this, IDC_RADIO_LAN, QStringLiteral("局域网(高速)"), DluRect(56, 8, 55, 10));
+  m_pRadioWan =
+      MakeControl<QRadioButton>(this, IDC_RADIO_WAN, QStringLiteral("外网直连(稍快)"), DluRect(115, 8, 64, 10));
+  m_pRadioCloud =
+      MakeControl<QRadioButton>(this, IDC_RADIO_CLOUD, QStringLiteral("云中转(慢速)"), DluRect(183, 8, 57, 10));
+  m_pProgress = new QProgressBar(this);
+  m_pProgress->setProperty("controlId", IDC_PROGRESS);
+  m_pProgress->setGeometry(DluRect(41, 235, 211, 6));
+  m_pProgress->setTextVisible(false);
+  m_pShare = MakeControl<QPushButton>(this, IDC_SHARE, QStringLiteral("分享"), DluRect(253, 73, 21, 17));
+  m_pUploadPage = MakeControl<QPushButton>(this, IDC_UPLOAD_PAGE, QStringLiteral("上传"), DluRect(253, 56, 21, 17));
+  m_pCaption = MakeControl<QLabel>(this, IDC_CAPTION, QString(), DluRect(41, 241, 212, 12));
+  m_pSharePage = MakeControl<QPushButton>(this, IDC_SHARE_PAGE, QStringLiteral("下载"), DluRect(253, 38, 21, 17));
+  m_pReceived = MakeControl<QPushButton>(this, IDC_RECEIVED, QString(), DluRect(255, 238, 15, 13));
+
+  // The small buttons hold two characters in little room.
+  for (QPushButton* b : {m_pShare, m_pUploadPage, m_pSharePage, m_pReceived})
+    b->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
+  for (QPushButton* b : {m_pClose, m_pShare, m_pUploadPage, m_pSharePage, m_pReceived}) b->setAutoDefault(false);
+
+  // The message map.
+  connect(m_pClose, &QPushButton::clicked, this, [this] { ShutDown(); });
+  for (QRadioButton* r : {m_pRadioLan, m_pRadioWan, m_pRadioCloud}) {
+    const int id = r->property("controlId").toInt();
+    connect(r, &QRadioButton::clicked, this, [this, id] { OnReachModeRadio(id); });
+    connect(r, &QRadioButton::toggled, this, [this] { MirrorRadios(); });
+  }
+  connect(m_pShare, &QPushButton::clicked, this, [this] { CopyShareLink(); });
+  connect(m_pUploadPage, &QPushButton::clicked, this, [this] { ShowUploadPage(); });
+  connect(m_pSharePage, &QPushButton::clicked, this, [this] { ShowSharePage(); });
+  connect(m_pReceived, &QPushButton::clicked, this, [this] { OpenReceivedFolder(); });
+}
+
+CMarlixDlg::~CMarlixDlg() {
+  if (!m_bShutDown && m_pServer) StopWebService(m_pServer);
+  if (g_State.MainDialog == this) g_State.MainDialog = nullptr;
+  if (g_State.WaitDialog == m_pWaitDlg.get()) g_State.WaitDialog = nullptr;
+}
+
+QWidget* CMarlixDlg::GetDlgItem(int id) const {
+  if (id == IDC_DROP_AREA && m_pDropArea) return m_pDropArea.get();
+  for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+    if (w->property("controlId").isValid() && w->property("controlId").toInt() == id) return w;
+  return nullptr;
+}
+
+bool CMarlixDlg::OnInitDialog() {
+  CDialogServices& services = DialogServices();
+
+  // The port: the first free one of 8081 to 8091.
+  const std::string port = services.ChoosePort();
+  if (port.empty()) {
+    ShowMessageBox(nullptr, QString::fromUtf8(kNoPortMessage));
+    services.ExitProcess(0);
+    return false;
+  }
+  g_State.PortText = port;
+
+  m_pWaitDlg = std::make_unique<CSystemNotReadyDlg>(this);
+  g_State.WaitDialog = m_pWaitDlg.get();
+
+  m_pProgress->setRange(0, 100);
+  m_pProgress->setValue(0);
+  m_pProgress->hide();
+  m_pShare->hide();
+  m_pReceived->hide();
+
+  setAcceptDrops(true);
+
+  // The drop area covers the client area less 61 pixels left and right and 62 at top and bottom.
+  m_pDropArea = std::make_unique<CTransparentStatic>(this, IDC_DROP_AREA);
+  m_pDropArea->setGeometry(rect().adjusted(61, 62, -61, -62));
+  m_pDropArea->show();
+  m_pDropArea->raise();
+
+  g_State.PageMode = 1;
+  RefreshView(1);
+
+  g_State.MainDialog = this;
+
+  if (!m_pServer) m_pServer = services.StartServer(g_State.PortText);
+
+  m_pRadioLan->setChecked(true);
+  MirrorRadios();
+
+  try {
+    std::thread([work = services.StartupWork] { work(); }).detach();
+  } catch (const std::system_error&) {
+    // Without the worker, the local address is looked for at the first drop.
+  }
+  return true;
+}
+
+int WorkerThread(CMarlixDlg*) {
+  ServiceSignIn();
+  DiscoverLocalAddress();
+  return 0;
+}
+
+void CMarlixDlg::ShutDown() {
+  if (m_bShutDown || m_bOpeningPort) return;
+  m_bShutDown = true;
+  m_pStatus->setText(QStringLiteral("正在关闭软件，请稍后..."));
+  m_pStatus->repaint();
+
+  // Workers' updates are queued, never waited for, so the stop cannot hang on them.
+  if (m_pServer) StopWebService(m_pServer);
+  ClearItems();
+  m_pServer = nullptr;
+  m_pDropArea.reset();
+  DialogServices().SignOut();
+  g_State.WaitDialog = nullptr;
+  m_pWaitDlg.reset();
+  DeleteTempArchives();
+  DialogServices().DetachRelays();
+  QDialog::done(QDialog::Rejected);
+}
+
+void CMarlixDlg::reject() { ShutDown(); }
+
+void CMarlixDlg::closeEvent(QCloseEvent* event) {
+  if (m_bOpeningPort) {
+    event->ignore();
+    return;
+  }
+  if (!m_bShutDown) ShutDown();
+  event->accept();
+}

@@ -1,0 +1,73 @@
+// What other threads may do to the main dialog. Each change runs at once on the interface thread and
+// is queued there from any other thread; the worker never waits. The caption text and the checked
+// radio button are mirrored under a lock for workers to read.
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+
+#include "gui/DialogServices.h"
+#include "gui/MarlixDlg.h"
+
+bool CMarlixDlg::OnInterfaceThread() const { return QThread::currentThread() == thread(); }
+
+template <class F>
+void CMarlixDlg::OnInterface(F&& change) {
+  if (OnInterfaceThread())
+    change();
+  else
+    QMetaObject::invokeMethod(this, std::forward<F>(change), Qt::QueuedConnection);
+}
+
+void CMarlixDlg::ShowProgress() {
+  OnInterface([this] { m_pProgress->show(); });
+}
+
+void CMarlixDlg::SetProgressPos(int pos) {
+  OnInterface([this, pos] { m_pProgress->setValue(pos); });
+}
+
+void CMarlixDlg::HideProgress() {
+  OnInterface([this] { m_pProgress->hide(); });
+}
+
+void CMarlixDlg::ShowCaption() {
+  OnInterface([this] { m_pCaption->show(); });
+}
+
+void CMarlixDlg::SetCaption(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(m_mirrorLock);
+    m_mirrorCaption = text;
+  }
+  OnInterface([this, shown = QString::fromUtf8(text)] { SetCaptionText(shown); });
+}
+
+std::string CMarlixDlg::GetCaption() {
+  std::lock_guard<std::mutex> lock(m_mirrorLock);
+  return m_mirrorCaption;
+}
+
+void CMarlixDlg::SetReceivedCount(int count) {
+  OnInterface([this, count] {
+    m_pReceived->setText(QString::number(count));
+    m_pReceived->show();
+  });
+}
+
+int CMarlixDlg::CheckedReachRadio() {
+  std::lock_guard<std::mutex> lock(m_mirrorLock);
+  return m_mirrorRadio;
+}
+
+void CMarlixDlg::SetStatus(const std::string& text) {
+  OnInterface([this, shown = QString::fromUtf8(text)] { m_pStatus->setText(shown); });
+}
+
+void CMarlixDlg::ShowMessage(const std::string& text, const std::string& openAfter) {
+  OnInterface([this, shown = QString::fromUtf8(text), openAfter] {
+    ShowMessageBox(this, shown);
+    if (!openAfter.empty()) DialogServices().OpenUrl(QUrl(QString::fromStdString(openAfter)));
+  });
+}

@@ -1,0 +1,225 @@
+// The main dialog's view: pages, reachability modes, the router port opening and the addresses.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <thread>
+
+#include "app/SharedState.h"
+#include "gui/DialogServices.h"
+#include "gui/MarlixDlg.h"
+#include "gui/SystemNotReadyDlg.h"
+#include "gui/TransparentStatic.h"
+#include "net/WanSetup.h"
+#include "qr/QrBitmap.h"
+#include "service/CloudRelay.h"
+
+namespace {
+
+const QString kDropPrompt = QStringLiteral("将文件(夹)拖放到此处");
+const char* const kLanStatus = "手机和电脑在同一个无线(WIFI)网络下请使用此方式";
+const char* const kWanStatus = "外网直连方式，传输速度由宽带的【上行速度】决定";
+const char* const kCloudStatus = "经云端中转，下完即删除，十分钟不下载，链接失效";
+const char* const kMappingPending = "正在进行端口映射，请稍后再试";
+const char* const kCloudUploadRefused = "目前暂时不支持手机通过云中转上传文件到电脑";
+
+}  // namespace
+
+void CMarlixDlg::RefreshView(int mode) {
+  m_pCaption->hide();
+  g_State.ReachMode = mode;
+
+  if (g_State.PageMode == 2) {
+    ShowUploadPage();
+    return;
+  }
+  if (g_State.PageMode != 1 || mode < 1 || mode > 3) return;
+
+  if (g_State.CurrentItemPath.empty()) {
+    m_pDropArea->SetContent(QStringLiteral("dnd.png"), kDropPrompt, 1);
+    return;
+  }
+
+  if (mode == 3) DialogServices().RelayUpload(g_State.CurrentItemToken, this, g_State.CurrentItemPath);
+
+  if (m_pProgress->value() != 0) m_pProgress->show();
+  m_pCaption->show();
+
+  if (mode == 1) {
+    BuildLanAddress(g_State.CurrentItemToken);
+  } else if (mode == 2) {
+    BuildWanAddress(this, g_State.CurrentItemToken);
+  } else {
+    BuildCloudLink(g_State.CurrentItemToken);
+  }
+
+  // Without an address (no external address in the Internet mode) "1.bmp" still holds an earlier
+  // address's code; the drop area keeps what it shows rather than offer that stale code.
+  if (!g_State.CurrentAddress.empty())
+    m_pDropArea->SetContent(QStringLiteral("1.bmp"), QStringLiteral("扫描二维码，下载文件到手机"), 2);
+
+  UpdateItemCaption();
+}
+
+void CMarlixDlg::BuildLanAddress(const std::string& token) {
+  g_State.CurrentAddress =
+      "http://" + g_State.LocalAddress.Get() + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
+  GenerateQrBitmap(g_State.CurrentAddress);
+}
+
+void CMarlixDlg::BuildWanAddress(CMainDialogView* dialog, const std::string& token) {
+  const std::string external = g_State.ExternalAddress.Get();
+  if (external.empty()) {
+    ShowMessageBox(this, QString::fromUtf8(kMappingPending));
+    dialog->SetStatus(kMappingPending);
+    g_State.CurrentAddress.clear();
+    return;
+  }
+  g_State.CurrentAddress = "http://" + external + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
+  GenerateQrBitmap(g_State.CurrentAddress);
+}
+
+void CMarlixDlg::UpdateItemCaption() {
+  // The platform's separator stands for the backslash.
+  const QString path = QString::fromUtf8(g_State.CurrentItemPath);
+  const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
+  if (last > 0)
+    SetCaptionText(QStringLiteral("下载:") + path.mid(last + 1));
+  else
+    SetCaptionText(path);
+}
+
+void CMarlixDlg::ShowSharePage() {
+  if (m_bOpeningPort) return;
+  g_State.PageMode = 1;
+  RefreshView(g_State.ReachMode);
+  UpdateItemCaption();
+}
+
+void CMarlixDlg::ShowUploadPage() {
+  if (m_bOpeningPort) return;
+  g_State.PageMode = 2;
+  g_State.CurrentAddress.clear();
+  ResetProgress();
+  g_State.CurrentAddress = "http://";
+  if (m_pRadioLan->isChecked()) {
+    g_State.CurrentAddress += g_State.LocalAddress.Get();
+  } else if (m_pRadioWan->isChecked()) {
+    g_State.CurrentAddress += g_State.ExternalAddress.Get();
+  } else if (m_pRadioCloud->isChecked()) {
+    ShowMessageBox(this, QString::fromUtf8(kCloudUploadRefused));
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), QString::fromUtf8(kCloudUploadRefused), 1);
+    SetCaptionText(QString());
+    update();
+    repaint();
+    return;
+  }
+  g_State.CurrentAddress += ":" + g_State.PortText + "/index.html";
+  GenerateQrBitmap(g_State.CurrentAddress);
+  m_pDropArea->SetContent(QStringLiteral("1.bmp"), QStringLiteral("扫描二维码，从手机上传文件到电脑"), 2);
+  m_pCaption->show();
+  SetCaptionText(QStringLiteral("等待从手机上传文件..."));
+}
+
+void CMarlixDlg::OnReachModeRadio(int id) {
+  if (m_bOpeningPort) return;
+  g_State.CurrentAddress.clear();
+  m_pDropArea->SetContent(QStringLiteral("dnd.png"), kDropPrompt, 2);
+  SetCaptionText(QString());
+  ResetProgress();
+
+  int mode = 0;
+  switch (id) {
+    case IDC_RADIO_LAN:
+      m_pStatus->setText(QString::fromUtf8(kLanStatus));
+      mode = 1;
+      break;
+    case IDC_RADIO_WAN:
+      mode = 2;
+      if (g_State.WanAttempted) {
+        m_pStatus->setText(QString::fromUtf8(kWanStatus));
+      } else if (!RunPortOpening()) {
+        // The failure picture and status stay: no address can be composed in this mode.
+        g_State.ReachMode = mode;
+        return;
+      }
+      break;
+    case IDC_RADIO_CLOUD:
+      m_pStatus->setText(QString::fromUtf8(kCloudStatus));
+      mode = 3;
+      break;
+    default:
+      return;
+  }
+  RefreshView(mode);
+}
+
+bool CMarlixDlg::RunPortOpening() {
+  m_bOpeningPort = true;
+  CSystemNotReadyDlg* wait = m_pWaitDlg.get();
+  wait->SetText(QStringLiteral("正在进行端口映射（打通外网）\r\n请稍等片刻..."));
+  wait->show();
+  wait->CenterOn(this);
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  wait->repaint();
+
+  // The UPnP exchange runs on a thread of its own; meanwhile the interface keeps painting and
+  // applying queued updates, and the modal wait dialog keeps input away from the main dialog.
+  bool mapped = false;
+  QEventLoop loop;
+  std::thread exchange([&loop, &mapped, setup = DialogServices().WanSetup] {
+    mapped = setup();
+    QMetaObject::invokeMethod(
+        &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+  });
+  loop.exec();
+  exchange.join();
+
+  const bool success = mapped && !g_State.ExternalAddress.Empty();
+  if (success) {
+    wait->SetText(QStringLiteral("外网已经打通，可正常使用!"));
+    m_pStatus->setText(QString::fromUtf8(kWanStatus));
+  } else {
+    m_pStatus->setText(QString::fromUtf8(kWanFailedText));
+    m_pRadioWan->setAutoExclusive(false);
+    m_pRadioWan->setChecked(false);
+    m_pRadioWan->setAutoExclusive(true);
+    m_pRadioWan->setEnabled(false);
+    MirrorRadios();
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), QStringLiteral("外网模式开启失败，无法传输文件"), 1);
+  }
+  g_State.WanAttempted = 1;
+  wait->hide();
+  update();
+  repaint();
+  m_bOpeningPort = false;
+  return success;
+}
+
+void CMarlixDlg::OpenReceivedFolder() {
+  DialogServices().OpenUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("tmp"))));
+}
+
+void CMarlixDlg::ResetProgress() {
+  m_pProgress->hide();
+  m_pProgress->setValue(0);
+}
+
+void CMarlixDlg::SetCaptionText(const QString& text) {
+  m_pCaption->setText(text);
+  std::lock_guard<std::mutex> lock(m_mirrorLock);
+  m_mirrorCaption = text.toStdString();
+}
+
+void CMarlixDlg::MirrorRadios() {
+  const int checked = m_pRadioLan->isChecked()     ? IDC_RADIO_LAN
+                      : m_pRadioWan->isChecked()   ? IDC_RADIO_WAN
+                      : m_pRadioCloud->isChecked() ? IDC_RADIO_CLOUD
+                                                   : 0;
+  std::lock_guard<std::mutex> lock(m_mirrorLock);
+  m_mirrorRadio = checked;
+}

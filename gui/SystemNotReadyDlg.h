@@ -1,0 +1,32 @@
+#pragma once
+// The wait dialog (template 131), shown while the router port is being opened. It has no buttons
+// and cannot be closed by the user; the main dialog shows and hides it.
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+
+inline constexpr int IDC_WAIT_TEXT = 1001;
+
+class CSystemNotReadyDlg : public QDialog {
+ public:
+  // Created hidden, modal to its parent while shown.
+  explicit CSystemNotReadyDlg(QWidget* parent);
+  ~CSystemNotReadyDlg() override;
+
+  // The centred text (control 1001); "\r\n" is a line break.
+  void SetText(const QString& text);
+  QString Text() const;
+  // Moves the dialog so that its centre is the centre of the given widget's window.
+  void CenterOn(QWidget* owner);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  QLabel* m_pText = nullptr;
+};
+
+inline constexpr const char* kWaitTemplateText = "正在进行端口映射，打通外网\r\n请稍等片刻...";

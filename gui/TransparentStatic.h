@@ -1,0 +1,43 @@
+#pragma once
+// The drop area: one picture centred on a white field with a line of blue caption text just above
+// it. Each SetContent composes a canvas once; painting only copies that canvas.
+
+#include <QFrame>
+#include <QImage>
+#include <QString>
+#include <memory>
+
+class CTransparentStatic : public QFrame {
+ public:
+  // A bordered child control with the given id.
+  CTransparentStatic(QWidget* parent, int id);
+  ~CTransparentStatic() override;
+
+  // Shows a picture file (relative to the working directory) with a caption: layout 1 centres the
+  // caption over the whole width (12-pixel font), layout 2 starts it at the picture's left edge
+  // (13-pixel font), any other layout shows no caption. A picture that cannot be loaded keeps the
+  // previous canvas. The new content is on screen when the call returns.
+  void SetContent(const QString& imagePath, const QString& caption, int layout);
+
+  const QString& ImagePath() const { return m_strImagePath; }
+  const QString& Caption() const { return m_strCaption; }
+  int Layout() const { return m_nLayout; }
+  // The composed canvas; null before the first successful composition.
+  const QImage* Canvas() const { return m_pCanvas.get(); }
+
+  // The caption font of a layout: "宋体" where the system has it, else a CJK family that it has.
+  static QFont CaptionFont(int pixelSize);
+  // Width of the caption's glyph outlines at the 12-pixel font (the layout-1 measure).
+  static double OutlineWidth(const QString& caption);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void Compose();
+
+  QString m_strImagePath;
+  QString m_strCaption;
+  std::unique_ptr<QImage> m_pCanvas;
+  int m_nLayout = 0;
+};

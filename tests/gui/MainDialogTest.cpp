@@ -1,0 +1,488 @@
+// The main dialog on Qt's offscreen platform: start-up, drops, pages, modes and the Share button.
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QTimer>
+#include <filesystem>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/SharedState.h"
+#include "gui/DialogServices.h"
+#include "gui/SystemNotReadyDlg.h"
+#include "gui/TransparentStatic.h"
+#include "service/ServiceConfig.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kDropPrompt = QStringLiteral("将文件(夹)拖放到此处");
+const QString kScanDownload = QStringLiteral("扫描二维码，下载文件到手机");
+
+bool IsToken(const std::string& token) {
+  return QRegularExpression(QStringLiteral("^[0-9A-F]{8}$")).match(QString::fromStdString(token)).hasMatch();
+}
+
+}  // namespace
+
+TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
+  Start();
+  EXPECT_EQ(m_dlg->windowTitle(), QStringLiteral("Marlix 2.1 beta"));
+  // Template 102 at 6 x 13 base units: 294 x 273 dialog units make 441 x 444 pixels.
+  EXPECT_EQ(m_dlg->size(), QSize(441, 444));
+  EXPECT_EQ(Item(IDC_STATUS)->geometry(), QRect(11, 39, 420, 13));
+  EXPECT_EQ(Item(IDC_CLOSE)->geometry(), QRect(189, 413, 75, 23));
+  EXPECT_EQ(Item(IDC_RADIO_WAN)->geometry(), QRect(173, 13, 96, 16));
+  EXPECT_EQ(Item(IDC_SHARE)->geometry(), QRect(380, 119, 32, 28));
+  EXPECT_EQ(Item(IDC_PROGRESS)->geometry(), QRect(62, 382, 317, 10));
+  EXPECT_EQ(Item(IDC_DROP_AREA)->geometry(), QRect(61, 62, 319, 320));
+  EXPECT_EQ(Text(IDC_CLOSE), QStringLiteral("关闭"));
+  EXPECT_EQ(Text(IDC_RADIO_LAN), QStringLiteral("局域网(高速)"));
+  EXPECT_EQ(Text(IDC_SHARE_PAGE), QStringLiteral("下载"));
+
+  EXPECT_TRUE(Checked(IDC_RADIO_LAN));
+  EXPECT_FALSE(Checked(IDC_RADIO_WAN));
+  EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
+  EXPECT_TRUE(Item(IDC_RADIO_WAN)->isEnabled());
+  EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_LAN);
+  EXPECT_EQ(Text(IDC_STATUS), QString());
+  EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
+  EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
+  EXPECT_FALSE(Item(IDC_RECEIVED)->isVisible());
+  EXPECT_FALSE(Item(IDC_CAPTION)->isVisible());
+  EXPECT_TRUE(Item(IDC_SHARE_PAGE)->isVisible());
+
+  CTransparentStatic* area = m_dlg->DropArea();
+  ASSERT_NE(area, nullptr);
+  EXPECT_EQ(area->ImagePath(), QStringLiteral("dnd.png"));
+  EXPECT_EQ(area->Caption(), kDropPrompt);
+  EXPECT_EQ(area->Layout(), 1);
+  ASSERT_NE(area->Canvas(), nullptr);
+  EXPECT_EQ(area->Canvas()->size(), area->contentsRect().size());
+
+  EXPECT_EQ(g_State.PageMode, 1);
+  EXPECT_EQ(g_State.PortText, "8081");
+  EXPECT_EQ(m_serverPorts, std::vector<std::string>{"8081"});
+  EXPECT_EQ(g_State.MainDialog, m_dlg.get());
+  ASSERT_NE(g_State.WaitDialog, nullptr);
+  EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
+  EXPECT_EQ(m_dlg->WaitDialog()->Text(), QStringLiteral("正在进行端口映射，打通外网\r\n请稍等片刻..."));
+  EXPECT_TRUE(m_messages.isEmpty());
+  const int runs = s_startupRuns;
+  EXPECT_TRUE(WaitFor([&] { return s_startupRuns > 0; })) << runs;
+  SaveScreenshot(m_dlg.get(), QStringLiteral("drop-prompt"));
+}
+
+TEST_F(CMainDialogTest, NoFreePortShowsTheMessageAndEnds) {
+  DialogServices().ChoosePort = [] { return std::string(); };
+  CMarlixDlg dialog;
+  EXPECT_FALSE(dialog.OnInitDialog());
+  EXPECT_EQ(m_messages, QStringList{QStringLiteral("无端口可用，程序无法运行！！！")});
+  EXPECT_EQ(m_exitCodes, std::vector<int>{0});
+  EXPECT_TRUE(m_serverPorts.empty());
+  EXPECT_EQ(g_State.MainDialog, nullptr);
+  EXPECT_EQ(dialog.DropArea(), nullptr);
+}
+
+TEST_F(CMainDialogTest, FileAndFolderDroppedInLanMode) {
+  Start();
+  WriteFile("a.jpg", "jpeg");
+  fs::create_directory("photos");
+  const QString file = QDir::current().absoluteFilePath(QStringLiteral("a.jpg"));
+  const QString folder = QDir::current().absoluteFilePath(QStringLiteral("photos"));
+
+  Drop({file});
+  const std::string token = g_State.CurrentItemToken;
+  EXPECT_TRUE(IsToken(token)) << token;
+  EXPECT_EQ(FindItem(token), file.toStdString());
+  EXPECT_EQ(g_State.ItemTable.size(), 1u);
+  EXPECT_EQ(g_State.ItemKind, "f");
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/f?t=" + token);
+  EXPECT_TRUE(Item(IDC_SHARE)->isVisible());
+  EXPECT_TRUE(Item(IDC_CAPTION)->isVisible());
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
+  EXPECT_EQ(m_dlg->DropArea()->Layout(), 2);
+
+  Drop({folder});
+  const std::string folderToken = g_State.CurrentItemToken;
+  EXPECT_NE(folderToken, token);
+  EXPECT_EQ(g_State.ItemKind, "d");
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/d?t=" + folderToken);
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:photos"));
+  EXPECT_EQ(FindItem(token), file.toStdString());  // the first stays shared
+  EXPECT_EQ(FindItem(folderToken), folder.toStdString());
+  EXPECT_TRUE(m_messages.isEmpty());
+}
+
+TEST_F(CMainDialogTest, DroppedFileQrCodeDecodesToItsAddress) {
+  Start();
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  if (!QFile::exists(QStringLiteral("1.bmp"))) GTEST_SKIP() << "GenerateQrBitmap wrote no 1.bmp yet";
+  EXPECT_EQ(DecodeQr("1.bmp"), g_State.CurrentAddress);
+  SaveScreenshot(m_dlg.get(), QStringLiteral("shared-file-qr"));
+}
+
+TEST_F(CMainDialogTest, ThreeFilesAtOnceEndOnTheThird) {
+  Start();
+  QStringList paths;
+  for (const char* name : {"one.txt", "two.txt", "three.txt"}) {
+    WriteFile(name, name);
+    paths << QDir::current().absoluteFilePath(QString::fromUtf8(name));
+  }
+  Drop(paths);
+  ASSERT_EQ(g_State.ItemTable.size(), 3u);
+  std::vector<std::string> found;
+  for (const auto& [token, path] : g_State.ItemTable) {
+    EXPECT_TRUE(IsToken(token));
+    found.push_back(path);
+  }
+  std::sort(found.begin(), found.end());
+  QStringList sorted = paths;
+  sorted.sort();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(found[static_cast<size_t>(i)], sorted[i].toStdString());
+  EXPECT_EQ(g_State.CurrentItemPath, paths[2].toStdString());
+  EXPECT_EQ(FindItem(g_State.CurrentItemToken), paths[2].toStdString());
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:three.txt"));
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/f?t=" + g_State.CurrentItemToken);
+}
+
+TEST_F(CMainDialogTest, DropOnTheUploadPageIsRefused) {
+  Start();
+  Click(IDC_UPLOAD_PAGE);
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  EXPECT_EQ(m_messages, QStringList{QStringLiteral("正等待文件从手机上传呢，拿手机扫描一下就可以上传...")});
+  EXPECT_TRUE(g_State.ItemTable.empty());
+  EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/index.html");
+}
+
+TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
+  Start();
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  const std::string itemAddress = g_State.CurrentAddress;
+  m_dlg->SetProgressPos(100);
+  m_dlg->ShowProgress();
+
+  Click(IDC_UPLOAD_PAGE);
+  EXPECT_EQ(g_State.PageMode, 2);
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/index.html");
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), QStringLiteral("扫描二维码，从手机上传文件到电脑"));
+  EXPECT_EQ(m_dlg->DropArea()->Layout(), 2);
+  EXPECT_TRUE(Item(IDC_CAPTION)->isVisible());
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("等待从手机上传文件..."));
+  EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
+  EXPECT_EQ(static_cast<QProgressBar*>(Item(IDC_PROGRESS))->value(), 0);
+  EXPECT_TRUE(Item(IDC_SHARE)->isVisible());
+  if (QFile::exists(QStringLiteral("1.bmp"))) {
+    EXPECT_EQ(DecodeQr("1.bmp"), g_State.CurrentAddress);
+  }
+  SaveScreenshot(m_dlg.get(), QStringLiteral("upload-page"));
+
+  Click(IDC_SHARE_PAGE);
+  EXPECT_EQ(g_State.PageMode, 1);
+  EXPECT_EQ(g_State.CurrentAddress, itemAddress);
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
+  EXPECT_TRUE(Item(IDC_CAPTION)->isVisible());
+  EXPECT_TRUE(m_messages.isEmpty());
+}
+
+TEST_F(CMainDialogTest, SharePageWithNothingSharedShowsThePrompt) {
+  Start();
+  Click(IDC_UPLOAD_PAGE);
+  Click(IDC_SHARE_PAGE);
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("dnd.png"));
+  EXPECT_EQ(m_dlg->DropArea()->Layout(), 1);
+  EXPECT_FALSE(Item(IDC_CAPTION)->isVisible());
+}
+
+TEST_F(CMainDialogTest, UploadPageInCloudModeIsRefused) {
+  Start();
+  Click(IDC_RADIO_CLOUD);
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("经云端中转，下完即删除，十分钟不下载，链接失效"));
+  EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_CLOUD);
+  Click(IDC_UPLOAD_PAGE);
+  const QString refusal = QStringLiteral("目前暂时不支持手机通过云中转上传文件到电脑");
+  EXPECT_EQ(m_messages, QStringList{refusal});
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), refusal);
+  EXPECT_EQ(m_dlg->DropArea()->Layout(), 1);
+  EXPECT_EQ(Text(IDC_CAPTION), QString());
+  EXPECT_EQ(g_State.CurrentAddress, "http://");
+}
+
+TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
+  Start();
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  const std::string token = g_State.CurrentItemToken;
+  m_dlg->SetProgressPos(40);
+  m_dlg->ShowProgress();
+
+  g_State.LocalAddress.Set("10.0.0.7");
+  Click(IDC_RADIO_LAN);  // already checked: the handler runs all the same
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("手机和电脑在同一个无线(WIFI)网络下请使用此方式"));
+  EXPECT_EQ(g_State.CurrentAddress, "http://10.0.0.7:8081/f?t=" + token);
+  EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
+
+  Click(IDC_RADIO_CLOUD);
+  EXPECT_EQ(g_State.ReachMode, 3);
+  EXPECT_EQ(g_State.CurrentAddress, "http://" + ServiceHost() + "/q?t=" + token);
+  EXPECT_EQ(m_relays, std::vector<std::string>{token});
+  EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_CLOUD);
+}
+
+TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
+  Start();
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  const std::string token = g_State.CurrentItemToken;
+
+  // The exchange waits until the interface thread has looked at the wait dialog.
+  std::atomic<int> setupCalls{0};
+  std::atomic<bool> started{false}, seen{false};
+  DialogServices().WanSetup = [&] {
+    ++setupCalls;
+    started = true;
+    for (int i = 0; i < 500 && !seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    g_State.ExternalAddress.Set("198.51.100.7");
+    return true;
+  };
+  bool visible = false, centred = false, blocked = false, ignored = false;
+  QString waitText;
+  QTimer probe;
+  probe.setInterval(5);
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (!started || seen) return;
+    CSystemNotReadyDlg* wait = m_dlg->WaitDialog();
+    visible = wait->isVisible();
+    centred = (wait->frameGeometry().center() - m_dlg->frameGeometry().center()).manhattanLength() <= 2;
+    blocked = QApplication::activeModalWidget() == wait;
+    waitText = wait->Text();
+    // Nothing else is taken meanwhile: a drop, a page button, the Close button.
+    m_dlg->OnDropFiles({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+    m_dlg->ShowUploadPage();
+    m_dlg->close();
+    ignored = g_State.ItemTable.size() == 1 && g_State.PageMode == 1 && !m_dlg->IsShutDown() && wait->isVisible();
+    seen = true;
+  });
+  probe.start();
+  Click(IDC_RADIO_WAN);
+  probe.stop();
+
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(visible);
+  EXPECT_TRUE(centred);
+  EXPECT_TRUE(blocked);
+  EXPECT_TRUE(ignored);
+  EXPECT_EQ(waitText, QStringLiteral("正在进行端口映射（打通外网）\r\n请稍等片刻..."));
+  EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
+  EXPECT_EQ(m_dlg->WaitDialog()->Text(), QStringLiteral("外网已经打通，可正常使用!"));
+  EXPECT_EQ(g_State.WanAttempted, 1);
+  EXPECT_EQ(g_State.ReachMode, 2);
+  EXPECT_TRUE(Checked(IDC_RADIO_WAN));
+  const QString speed = QStringLiteral("外网直连方式，传输速度由宽带的【上行速度】决定");
+  EXPECT_EQ(Text(IDC_STATUS), speed);
+  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081/f?t=" + token);
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
+
+  // A second choice runs no exchange.
+  Click(IDC_RADIO_LAN);
+  Click(IDC_RADIO_WAN);
+  EXPECT_EQ(setupCalls, 1);
+  EXPECT_EQ(Text(IDC_STATUS), speed);
+  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081/f?t=" + token);
+
+  // The upload page takes the external address.
+  Click(IDC_UPLOAD_PAGE);
+  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081/index.html");
+  EXPECT_TRUE(m_messages.isEmpty());
+}
+
+TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
+  Start();
+  std::atomic<int> setupCalls{0};
+  DialogServices().WanSetup = [&] {
+    ++setupCalls;
+    return false;
+  };
+  Click(IDC_RADIO_WAN);
+  EXPECT_EQ(setupCalls, 1);
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("外网直连方式不可用，可能路由器不支持端口映射"));
+  EXPECT_FALSE(Checked(IDC_RADIO_WAN));
+  EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
+  EXPECT_FALSE(Checked(IDC_RADIO_LAN));
+  EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
+  EXPECT_EQ(m_dlg->CheckedReachRadio(), 0);
+  EXPECT_EQ(g_State.ReachMode, 2);
+  EXPECT_EQ(g_State.WanAttempted, 1);
+  EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), QStringLiteral("外网模式开启失败，无法传输文件"));
+  EXPECT_EQ(m_dlg->DropArea()->Layout(), 1);
+  EXPECT_TRUE(m_messages.isEmpty());
+  SaveScreenshot(m_dlg.get(), QStringLiteral("internet-mode-failed"));
+
+  // A drop now records the item but has no address to show.
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  EXPECT_EQ(g_State.ItemTable.size(), 1u);
+  EXPECT_TRUE(g_State.CurrentAddress.empty());
+  ASSERT_FALSE(m_messages.isEmpty());
+  EXPECT_EQ(m_messages.last(), QStringLiteral("正在进行端口映射，请稍后再试"));
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("正在进行端口映射，请稍后再试"));
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
+  m_messages.clear();
+  m_dlg->CopyShareLink();  // no address: nothing happens
+  EXPECT_TRUE(m_messages.isEmpty());
+
+  // LAN works normally afterwards.
+  Click(IDC_RADIO_LAN);
+  EXPECT_TRUE(Checked(IDC_RADIO_LAN));
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/f?t=" + g_State.CurrentItemToken);
+  EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
+  EXPECT_EQ(setupCalls, 1);
+}
+
+TEST_F(CMainDialogTest, ShareButtonOnBothPages) {
+  Start();
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  const QString address = QString::fromStdString(g_State.CurrentAddress);
+  Click(IDC_SHARE);
+  EXPECT_EQ(QApplication::clipboard()->text(), address);
+  ASSERT_EQ(m_messages.size(), 1);
+  EXPECT_EQ(m_messages[0], QStringLiteral("外发链接已生成：") + address +
+                               QStringLiteral("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友下载！"));
+
+  Click(IDC_UPLOAD_PAGE);
+  Click(IDC_SHARE);
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://192.168.1.5:8081/index.html"));
+  ASSERT_EQ(m_messages.size(), 2);
+  EXPECT_EQ(m_messages[1], QStringLiteral("外发链接已生成：http://192.168.1.5:8081/index.html") +
+                               QStringLiteral("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！"));
+}
+
+TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
+  Start();
+  QApplication::clipboard()->setText(QStringLiteral("before"));
+  m_dlg->CopyShareLink();  // nothing shared yet
+  EXPECT_TRUE(m_messages.isEmpty());
+
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  Click(IDC_RADIO_CLOUD);
+  ASSERT_FALSE(g_State.CurrentAddress.empty());
+  Click(IDC_SHARE);
+  EXPECT_EQ(m_messages, QStringList{QStringLiteral("不好意思，本版本不提供云端分享，稍后版本将开放！")});
+  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
+}
+
+TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
+  Start();
+  std::string seenCaption;
+  int seenRadio = 0;
+  // The interface thread waits for the worker without handling events: a blocking call would hang.
+  std::thread worker([&] {
+    CMainDialogView* view = g_State.MainDialog;
+    for (int pos = 0; pos <= 37; ++pos) view->SetProgressPos(pos);
+    view->ShowProgress();
+    view->SetCaption("正在上传: tmp/x.jpg");
+    view->ShowCaption();
+    seenCaption = view->GetCaption();
+    seenRadio = view->CheckedReachRadio();
+    view->SetReceivedCount(3);
+    view->SetStatus("状态");
+    view->ShowMessage("有新版本", "http://127.0.0.1:8200/");
+    view->HideProgress();
+    view->ShowProgress();
+  });
+  worker.join();
+  EXPECT_EQ(seenCaption, "正在上传: tmp/x.jpg");
+  EXPECT_EQ(seenRadio, IDC_RADIO_LAN);
+  EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());  // nothing applied yet
+
+  auto* progress = static_cast<QProgressBar*>(Item(IDC_PROGRESS));
+  EXPECT_TRUE(WaitFor([&] { return !m_messages.isEmpty(); }));
+  EXPECT_TRUE(progress->isVisible());
+  EXPECT_EQ(progress->value(), 37);
+  EXPECT_TRUE(Item(IDC_CAPTION)->isVisible());
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("正在上传: tmp/x.jpg"));
+  EXPECT_TRUE(Item(IDC_RECEIVED)->isVisible());
+  EXPECT_EQ(Text(IDC_RECEIVED), QStringLiteral("3"));
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("状态"));
+  EXPECT_EQ(m_messages, QStringList{QStringLiteral("有新版本")});
+  ASSERT_EQ(m_opened.size(), 1);
+  EXPECT_EQ(m_opened[0], QUrl(QStringLiteral("http://127.0.0.1:8200/")));
+
+  // A worker's own caption change is what it reads back until the interface changes it.
+  Click(IDC_UPLOAD_PAGE);
+  EXPECT_EQ(m_dlg->GetCaption(), "等待从手机上传文件...");
+  EXPECT_FALSE(progress->isVisible());
+}
+
+TEST_F(CMainDialogTest, ReceivedFilesButtonOpensTheUploadFolder) {
+  Start();
+  m_dlg->SetReceivedCount(2);
+  Click(IDC_RECEIVED);
+  ASSERT_EQ(m_opened.size(), 1);
+  EXPECT_EQ(m_opened[0], QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("tmp"))));
+}
+
+TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
+  Start();
+  WriteFile("a.jpg", "jpeg");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile("A1.zip", "x");
+  AddTempArchive("A1.zip");
+  AddTempArchive("missing.zip");
+  Click(IDC_CLOSE);
+  EXPECT_TRUE(m_dlg->IsShutDown());
+  EXPECT_FALSE(m_dlg->isVisible());
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("正在关闭软件，请稍后..."));
+  EXPECT_TRUE(g_State.ItemTable.empty());
+  EXPECT_EQ(m_dlg->DropArea(), nullptr);
+  EXPECT_EQ(m_dlg->WaitDialog(), nullptr);
+  EXPECT_EQ(g_State.WaitDialog, nullptr);
+  EXPECT_EQ(m_signOuts, 1);
+  EXPECT_EQ(m_detached, 1);
+  EXPECT_FALSE(fs::exists("A1.zip"));
+  EXPECT_TRUE(g_State.TempArchiveList.empty());
+}
+
+TEST_F(CMainDialogTest, OnlyLocalFilesAreTakenFromADrop) {
+  Start();
+  QMimeData data;
+  data.setUrls({QUrl(QStringLiteral("http://192.0.2.1/a.jpg"))});
+  const QPoint at = m_dlg->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_dlg.get(), &enter);
+  EXPECT_FALSE(enter.isAccepted());
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(m_dlg.get(), &drop);
+  EXPECT_TRUE(g_State.ItemTable.empty());
+  EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
+
+  // A folder given with a trailing slash is named by its last part.
+  fs::create_directory("album");
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("album")) + QLatin1Char('/')});
+  EXPECT_EQ(g_State.ItemKind, "d");
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:album"));
+}

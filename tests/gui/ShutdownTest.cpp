@@ -1,0 +1,127 @@
+// Closing the window while a phone is downloading, with the real web service on a loopback port.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/SharedState.h"
+#include "gui/DialogServices.h"
+#include "web/WebServer.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+int Connect(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) {
+  const std::string port = std::to_string(FreePort());
+  DialogServices().ChoosePort = [port] { return port; };
+  DialogServices().StartServer = [](const std::string& p) {
+    return StartWebService("127.0.0.1:" + p, DefaultServerCallbacks());
+  };
+  Start();
+  ASSERT_NE(m_dlg->Server(), nullptr);
+  EXPECT_EQ(g_State.PortText, port);
+
+  // A large file of the working directory, served by its name in 4096-byte pieces.
+  {
+    const int fd = ::open("big.bin", O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 256LL << 20), 0);
+    ::close(fd);
+  }
+  WriteFile("A1B2C3D4.zip", "one");
+  WriteFile("E5F6A7B8.zip", "two");
+  AddTempArchive("A1B2C3D4.zip");
+  AddTempArchive("E5F6A7B8.zip");
+
+  // Shared by a drop, the file is delivered with progress updates from the service's worker; where
+  // the shared-file route gives nothing, the file is fetched by its name in the working directory.
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("big.bin"))});
+  const std::string token = g_State.CurrentItemToken;
+
+  // The phone reads slowly, so the download is still running when the window closes.
+  std::atomic<long long> received{0};
+  std::thread phone([&, p = std::stoi(port)] {
+    for (const std::string& target : {"/f?t=" + token, std::string("/big.bin")}) {
+      const int fd = Connect(p);
+      if (fd < 0) return;
+      const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
+      ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      char buf[16384];
+      for (;;) {
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        received += n;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      ::close(fd);
+      if (received > 0) return;
+    }
+  });
+  // Meanwhile a worker keeps updating the window, as transfers do.
+  std::atomic<bool> stopUpdates{false};
+  std::thread updater([&, view = static_cast<CMainDialogView*>(m_dlg.get())] {
+    for (int i = 0; !stopUpdates; ++i) {
+      view->SetProgressPos(i % 101);
+      view->ShowProgress();
+      view->SetCaption("正在压缩...");
+      (void)view->GetCaption();
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+
+  ASSERT_TRUE(WaitFor([&] { return received > 0; }, 10000));
+  const auto began = std::chrono::steady_clock::now();
+  Click(IDC_CLOSE);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began).count();
+  stopUpdates = true;
+  updater.join();
+  phone.join();
+
+  EXPECT_LT(seconds, 30) << "the stop hung on the running download";
+  EXPECT_LT(received.load(), 256LL << 20);  // the download was cut short by the stop
+  EXPECT_TRUE(m_dlg->IsShutDown());
+  EXPECT_EQ(m_dlg->Server(), nullptr);
+  EXPECT_EQ(Connect(std::stoi(port)), -1);  // nothing listens any more
+  EXPECT_FALSE(fs::exists("A1B2C3D4.zip"));
+  EXPECT_FALSE(fs::exists("E5F6A7B8.zip"));
+  EXPECT_TRUE(fs::exists("big.bin"));
+  EXPECT_EQ(m_signOuts, 1);
+}
