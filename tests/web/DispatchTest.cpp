@@ -110,7 +110,8 @@ TEST(Dispatch, RoutesByMethodUriAndQuery) {
   InsertItem("1A2B3C4D", std::filesystem::absolute("shared.txt").string());
   // DELETE belongs to the delete rule whatever the URI; it never serves the shared file.
   const std::string deleted = RawRequest(server.Port(), "DELETE /f?t=1A2B3C4D HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(deleted.find("Content-Disposition"), std::string::npos) << deleted;
+  EXPECT_EQ(deleted.find("attachment"), std::string::npos) << deleted;
+  EXPECT_TRUE(deleted.ends_with("\r\n\r\n{\"success\":true}")) << deleted;
   EXPECT_EQ(g_State.DownloadCount, 0);
   // "/f", "/d" and "/z" without a query are local files without an extension.
   EXPECT_EQ(Get(server, "/f"), kBadRequest);
