@@ -60,7 +60,7 @@ void CMarlixDlg::OnDropFiles(const QStringList& paths) {
   m_pShare->show();
   for (const QString& dropped : paths) {
     const std::string path = QFile::encodeName(dropped).toStdString();
-    g_State.ItemKind = QFileInfo(dropped).isDir() ? "d" : "f";
+    g_State.ItemKind.assign(1, QFileInfo(dropped).isDir() ? 'd' : 'f');
     const std::string token = MakeToken();
     g_State.RelayStarted = 0;
     ResetProgress();
