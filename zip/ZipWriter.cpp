@@ -112,21 +112,35 @@ bool CZipWriter::Put(const void* data, size_t size) {
   return true;
 }
 
-// Writes the buffer out. On a short write the bytes that reached the file stay counted and the rest
-// is dropped, so the next entry starts where the file really ends.
+// Writes the buffer out. Whole blocks of zeros become holes (the file is only ever appended to, so
+// a hole reads back as the zeros it stands for): sparse sources make sparse archives. On a short write
+// the bytes that reached the file stay counted and the rest is dropped, so the next entry starts where
+// the file really ends.
 bool CZipWriter::Flush() {
+  constexpr size_t kHole = 64 * 1024;
   size_t done = 0;
-  bool ok = true;
+  bool ok = true, hole = false;
   while (done < m_buffer.size()) {
-    const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_buffer.size() - done);
+    const uint8_t* p = m_buffer.data() + done;
+    const size_t left = m_buffer.size() - done;
+    if (left >= kHole && p[0] == 0 && std::memcmp(p, p + 1, kHole - 1) == 0 &&
+        ::lseek(m_fd, static_cast<off_t>(kHole), SEEK_CUR) >= 0) {
+      done += kHole;
+      hole = true;
+      continue;
+    }
+    const ssize_t n = ::write(m_fd, p, left >= kHole ? kHole : left);
     if (n <= 0) {
       ok = false;
       break;
     }
     done += static_cast<size_t>(n);
+    hole = false;
   }
   m_fileEnd += done;
   m_buffer.clear();
+  // A hole at the very end would not make the file longer by itself.
+  if (hole && ::ftruncate(m_fd, static_cast<off_t>(m_fileEnd)) != 0) ok = false;
   return ok;
 }
 
@@ -253,7 +267,7 @@ uint32_t CZipWriter::AddFile(const std::string& name, const std::string& source)
 }
 
 uint32_t CZipWriter::StoreData(int src, Entry& e) {
-  std::vector<uint8_t> piece(kTransfer);
+  std::vector<uint8_t> piece(kOutputBuffer);
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t total = 0;
   for (;;) {
