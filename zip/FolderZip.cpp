@@ -49,19 +49,28 @@ uint32_t Walk(CZipWriter& writer, const std::string& folderPath, const std::stri
   std::vector<std::string> names;
   const uint32_t listed = ListFolder(here, names);
   if (listed == ZIP_WALK_FAILED) return listed;
-  for (const std::string& name : names) {
-    const std::string child = relativePath.empty() ? name : relativePath + "/" + name;
+  // What each name is, links followed; a name that cannot be looked up goes to AddFile as a file.
+  std::vector<struct stat> facts(names.size());
+  std::vector<bool> known(names.size());
+  for (size_t i = 0; i < names.size(); ++i) known[i] = ::stat((here + "/" + names[i]).c_str(), &facts[i]) == 0;
+  auto childOf = [&](size_t i) { return relativePath.empty() ? names[i] : relativePath + "/" + names[i]; };
+  size_t hinted = 0;  // files before this index have been handed to Prefetch
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string child = childOf(i);
     const std::string full = folderPath + "/" + child;
-    struct stat st {};
-    const bool known = ::stat(full.c_str(), &st) == 0;
+    // Small files coming next in this folder may be compressed ahead while this one is added.
+    for (hinted = std::max(hinted, i + 1); hinted < names.size() && hinted < i + 8; ++hinted)
+      if (known[hinted] && S_ISREG(facts[hinted].st_mode))
+        writer.Prefetch(childOf(hinted), folderPath + "/" + childOf(hinted));
+    const struct stat& st = facts[i];
     uint32_t rc = 0;
-    if (known && S_ISDIR(st.st_mode)) {
+    if (known[i] && S_ISDIR(st.st_mode)) {
       const FolderId id{st.st_dev, st.st_ino};
       if (std::find(ancestors.begin(), ancestors.end(), id) != ancestors.end()) continue;
       ancestors.push_back(id);
       rc = Walk(writer, folderPath, child, ancestors);
       ancestors.pop_back();
-    } else if (known && !S_ISREG(st.st_mode)) {
+    } else if (known[i] && !S_ISREG(st.st_mode)) {
       continue;  // pipes, sockets and devices hold no content to pack
     } else {
       rc = writer.AddFile(child, full);

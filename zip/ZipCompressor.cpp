@@ -1,5 +1,7 @@
 #include "zip/ZipCompressor.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,6 +17,7 @@ constexpr size_t kStoredBlock = 65535;
 // Entropy in bits per byte above which a piece is stored: Huffman coding alone could save at most
 // about 0.6 % of it, and random data has no matches for LZ77 to find.
 constexpr double kStoreEntropy = 7.95;
+constexpr size_t kMaxPrefetched = 16;
 
 // Fills the buffer from the file; returns the count read (short only at the end), or -1.
 ssize_t ReadFull(int fd, uint8_t* p, size_t size) {
@@ -81,6 +84,20 @@ void CZipCompressor::Work() {
 }
 
 void CZipCompressor::Compress(Piece& p, void* stream) {
+  if (!p.path.empty()) {
+    // A prefetch: the whole file, when it fits one piece.
+    const int fd = ::open(p.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    p.skipped = fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= static_cast<off_t>(kPiece);
+    if (!p.skipped) {
+      p.in.resize(kPiece);
+      const ssize_t n = ReadFull(fd, p.in.data(), kPiece);
+      p.skipped = n < 0 || static_cast<size_t>(n) >= kPiece;
+      if (!p.skipped) p.in.resize(static_cast<size_t>(n));
+    }
+    if (fd >= 0) ::close(fd);
+    if (p.skipped) return;
+  }
   p.crc = static_cast<uint32_t>(crc32_z(0L, p.in.data(), p.in.size()));
   if (LooksIncompressible(p.in.data(), p.in.size())) {
     // Stored blocks: header byte (final bit only), LEN, NLEN, the bytes.
@@ -124,7 +141,37 @@ void CZipCompressor::Compress(Piece& p, void* stream) {
   p.out.resize(have);
 }
 
-uint32_t CZipCompressor::Deflate(int src, CZipWriter& out, uint32_t& crc, uint64_t& size, uint64_t& compressed) {
+void CZipCompressor::Prefetch(const std::string& path) {
+  if (m_prefetched.size() >= kMaxPrefetched || m_prefetched.count(path)) return;
+  auto p = std::make_shared<Piece>();
+  p->path = path;
+  p->last = true;
+  m_prefetched[path] = p;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_queue.push_back(p);
+  }
+  m_wake.notify_one();
+}
+
+uint32_t CZipCompressor::Deflate(int src, const std::string& path, CZipWriter& out, uint32_t& crc, uint64_t& size,
+                                 uint64_t& compressed) {
+  const auto found = m_prefetched.find(path);
+  if (found != m_prefetched.end()) {
+    std::shared_ptr<Piece> p = found->second;
+    m_prefetched.erase(found);
+    {
+      std::unique_lock<std::mutex> lock(m_lock);
+      m_done.wait(lock, [&] { return p->done; });
+    }
+    if (!p->skipped) {
+      if (p->failed) return ZIP_ERR_WRITE;
+      crc = p->crc;
+      size = p->in.size();
+      compressed = p->out.size();
+      return out.Put(p->out.data(), p->out.size()) ? ZIP_OK : ZIP_ERR_WRITE;
+    }
+  }
   const size_t maxInFlight = m_threads.size() * 2 + 1;
   std::deque<std::shared_ptr<Piece>> inFlight;
   uLong sum = crc32(0L, Z_NULL, 0);

@@ -10,8 +10,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -24,7 +26,13 @@ class CZipCompressor {
 
   // Reads `src` to its end and writes the compressed stream through the writer's output. Gives the
   // CRC-32 and the size of the data read and the size of the stream written.
-  uint32_t Deflate(int src, CZipWriter& out, uint32_t& crc, uint64_t& size, uint64_t& compressed);
+  // A source already compressed by Prefetch is taken from there (its bytes as read then).
+  uint32_t Deflate(int src, const std::string& path, CZipWriter& out, uint32_t& crc, uint64_t& size,
+                   uint64_t& compressed);
+
+  // Starts compressing a small file that is about to be added, so that small files keep every thread
+  // busy too. Files larger than one piece are left to Deflate.
+  void Prefetch(const std::string& path);
 
   // Whether a piece of data has so little redundancy that Deflate cannot shrink it noticeably.
   static bool LooksIncompressible(const uint8_t* data, size_t size);
@@ -37,6 +45,8 @@ class CZipCompressor {
     std::vector<uint8_t> dictionary;
     std::vector<uint8_t> in;
     std::vector<uint8_t> out;
+    std::string path;      // a prefetch reads this file itself
+    bool skipped = false;  // the prefetch found no small readable file
     bool last = false;
     bool done = false;
     bool failed = false;
@@ -51,5 +61,6 @@ class CZipCompressor {
   std::condition_variable m_wake;  // workers: a piece is queued, or stop
   std::condition_variable m_done;  // the writer: a piece is finished
   std::deque<std::shared_ptr<Piece>> m_queue;
+  std::map<std::string, std::shared_ptr<Piece>> m_prefetched;  // used by the writer's thread only
   bool m_stop = false;
 };

@@ -250,7 +250,7 @@ uint32_t CZipWriter::AddFile(const std::string& name, const std::string& source)
       rc = StoreData(src.fd, e);
     } else if (m_threads > 1) {
       if (!m_compressor) m_compressor.reset(new CZipCompressor(m_threads));
-      rc = m_compressor->Deflate(src.fd, *this, e.crc, e.size, e.compressedSize);
+      rc = m_compressor->Deflate(src.fd, source, *this, e.crc, e.size, e.compressedSize);
     } else {
       rc = DeflateSerial(src.fd, e);
     }
@@ -264,6 +264,12 @@ uint32_t CZipWriter::AddFile(const std::string& name, const std::string& source)
     return rc;
   }
   return FinishEntry(e);
+}
+
+void CZipWriter::Prefetch(const std::string& name, const std::string& source) {
+  if (m_closed || m_threads < 2 || HasStoredSuffix(name)) return;
+  if (!m_compressor) m_compressor.reset(new CZipCompressor(m_threads));
+  m_compressor->Prefetch(source);
 }
 
 uint32_t CZipWriter::StoreData(int src, Entry& e) {

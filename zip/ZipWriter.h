@@ -36,6 +36,9 @@ class CZipWriter {
   uint32_t AddFile(const std::string& name, const std::string& source);
   // Adds an empty folder entry; a "/" is appended to the name when it has none.
   uint32_t AddFolder(const std::string& name);
+  // Tells the writer that AddFile(name, source) comes soon: a small file may be compressed ahead
+  // on a spare thread. Only a hint; AddFile reports every result itself.
+  void Prefetch(const std::string& name, const std::string& source);
   // Writes the central directory and the end record, and closes the file. Later adds fail.
   uint32_t Close();
 
