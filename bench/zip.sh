@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Packs one corpus (text, shared libraries, random-content .jpg/.mp4 as phones share) with
 # ZipFolderToFile, serial and parallel, and with `zip -r -8`, in one run. Prints the median seconds of
-# RUNS runs, MB/s of input and archive sizes, and checks every archive with unzip -t and Python's zipfile.
-#   bench/zip.sh            (RUNS=3 CORPUS_MB=...: see below)
+# RUNS rounds, MB/s of input and archive sizes, and checks every archive with unzip -t and Python's zipfile.
+#   bench/zip.sh    (RUNS=3 TEXT_MB=60 BIN_MB=120 MEDIA_MB=100 by default)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 runs="${RUNS:-3}"
@@ -53,28 +53,28 @@ tar -cf - -C "$work" corpus >/dev/null  # warm the page cache
 
 median() { sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
 
-# run NAME ARCHIVE COMMAND...: times RUNS runs, prints one row.
-declare -A seconds sizes
-run() {
+# One timed run of a tool; the archive is made anew each time.
+declare -A times sizes
+time_one() {
   local name="$1" archive="$2"
   shift 2
-  local times=()
-  for _ in $(seq "$runs"); do
-    rm -f "$archive"
-    local t0 t1
-    t0=$(date +%s.%N)
-    "$@" >/dev/null
-    t1=$(date +%s.%N)
-    times+=("$(echo "$t1 - $t0" | bc)")
-  done
-  seconds[$name]=$(printf '%s\n' "${times[@]}" | median)
+  rm -f "$archive"
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null
+  t1=$(date +%s.%N)
+  times[$name]+="$(echo "$t1 - $t0" | bc) "
   sizes[$name]=$(stat -c %s "$archive")
 }
 
-# Interleaved, so that the machine's noise falls on every tool alike.
-run zip "$work/zip.zip" bash -c "cd '$corpus' && zip -q -r -8 '$work/zip.zip' ."
-run serial "$work/serial.zip" "$build/zip_folder" --serial "$work/serial.zip" "$corpus"
-run parallel "$work/parallel.zip" "$build/zip_folder" "$work/parallel.zip" "$corpus"
+# The tools take turns within each round, so that the machine's noise falls on all of them alike.
+for _ in $(seq "$runs"); do
+  time_one zip "$work/zip.zip" bash -c "cd '$corpus' && zip -q -r -8 '$work/zip.zip' ."
+  time_one serial "$work/serial.zip" "$build/zip_folder" --serial "$work/serial.zip" "$corpus"
+  time_one parallel "$work/parallel.zip" "$build/zip_folder" "$work/parallel.zip" "$corpus"
+done
+declare -A seconds
+for name in zip serial parallel; do seconds[$name]=$(printf '%s\n' ${times[$name]} | median); done
 
 for name in serial parallel; do
   unzip -t -qq "$work/$name.zip" >/dev/null || { echo "unzip -t failed on $name"; exit 1; }
