@@ -135,3 +135,38 @@ TEST(FolderZip, AddFolderTreeBelowTheTopStartsWithItsFolderEntry) {
   w->Close();
   EXPECT_EQ(NamesIn("out.zip"), (std::vector<std::string>{"a/", "a/b.txt", "none/"}));
 }
+
+// Small files compressed ahead on spare threads land in their own entries, in order, whole; with
+// subfolders, a stored file and larger files between them.
+TEST(FolderZip, ManySmallFilesCompressedAheadKeepTheirOwnContent) {
+  CTempWorkDir dir;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 60; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%02d.txt", i);
+    std::string content;
+    for (int k = 0; k < (i % 7) * 900 + 1; ++k) content += std::to_string(i * k) + ",";
+    if (i == 30) content.assign(700000, 'x');  // more than one piece
+    WriteFile(std::string("shared/") + name, content);
+    expected.push_back(name);
+    if (i == 20) {
+      WriteFile("shared/f20.txt.d/inner.txt", "inner");
+      expected.push_back("f20.txt.d/");
+      expected.push_back("f20.txt.d/inner.txt");
+    }
+  }
+  WriteFile("shared/g.gz", "not really gzip");
+  expected.push_back("g.gz");
+  for (unsigned threads : {2u, 4u}) {
+    std::unique_ptr<CZipWriter> w;
+    ASSERT_EQ(CZipWriter::Create("out.zip", w, threads), ZIP_OK);
+    EXPECT_EQ(AddFolderTree(*w, "shared", ""), 0u);
+    w->Close();
+    const CPyArchive py = InspectWithPython("out.zip");
+    ASSERT_TRUE(py.readable) << py.status;
+    EXPECT_EQ(py.Names(), expected);
+    EXPECT_EQ(py.entries[32].name, "f30.txt");
+    EXPECT_EQ(py.entries[32].size, 700000u);
+    EXPECT_TRUE(UnzipTestsClean("out.zip"));
+  }
+}
