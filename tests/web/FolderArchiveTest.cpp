@@ -1,0 +1,245 @@
+// The folder archive download through the real server: packed once per folder and run, sent whole to
+// concurrent first requests, one archive per folder, other files left alone, nothing left at shutdown.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "app/SharedState.h"
+#include "support/TestEnv.h"
+#include "zip/ZipCheck.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kCompressing[] = "正在压缩...";
+
+std::string Header(const std::string& head, const std::string& name) {
+  const size_t at = head.find("\r\n" + name + ": ");
+  if (at == std::string::npos) return {};
+  const size_t start = at + name.size() + 4;
+  return head.substr(start, head.find("\r\n", start) - start);
+}
+
+struct CDownload {
+  std::string head, body;
+};
+
+CDownload Download(CTestServer& server, const std::string& token) {
+  CDownload d;
+  SplitReply(RawRequest(server.Port(), "GET /z?t=" + token + " HTTP/1.0\r\n\r\n"), d.head, d.body);
+  return d;
+}
+
+std::vector<std::string> Listed() {
+  std::lock_guard<std::mutex> lock(g_State.TempArchiveLock);
+  return g_State.TempArchiveList;
+}
+
+std::vector<std::string> NamesOf(const CDownload& d, const std::string& file) {
+  WriteFile(file, d.body);
+  const CPyArchive py = InspectWithPython(file);
+  EXPECT_TRUE(py.readable) << py.status;
+  EXPECT_TRUE(UnzipTestsClean(file));
+  return py.Names();
+}
+
+std::vector<std::string> ZipFilesIn(const fs::path& dir) {
+  std::vector<std::string> v;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().extension() == ".zip") v.push_back(e.path().filename().string());
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+}  // namespace
+
+TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
+  CTestServer server;
+  const fs::path outside = server.Dir() / "elsewhere";  // shared folders lie outside the working directory
+  WriteFile(outside / "Trip/a.jpg", "jpeg bytes");
+  WriteFile(outside / "Trip/sub/b.txt", std::string(20000, 'b'));
+  InsertItem("1A2B3C4D", (outside / "Trip").string());
+  InsertItem("0000AAAA", (outside / "Trip").string());  // the same folder shared twice
+  server.Dialog().SetCaptionText("扫描二维码，下载文件到手机");
+
+  const CDownload first = Download(server, "1A2B3C4D");
+  EXPECT_EQ(first.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << first.head;
+  EXPECT_EQ(Header(first.head, "Content-Type"), "application/x-zip-compressed");
+  EXPECT_EQ(Header(first.head, "Content-Disposition"), "attachment;filename=\"Trip.zip\"; filename*=UTF-8''Trip.zip");
+  EXPECT_EQ(Header(first.head, "Content-Length"), std::to_string(first.body.size()));
+  EXPECT_EQ(NamesOf(first, outside / "first.zip"), (std::vector<std::string>{"a.jpg", "sub/", "sub/b.txt"}));
+  EXPECT_EQ(Listed(), std::vector<std::string>{"Trip.zip"});
+  EXPECT_EQ(ReadFile(server.Dir() / "Trip.zip"), first.body);
+
+  // The caption said it was compressing, then came back; the progress bar started at 1 and ended at 100.
+  const auto captions = server.Dialog().Captions();
+  ASSERT_EQ(captions.size(), 2u);
+  EXPECT_EQ(captions[0], kCompressing);
+  EXPECT_EQ(captions[1], "扫描二维码，下载文件到手机");
+  const auto progress = server.Dialog().Progress();
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.front(), 1);
+  EXPECT_EQ(progress.back(), 100);
+
+  // Later requests, by either token, get the same archive even though the folder changed.
+  WriteFile(outside / "Trip/new.txt", "added later");
+  EXPECT_EQ(Download(server, "1A2B3C4D").body, first.body);
+  EXPECT_EQ(Download(server, "0000AAAA").body, first.body);
+  EXPECT_EQ(Listed(), std::vector<std::string>{"Trip.zip"});
+  EXPECT_EQ(g_State.DownloadCount.load(), 3);
+
+  // Unknown tokens and malformed queries get no reply.
+  EXPECT_EQ(RawRequest(server.Port(), "GET /z?t=FFFFFFFF HTTP/1.0\r\n\r\n"), "");
+  EXPECT_EQ(RawRequest(server.Port(), "GET /z?1A2B3C4D HTTP/1.0\r\n\r\n"), "");
+
+  server.Stop();
+  DeleteTempArchives();
+  EXPECT_TRUE(ZipFilesIn(server.Dir()).empty());
+}
+
+TEST(FolderArchive, ConcurrentFirstRequestsBothGetTheWholeArchivePackedOnce) {
+  CTestServer server;
+  // Enough text that packing takes a while.
+  std::string text;
+  for (uint64_t i = 0; text.size() < 6 * 1024 * 1024; ++i) text += "row " + std::to_string(i * 7919 % 100003) + "\n";
+  for (int i = 0; i < 4; ++i) WriteFile(server.Dir() / "src/Big" / ("f" + std::to_string(i) + ".txt"), text);
+  InsertItem("00000001", (server.Dir() / "src/Big").string());
+  CDownload a, b;
+  std::thread ta([&] { a = Download(server, "00000001"); });
+  std::thread tb([&] { b = Download(server, "00000001"); });
+  ta.join();
+  tb.join();
+  ASSERT_FALSE(a.body.empty());
+  EXPECT_EQ(a.body, b.body);
+  EXPECT_EQ(Header(b.head, "Content-Length"), std::to_string(b.body.size()));
+  EXPECT_EQ(NamesOf(a, server.Dir() / "src/a.zip").size(), 4u);
+  EXPECT_EQ(Listed(), std::vector<std::string>{"Big.zip"});
+  // The caption came back to what it was before either request.
+  EXPECT_EQ(server.Dialog().GetCaption(), "");
+}
+
+TEST(FolderArchive, FoldersOfTheSameNameGetTheirOwnArchivesAndForeignFilesAreLeftAlone) {
+  CTestServer server;
+  const fs::path outside = server.Dir() / "elsewhere";
+  WriteFile(outside / "a/Docs/one.txt", "one");
+  WriteFile(outside / "b/Docs/two.txt", "two");
+  InsertItem("AAAAAAAA", (outside / "a/Docs").string());
+  InsertItem("BBBBBBBB", (outside / "b/Docs").string());
+  // A file at the archive's path that this run did not make: left from a crash, or the user's.
+  WriteFile(server.Dir() / "Docs.zip", "the user's own file");
+
+  const CDownload a = Download(server, "AAAAAAAA");
+  const CDownload b = Download(server, "BBBBBBBB");
+  EXPECT_EQ(Header(a.head, "Content-Disposition"), "attachment;filename=\"Docs.zip\"; filename*=UTF-8''Docs.zip");
+  EXPECT_EQ(Header(b.head, "Content-Disposition"), Header(a.head, "Content-Disposition"));
+  EXPECT_EQ(NamesOf(a, outside / "a.zip"), std::vector<std::string>{"one.txt"});
+  EXPECT_EQ(NamesOf(b, outside / "b.zip"), std::vector<std::string>{"two.txt"});
+  EXPECT_EQ(Download(server, "AAAAAAAA").body, a.body);
+  EXPECT_EQ(Download(server, "BBBBBBBB").body, b.body);
+  const auto listed = Listed();
+  ASSERT_EQ(listed.size(), 2u);
+  EXPECT_NE(listed[0], listed[1]);
+  EXPECT_EQ(ReadFile(server.Dir() / "Docs.zip"), "the user's own file");
+
+  server.Stop();
+  DeleteTempArchives();
+  EXPECT_EQ(ZipFilesIn(server.Dir()), std::vector<std::string>{"Docs.zip"});
+  EXPECT_EQ(ReadFile(server.Dir() / "Docs.zip"), "the user's own file");
+}
+
+TEST(FolderArchive, AttachmentNameCannotBreakTheHeaderAndCarriesUtf8) {
+  CTestServer server;
+  const fs::path outside = server.Dir() / "elsewhere";
+  const std::string evil = "a\"b\r\nX-Evil: 1";
+  WriteFile(outside / evil / "f.txt", "f");
+  WriteFile(outside / "照片/猫.jpg", "cat");
+  InsertItem("EEEEEEEE", (outside / evil).string());
+  InsertItem("CCCCCCCC", (outside / "照片").string());
+
+  const CDownload e = Download(server, "EEEEEEEE");
+  EXPECT_EQ(e.head.find("\r\nX-Evil"), std::string::npos);  // no header line of its own
+  EXPECT_EQ(Header(e.head, "Content-Disposition"),
+            "attachment;filename=\"a_b__X-Evil: 1.zip\"; filename*=UTF-8''a%22b%0D%0AX-Evil%3A%201.zip");
+  EXPECT_EQ(NamesOf(e, outside / "e.zip"), std::vector<std::string>{"f.txt"});
+
+  const CDownload c = Download(server, "CCCCCCCC");
+  EXPECT_EQ(Header(c.head, "Content-Disposition"),
+            "attachment;filename=\"照片.zip\"; filename*=UTF-8''%E7%85%A7%E7%89%87.zip");
+  EXPECT_EQ(NamesOf(c, outside / "c.zip"), std::vector<std::string>{"猫.jpg"});
+  EXPECT_TRUE(fs::exists(server.Dir() / "照片.zip"));
+}
+
+// An archive past 4 GiB, from sparse files that are stored: ZIP64 sizes, offsets and end records,
+// a 64-bit Content-Length, and the archive read back whole by Python's zipfile.
+TEST(FolderArchive, ArchiveOverFourGiBUsesZip64AndIsSentWhole) {
+  CTestServer server;
+  const fs::path folder = server.Dir() / "src/Huge";
+  fs::create_directories(folder);
+  const uint64_t big = (4ull << 30) + 4096;
+  for (const char* name : {"disk.gz"}) {
+    const int fd = ::open((folder / name).c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, "head", 4, 0), 4);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(big)), 0);
+    ::close(fd);
+  }
+  WriteFile(folder / "z-after.txt", "an entry past 4 GiB");
+  InsertItem("44444444", folder.string());
+
+  // Stream the reply, keeping the header, the byte count and the end.
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(server.Port()));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string request = "GET /z?t=44444444 HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  // The header, then the body counted without copying it out of the kernel.
+  std::string head;
+  uint64_t bodyBytes = 0;
+  char c;
+  while (head.find("\r\n\r\n") == std::string::npos && ::recv(fd, &c, 1, 0) == 1) head += c;
+  for (;;) {
+    const ssize_t n = ::recv(fd, nullptr, 1 << 24, MSG_TRUNC);
+    if (n <= 0) break;
+    bodyBytes += static_cast<uint64_t>(n);
+  }
+  ::close(fd);
+  const fs::path archive = server.Dir() / "Huge.zip";
+  const uint64_t size = fs::file_size(archive);
+  EXPECT_GT(size, big);
+  EXPECT_EQ(Header(head, "Content-Length"), std::to_string(size));
+  EXPECT_EQ(bodyBytes, size);
+  std::string tail(4096, '\0');
+  const int in = ::open(archive.c_str(), O_RDONLY);
+  ASSERT_EQ(::pread(in, tail.data(), tail.size(), static_cast<off_t>(size - tail.size())), 4096);
+  ::close(in);
+  EXPECT_EQ(tail.substr(tail.size() - 22, 4), std::string("PK\x05\x06", 4));
+  EXPECT_NE(tail.find(std::string("PK\x06\x06", 4)), std::string::npos);
+
+  const CPyArchive py = InspectWithPython((server.Dir() / "Huge.zip").string());
+  ASSERT_TRUE(py.readable) << py.status;
+  ASSERT_EQ(py.entries.size(), 2u);
+  EXPECT_EQ(py.entries[0].name, "disk.gz");
+  EXPECT_EQ(py.entries[0].method, 0);
+  EXPECT_EQ(py.entries[0].size, big);
+  EXPECT_EQ(py.entries[0].needed, 45);
+  EXPECT_EQ(py.entries[1].name, "z-after.txt");
+  EXPECT_GT(py.entries[1].offset, 4ull << 30);
+  EXPECT_EQ(py.entries[1].needed, 45);
+  EXPECT_EQ(py.entries[1].method, 8);
+
+  server.Stop();
+  DeleteTempArchives();
+  EXPECT_FALSE(fs::exists(server.Dir() / "Huge.zip"));
+}

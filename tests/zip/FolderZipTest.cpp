@@ -1,0 +1,172 @@
+// The folder walk: entry order, failures that stop it, and what the archive holds afterwards.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/TestEnv.h"
+#include "zip/FolderZip.h"
+#include "zip/ZipCheck.h"
+#include "zip/ZipWriter.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string EmptyArchive() {
+  std::string b("PK\x05\x06", 4);
+  b.append(18, '\0');
+  return b;
+}
+
+std::vector<std::string> NamesIn(const std::string& path) {
+  const CPyArchive py = InspectWithPython(path);
+  EXPECT_TRUE(py.readable) << path << ": " << py.status;
+  return py.Names();
+}
+
+}  // namespace
+
+TEST(FolderZip, EmptyFolderGivesTheBareEndRecord) {
+  CTempWorkDir dir;
+  fs::create_directory("shared");
+  EXPECT_EQ(ZipFolderToFile("out.zip", (dir.Path() / "shared").string()), 0u);
+  EXPECT_EQ(ReadFile("out.zip"), EmptyArchive());
+}
+
+TEST(FolderZip, OneEmptySubfolderGivesOneFolderEntry) {
+  CTempWorkDir dir;
+  fs::create_directories("shared/sub");
+  EXPECT_EQ(ZipFolderToFile("out.zip", "shared"), 0u);
+  EXPECT_EQ(NamesIn("out.zip"), std::vector<std::string>{"sub/"});
+  EXPECT_TRUE(UnzipTestsClean("out.zip"));
+}
+
+TEST(FolderZip, TreeIsWalkedDepthFirstInNameOrderWithoutTheFoldersOwnName) {
+  CTempWorkDir dir;
+  WriteFile("shared/z.txt", "last");
+  WriteFile("shared/0.txt", "first");
+  WriteFile("shared/a/b/c.txt", "deep");
+  WriteFile("shared/a/m.txt", "middle");
+  WriteFile("shared/.hidden", "packed like others");
+  fs::create_directories("shared/a/empty");
+  EXPECT_EQ(ZipFolderToFile("out.zip", (dir.Path() / "shared").string()), 0u);
+  EXPECT_EQ(NamesIn("out.zip"),
+            (std::vector<std::string>{".hidden", "0.txt", "a/", "a/b/", "a/b/c.txt", "a/empty/", "a/m.txt", "z.txt"}));
+  EXPECT_TRUE(UnzipTestsClean("out.zip"));
+  // unzip puts the tree back as it was.
+  int status = 0;
+  RunCommand("cd '" + dir.Path().string() + "' && mkdir x && cd x && unzip -qq ../out.zip", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile("x/a/b/c.txt"), "deep");
+  EXPECT_TRUE(fs::is_directory("x/a/empty"));
+}
+
+TEST(FolderZip, MissingFolderLeavesAnEmptyArchiveAndFails) {
+  CTempWorkDir dir;
+  EXPECT_EQ(ZipFolderToFile("out.zip", "nowhere"), ZIP_WALK_FAILED);
+  EXPECT_EQ(ReadFile("out.zip"), EmptyArchive());
+}
+
+TEST(FolderZip, OlderArchiveIsReplacedAndUndeletableOrUncreatableArchivesAreReported) {
+  CTempWorkDir dir;
+  WriteFile("shared/a.txt", "a");
+  WriteFile("out.zip", "an older archive");
+  EXPECT_EQ(ZipFolderToFile("out.zip", "shared"), 0u);
+  EXPECT_EQ(NamesIn("out.zip"), std::vector<std::string>{"a.txt"});
+  // No older file, and the new one cannot be created: 2.
+  EXPECT_EQ(ZipFolderToFile("missing/out.zip", "shared"), 2u);
+  // An older "archive" that is a folder cannot be deleted: the delete's error, and nothing else happens.
+  fs::create_directories("busy.zip/inside");
+  EXPECT_EQ(ZipFolderToFile("busy.zip", "shared"), static_cast<uint32_t>(EISDIR));
+  EXPECT_TRUE(fs::exists("busy.zip/inside"));
+}
+
+// A file that cannot be opened stops the walk with 0x200; the archive keeps what came before. As root
+// permissions do not stop reads, so a link to nothing stands for an unreadable file there.
+TEST(FolderZip, UnreadableFileStopsTheWalkWithAReadableArchive) {
+  CTempWorkDir dir;
+  WriteFile("shared/a.txt", "a");
+  WriteFile("shared/c.txt", "c");
+  fs::create_symlink("/nonexistent/target", "shared/b-link");
+  EXPECT_EQ(ZipFolderToFile("out.zip", "shared"), ZIP_ERR_OPEN);
+  EXPECT_EQ(NamesIn("out.zip"), std::vector<std::string>{"a.txt"});
+  EXPECT_TRUE(UnzipTestsClean("out.zip"));
+  if (::geteuid() == 0) {
+    std::cout << "[ INFO     ] running as root: permission-denied reads cannot be tested\n";
+    return;
+  }
+  fs::remove("shared/b-link");
+  WriteFile("shared/b.txt", "b");
+  fs::permissions("shared/b.txt", fs::perms::none);
+  EXPECT_EQ(ZipFolderToFile("out.zip", "shared"), ZIP_ERR_OPEN);
+  EXPECT_EQ(NamesIn("out.zip"), std::vector<std::string>{"a.txt"});
+}
+
+TEST(FolderZip, ArchiveInsideTheSharedFolderIsNotPackedIntoItself) {
+  CTempWorkDir dir;
+  WriteFile("shared/a.txt", "a");
+  WriteFile("shared/z.txt", "z");
+  EXPECT_EQ(ZipFolderToFile("shared/m.zip", "shared"), ZIP_ERR_OPEN);
+  EXPECT_EQ(NamesIn("shared/m.zip"), std::vector<std::string>{"a.txt"});
+  EXPECT_TRUE(UnzipTestsClean("shared/m.zip"));
+}
+
+TEST(FolderZip, LinkBackIntoTheTreeIsNotFollowedAgainButOtherLinksAre) {
+  CTempWorkDir dir;
+  WriteFile("shared/sub/f.txt", "f");
+  fs::create_directory_symlink("..", "shared/sub/up");
+  fs::create_directory_symlink(dir.Path() / "shared", "shared/sub/top");
+  WriteFile("outside/o.txt", "o");
+  fs::create_directory_symlink(dir.Path() / "outside", "shared/out");
+  EXPECT_EQ(ZipFolderToFile("out.zip", "shared"), 0u);
+  EXPECT_EQ(NamesIn("out.zip"), (std::vector<std::string>{"out/", "out/o.txt", "sub/", "sub/f.txt"}));
+}
+
+TEST(FolderZip, AddFolderTreeBelowTheTopStartsWithItsFolderEntry) {
+  CTempWorkDir dir;
+  WriteFile("shared/a/b.txt", "b");
+  std::unique_ptr<CZipWriter> w;
+  ASSERT_EQ(CZipWriter::Create("out.zip", w), ZIP_OK);
+  EXPECT_EQ(AddFolderTree(*w, "shared", "a"), 0u);
+  EXPECT_EQ(AddFolderTree(*w, "shared", "none"), ZIP_WALK_FAILED);
+  w->Close();
+  EXPECT_EQ(NamesIn("out.zip"), (std::vector<std::string>{"a/", "a/b.txt", "none/"}));
+}
+
+// Small files compressed ahead on spare threads land in their own entries, in order, whole; with
+// subfolders, a stored file and larger files between them.
+TEST(FolderZip, ManySmallFilesCompressedAheadKeepTheirOwnContent) {
+  CTempWorkDir dir;
+  std::vector<std::string> expected;
+  for (int i = 0; i < 60; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "f%02d.txt", i);
+    std::string content;
+    for (int k = 0; k < (i % 7) * 900 + 1; ++k) content += std::to_string(i * k) + ",";
+    if (i == 30) content.assign(700000, 'x');  // more than one piece
+    WriteFile(std::string("shared/") + name, content);
+    expected.push_back(name);
+    if (i == 20) {
+      WriteFile("shared/f20.txt.d/inner.txt", "inner");
+      expected.push_back("f20.txt.d/");
+      expected.push_back("f20.txt.d/inner.txt");
+    }
+  }
+  WriteFile("shared/g.gz", "not really gzip");
+  expected.push_back("g.gz");
+  for (unsigned threads : {2u, 4u}) {
+    std::unique_ptr<CZipWriter> w;
+    ASSERT_EQ(CZipWriter::Create("out.zip", w, threads), ZIP_OK);
+    EXPECT_EQ(AddFolderTree(*w, "shared", ""), 0u);
+    w->Close();
+    const CPyArchive py = InspectWithPython("out.zip");
+    ASSERT_TRUE(py.readable) << py.status;
+    EXPECT_EQ(py.Names(), expected);
+    EXPECT_EQ(py.entries[32].name, "f30.txt");
+    EXPECT_EQ(py.entries[32].size, 700000u);
+    EXPECT_TRUE(UnzipTestsClean("out.zip"));
+  }
+}

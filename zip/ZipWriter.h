@@ -1,0 +1,89 @@
+#pragma once
+// CZipWriter: writes one ZIP archive to a seekable disk file, entry by entry.
+//
+// Each entry's local header is written first and rewritten in place with the final CRC-32 and sizes
+// once its data is out, so the archive holds no data descriptors. File data is raw Deflate at level 8
+// (method 8, flag 0x0002), or stored for names with an archive suffix (.zip, .gz, ...). Every entry
+// carries an extended-timestamp field. ZIP64 records are written only where a size, an offset or the
+// entry count does not fit the 32-bit or 16-bit fields. A failed add leaves the archive usable:
+// Close still writes the central directory of the entries completed.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Result codes.
+enum : uint32_t {
+  ZIP_OK = 0,
+  ZIP_ERR_OPEN = 0x200,      // the archive or a source file could not be created or opened
+  ZIP_ERR_WRITE = 0x400,     // a write fell short, a read failed, or the compressor failed
+  ZIP_ERR_ARGS = 0x10000,    // empty entry name, or a name too long for the format
+  ZIP_ERR_CLOSED = 0x50000,  // the writer was already closed
+};
+
+class CZipCompressor;
+
+class CZipWriter {
+ public:
+  // Creates or truncates the archive file. On success `writer` holds the new writer; on failure it
+  // stays empty and the result is ZIP_ERR_OPEN. `threads` is the number of compression threads:
+  // 0 picks one per processor, 1 compresses each entry as one stream on the calling thread.
+  static uint32_t Create(const std::string& path, std::unique_ptr<CZipWriter>& writer, unsigned threads = 0);
+  ~CZipWriter();  // closes the archive when Close was not called
+
+  // Adds the file `source` under the entry name `name` (UTF-8, "/" between folders).
+  uint32_t AddFile(const std::string& name, const std::string& source);
+  // Adds an empty folder entry; a "/" is appended to the name when it has none.
+  uint32_t AddFolder(const std::string& name);
+  // Tells the writer that AddFile(name, source) comes soon: a small file may be compressed ahead
+  // on a spare thread. Only a hint; AddFile reports every result itself.
+  void Prefetch(const std::string& name, const std::string& source);
+  // Writes the central directory and the end record, and closes the file. Later adds fail.
+  uint32_t Close();
+
+  CZipWriter(const CZipWriter&) = delete;
+  CZipWriter& operator=(const CZipWriter&) = delete;
+
+ private:
+  struct Entry {
+    std::string name;
+    uint16_t versionNeeded = 20;
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint16_t dosTime = 0;
+    uint16_t dosDate = 0;
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;
+    uint64_t size = 0;
+    uint32_t externalAttributes = 0;
+    uint64_t offset = 0;
+    uint32_t modified = 0;  // extended-timestamp values, seconds since 1970 (low 32 bits)
+    uint32_t accessed = 0;
+    uint32_t created = 0;
+    bool zip64Local = false;  // the local header carries a ZIP64 field
+  };
+
+  CZipWriter(int fd, unsigned threads);
+  uint32_t PrepareName(const std::string& in, bool folder, std::string& out) const;
+  uint32_t WriteLocalHeader(const Entry& e, bool provisional);
+  uint32_t StoreData(int src, Entry& e);
+  uint32_t DeflateSerial(int src, Entry& e);
+  uint32_t FinishEntry(Entry& e);
+
+  // Output goes through a buffer; m_fileEnd counts the bytes actually in the file.
+  bool Put(const void* data, size_t size);
+  bool Flush();
+  void DropBuffer() { m_buffer.clear(); }
+  uint64_t Position() const { return m_fileEnd + m_buffer.size(); }
+
+  int m_fd = -1;
+  bool m_closed = false;
+  uint64_t m_fileEnd = 0;
+  std::vector<uint8_t> m_buffer;
+  std::vector<Entry> m_entries;
+  unsigned m_threads = 1;
+  std::unique_ptr<CZipCompressor> m_compressor;
+
+  friend class CZipCompressor;
+};
