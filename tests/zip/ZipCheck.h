@@ -54,7 +54,7 @@ inline std::string RunCommand(const std::string& command, int& status) {
 inline CPyArchive InspectWithPython(const std::string& path, bool readData = true) {
   int status = 0;
   const std::string out =
-      RunCommand("/usr/bin/python3 " + ShellQuote(std::string(MARLIX_SOURCE_DIR) + "/tests/zip/inspect_zip.py") + " " +
+      RunCommand("/usr/bin/python3 " + ShellQuote(std::string(MARLIX_SOURCE_DIR) + "/tests/zip/zip_entries.py") + " " +
                      ShellQuote(path) + (readData ? "" : " --list"),
                  status);
   CPyArchive a;
