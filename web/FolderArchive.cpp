@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/SharedState.h"
+#include "web/AttachmentDisposition.h"
 #include "web/FileSize.h"
 #include "web/ItemLookup.h"
 #include "web/StreamFile.h"
@@ -123,26 +124,6 @@ void EndCompressingCaption() {
   if (--g_captionUsers == 0) dialog->SetCaption(g_savedCaption);
 }
 
-// The attachment name inside the quotes, with nothing that could end the quoted string or the header
-// line; beside it the exact name, percent-encoded as UTF-8.
-std::string ContentDisposition(const std::string& name) {
-  std::string quoted, encoded;
-  for (unsigned char c : name) {
-    quoted.push_back(c < 0x20 || c == 0x7F || c == '"' || c == '\\' ? '_' : static_cast<char>(c));
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       std::string("!#$&+-.^_`|~").find(static_cast<char>(c)) != std::string::npos;
-    if (plain) {
-      encoded.push_back(static_cast<char>(c));
-    } else {
-      static const char kHex[] = "0123456789ABCDEF";
-      encoded += '%';
-      encoded += kHex[c >> 4];
-      encoded += kHex[c & 15];
-    }
-  }
-  return "attachment;filename=\"" + quoted + "\"; filename*=UTF-8''" + encoded;
-}
-
 }  // namespace
 
 void ServeFolderArchive(mg_connection* conn, const char* query) {
@@ -157,7 +138,7 @@ void ServeFolderArchive(mg_connection* conn, const char* query) {
   mg_printf(conn,
             "HTTP/1.0 200 OK\r\nContent-Type: application/x-zip-compressed\r\nContent-Disposition: %s\r\n"
             "Content-Length: %" PRId64 "\r\n\r\n",
-            ContentDisposition(OwnName(folderPath) + ".zip").c_str(), size);
+            AttachmentDisposition(OwnName(folderPath) + ".zip").c_str(), size);
   g_State.DownloadCount.fetch_add(1);
   if (size > 0) StreamFile(conn, archivePath, size, true);
 }

@@ -19,37 +19,8 @@
 using namespace marlix_test;
 namespace fs = std::filesystem;
 
-namespace {
-
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
-int Connect(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-}  // namespace
-
 TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) {
-  const std::string port = std::to_string(FreePort());
+  const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
   DialogServices().StartServer = [](const std::string& p) {
     return StartWebService("127.0.0.1:" + p, DefaultServerCallbacks());
@@ -79,7 +50,7 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   std::atomic<long long> received{0};
   std::thread phone([&, p = std::stoi(port)] {
     for (const std::string& target : {"/f?t=" + token, std::string("/big.bin")}) {
-      const int fd = Connect(p);
+      const int fd = ConnectLoopback(p);
       if (fd < 0) return;
       const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
       ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
@@ -119,7 +90,7 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   EXPECT_LT(received.load(), 256LL << 20);  // the download was cut short by the stop
   EXPECT_TRUE(m_dlg->IsShutDown());
   EXPECT_EQ(m_dlg->Server(), nullptr);
-  EXPECT_EQ(Connect(std::stoi(port)), -1);  // nothing listens any more
+  EXPECT_EQ(ConnectLoopback(std::stoi(port)), -1);  // nothing listens any more
   EXPECT_FALSE(fs::exists("A1B2C3D4.zip"));
   EXPECT_FALSE(fs::exists("E5F6A7B8.zip"));
   EXPECT_TRUE(fs::exists("big.bin"));

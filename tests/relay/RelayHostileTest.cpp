@@ -47,18 +47,6 @@ std::string Upload(int port, const std::string& body) { return Upload(port, body
 
 std::string StatusLine(const std::string& reply) { return reply.substr(0, reply.find("\r\n")); }
 
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
 }  // namespace
 
 TEST_F(RelayTest, HostileBodiesGetABadRequestAndNothingIsStored) {
@@ -117,7 +105,7 @@ TEST_F(RelayTest, AClientThatVanishesMidUploadLeavesNothingBehind) {
 }
 
 TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
-  const int port = FreePort();
+  const int port = marlix_test::FreeLoopbackPort();
   const std::string log = (m_dir.Path() / "relay.log").string();
   const pid_t pid = SpawnProgram({"marlix-relay", "--listen", "127.0.0.1:" + std::to_string(port), "--storage",
                                   Storage().string(), "--release", "2.2", "--expiry", "60"},

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/TestEnv.h"
+
 class CScriptedServer {
  public:
   using Script = std::function<std::string(const std::string& head)>;
@@ -145,14 +147,4 @@ inline std::string HttpReply(const std::string& body, const std::string& headers
 }
 
 // A loopback port that refuses connections.
-inline int RefusingPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
+inline int RefusingPort() { return marlix_test::FreeLoopbackPort(); }

@@ -45,8 +45,6 @@ std::string ReadFile(const fs::path& path) {
   return s.str();
 }
 
-namespace {
-
 int FreeLoopbackPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -59,7 +57,18 @@ int FreeLoopbackPort() {
   return ntohs(addr.sin_port);
 }
 
-}  // namespace
+int ConnectLoopback(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 CTestServer::CTestServer() {
   g_State.Reset();
@@ -84,15 +93,8 @@ void CTestServer::Stop() {
 }
 
 std::string RawRequest(int port, const std::string& request) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return {};
-  }
+  const int fd = ConnectLoopback(port);
+  if (fd < 0) return {};
   size_t sent = 0;
   while (sent < request.size()) {
     ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);

@@ -46,6 +46,12 @@ class CTestServer {
   int m_port = 0;
 };
 
+// A loopback port that nothing listens on at the moment of the call.
+int FreeLoopbackPort();
+
+// A socket connected to the loopback port, or -1.
+int ConnectLoopback(int port);
+
 // Sends the request text as it stands and returns everything the server sent until it closed.
 std::string RawRequest(int port, const std::string& request);
 

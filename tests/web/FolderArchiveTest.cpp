@@ -74,7 +74,7 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   const CDownload first = Download(server, "1A2B3C4D");
   EXPECT_EQ(first.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << first.head;
   EXPECT_EQ(Header(first.head, "Content-Type"), "application/x-zip-compressed");
-  EXPECT_EQ(Header(first.head, "Content-Disposition"), "attachment;filename=\"Trip.zip\"; filename*=UTF-8''Trip.zip");
+  EXPECT_EQ(Header(first.head, "Content-Disposition"), "attachment;filename=\"Trip.zip\";filename*=UTF-8''Trip.zip");
   EXPECT_EQ(Header(first.head, "Content-Length"), std::to_string(first.body.size()));
   EXPECT_EQ(NamesOf(first, outside / "first.zip"), (std::vector<std::string>{"a.jpg", "sub/", "sub/b.txt"}));
   EXPECT_EQ(Listed(), std::vector<std::string>{"Trip.zip"});
@@ -139,7 +139,7 @@ TEST(FolderArchive, FoldersOfTheSameNameGetTheirOwnArchivesAndForeignFilesAreLef
 
   const CDownload a = Download(server, "AAAAAAAA");
   const CDownload b = Download(server, "BBBBBBBB");
-  EXPECT_EQ(Header(a.head, "Content-Disposition"), "attachment;filename=\"Docs.zip\"; filename*=UTF-8''Docs.zip");
+  EXPECT_EQ(Header(a.head, "Content-Disposition"), "attachment;filename=\"Docs.zip\";filename*=UTF-8''Docs.zip");
   EXPECT_EQ(Header(b.head, "Content-Disposition"), Header(a.head, "Content-Disposition"));
   EXPECT_EQ(NamesOf(a, outside / "a.zip"), std::vector<std::string>{"one.txt"});
   EXPECT_EQ(NamesOf(b, outside / "b.zip"), std::vector<std::string>{"two.txt"});
@@ -168,12 +168,12 @@ TEST(FolderArchive, AttachmentNameCannotBreakTheHeaderAndCarriesUtf8) {
   const CDownload e = Download(server, "EEEEEEEE");
   EXPECT_EQ(e.head.find("\r\nX-Evil"), std::string::npos);  // no header line of its own
   EXPECT_EQ(Header(e.head, "Content-Disposition"),
-            "attachment;filename=\"a_b__X-Evil: 1.zip\"; filename*=UTF-8''a%22b%0D%0AX-Evil%3A%201.zip");
+            "attachment;filename=\"a\\\"b__X-Evil: 1.zip\";filename*=UTF-8''a%22b%0D%0AX-Evil%3A%201.zip");
   EXPECT_EQ(NamesOf(e, outside / "e.zip"), std::vector<std::string>{"f.txt"});
 
   const CDownload c = Download(server, "CCCCCCCC");
   EXPECT_EQ(Header(c.head, "Content-Disposition"),
-            "attachment;filename=\"照片.zip\"; filename*=UTF-8''%E7%85%A7%E7%89%87.zip");
+            "attachment;filename=\"照片.zip\";filename*=UTF-8''%E7%85%A7%E7%89%87.zip");
   EXPECT_EQ(NamesOf(c, outside / "c.zip"), std::vector<std::string>{"猫.jpg"});
   EXPECT_TRUE(fs::exists(server.Dir() / "照片.zip"));
 }

@@ -10,6 +10,7 @@
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
+#include "web/AttachmentDisposition.h"
 #include "web/SharedFile.h"
 
 using namespace marlix_test;
