@@ -5,6 +5,7 @@
 #   scripts/run.sh share PATH...   terminal front end (any marlix-cli arguments)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+caller="$PWD"
 cd "$root"
 
 bash scripts/install-deps.sh
@@ -27,4 +28,11 @@ if [ $# -eq 0 ] && display_ok; then
   exec "$root/build/marlix"
 fi
 if [ $# -eq 0 ]; then set -- receive; fi
-exec "$root/build/marlix-cli" "$@"
+# Paths given relative to where the command was typed still name the same files from the working directory.
+args=("$1")
+shift
+for arg in "$@"; do
+  if [[ "$arg" != -* && "$arg" != /* && -e "$caller/$arg" ]]; then arg="$caller/$arg"; fi
+  args+=("$arg")
+done
+exec "$root/build/marlix-cli" "${args[@]}"
