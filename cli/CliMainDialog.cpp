@@ -14,10 +14,21 @@ bool StderrIsTerminal() {
 
 }  // namespace
 
+// A transfer starts: its first position is shown whatever came before.
+void CCliMainDialog::ShowProgress() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_lastPos = -1;
+}
+
 void CCliMainDialog::SetProgressPos(int pos) {
+  // At most five updates a second, and always the end: a terminal line need not follow every
+  // percent, and many small downloads at once must not queue up behind stderr.
+  const auto now = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(m_lock);
   if (pos == m_lastPos) return;
+  if (pos < 100 && m_lastPos >= 0 && now - m_lastShown < std::chrono::milliseconds(200)) return;
   m_lastPos = pos;
+  m_lastShown = now;
   if (StderrIsTerminal()) {
     const int filled = pos * 30 / 100;
     std::fprintf(stderr, "\r[%-30.*s] %3d%%%s", filled, "##############################", pos, pos >= 100 ? "\n" : "");

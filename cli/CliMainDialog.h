@@ -1,6 +1,7 @@
 #pragma once
 // The terminal front end's stand-in for the main window: progress and captions go to stderr.
 
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -10,7 +11,7 @@ class CCliMainDialog : public CMainDialogView {
  public:
   explicit CCliMainDialog(int reachRadio) : m_reachRadio(reachRadio) {}
 
-  void ShowProgress() override {}
+  void ShowProgress() override;
   void SetProgressPos(int pos) override;
   void ShowCaption() override {}
   void SetCaption(const std::string& text) override;
@@ -24,5 +25,6 @@ class CCliMainDialog : public CMainDialogView {
   std::mutex m_lock;
   std::string m_caption;
   int m_lastPos = -1;
+  std::chrono::steady_clock::time_point m_lastShown{};
   const int m_reachRadio;
 };
