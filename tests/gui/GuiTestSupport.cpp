@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QLabel>
 #include <QMimeData>
 #include <QPainter>
@@ -98,8 +99,11 @@ void CMainDialogTest::SetUp() {
   s.SignOut = [this] { ++m_signOuts; };
   s.DetachRelays = [this] { m_detached = m_signOuts; };
 
-  WritePicture(QStringLiteral("dnd.png"), 200, 150, QColor(0x20, 0xA0, 0x20), QColor(0, 0, 0));
-  WritePicture(QStringLiteral("ban.png"), 120, 120, QColor(0xD0, 0x20, 0x20), QColor(0, 0, 0));
+  // The pictures that ship beside the program, so that the screenshots show what users see.
+  for (const char* name : {"dnd.png", "ban.png"}) {
+    QFile::remove(QString::fromUtf8(name));
+    QFile::copy(QStringLiteral(MARLIX_SOURCE_DIR "/data/") + QString::fromUtf8(name), QString::fromUtf8(name));
+  }
 }
 
 void CMainDialogTest::TearDown() {
