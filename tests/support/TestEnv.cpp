@@ -57,8 +57,9 @@ int FreeLoopbackPort() {
   return ntohs(addr.sin_port);
 }
 
-int ConnectLoopback(int port) {
+int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (beforeConnect) beforeConnect(fd);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));

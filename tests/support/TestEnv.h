@@ -5,6 +5,7 @@
 #include <civetweb.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "support/RecordingMainDialog.h"
@@ -49,8 +50,9 @@ class CTestServer {
 // A loopback port that nothing listens on at the moment of the call.
 int FreeLoopbackPort();
 
-// A socket connected to the loopback port, or -1.
-int ConnectLoopback(int port);
+// A socket connected to the loopback port, or -1. beforeConnect may set socket options that must be
+// in place before the connection is made (receive buffer size, TCP_NODELAY).
+int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect = {});
 
 // Sends the request text as it stands and returns everything the server sent until it closed.
 std::string RawRequest(int port, const std::string& request);

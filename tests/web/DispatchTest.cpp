@@ -79,17 +79,11 @@ const std::string kBadRequest =
 // A connection that asks for a target and then reads nothing, so the server's writes fill the socket
 // buffers and its worker stays busy.
 int StalledRequest(int port, const std::string& target) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int small = 4096;
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return -1;
-  }
+  const int fd = ConnectLoopback(port, [](int s) {
+    int small = 4096;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  });
+  if (fd < 0) return -1;
   const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
   ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   return fd;

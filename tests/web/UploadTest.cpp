@@ -73,17 +73,11 @@ std::string Pattern(size_t size, unsigned seed) {
 // Sends the request in pieces of the given sizes, pausing after each so that the server reads them
 // separately, and returns the whole reply.
 std::string SendInPieces(int port, const std::string& request, const std::vector<size_t>& cuts) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return {};
-  }
+  const int fd = ConnectLoopback(port, [](int s) {
+    int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  });
+  if (fd < 0) return {};
   size_t pos = 0;
   for (size_t cut : cuts) {
     cut = std::min(cut, request.size());
