@@ -13,7 +13,7 @@ cli="${1:-$root/build/marlix-cli}"
 ROUNDS="${ROUNDS:-5}"
 WRK_SECONDS="${WRK_SECONDS:-5}"
 for tool in curl wrk nginx python3; do
-  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh bench installs it)" >&2; exit 1; }
 done
 [ -x "$cli" ] || { echo "missing $cli: build first" >&2; exit 1; }
 

@@ -9,7 +9,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 runs="${1:-3}"
 cli="${MARLIX_CLI:-$root/build/marlix-cli}"
 [ -x "$cli" ] || { echo "build marlix-cli first: cmake --build build --target marlix-cli" >&2; exit 1; }
-command -v nginx >/dev/null || { echo "nginx is missing: scripts/install-deps.sh" >&2; exit 1; }
+command -v nginx >/dev/null || { echo "nginx is missing: scripts/install-deps.sh bench" >&2; exit 1; }
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/marlix-bench-XXXXXX")"
 cli_pid="" nginx_pid=""

@@ -8,7 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 caller="$PWD"
 cd "$root"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh run
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target marlix marlix-cli marlix-relay marlix_data >/dev/null
 

@@ -5,7 +5,7 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 bash scripts/check-format.sh
 
 jobs="$(nproc)"
