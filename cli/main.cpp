@@ -1,7 +1,8 @@
 // marlix-cli: the terminal front end.
 //   marlix-cli share [--wan | --cloud] [--no-qr] PATH...
 //   marlix-cli receive [--wan] [--no-qr]
-// Runs in the current directory as its working directory and serves until SIGINT or SIGTERM.
+// Works in MARLIX_HOME (else ~/Marlix), which it lays out at start, and serves until SIGINT or SIGTERM.
+// PATHs relative to the current directory name the same files as they do in the shell.
 
 #include <civetweb.h>
 #include <pthread.h>
@@ -16,6 +17,7 @@
 
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
+#include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
 #include "net/LocalAddress.h"
@@ -98,6 +100,14 @@ void OnUploadSavedPrinted(mg_connection* conn, const char* path) {
 int main(int argc, char** argv) {
   CliOptions opt;
   if (!ParseOptions(argc, argv, opt)) return Usage();
+
+  // The paths as the caller meant them, before the working directory changes.
+  for (std::string& path : opt.paths) path = AbsolutePath(path);
+  const std::string layoutError = PrepareWorkingDirectory(DefaultHomeDirectory(), FindDataDirectory());
+  if (!layoutError.empty()) {
+    std::fprintf(stderr, "marlix-cli: %s\n", layoutError.c_str());
+    return 1;
+  }
 
   // Every thread started from here on inherits the blocked signals; main waits for them below.
   sigset_t stopSignals;

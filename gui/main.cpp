@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <csignal>
 
+#include "app/WorkingDirectory.h"
 #include "gui/MarlixApp.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,6 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marlix"));
   CMarlixApp app;
-  app.InitInstance();
+  app.InitInstance(DefaultHomeDirectory());
   return app.ExitInstance();
 }
