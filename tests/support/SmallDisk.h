@@ -12,6 +12,8 @@ class CSmallDisk {
   CSmallDisk(const std::string& folder, size_t bytes);
   ~CSmallDisk();
   bool Mounted() const { return m_mounted; }
+  // Gives the disk a new size; false when the system refuses.
+  bool Resize(size_t bytes);
 
  private:
   std::string m_folder;
