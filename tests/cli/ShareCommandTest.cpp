@@ -274,7 +274,12 @@ TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
   {
     // The relay takes no folders: said once, and with nothing else to share the program ends.
     fs::create_directory("album");
+    CCliProcess noRelay({"share", "--cloud", "--no-qr", "album"});
+    EXPECT_EQ(noRelay.Stop(0), 1 << 8);
+    EXPECT_NE(noRelay.Err().find("no relay is set"), std::string::npos) << noRelay.Err();
+    ::setenv("MARLIX_SERVICE_HOST", "127.0.0.1:9", 1);  // a port where nothing answers
     CCliProcess cli({"share", "--cloud", "--no-qr", "album"});
+    ::unsetenv("MARLIX_SERVICE_HOST");
     const int status = cli.Stop(0);
     if (!NoPort(cli.Err())) {
       EXPECT_EQ(status, 1 << 8) << cli.Err();
