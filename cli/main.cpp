@@ -145,6 +145,15 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (opt.cloud && !RelayConfigured()) {
+    std::fputs(Say("marlix-cli: no relay is set. Start a marlix-relay and name it with\n"
+                   "  MARLIX_SERVICE_HOST=HOST[:PORT] marlix-cli share --cloud PATH...\n",
+                   "marlix-cli: 未设置云中转服务器。请启动 marlix-relay，并这样指定它:\n"
+                   "  MARLIX_SERVICE_HOST=主机[:端口] marlix-cli share --cloud 路径...\n"),
+               stderr);
+    return 1;
+  }
+
   // The paths as the caller meant them, before the working directory changes.
   std::vector<std::string> givenPaths;
   for (std::string& path : opt.paths) {

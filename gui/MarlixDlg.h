@@ -8,6 +8,7 @@
 // they read (the caption text, the checked radio button) is mirrored under a lock, so no call ever
 // waits for the interface thread.
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,8 @@ enum : int {
 };
 
 class CMarlixDlg : public QDialog, public CMainDialogView {
+  Q_DECLARE_TR_FUNCTIONS(CMarlixDlg)
+
  public:
   // Builds the dialog's controls from its template; OnInitDialog does the rest.
   CMarlixDlg();
@@ -57,6 +60,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void ShowUploadPage();
   void ShowSharePage();
   void OpenReceivedFolder();
+  // The context menu at a screen position (modal until an entry is chosen or it is dismissed), and
+  // its settings entry.
+  void ShowContextMenu(const QPoint& globalPos);
+  void OpenSettings();
 
   // The view of the current page for a reachability mode (1 LAN, 2 WAN, 3 cloud).
   void RefreshView(int mode);
@@ -86,6 +93,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
  protected:
   void reject() override;
   void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;

@@ -4,10 +4,16 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  // QSettings of the tests live in a folder of their own, never in the user's configuration.
+  char config[] = "/tmp/marlix-gui-tests-config-XXXXXX";
+  if (::mkdtemp(config)) ::setenv("XDG_CONFIG_HOME", config, 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  std::filesystem::remove_all(config);
+  return result;
 }
