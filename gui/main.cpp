@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "gui/MarlixApp.h"
+#include "gui/PathHandOff.h"
 #include "gui/SettingsDlg.h"
 
 int main(int argc, char** argv) {
@@ -11,7 +12,11 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marlix"));
   ApplyKeptSettings();
+  // `marlix PATH...` while a window runs: that window shares them, and this program ends.
+  const QStringList paths = CommandLinePaths(QApplication::arguments().mid(1));
+  if (!paths.isEmpty() && HandPathsToRunningWindow(paths)) return 0;
   CMarlixApp app;
+  app.SetStartPaths(paths);
   app.InitInstance();
   return app.ExitInstance();
 }
