@@ -1,11 +1,13 @@
 #include "gui/MarlixApp.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <memory>
 
 #include "app/WorkingDirectory.h"
 #include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
+#include "gui/PathHandOff.h"
 #include "gui/StopSignals.h"
 
 bool CMarlixApp::InitInstance(const std::string& home) {
@@ -19,6 +21,9 @@ bool CMarlixApp::InitInstance(const std::string& home) {
   auto dialog = std::make_unique<CMarlixDlg>();
   if (dialog->OnInitDialog()) {
     CloseOnStopSignals(dialog.get());
+    CPathReceiver receiver(dialog.get());  // later `marlix PATH...` hand their paths to this window
+    if (!m_startPaths.isEmpty())
+      QTimer::singleShot(0, dialog.get(), [d = dialog.get(), paths = m_startPaths] { d->OnDropFiles(paths); });
     dialog->exec();
   }
   dialog.reset();

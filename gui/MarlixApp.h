@@ -2,6 +2,7 @@
 // The application object: lays out the working directory, then runs the one main dialog modally;
 // the program ends with it.
 
+#include <QStringList>
 #include <string>
 
 class CMarlixApp {
@@ -12,7 +13,10 @@ class CMarlixApp {
   bool InitInstance(const std::string& home);
   // The program's exit code: 0, or 1 when the home could not be laid out.
   int ExitInstance();
+  // Paths shared at start as a drop of them (the command line's, already absolute).
+  void SetStartPaths(const QStringList& paths) { m_startPaths = paths; }
 
  private:
+  QStringList m_startPaths;
   int m_exitCode = 0;
 };

@@ -159,6 +159,10 @@ async function main() {
   const en = await (await browser.newContext({ locale: 'en-US' })).newPage();
   await en.goto('file://' + path.join(dataDir, 'index.html'));
   assert.equal(await en.textContent('h1'), 'Send files to the PC');
+  // Every language but Chinese falls back to English (a German phone).
+  const de = await (await browser.newContext({ locale: 'de-DE' })).newPage();
+  await de.goto('file://' + path.join(dataDir, 'index.html'));
+  assert.equal(await de.textContent('h1'), 'Send files to the PC');
 
   assert.deepEqual(foreign, [], 'the page loaded something from elsewhere');
   console.log('upload page: all checks passed');
