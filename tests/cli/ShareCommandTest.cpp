@@ -342,6 +342,7 @@ TEST(ShareCommand, AnUnreadableItemIsNamedWithAWarningAndChineseFollowsTheLangua
 TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
   CTempWorkDir dir;
   ::setenv("MARLIX_HOME", dir.Path().c_str(), 1);
+  ::setenv("LANGUAGE", "zh_CN", 1);  // the core's texts as written
   WriteFile("shared/Mixed/a.txt", "a");
   fs::create_symlink("/nonexistent", "shared/Mixed/b-link");
   std::string text;
@@ -377,4 +378,5 @@ TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
   for (const auto& e : fs::recursive_directory_iterator(dir.Path()))
     EXPECT_NE(e.path().extension(), ".zip") << e.path();
   ::unsetenv("MARLIX_HOME");
+  ::unsetenv("LANGUAGE");
 }
