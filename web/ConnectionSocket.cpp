@@ -11,7 +11,12 @@
 
 int FindConnectionSocket(const mg_connection* conn) {
   const mg_request_info* ri = mg_get_request_info(conn);
-  if (!ri || ri->is_ssl) return -1;
+  return ri ? FindConnectionSocket(*ri) : -1;
+}
+
+int FindConnectionSocket(const mg_request_info& record) {
+  const mg_request_info* ri = &record;
+  if (ri->is_ssl) return -1;
   in_addr remote{};
   if (::inet_pton(AF_INET, ri->remote_addr, &remote) != 1) return -1;
   const uint16_t remotePort = htons(static_cast<uint16_t>(ri->remote_port));

@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
 #include "app/SharedState.h"
+#include "web/AddressConnections.h"
 #include "web/FolderArchive.h"
 #include "web/FolderPage.h"
 #include "web/GuessLimiter.h"
@@ -20,6 +22,7 @@
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
 #include "web/Upload.h"
+#include "web/UploadStall.h"
 
 ServerCallbacks g_ServerCallbacks;
 
@@ -51,18 +54,27 @@ bool AdmitTokenRequest(const mg_connection* conn, const char* query) {
 }
 
 int BeginRequest(mg_connection* conn) {
+  LearnConnectionLayout(conn);
   return g_ServerCallbacks.HandleRequest ? g_ServerCallbacks.HandleRequest(conn) : 0;
 }
 
-// A connection to the listening port on loopback, closed at once.
-void PokePort(int port) {
+// A connection to the listening port on loopback; with a request, its reply is read to the end
+// (at most 2 s), else it is closed at once.
+void PokePort(int port, const char* request = nullptr) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && request) {
+    const timeval limit{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::send(fd, request, std::strlen(request), MSG_NOSIGNAL);
+    char buffer[512];
+    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    }
+  }
   ::close(fd);
 }
 
@@ -79,7 +91,13 @@ mg_context* StartWebService(const std::string& port, const ServerCallbacks& call
   };
   mg_callbacks cb{};
   cb.begin_request = &BeginRequest;
-  return mg_start(&cb, nullptr, options);
+  cb.init_connection = &OnConnectionOpened;
+  cb.connection_closed = &OnConnectionClosed;
+  mg_context* server = mg_start(&cb, nullptr, options);
+  // One request of its own, so that the per-address cap holds from the first phone on.
+  mg_server_port ports[1] = {};
+  if (server && mg_get_server_ports(server, 1, ports) == 1) PokePort(ports[0].port, "GET / HTTP/1.0\r\n\r\n");
+  return server;
 }
 
 void StopWebService(mg_context* server) {
@@ -120,6 +138,7 @@ int HandleRequest(mg_connection* conn) {
   } else if (uri == "/z" && query) {
     ServeFolderArchive(conn, query);
   } else if (uri == "/u") {
+    const CUploadStallWatch watch(conn);
     const int saved = ReceiveUpload(conn);
     if (g_State.MainDialog) g_State.MainDialog->SetReceivedCount(saved);
   } else {

@@ -78,10 +78,14 @@ const std::string kBadRequest =
 
 // A connection that asks for a target and then reads nothing, so the server's writes fill the socket
 // buffers and its worker stays busy.
-int StalledRequest(int port, const std::string& target) {
-  const int fd = ConnectLoopback(port, [](int s) {
+int StalledRequest(int port, const std::string& target, const std::string& source = "127.0.0.1") {
+  const int fd = ConnectLoopback(port, [&](int s) {
     int small = 4096;
     ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+    ::bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from);
   });
   if (fd < 0) return -1;
   const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
@@ -173,7 +177,9 @@ TEST(Dispatch, TwentyFirstRequestWaitsForAFreeWorker) {
   WriteFile("index.html", "small");
   InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
   std::vector<int> stalled;
-  for (int i = 0; i < 20; ++i) stalled.push_back(StalledRequest(server.Port(), "/f?t=1A2B3C4D"));
+  // From twenty addresses: one address may hold only a few workers.
+  for (int i = 0; i < 20; ++i)
+    stalled.push_back(StalledRequest(server.Port(), "/f?t=1A2B3C4D", "127.0.0." + std::to_string(10 + i)));
   // Every worker has started its download once the count reaches 20.
   for (int i = 0; i < 500 && g_State.DownloadCount < 20; ++i) ::usleep(10000);
   ASSERT_EQ(g_State.DownloadCount, 20);
