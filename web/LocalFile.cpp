@@ -2,10 +2,7 @@
 
 #include <civetweb.h>
 
-#include <cinttypes>
-
 #include "web/ContentType.h"
-#include "web/FileSize.h"
 #include "web/StreamFile.h"
 
 namespace {
@@ -33,9 +30,8 @@ void ServeLocalFile(mg_connection* conn, const std::string& uri) {
     return;
   }
   const std::string path = uri.empty() ? uri : uri.substr(1);
-  const int64_t size = IsInsideWorkingDirectory(path) ? FileSize(path) : 0;
   const char* type = LookupContentType(path);
-  mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Type: %s\r\nContent-Length: %" PRId64 "\r\n\r\n",
-            type ? type : "text/plain", size);
-  if (size > 0) StreamFile(conn, path, size, false);
+  CFileReply reply(conn, IsInsideWorkingDirectory(path) ? path : std::string());
+  reply.SendHead(std::string("Content-Type: ") + (type ? type : "text/plain") + "\r\n");
+  reply.SendBody(false);
 }

@@ -57,6 +57,9 @@ int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect = {}
 // Sends the request text as it stands and returns everything the server sent until it closed.
 std::string RawRequest(int port, const std::string& request);
 
+// The reply without its ETag and Last-Modified lines, which change with every file written.
+std::string WithoutValidators(const std::string& reply);
+
 // Splits a raw reply into the header block (up to and including the empty line) and the body.
 void SplitReply(const std::string& reply, std::string& head, std::string& body);
 
