@@ -1,6 +1,6 @@
 // marlix-cli: the terminal front end.
-//   marlix-cli share [--wan | --cloud] [--no-qr] PATH...
-//   marlix-cli receive [--wan] [--no-qr]
+//   marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...
+//   marlix-cli receive [--wan] [--no-qr] [--address ADDR]
 // Runs in the current directory as its working directory and serves until SIGINT or SIGTERM.
 
 #include <civetweb.h>
@@ -35,13 +35,14 @@ struct CliOptions {
   bool wan = false;
   bool cloud = false;
   bool qr = true;
+  std::string address;  // the local address to put in the links; empty for the default rule
   std::vector<std::string> paths;
 };
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: marlix-cli share [--wan | --cloud] [--no-qr] PATH...\n"
-               "       marlix-cli receive [--wan] [--no-qr]\n");
+               "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...\n"
+               "       marlix-cli receive [--wan] [--no-qr] [--address ADDR]\n");
   return 2;
 }
 
@@ -60,6 +61,11 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
       opt.cloud = true;
     } else if (!onlyPaths && arg == "--no-qr") {
       opt.qr = false;
+    } else if (!onlyPaths && arg == "--address") {
+      if (++i == argc) return false;
+      opt.address = argv[i];
+    } else if (!onlyPaths && arg.rfind("--address=", 0) == 0) {
+      opt.address = arg.substr(10);
     } else if (!onlyPaths && arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, "marlix-cli: unknown option %s\n", arg.c_str());
       return false;
@@ -71,6 +77,18 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
   if (opt.command == "share" && opt.paths.empty()) return false;
   if (opt.command == "receive" && (!opt.paths.empty() || opt.cloud)) return false;
   return true;
+}
+
+// The local address asked for must be one of this PC's; otherwise says which there are.
+bool AcceptChosenAddress(const std::string& address) {
+  if (IsLocalAddress(address)) {
+    g_State.ChosenAddress.Set(address);
+    return true;
+  }
+  std::fprintf(stderr, "marlix-cli: %s is not an IPv4 address of this computer. Its addresses:\n", address.c_str());
+  for (const AdapterAddress& a : ListLocalAddresses())
+    std::fprintf(stderr, "  %s (%s)\n", a.address.c_str(), a.name.c_str());
+  return false;
 }
 
 void PrintAddress(const std::string& address) {
@@ -98,6 +116,7 @@ void OnUploadSavedPrinted(mg_connection* conn, const char* path) {
 int main(int argc, char** argv) {
   CliOptions opt;
   if (!ParseOptions(argc, argv, opt)) return Usage();
+  if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
   // Every thread started from here on inherits the blocked signals; main waits for them below.
   sigset_t stopSignals;
