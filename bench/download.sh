@@ -9,6 +9,7 @@
 #   bench/download.sh [path/to/marlix-cli]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/install-deps.sh" bench  # the peer servers and load tools, if missing
 cli="${1:-$root/build/marlix-cli}"
 ROUNDS="${ROUNDS:-5}"
 WRK_SECONDS="${WRK_SECONDS:-5}"

@@ -6,6 +6,7 @@
 # Needs a built build/marlix-cli (cmake --build build --target marlix-cli), curl and nginx.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/install-deps.sh" bench  # the peer servers and load tools, if missing
 runs="${1:-3}"
 cli="${MARLIX_CLI:-$root/build/marlix-cli}"
 [ -x "$cli" ] || { echo "build marlix-cli first: cmake --build build --target marlix-cli" >&2; exit 1; }

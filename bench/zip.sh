@@ -5,6 +5,7 @@
 #   bench/zip.sh    (RUNS=3 TEXT_MB=60 BIN_MB=120 MEDIA_MB=100 by default)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+bash "$root/scripts/install-deps.sh" bench  # the peer servers and load tools, if missing
 runs="${RUNS:-3}"
 text_mb="${TEXT_MB:-60}"
 bin_mb="${BIN_MB:-120}"

@@ -1,7 +1,10 @@
 // marlix-cli: the terminal front end.
 //   marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...
 //   marlix-cli receive [--wan] [--no-qr] [--address ADDR]
+//   marlix-cli --help | --version
 // Runs in the current directory as its working directory and serves until SIGINT or SIGTERM.
+// Exit status: 0 after a stop signal (or --help/--version), 1 when nothing could be served (no free
+// port, no readable path, the relay refused every item), 2 for a usage error.
 
 #include <civetweb.h>
 #include <pthread.h>
@@ -16,6 +19,7 @@
 
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
+#include "app/UiLanguage.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
 #include "net/LocalAddress.h"
@@ -23,6 +27,7 @@
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
 #include "service/HttpClient.h"
+#include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
 #include "web/Token.h"
 #include "web/Upload.h"
@@ -31,7 +36,7 @@
 namespace {
 
 struct CliOptions {
-  std::string command;  // "share" or "receive"
+  std::string command;  // "share", "receive", "--help" or "--version"
   bool wan = false;
   bool cloud = false;
   bool qr = true;
@@ -39,16 +44,47 @@ struct CliOptions {
   std::vector<std::string> paths;
 };
 
+// The terminal's own texts, in English and in Chinese (UiSpeaksChinese chooses).
+const char* Say(const char* english, const char* chinese) { return UiSpeaksChinese() ? chinese : english; }
+
+const char* UsageText() {
+  return Say(
+      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...\n"
+      "       marlix-cli receive [--wan] [--no-qr] [--address ADDR]\n"
+      "       marlix-cli --help | --version\n"
+      "Serves the paths to phones (share) or receives their uploads into tmp/ (receive), in the current\n"
+      "folder, until Ctrl+C. Each address is printed with the item's name; --no-qr skips the QR drawing;\n"
+      "--address puts that address of this computer in the links instead of the one chosen by itself.\n",
+      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] 路径...\n"
+      "      marlix-cli receive [--wan] [--no-qr] [--address 地址]\n"
+      "      marlix-cli --help | --version\n"
+      "在当前文件夹中把文件分享给手机 (share)，或接收手机上传到 tmp/ 的文件 (receive)，按 Ctrl+C 结束。\n"
+      "每个地址后面是文件名；--no-qr 不画二维码；--address 在链接中使用本机的这个地址，而不是自动选择的地址。\n");
+}
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...\n"
-               "       marlix-cli receive [--wan] [--no-qr] [--address ADDR]\n");
+  std::fputs(UsageText(), stderr);
   return 2;
+}
+
+// The core's message in the user's language.
+void PrintCoreText(const char* text) { std::fprintf(stderr, "%s\n", ShownCoreText(text).c_str()); }
+
+// The last element of a path, as the item's name.
+std::string ItemName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+}
+
+// True when the item can be read: a file opened for reading, a folder listed.
+bool Readable(const std::string& path, bool folder) {
+  return ::access(path.c_str(), folder ? (R_OK | X_OK) : R_OK) == 0;
 }
 
 bool ParseOptions(int argc, char** argv, CliOptions& opt) {
   if (argc < 2) return false;
   opt.command = argv[1];
+  if (opt.command == "--help" || opt.command == "-h" || opt.command == "--version") return argc == 2;
   if (opt.command != "share" && opt.command != "receive") return false;
   bool onlyPaths = false;
   for (int i = 2; i < argc; ++i) {
@@ -67,7 +103,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
     } else if (!onlyPaths && arg.rfind("--address=", 0) == 0) {
       opt.address = arg.substr(10);
     } else if (!onlyPaths && arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "marlix-cli: unknown option %s\n", arg.c_str());
+      std::fprintf(stderr, Say("marlix-cli: unknown option %s\n", "marlix-cli: 未知选项 %s\n"), arg.c_str());
       return false;
     } else {
       opt.paths.push_back(arg);
@@ -85,14 +121,18 @@ bool AcceptChosenAddress(const std::string& address) {
     g_State.ChosenAddress.Set(address);
     return true;
   }
-  std::fprintf(stderr, "marlix-cli: %s is not an IPv4 address of this computer. Its addresses:\n", address.c_str());
+  std::fprintf(stderr,
+               Say("marlix-cli: %s is not an IPv4 address of this computer. Its addresses:\n",
+                   "marlix-cli: %s 不是本机的 IPv4 地址。本机地址:\n"),
+               address.c_str());
   for (const AdapterAddress& a : ListLocalAddresses())
     std::fprintf(stderr, "  %s (%s)\n", a.address.c_str(), a.name.c_str());
   return false;
 }
 
-void PrintAddress(const std::string& address) {
-  std::printf("%s\n", address.c_str());
+// One address line: the address first, then, after one blank, the item's name when there is one.
+void PrintAddress(const std::string& address, const std::string& name = {}) {
+  std::printf("%s%s%s\n", address.c_str(), name.empty() ? "" : " ", name.c_str());
   std::fflush(stdout);
 }
 
@@ -116,6 +156,14 @@ void OnUploadSavedPrinted(mg_connection* conn, const char* path) {
 int main(int argc, char** argv) {
   CliOptions opt;
   if (!ParseOptions(argc, argv, opt)) return Usage();
+  if (opt.command == "--version") {
+    std::printf("marlix-cli %s\n", MARLIX_VERSION);
+    return 0;
+  }
+  if (opt.command == "--help" || opt.command == "-h") {
+    std::fputs(UsageText(), stdout);
+    return 0;
+  }
   if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
   // Every thread started from here on inherits the blocked signals; main waits for them below.
@@ -128,8 +176,8 @@ int main(int argc, char** argv) {
 
   const std::string port = ChooseServerPort();
   if (port.empty()) {
-    std::fprintf(stderr, "%s\n", kNoPortMessage);
-    return 0;
+    PrintCoreText(kNoPortMessage);
+    return 1;
   }
   g_State.PortText = port;
 
@@ -143,7 +191,10 @@ int main(int argc, char** argv) {
   if (opt.command == "receive") callbacks.OnUploadSaved = &OnUploadSavedPrinted;
   mg_context* server = StartWebService(port, callbacks);
   if (!server) {
-    std::fprintf(stderr, "marlix-cli: the web service could not start on port %s\n", port.c_str());
+    std::fprintf(
+        stderr,
+        Say("marlix-cli: the web service could not start on port %s\n", "marlix-cli: 端口 %s 上的网络服务无法启动\n"),
+        port.c_str());
     return 1;
   }
 
@@ -159,13 +210,14 @@ int main(int argc, char** argv) {
       host = g_State.ExternalAddress.Get();
       std::fprintf(stderr, "%s\n", host.c_str());
     } else {
-      std::fprintf(stderr, "%s\n", kWanFailedText);
+      PrintCoreText(kWanFailedText);
       StopWebService(server);
       ServiceSignOut();
       return 1;
     }
   }
-  if (host.empty() && !opt.cloud) std::fprintf(stderr, "marlix-cli: no network address found\n");
+  if (host.empty() && !opt.cloud)
+    std::fputs(Say("marlix-cli: no network address found\n", "marlix-cli: 找不到网络地址\n"), stderr);
 
   std::string lastAddress;
   if (opt.command == "share") {
@@ -178,12 +230,23 @@ int main(int argc, char** argv) {
       char* full = ::realpath(path.c_str(), nullptr);
       const std::string fullPath = full ? full : path;
       std::free(full);
+      const bool folder = S_ISDIR(st.st_mode);
+      if (!Readable(fullPath, folder)) {
+        const int error = errno;
+        std::fprintf(stderr,
+                     Say("marlix-cli: warning: %s cannot be read (%s); phones will not get it\n",
+                         "marlix-cli: 警告: 无法读取 %s (%s)，手机将下载不到\n"),
+                     path.c_str(), std::strerror(error));
+      }
+      if (opt.cloud && folder) {  // the relay takes files only: said once, nothing started
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), ShownCoreText(kRelayFolderMessage).c_str());
+        continue;
+      }
       const std::string token = MakeToken();
-      g_State.ItemKind = S_ISDIR(st.st_mode) ? "d" : "f";
+      g_State.ItemKind = folder ? "d" : "f";
       g_State.RelayStarted = 0;
       if (opt.cloud) {
         CloudRelayUpload(token, &dialog, fullPath);
-        if (g_State.ItemKind == "d") continue;
         BuildCloudLink(token);
       } else {
         g_State.CurrentAddress = "http://" + host + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
@@ -192,7 +255,7 @@ int main(int argc, char** argv) {
       g_State.CurrentItemPath = fullPath;
       g_State.CurrentItemToken = token;
       lastAddress = g_State.CurrentAddress;
-      PrintAddress(lastAddress);
+      PrintAddress(lastAddress, ItemName(fullPath));
     }
   } else {
     lastAddress = "http://" + host + ":" + port + "/index.html";
@@ -200,7 +263,7 @@ int main(int argc, char** argv) {
     PrintAddress(lastAddress);
   }
   // Nothing could be shared: say so by the exit status instead of serving nothing.
-  const bool serving = !lastAddress.empty() || (opt.command == "share" && opt.cloud);
+  const bool serving = !lastAddress.empty();
   if (serving) {
     if (!lastAddress.empty()) ShowQr(lastAddress, opt.qr);
     int sig = 0;

@@ -1,5 +1,6 @@
 // marlix-relay: the relay service of Marlix's cloud mode.
 //   marlix-relay [--listen ADDR] [--storage DIR] [--release N] [--max-body BYTES] [--expiry SECONDS]
+//   marlix-relay --help | --version
 // Serves until SIGINT or SIGTERM.
 
 #include <pthread.h>
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") return Usage(), 0;
+    if (arg == "--version") return std::printf("marlix-relay %s\n", MARLIX_VERSION), 0;
     if (i + 1 >= argc) return Usage();
     const char* value = argv[++i];
     double number = 0;

@@ -74,7 +74,7 @@ async function startSharing(file) {
       out += d;
       if (out.includes('\n')) {
         clearTimeout(timer);
-        resolve(out.slice(0, out.indexOf('\n')));
+        resolve(out.slice(0, out.indexOf('\n')).split(' ')[0]);  // the address, then the item's name
       }
     });
   });

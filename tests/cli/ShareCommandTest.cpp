@@ -27,8 +27,10 @@ namespace {
 // marlix-cli running in the current directory with stdout and stderr in files.
 class CCliProcess {
  public:
-  explicit CCliProcess(std::vector<std::string> args) {
+  // `runAs` goes before the program (for example setpriv, to run it as another user).
+  explicit CCliProcess(std::vector<std::string> args, const std::vector<std::string>& runAs = {}) {
     args.insert(args.begin(), MARLIX_CLI_PATH);
+    args.insert(args.begin(), runAs.begin(), runAs.end());
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -120,6 +122,11 @@ bool IsShareAddress(const std::string& line, char kind) {
   return true;
 }
 
+// The no-free-port message, in either language.
+bool NoPort(const std::string& err) {
+  return err.find("无端口可用") != std::string::npos || err.find("No free port") != std::string::npos;
+}
+
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -167,11 +174,13 @@ TEST(ShareCommand, ServesEachPathPrintsItsAddressAndEndsCleanlyOnSigterm) {
   WriteFile("index.html", "page");
   CCliProcess cli({"share", "--no-qr", "report.pdf", "album"});
   if (!cli.WaitForLines(2)) {
-    if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
   }
-  const std::vector<std::string> lines = Lines(cli.Out());
-  ASSERT_EQ(lines.size(), 2u) << cli.Out();  // --no-qr: the addresses only
+  std::vector<std::string> lines = Lines(cli.Out());
+  ASSERT_EQ(lines.size(), 2u) << cli.Out();  // --no-qr: the addresses only, each with its name
+  ASSERT_TRUE(lines[0].ends_with(" report.pdf") && lines[1].ends_with(" album")) << cli.Out();
+  for (std::string& line : lines) line.resize(line.find(' '));
   EXPECT_TRUE(IsShareAddress(lines[0], 'f')) << lines[0];
   EXPECT_TRUE(IsShareAddress(lines[1], 'd')) << lines[1];
 
@@ -191,7 +200,7 @@ TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
   WriteFile("b.txt", "b");
   CCliProcess cli({"share", "a.txt", "b.txt"});
   if (!cli.WaitForLines(20)) {
-    if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the drawing is flushed whole
@@ -209,16 +218,19 @@ TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
     while (std::fgets(buffer, sizeof buffer, zbar)) decoded += buffer;
     ::pclose(zbar);
   }
-  EXPECT_EQ(decoded, lines[1] + "\n");
+  ASSERT_TRUE(lines[1].ends_with(" b.txt")) << lines[1];
+  EXPECT_EQ(decoded, lines[1].substr(0, lines[1].find(' ')) + "\n");
   EXPECT_EQ(cli.Stop(SIGINT), 0);
 }
 
-TEST(ShareCommand, NoFreePortShowsTheMessageAndEndsWithZero) {
+TEST(ShareCommand, NoFreePortShowsTheMessageAndEndsWithOne) {
   CTempWorkDir dir;
   WriteFile("a.txt", "a");
   CPortHolder holder;
   holder.HoldAllServerPorts();
+  ::setenv("LANGUAGE", "zh_CN:en", 1);  // the Chinese text, as the program's own
   CCliProcess cli({"share", "a.txt"});
+  ::unsetenv("LANGUAGE");
   int status = -1;
   for (int i = 0; i < 1000 && status == -1; ++i) {
     if (cli.Exited()) status = cli.Stop(0);
@@ -226,13 +238,23 @@ TEST(ShareCommand, NoFreePortShowsTheMessageAndEndsWithZero) {
   }
   if (status == -1 && !cli.Out().empty()) GTEST_SKIP() << "another program freed a port of the range meanwhile";
   ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(WEXITSTATUS(status), 1);
   EXPECT_EQ(cli.Err(), "无端口可用，程序无法运行！！！\n");
   EXPECT_EQ(cli.Out(), "");
 }
 
 TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
   CTempWorkDir dir;
+  {
+    CCliProcess cli({"--help"});
+    EXPECT_EQ(cli.Stop(0), 0);
+    EXPECT_NE(cli.Out().find("usage: marlix-cli share"), std::string::npos) << cli.Out();
+  }
+  {
+    CCliProcess cli({"--version"});
+    EXPECT_EQ(cli.Stop(0), 0);
+    EXPECT_EQ(cli.Out(), "marlix-cli " MARLIX_VERSION "\n");
+  }
   {
     CCliProcess cli({"share"});
     EXPECT_EQ(cli.Stop(0), 2 << 8);
@@ -244,11 +266,46 @@ TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
   {
     CCliProcess cli({"share", "missing.txt"});
     const int status = cli.Stop(0);
-    if (cli.Err().find("无端口可用") == std::string::npos) {
+    if (!NoPort(cli.Err())) {
       EXPECT_EQ(status, 1 << 8) << cli.Err();
       EXPECT_NE(cli.Err().find("missing.txt"), std::string::npos) << cli.Err();
     }
   }
+  {
+    // The relay takes no folders: said once, and with nothing else to share the program ends.
+    fs::create_directory("album");
+    CCliProcess cli({"share", "--cloud", "--no-qr", "album"});
+    const int status = cli.Stop(0);
+    if (!NoPort(cli.Err())) {
+      EXPECT_EQ(status, 1 << 8) << cli.Err();
+      EXPECT_EQ(Lines(cli.Err()),
+                std::vector<std::string>{"album: Sorry: whole folders cannot be relayed through the cloud."});
+    }
+  }
+}
+
+TEST(ShareCommand, AnUnreadableItemIsNamedWithAWarningAndChineseFollowsTheLanguage) {
+  CTempWorkDir dir;
+  WriteFile("secret.txt", "s");
+  fs::permissions("secret.txt", fs::perms::none);
+  // Root reads every file: then the program runs as nobody, in a folder it may write.
+  std::vector<std::string> runAs;
+  if (::geteuid() == 0) {
+    fs::permissions(dir.Path(), fs::perms::all);
+    runAs = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  CCliProcess cli({"share", "--no-qr", "secret.txt"}, runAs);
+  if (!cli.WaitForLines(1)) {
+    if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    FAIL() << cli.Err();
+  }
+  EXPECT_NE(cli.Err().find("marlix-cli: warning: secret.txt cannot be read"), std::string::npos) << cli.Err();
+  EXPECT_EQ(cli.Stop(SIGTERM), 0);
+  ::setenv("LANGUAGE", "zh_CN", 1);
+  CCliProcess chinese({"--help"});
+  ::unsetenv("LANGUAGE");
+  EXPECT_EQ(chinese.Stop(0), 0);
+  EXPECT_EQ(chinese.Out().rfind("用法: marlix-cli share", 0), 0u) << chinese.Out();
 }
 
 TEST(ShareCommand, AddressOptionPutsTheChosenAddressInLinksAndUploadRepliesAndRefusesAForeignOne) {

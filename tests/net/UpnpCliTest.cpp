@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "UpnpLab.h"
+#include "app/UiLanguage.h"
 #include "net/WanSetup.h"
 #include "support/TestEnv.h"
 
@@ -88,7 +89,7 @@ TEST(UpnpCli, ShareWanShowsTheInternetAddressAndWritesItsImage) {
   const std::string token = run.result.substr(prefix.size(), 8);
   EXPECT_EQ(token.find_first_not_of("0123456789ABCDEF"), std::string::npos) << run.result;
   const std::string address = "http://198.51.100.7:8081/f?t=" + token;
-  EXPECT_EQ(run.result.substr(7, address.size() + 4), address + "\n--\n") << run.result;
+  EXPECT_EQ(run.result.substr(7, address.size() + 14), address + " photo.jpg\n--\n") << run.result;
   EXPECT_NE(run.result.find("\n198.51.100.7\n"), std::string::npos) << run.result;
   EXPECT_EQ(run.result.substr(run.result.size() - address.size() - 4), "--\n" + address + "\n") << run.result;
 }
@@ -106,6 +107,6 @@ TEST(UpnpCli, ReceiveWanWithoutGatewayPrintsTheFailure) {
   });
   ASSERT_TRUE(run.exited) << run.err;
   EXPECT_NE(run.result.rfind("exit 1\n", 0), std::string::npos) << run.result;
-  EXPECT_NE(run.result.find(std::string(kWanFailedText) + "\n--\nno image"), std::string::npos) << run.result;
+  EXPECT_NE(run.result.find(ShownCoreText(kWanFailedText) + "\n--\nno image"), std::string::npos) << run.result;
   EXPECT_EQ(run.result.find("http://"), std::string::npos) << run.result;
 }

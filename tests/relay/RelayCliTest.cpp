@@ -23,7 +23,9 @@ TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
   ASSERT_TRUE(stored) << marlix_test::ReadFile(err);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
-  const std::string link = marlix_test::ReadFile(out).substr(0, marlix_test::ReadFile(out).find('\n'));
+  const std::string line = marlix_test::ReadFile(out).substr(0, marlix_test::ReadFile(out).find('\n'));
+  EXPECT_TRUE(line.ends_with(" notes.txt")) << line;  // the address, one blank, the item's name
+  const std::string link = line.substr(0, line.find(' '));
   ASSERT_EQ(link.size(), (Base() + "/q?t=").size() + 8) << link;
   EXPECT_EQ(link.substr(0, link.size() - 8), Base() + "/q?t=");
   EXPECT_NE(marlix_test::ReadFile(err).find("progress 100\n"), std::string::npos);

@@ -154,9 +154,11 @@ TEST(Dispatch, NothingOutsideTheWorkingDirectoryIsServed) {
   const std::string name = outside.filename().string();
   WriteFile("sub/x.txt", "inside");
   const std::string zero = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n";
+  // Appended in place: GCC 12 at -O3 misreads "literal" + string as an overlapping copy (-Wrestrict).
+  const auto at = [](const char* prefix, const std::string& rest) { return std::string(prefix).append(rest); };
   for (const std::string& target :
-       {"/../" + name, "/%2e%2e/" + name, "/..%2f" + name, "/sub/..%2f..%2f" + name, "/%2E%2E%5C" + name,
-        "/.%2e/" + name, "/" + outside.string(), "//" + outside.string(), "/%2F" + outside.string()}) {
+       {at("/../", name), at("/%2e%2e/", name), at("/..%2f", name), at("/sub/..%2f..%2f", name), at("/%2E%2E%5C", name),
+        at("/.%2e/", name), at("/", outside.string()), at("//", outside.string()), at("/%2F", outside.string())}) {
     EXPECT_EQ(RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n"), zero) << target;
   }
   std::filesystem::remove(outside);

@@ -111,7 +111,7 @@ TEST(FolderArchive, ConcurrentFirstRequestsBothGetTheWholeArchivePackedOnce) {
   // Enough text that packing takes a while.
   std::string text;
   for (uint64_t i = 0; text.size() < 6 * 1024 * 1024; ++i) text += "row " + std::to_string(i * 7919 % 100003) + "\n";
-  for (int i = 0; i < 4; ++i) WriteFile(server.Dir() / "src/Big" / ("f" + std::to_string(i) + ".txt"), text);
+  for (int i = 0; i < 4; ++i) WriteFile(server.Dir() / "src/Big" / std::string("f").append(std::to_string(i)).append(".txt"), text);
   InsertItem("00000001", (server.Dir() / "src/Big").string());
   CDownload a, b;
   std::thread ta([&] { a = Download(server, "00000001"); });
