@@ -20,6 +20,7 @@
 class CSystemNotReadyDlg;
 class CTransparentStatic;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -57,6 +58,11 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void ShowUploadPage();
   void ShowSharePage();
   void OpenReceivedFolder();
+  // The context menu at a point of the screen; BuildContextMenu makes it (deleted when closed).
+  void ShowContextMenu(const QPoint& globalPos);
+  QMenu* BuildContextMenu();
+  // The local address picked from the menu: used from now on and kept for the next run.
+  void OnPickAddress(const std::string& address);
 
   // The view of the current page for a reachability mode (1 LAN, 2 WAN, 3 cloud).
   void RefreshView(int mode);
@@ -89,6 +95,8 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
@@ -103,6 +111,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void MirrorRadios();
   // Hides the progress bar and sets it back to 0.
   void ResetProgress();
+  // The address picked in an earlier run, from the settings, into ChosenAddress.
+  void LoadChosenAddress();
+  // The drop area's tooltip: the address shown, else the local address.
+  void UpdateAddressTooltip();
 
   // Members of the design, all empty until OnInitDialog.
   mg_context* m_pServer = nullptr;

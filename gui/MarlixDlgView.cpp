@@ -63,6 +63,7 @@ void CMarlixDlg::RefreshView(int mode) {
     m_pDropArea->SetContent(QStringLiteral("1.bmp"), QStringLiteral("扫描二维码，下载文件到手机"), 2);
 
   UpdateItemCaption();
+  UpdateAddressTooltip();
 }
 
 void CMarlixDlg::BuildLanAddress(const std::string& token) {
@@ -123,6 +124,7 @@ void CMarlixDlg::ShowUploadPage() {
   m_pDropArea->SetContent(QStringLiteral("1.bmp"), QStringLiteral("扫描二维码，从手机上传文件到电脑"), 2);
   m_pCaption->show();
   SetCaptionText(QStringLiteral("等待从手机上传文件..."));
+  UpdateAddressTooltip();
 }
 
 void CMarlixDlg::OnReachModeRadio(int id) {
