@@ -166,6 +166,15 @@ int main(int argc, char** argv) {
   }
   if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
+  if (opt.cloud && !RelayConfigured()) {
+    std::fputs(Say("marlix-cli: no relay is set. Start a marlix-relay and name it with\n"
+                   "  MARLIX_SERVICE_HOST=HOST[:PORT] marlix-cli share --cloud PATH...\n",
+                   "marlix-cli: 未设置云中转服务器。请启动 marlix-relay，并这样指定它:\n"
+                   "  MARLIX_SERVICE_HOST=主机[:端口] marlix-cli share --cloud 路径...\n"),
+               stderr);
+    return 1;
+  }
+
   // Every thread started from here on inherits the blocked signals; main waits for them below.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);

@@ -20,7 +20,15 @@
       open: '打开',
       del: '删除',
       deleting: '正在删除…',
-      deleteFailed: '删除失败，请重试'
+      deleteFailed: '删除失败，请重试',
+      errors: {
+        disk_full: '上传失败：电脑的磁盘已满',
+        incomplete: '上传失败：文件没有完整送达',
+        interrupted: '上传失败：传输中断',
+        cannot_store: '上传失败：电脑无法保存这个文件',
+        write_failed: '上传失败：电脑写入文件出错',
+        bad_form: '上传失败：上传的数据格式有误'
+      }
     },
     en: {
       title: 'Send files to the PC',
@@ -38,7 +46,15 @@
       open: 'Open',
       del: 'Delete',
       deleting: 'Deleting…',
-      deleteFailed: 'Could not delete, try again'
+      deleteFailed: 'Could not delete, try again',
+      errors: {
+        disk_full: "Upload failed: the PC's disk is full",
+        incomplete: 'Upload failed: the file did not arrive whole',
+        interrupted: 'Upload failed: the transfer was interrupted',
+        cannot_store: 'Upload failed: the PC could not store this file',
+        write_failed: 'Upload failed: the PC could not write this file',
+        bad_form: "Upload failed: the upload's form data was malformed"
+      }
     }
   };
 
@@ -188,14 +204,17 @@
       sendNext();
     }
     xhr.onload = function () {
-      var files = null;
+      var reply = null;
       try {
-        files = JSON.parse(xhr.responseText).files;
+        reply = JSON.parse(xhr.responseText);
       } catch (e) {
-        files = null;
+        reply = null;
       }
+      var files = reply && reply.files;
       if (xhr.status !== 200 || !files || !files.length) {
-        finish('failed', xhr.responseText ? T.refused : T.noReply, 100);
+        // The PC says why it did not store the file; the reason is shown in the page's language.
+        var why = reply && typeof reply.error === 'string' && T.errors.hasOwnProperty(reply.error) ? T.errors[reply.error] : null;
+        finish('failed', why || (xhr.responseText ? T.refused : T.noReply), 100);
         return;
       }
       files.forEach(addStored);

@@ -8,6 +8,7 @@
 // they read (the caption text, the checked radio button) is mirrored under a lock, so no call ever
 // waits for the interface thread.
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QString>
 #include <QStringList>
@@ -40,6 +41,8 @@ enum : int {
 };
 
 class CMarlixDlg : public QDialog, public CMainDialogView {
+  Q_DECLARE_TR_FUNCTIONS(CMarlixDlg)
+
  public:
   // Builds the dialog's controls from its template; OnInitDialog does the rest.
   CMarlixDlg();
@@ -58,9 +61,11 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void ShowUploadPage();
   void ShowSharePage();
   void OpenReceivedFolder();
-  // The context menu at a point of the screen; BuildContextMenu makes it (deleted when closed).
+  // The context menu at a screen position (modal until an entry is chosen or it is dismissed): the
+  // local addresses to pick from, and the settings entry. BuildContextMenu makes it; the caller owns it.
   void ShowContextMenu(const QPoint& globalPos);
   QMenu* BuildContextMenu();
+  void OpenSettings();
   // The local address picked from the menu: used from now on and kept for the next run.
   void OnPickAddress(const std::string& address);
 
@@ -92,11 +97,11 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
  protected:
   void reject() override;
   void closeEvent(QCloseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();

@@ -1,15 +1,17 @@
-// The main dialog's one context menu, opened by a right click on the drop area or anywhere else on
-// the dialog: the choice of the local address (kept for the next run), and the drop area's tooltip
-// that shows the address in use. Interface thread.
+// The main dialog's one context menu, opened by a right-click on the drop area or anywhere else on
+// the dialog: the choice of the local address (kept for the next run) and the settings. Also the drop
+// area's tooltip, which shows the address in use. Interface thread.
 
 #include <QActionGroup>
 #include <QContextMenuEvent>
-#include <QCoreApplication>
 #include <QMenu>
+#include <QRadioButton>
 #include <QSettings>
+#include <memory>
 
 #include "app/SharedState.h"
 #include "gui/MarlixDlg.h"
+#include "gui/SettingsDlg.h"
 #include "gui/TransparentStatic.h"
 #include "net/LocalAddress.h"
 
@@ -21,10 +23,15 @@ QSettings Settings() { return QSettings(QStringLiteral("Marlix"), QStringLiteral
 
 }  // namespace
 
+void CMarlixDlg::contextMenuEvent(QContextMenuEvent* event) {
+  // The drop area and the other controls leave their right clicks to the dialog.
+  ShowContextMenu(event->globalPos());
+  event->accept();
+}
+
 QMenu* CMarlixDlg::BuildContextMenu() {
   auto* menu = new QMenu(this);
-  menu->setAttribute(Qt::WA_DeleteOnClose);
-  menu->addSection(QCoreApplication::translate("CMarlixDlg", "手机访问的地址"));
+  menu->addSection(tr("手机访问的地址"));
   auto* group = new QActionGroup(menu);
   const std::string current = g_State.LocalAddress.Get();
   for (const AdapterAddress& a : ListLocalAddresses()) {
@@ -34,15 +41,21 @@ QMenu* CMarlixDlg::BuildContextMenu() {
     action->setActionGroup(group);
     connect(action, &QAction::triggered, this, [this, address = a.address] { OnPickAddress(address); });
   }
+  menu->addSeparator();
+  menu->addAction(tr("设置…"), this, [this] { OpenSettings(); });
   return menu;
 }
 
-void CMarlixDlg::ShowContextMenu(const QPoint& globalPos) { BuildContextMenu()->popup(globalPos); }
+void CMarlixDlg::ShowContextMenu(const QPoint& globalPos) {
+  if (m_bOpeningPort || m_bShutDown) return;
+  std::unique_ptr<QMenu> menu(BuildContextMenu());
+  menu->exec(globalPos);
+}
 
-void CMarlixDlg::contextMenuEvent(QContextMenuEvent* event) {
-  // The drop area and the other controls leave their right clicks to the dialog.
-  ShowContextMenu(event->globalPos());
-  event->accept();
+void CMarlixDlg::OpenSettings() {
+  CSettingsDlg settings(this);
+  if (settings.exec() == QDialog::Accepted && g_State.ReachMode == 3 && m_pRadioCloud->isChecked())
+    OnReachModeRadio(IDC_RADIO_CLOUD);  // a relay set (or removed) shows at once
 }
 
 void CMarlixDlg::LoadChosenAddress() {

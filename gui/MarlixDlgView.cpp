@@ -17,6 +17,7 @@
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
+#include "service/ServiceConfig.h"
 
 namespace {
 
@@ -44,6 +45,12 @@ void CMarlixDlg::RefreshView(int mode) {
     return;
   }
 
+  if (mode == 3 && !RelayConfigured()) {
+    // No relay set: say so and how to set one, instead of a link no phone could open.
+    g_State.CurrentAddress.clear();
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), QString::fromUtf8(kNoRelayText), 1);
+    return;
+  }
   if (mode == 3) DialogServices().RelayUpload(g_State.CurrentItemToken, this, g_State.CurrentItemPath);
 
   if (m_pProgress->value() != 0) m_pProgress->show();
@@ -151,7 +158,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       }
       break;
     case IDC_RADIO_CLOUD:
-      m_pStatus->setText(QString::fromUtf8(kCloudStatus));
+      m_pStatus->setText(QString::fromUtf8(RelayConfigured() ? kCloudStatus : kNoRelayText));
       mode = 3;
       break;
     default:

@@ -180,7 +180,7 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
 }  // namespace
 
 void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const std::string& path) {
-  if (g_State.RelayStarted) return;
+  if (g_State.RelayStarted || !RelayConfigured()) return;
   if (g_State.ItemKind == "d") {
     if (dialog) {
       dialog->SetStatus(kRelayFolderStatus);
@@ -247,6 +247,10 @@ void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const s
 }
 
 void BuildCloudLink(const std::string& token) {
+  if (!RelayConfigured()) {  // no link to show: the window says why instead
+    g_State.CurrentAddress.clear();
+    return;
+  }
   g_State.CurrentAddress = "http://" + ServiceHost() + "/q?t=" + token;
   GenerateQrBitmap(g_State.CurrentAddress);
 }

@@ -5,11 +5,12 @@ class CMainDialogView;
 
 // Starts the relay upload of the current item on a thread of its own (at most once per dropped item:
 // RelayStarted). Folders are refused with a message, and so are files of 4 GiB and more, which the
-// upload's 32-bit size field cannot carry. A file that cannot be opened is not uploaded. Runs on the
-// interface thread.
+// upload's 32-bit size field cannot carry. A file that cannot be opened is not uploaded, and nothing
+// is sent while no relay is set. Runs on the interface thread.
 void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const std::string& path);
 
-// Writes "http://" + ServiceHost + "/q?t=" + token into CurrentAddress and its QR code into "1.bmp".
+// Writes "http://" + ServiceHost + "/q?t=" + token into CurrentAddress and its QR code into "1.bmp";
+// with no relay set, empties CurrentAddress and writes no image.
 void BuildCloudLink(const std::string& token);
 
 // Called by the window and the terminal front end at shutdown, before the dialog is destroyed: upload

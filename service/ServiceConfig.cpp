@@ -2,17 +2,35 @@
 
 #include <cstdlib>
 
+#include "app/PublishedText.h"
+
 namespace {
 
-std::string Setting(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value && *value ? value : kDefaultServiceHost;
+CPublishedText& ConfiguredRelay() {
+  static CPublishedText relay;
+  return relay;
+}
+
+std::string Variable(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value ? value : "";
 }
 
 }  // namespace
 
-std::string ServiceHost() { return Setting("MARLIX_SERVICE_HOST"); }
-std::string UploadHost() { return Setting("MARLIX_UPLOAD_HOST"); }
+std::string ServiceHost() {
+  const std::string fromEnvironment = Variable("MARLIX_SERVICE_HOST");
+  return fromEnvironment.empty() ? ConfiguredRelay().Get() : fromEnvironment;
+}
+
+std::string UploadHost() {
+  const std::string fromEnvironment = Variable("MARLIX_UPLOAD_HOST");
+  return fromEnvironment.empty() ? ServiceHost() : fromEnvironment;
+}
+
+bool RelayConfigured() { return !ServiceHost().empty(); }
+
+void SetConfiguredRelay(const std::string& hostAndPort) { ConfiguredRelay().Set(hostAndPort); }
 
 bool SplitHostPort(const std::string& text, std::string& host, int& port) {
   const size_t colon = text.rfind(':');

@@ -3,12 +3,18 @@
 
 // The relay service's host (host or host:port) that sign-in, sign-out, the relay upload and the cloud
 // link use, and the host written in the relay upload's Host line.
-// Both default to kDefaultServiceHost, where marlix-relay listens by default, so that nothing leaves
-// the machine until a relay is configured; MARLIX_SERVICE_HOST and MARLIX_UPLOAD_HOST set them.
+// No relay is set until the user sets one: ServiceHost is then empty, and sign-in, sign-out and the
+// relay upload send nothing. MARLIX_SERVICE_HOST (and MARLIX_UPLOAD_HOST for the Host line) override
+// the relay that the window's settings gave (SetConfiguredRelay). Safe from any thread.
 std::string ServiceHost();
 std::string UploadHost();
+// True when a relay is set (ServiceHost not empty).
+bool RelayConfigured();
+// The relay address from the window's settings ("" for none); applies from the next request on.
+void SetConfiguredRelay(const std::string& hostAndPort);
 
-inline constexpr const char* kDefaultServiceHost = "127.0.0.1:8200";
+// What the cloud mode shows while no relay is set.
+inline constexpr const char* kNoRelayText = "未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。";
 
 // Splits "host" or "host:port" (port 80 when none is given). False when the port is not a number
 // from 1 to 65535 or the host is empty.

@@ -14,6 +14,7 @@ const char kNewVersionText[] = "有新版本，请下载新版本";
 
 void ServiceSignIn() {
   const std::string host = ServiceHost();
+  if (host.empty()) return;  // no relay set: nothing is sent
   bool newer = false;
   {
     CHttpClient client;
@@ -25,6 +26,7 @@ void ServiceSignIn() {
 }
 
 void ServiceSignOut() {
+  if (!RelayConfigured()) return;
   const std::string address = "http://" + ServiceHost() +
                               "/logout?lan=" + std::to_string(g_State.DownloadCount.load()) +
                               "&cloud=" + std::to_string(g_State.CloudRelayCount.load());

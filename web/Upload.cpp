@@ -15,20 +15,20 @@
 #include "app/SharedState.h"
 #include "web/ContentType.h"
 #include "web/FileSize.h"
+#include "web/FreeSpace.h"
+#include "web/MultipartBoundary.h"
+#include "web/MultipartReceiver.h"
 #include "web/UploadName.h"
 #include "web/WebServer.h"
 
 namespace {
 
-// A part's header block must end within the first 8192 bytes of the window. File data moves through
-// a larger fixed block, so that a big upload takes few reads and writes; memory stays the same for
-// uploads of any size.
-constexpr size_t kWindowSize = 8192;
-constexpr size_t kDataBlockSize = 256 * 1024;
 constexpr int kMaxNumber = 1000000;
+// Room kept free on the disk of "tmp": an upload that would leave less is refused before it starts.
+constexpr int64_t kFreeSpaceReserve = 4 * 1024 * 1024;
 
 const char kUploadReplyHeader[] =
-    "HTTP/1.1 200 OK\r\n"
+    "HTTP/1.1 %s\r\n"
     "Server: Marlix 1.0\r\n"
     "X-Powered-By: Dorvane\r\n"
     "Pragma: no-cache\r\n"
@@ -46,164 +46,133 @@ const char kUploadReplyHeader[] =
     "Content-Type: application/json\r\n"
     "\r\n";
 
-void WriteUploadReply(mg_connection* conn, const std::string& body) {
-  mg_printf(conn, kUploadReplyHeader, body.size());
+void WriteUploadReply(mg_connection* conn, const std::string& body, const char* status = "200 OK") {
+  mg_printf(conn, kUploadReplyHeader, status, body.size());
   if (!body.empty()) mg_write(conn, body.data(), body.size());
 }
 
-// The multipart boundary of the request's Content-Type, or empty.
-std::string FindBoundary(mg_connection* conn) {
-  const char* type = mg_get_header(conn, "Content-Type");
-  if (!type) return {};
-  const char* at = std::strstr(type, "boundary=");
-  if (!at) return {};
-  char boundary[100] = {};
-  if (std::sscanf(at, "boundary=\"%99[^\"]\"", boundary) != 1 && std::sscanf(at, "boundary=%99s", boundary) != 1) {
-    return {};
-  }
-  return boundary;
-}
-
-// The body's bytes pass through one fixed buffer: read at the end, consumed from the front.
-struct CReceiveWindow {
-  std::unique_ptr<char[]> buffer{new char[kDataBlockSize]};
-  char* data = buffer.get();
-  size_t length = 0;
-
-  // One read into the free space; false at the end of the body or on an error.
-  bool ReadOnce(mg_connection* conn) {
-    if (length == kDataBlockSize) return true;
-    const int got = mg_read(conn, data + length, kDataBlockSize - length);
-    if (got <= 0) return false;
-    length += static_cast<size_t>(got);
-    return true;
-  }
-  // Reads until the window's first 8192 bytes are there or the body ends.
-  void Fill(mg_connection* conn) {
-    while (length < kWindowSize && ReadOnce(conn)) {
-    }
-  }
-  void Drop(size_t count) {
-    std::memmove(data, data + count, length - count);
-    length -= count;
-  }
+// Why an upload was not stored, as the phone is told: a status, a code for the page and a message.
+struct CUploadError {
+  const char* status;
+  const char* code;
+  const char* message;
 };
 
-// Length of the part header block at the window's front (up to and including its empty line),
-// or 0 when the window holds no complete block or a control character comes before its end.
-size_t HeaderBlockLength(const CReceiveWindow& w) {
-  const size_t length = std::min(w.length, kWindowSize);
-  for (size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<unsigned char>(w.data[i]);
-    if (c == '\n') {
-      if (i + 1 < length && w.data[i + 1] == '\n') return i + 2;
-      if (i + 2 < length && w.data[i + 1] == '\r' && w.data[i + 2] == '\n') return i + 3;
-    } else if ((c < 0x20 && c != '\r') || c == 0x7F) {
-      return 0;
-    }
+const CUploadError kBadForm = {"400 Bad Request", "bad_form", "The upload's form data is malformed"};
+
+CUploadError ErrorOf(UploadFailure failure) {
+  switch (failure) {
+    case UploadFailure::Incomplete:
+      return {"400 Bad Request", "incomplete", "The upload ended before the file was complete"};
+    case UploadFailure::ReadFailed:
+      return {"408 Request Timeout", "interrupted", "The upload was interrupted"};
+    case UploadFailure::CannotCreate:
+      return {"500 Internal Server Error", "cannot_store", "The PC could not store the file"};
+    case UploadFailure::DiskFull:
+      return {"507 Insufficient Storage", "disk_full", "The PC's disk is full"};
+    case UploadFailure::WriteFailed:
+    case UploadFailure::None:
+      break;
   }
-  return 0;
+  return {"500 Internal Server Error", "write_failed", "The PC could not write the file"};
 }
 
-// The sent file name of a header block: the last "Content-Disposition" line that names a file.
-bool FindSentName(const char* block, size_t length, std::string& name) {
-  bool found = false;
-  size_t start = 0;
-  while (start < length) {
-    const char* end = static_cast<const char*>(memmem(block + start, length - start, "\r\n", 2));
-    const size_t lineEnd = end ? static_cast<size_t>(end - block) : length;
-    const std::string line(block + start, lineEnd - start);
-    char sent[1024];
-    if (std::sscanf(line.c_str(), "Content-Disposition: %*s %*s filename=\"%1023[^\"]", sent) == 1) {
-      name = sent;
-      found = true;
-    }
-    start = lineEnd + 2;
-  }
-  return found;
+// The reply to an upload that was not stored: {"error":CODE,"message":TEXT}. Written whether or not
+// the phone is still there; a write to a closed connection is dropped.
+void WriteUploadError(mg_connection* conn, const CUploadError& error) {
+  WriteUploadReply(conn, std::string("{\"error\":\"") + error.code + "\",\"message\":\"" + error.message + "\"}",
+                   error.status);
 }
 
 // Creates a new file for the sent name in "tmp", never replacing one that exists: picking a free
 // name and creating it is one step (O_EXCL), so concurrent uploads of one name each get their own.
+// Returns the descriptor, or -1 with errno set.
 int CreateSavedFile(const std::string& sent, std::string& path) {
   const std::string name = SafeUploadName(sent);
-  if (name.empty()) return -1;
+  if (name.empty()) {
+    errno = EINVAL;
+    return -1;
+  }
   for (int n = -1; n < kMaxNumber; ++n) {
     path = "tmp/" + NumberedUploadName(name, n);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0 || errno != EEXIST) return fd;
   }
+  errno = EEXIST;
   return -1;
 }
 
-bool WriteAll(int fd, const char* data, size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, data, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= static_cast<size_t>(n);
+// File parts go to new files in "tmp"; a part that does not complete leaves nothing behind.
+class CTmpFileSink : public CMultipartSink {
+ public:
+  explicit CTmpFileSink(mg_connection* conn) : m_conn(conn) {}
+  ~CTmpFileSink() override {
+    if (m_fd >= 0) Abandon();
   }
-  return true;
-}
 
-// Position of the delimiter in the window, or npos.
-size_t FindDelimiter(const CReceiveWindow& w, const std::string& delimiter) {
-  const void* at = memmem(w.data, w.length, delimiter.data(), delimiter.size());
-  return at ? static_cast<size_t>(static_cast<const char*>(at) - w.data) : std::string::npos;
-}
+  int Begin(const std::string& sentName) override {
+    m_fd = CreateSavedFile(sentName, m_path);
+    return m_fd < 0 ? (errno ? errno : EIO) : 0;
+  }
+  int Write(const char* data, size_t count) override {
+    while (count > 0) {
+      const ssize_t n = ::write(m_fd, data, count);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errno : ENOSPC;
+      data += n;
+      count -= static_cast<size_t>(n);
+      if (g_ServerCallbacks.OnUploadBytes) g_ServerCallbacks.OnUploadBytes(m_conn, static_cast<size_t>(n));
+    }
+    return 0;
+  }
+  int Finish() override {
+    if (g_ServerCallbacks.OnUploadFileDone) g_ServerCallbacks.OnUploadFileDone(m_conn, m_path.c_str(), 0);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+      const int e = errno;
+      m_closeFailed = true;
+      return e;
+    }
+    if (g_ServerCallbacks.OnUploadSaved) g_ServerCallbacks.OnUploadSaved(m_conn, m_path.c_str());
+    return 0;
+  }
+  void Abandon() override {
+    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0 || m_closeFailed) ::unlink(m_path.c_str());
+    m_fd = -1;
+    m_closeFailed = false;
+  }
+
+ private:
+  mg_connection* m_conn;
+  int m_fd = -1;
+  bool m_closeFailed = false;  // Finish closed the file but the close reported a failure
+  std::string m_path;
+};
 
 }  // namespace
 
 int ReceiveUpload(mg_connection* conn) {
-  const std::string boundary = FindBoundary(conn);
-  if (boundary.empty()) return 0;
-  const std::string delimiter = "\r\n--" + boundary;
-  const size_t d = delimiter.size();
-  const ServerCallbacks& cb = g_ServerCallbacks;
-
-  int count = 0;
-  CReceiveWindow w;
-  for (;;) {
-    w.Fill(conn);
-    const size_t block = HeaderBlockLength(w);
-    if (block == 0) break;
-    std::string sent;
-    if (!FindSentName(w.data, block, sent)) break;
-    w.Drop(block);
-
-    std::string path;
-    const int fd = CreateSavedFile(sent, path);
-    if (fd < 0) break;
-
-    bool done = false;
-    bool failed = false;
-    for (;;) {
-      const size_t at = FindDelimiter(w, delimiter);
-      if (at != std::string::npos) {
-        failed = !WriteAll(fd, w.data, at);
-        if (failed) break;
-        if (cb.OnUploadBytes) cb.OnUploadBytes(conn, at);
-        done = true;
-        if (cb.OnUploadFileDone) cb.OnUploadFileDone(conn, path.c_str(), 0);
-        w.Drop(at + d);
-        break;
-      }
-      if (w.length > d) {
-        const size_t chunk = w.length - d;
-        failed = !WriteAll(fd, w.data, chunk);
-        if (failed) break;
-        if (cb.OnUploadBytes) cb.OnUploadBytes(conn, chunk);
-        w.Drop(chunk);
-      }
-      if (!w.ReadOnce(conn)) break;
-    }
-    ::close(fd);
-    if (!done) break;
-    ++count;
-    if (cb.OnUploadSaved) cb.OnUploadSaved(conn, path.c_str());
+  std::string boundary;
+  const BoundaryResult found = ParseBoundary(mg_get_header(conn, "Content-Type"), boundary);
+  if (found == BoundaryResult::Missing) return 0;
+  if (found == BoundaryResult::Malformed) {
+    WriteUploadError(conn, kBadForm);
+    return 0;
   }
-  return count;
+  // A body that cannot fit is refused before anything is written.
+  const int64_t declared = mg_get_request_info(conn)->content_length;
+  const int64_t room = FreeSpace("tmp");
+  if (declared > 0 && room >= 0 && declared > room - kFreeSpaceReserve) {
+    WriteUploadError(conn, ErrorOf(UploadFailure::DiskFull));
+    return 0;
+  }
+  CTmpFileSink sink(conn);
+  const CMultipartOutcome outcome = ReceiveMultipart(
+      boundary, [conn](char* into, size_t room) { return mg_read(conn, into, room); }, sink);
+  if (outcome.failure != UploadFailure::None) WriteUploadError(conn, ErrorOf(outcome.failure));
+  return outcome.saved;
 }
 
 void OnUploadFileDone(mg_connection*, const char* path, int) {

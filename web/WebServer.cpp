@@ -26,6 +26,7 @@ std::atomic<bool> g_Stopping{false};
 }  // namespace
 
 bool WebServiceStopping() { return g_Stopping; }
+const std::atomic<bool>& WebServiceStopFlag() { return g_Stopping; }
 
 ServerCallbacks DefaultServerCallbacks() {
   ServerCallbacks cb;

@@ -1,6 +1,7 @@
 #pragma once
 // The embedded web service: CivetWeb set-up, the service's own callbacks record and the request dispatch.
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -31,6 +32,8 @@ void StopWebService(mg_context* server);
 
 // True from the start of StopWebService: transfers that wait for a slow phone give up.
 bool WebServiceStopping();
+// The same, as a flag that long work (packing an archive) watches.
+const std::atomic<bool>& WebServiceStopFlag();
 
 // Answers every request (returns nonzero), by the dispatch table:
 // DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;

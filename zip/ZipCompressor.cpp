@@ -200,6 +200,10 @@ uint32_t CZipCompressor::Deflate(int src, const std::string& path, CZipWriter& o
 
   bool last = false;
   while (!last && rc == ZIP_OK) {
+    if (out.Cancelled()) {
+      rc = ZIP_ERR_CANCELLED;
+      break;
+    }
     auto p = std::make_shared<Piece>();
     p->in.resize(kPiece);
     const ssize_t n = ReadFull(src, p->in.data(), kPiece);

@@ -33,6 +33,8 @@ class CZipCompressor {
   // Starts compressing a small file that is about to be added, so that small files keep every thread
   // busy too. Files larger than one piece are left to Deflate.
   void Prefetch(const std::string& path);
+  // Drops what Prefetch started for a file that will not be added after all.
+  void Forget(const std::string& path) { m_prefetched.erase(path); }
 
   // Whether a piece of data has so little redundancy that Deflate cannot shrink it noticeably.
   static bool LooksIncompressible(const uint8_t* data, size_t size);

@@ -131,6 +131,7 @@ bool CZipWriter::Flush() {
     }
     const ssize_t n = ::write(m_fd, p, left >= kHole ? kHole : left);
     if (n <= 0) {
+      NoteWriteError(n < 0 ? errno : ENOSPC);
       ok = false;
       break;
     }
@@ -140,7 +141,10 @@ bool CZipWriter::Flush() {
   m_fileEnd += done;
   m_buffer.clear();
   // A hole at the very end would not make the file longer by itself.
-  if (hole && ::ftruncate(m_fd, static_cast<off_t>(m_fileEnd)) != 0) ok = false;
+  if (hole && ::ftruncate(m_fd, static_cast<off_t>(m_fileEnd)) != 0) {
+    NoteWriteError(errno);
+    ok = false;
+  }
   return ok;
 }
 
@@ -191,7 +195,10 @@ uint32_t CZipWriter::WriteLocalHeader(const Entry& e, bool provisional) {
   size_t done = 0;
   while (done < h.size()) {
     const ssize_t n = ::pwrite(m_fd, h.data() + done, h.size() - done, static_cast<off_t>(e.offset + done));
-    if (n <= 0) return ZIP_ERR_WRITE;
+    if (n <= 0) {
+      NoteWriteError(n < 0 ? errno : ENOSPC);
+      return ZIP_ERR_WRITE;
+    }
     done += static_cast<size_t>(n);
   }
   return ZIP_OK;
@@ -226,7 +233,10 @@ uint32_t CZipWriter::AddFile(const std::string& name, const std::string& source)
   e.flags = (e.method == 8 ? kFlagMaximum : 0) | (wide ? kFlagUtf8 : 0);
 
   CZipSource src;
-  if (!OpenZipSource(source, src)) return ZIP_ERR_OPEN;
+  if (!OpenZipSource(source, src)) {
+    if (m_compressor) m_compressor->Forget(source);
+    return ZIP_ERR_OPEN;
+  }
   // The archive itself cannot be one of its entries: reading it while it grows would never end.
   struct stat self {};
   if (::fstat(m_fd, &self) == 0 && self.st_dev == src.device && self.st_ino == src.inode) {
@@ -256,6 +266,7 @@ uint32_t CZipWriter::AddFile(const std::string& name, const std::string& source)
     }
   }
   ::close(src.fd);
+  if (rc == ZIP_OK && Cancelled()) rc = ZIP_ERR_CANCELLED;
   // Sizes that the local header cannot hold are never written wrapped: the entry fails instead.
   if (rc == ZIP_OK && !e.zip64Local && (e.size >= kMax32 || e.compressedSize >= kMax32)) rc = ZIP_ERR_WRITE;
   if (rc == ZIP_OK) rc = Flush() ? ZIP_OK : ZIP_ERR_WRITE;
@@ -277,6 +288,7 @@ uint32_t CZipWriter::StoreData(int src, Entry& e) {
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t total = 0;
   for (;;) {
+    if (Cancelled()) return ZIP_ERR_CANCELLED;
     const ssize_t n = ::read(src, piece.data(), piece.size());
     if (n < 0) return ZIP_ERR_WRITE;
     if (n == 0) break;
@@ -299,6 +311,10 @@ uint32_t CZipWriter::DeflateSerial(int src, Entry& e) {
   uint32_t rc = ZIP_OK;
   int flush = Z_NO_FLUSH;
   while (rc == ZIP_OK && flush != Z_FINISH) {
+    if (Cancelled()) {
+      rc = ZIP_ERR_CANCELLED;
+      break;
+    }
     const ssize_t n = ::read(src, in.data(), in.size());
     if (n < 0) {
       rc = ZIP_ERR_WRITE;
@@ -416,7 +432,10 @@ uint32_t CZipWriter::Close() {
   Le16(t, 0);
   ok = Put(t.data(), t.size()) && ok;
   ok = Flush() && ok;
-  ok = ::close(m_fd) == 0 && ok;
+  if (::close(m_fd) != 0) {
+    NoteWriteError(errno);
+    ok = false;
+  }
   m_fd = -1;
   m_entries.clear();
   return ok ? ZIP_OK : ZIP_ERR_WRITE;

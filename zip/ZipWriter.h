@@ -8,6 +8,8 @@
 // entry count does not fit the 32-bit or 16-bit fields. A failed add leaves the archive usable:
 // Close still writes the central directory of the entries completed.
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -16,10 +18,11 @@
 // Result codes.
 enum : uint32_t {
   ZIP_OK = 0,
-  ZIP_ERR_OPEN = 0x200,      // the archive or a source file could not be created or opened
-  ZIP_ERR_WRITE = 0x400,     // a write fell short, a read failed, or the compressor failed
-  ZIP_ERR_ARGS = 0x10000,    // empty entry name, or a name too long for the format
-  ZIP_ERR_CLOSED = 0x50000,  // the writer was already closed
+  ZIP_ERR_OPEN = 0x200,       // the archive or a source file could not be created or opened
+  ZIP_ERR_WRITE = 0x400,      // a write fell short, a read failed, or the compressor failed
+  ZIP_ERR_CANCELLED = 0x800,  // the cancel flag was raised while the entry was added
+  ZIP_ERR_ARGS = 0x10000,     // empty entry name, or a name too long for the format
+  ZIP_ERR_CLOSED = 0x50000,   // the writer was already closed
 };
 
 class CZipCompressor;
@@ -41,6 +44,14 @@ class CZipWriter {
   void Prefetch(const std::string& name, const std::string& source);
   // Writes the central directory and the end record, and closes the file. Later adds fail.
   uint32_t Close();
+
+  // A flag that, once raised (by any thread), makes the entry being added end with ZIP_ERR_CANCELLED
+  // within one piece of its data. The flag must outlive the writer.
+  void SetCancel(const std::atomic<bool>* cancel) { m_cancel = cancel; }
+  bool Cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
+  // The errno of the first write to the archive file that failed (0 while every one succeeded): then
+  // the archive is not whole, whatever Close writes.
+  int WriteError() const { return m_writeError; }
 
   CZipWriter(const CZipWriter&) = delete;
   CZipWriter& operator=(const CZipWriter&) = delete;
@@ -77,7 +88,13 @@ class CZipWriter {
   void DropBuffer() { m_buffer.clear(); }
   uint64_t Position() const { return m_fileEnd + m_buffer.size(); }
 
+  void NoteWriteError(int error) {
+    if (!m_writeError) m_writeError = error ? error : EIO;
+  }
+
   int m_fd = -1;
+  int m_writeError = 0;
+  const std::atomic<bool>* m_cancel = nullptr;
   bool m_closed = false;
   uint64_t m_fileEnd = 0;
   std::vector<uint8_t> m_buffer;

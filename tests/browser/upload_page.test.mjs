@@ -3,7 +3,7 @@
 // a failed upload shown as failed.
 //   node upload_page.test.mjs MARLIX_CLI DATA_DIR
 
-import { spawn } from 'node:child_process';
+import { spawn, spawnSync } from 'node:child_process';
 import { createRequire } from 'node:module';
 import { randomBytes } from 'node:crypto';
 import fs from 'node:fs';
@@ -128,11 +128,30 @@ async function main() {
   await page.setInputFiles('#files', [path.join(picks, 'lost.txt')]);
   await page.waitForSelector('#sending li.failed', { timeout: 20000 });
   const failed = await page.textContent('#sending li.failed');
-  assert.match(failed, /lost\.txt.*上传失败/);
+  assert.match(failed, /lost\.txt.*上传失败：电脑无法保存这个文件/);
   assert.equal(await page.$$eval('#stored li', (l) => l.length), 1);
+  fs.renameSync(path.join(work, 'tmp-away'), path.join(work, 'tmp'));
+
+  // A full disk, told in the phone's language: a small tmpfs over tmp/ (where mounting is allowed).
+  const tmp = path.join(work, 'tmp');
+  const mounted = spawnSync('mount', ['-t', 'tmpfs', '-o', 'size=6m', 'marlix-test', tmp]).status === 0;
+  if (mounted) {
+    try {
+      const enPage = await (await browser.newContext({ locale: 'en-US' })).newPage();
+      await enPage.goto(origin + '/index.html');
+      fs.writeFileSync(path.join(picks, 'big.bin'), randomBytes(8 * 1024 * 1024));
+      await enPage.setInputFiles('#files', [path.join(picks, 'big.bin')]);
+      await enPage.waitForSelector('#sending li.failed', { timeout: 20000 });
+      assert.match(await enPage.textContent('#sending li.failed'), /big\.bin.*the PC's disk is full/);
+      assert.deepEqual(fs.readdirSync(tmp), []);
+    } finally {
+      spawnSync('umount', ['-l', tmp]);
+    }
+  } else {
+    console.log('upload page: mounting a tmpfs is not allowed here; the full-disk check is skipped');
+  }
 
   // With the receiver gone, the upload fails too and is shown as failed.
-  fs.renameSync(path.join(work, 'tmp-away'), path.join(work, 'tmp'));
   assert.equal(await stopReceiver(), 0, 'marlix-cli did not end cleanly on SIGINT');
   await page.setInputFiles('#files', [path.join(picks, 'lost.txt')]);
   await waitFor(async () => (await page.$$('#sending li.failed')).length === 2, 'the second failure');

@@ -274,7 +274,12 @@ TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
   {
     // The relay takes no folders: said once, and with nothing else to share the program ends.
     fs::create_directory("album");
+    CCliProcess noRelay({"share", "--cloud", "--no-qr", "album"});
+    EXPECT_EQ(noRelay.Stop(0), 1 << 8);
+    EXPECT_NE(noRelay.Err().find("no relay is set"), std::string::npos) << noRelay.Err();
+    ::setenv("MARLIX_SERVICE_HOST", "127.0.0.1:9", 1);  // a port where nothing answers
     CCliProcess cli({"share", "--cloud", "--no-qr", "album"});
+    ::unsetenv("MARLIX_SERVICE_HOST");
     const int status = cli.Stop(0);
     if (!NoPort(cli.Err())) {
       EXPECT_EQ(status, 1 << 8) << cli.Err();
@@ -330,4 +335,46 @@ TEST(ShareCommand, AddressOptionPutsTheChosenAddressInLinksAndUploadRepliesAndRe
   ASSERT_EQ(std::system(command.c_str()), 0);
   EXPECT_NE(ReadFile("reply.json").find("\"" + base + "/tmp/up.txt\""), std::string::npos) << ReadFile("reply.json");
   EXPECT_EQ(cli.Stop(SIGTERM), 0);
+}
+
+// The terminal says how many entries a folder archive left out; SIGINT while a big folder is being
+// packed ends the program within 2 s and leaves no archive behind.
+TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
+  CTempWorkDir dir;
+  ::setenv("MARLIX_HOME", dir.Path().c_str(), 1);
+  WriteFile("shared/Mixed/a.txt", "a");
+  fs::create_symlink("/nonexistent", "shared/Mixed/b-link");
+  std::string text;
+  for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
+  WriteFile("shared/Large/t0.txt", text);
+  for (int i = 1; i < 50; ++i)
+    fs::create_hard_link("shared/Large/t0.txt", "shared/Large/t" + std::to_string(i) + ".txt");
+  CCliProcess cli({"share", "--no-qr", "shared/Mixed", "shared/Large"});
+  if (!cli.WaitForLines(2)) {
+    if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
+  }
+  const std::vector<std::string> lines = Lines(cli.Out());
+  const auto archiveOf = [](const std::string& address) {
+    std::string z = OnLoopback(address);
+    z[z.find("/d?") + 1] = 'z';
+    return z;
+  };
+  EXPECT_NE(Fetch(archiveOf(lines[0])).rfind("PK", 0), std::string::npos);
+  EXPECT_NE(cli.Err().find("有 1 项无法读取，未打包\n"), std::string::npos) << cli.Err();
+
+  std::thread phone([&] { Fetch(archiveOf(lines[1])); });
+  const auto packing = [&] {
+    const std::string err = cli.Err();
+    return std::count(err.begin(), err.end(), '\n') > 0 && err.rfind("正在压缩...") > err.rfind("未打包");
+  };
+  for (int i = 0; i < 500 && !packing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(cli.Stop(SIGINT), 0);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+  phone.join();
+  for (const auto& e : fs::recursive_directory_iterator(dir.Path()))
+    EXPECT_NE(e.path().extension(), ".zip") << e.path();
+  ::unsetenv("MARLIX_HOME");
 }

@@ -15,6 +15,7 @@
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "qr/QrCode.h"
+#include "service/ServiceConfig.h"
 
 namespace marlix_test {
 
@@ -111,6 +112,7 @@ void CMainDialogTest::TearDown() {
   m_dlg.reset();
   ResetDialogServices();
   g_State.Reset();
+  SetConfiguredRelay("");
 }
 
 void CMainDialogTest::Start() {

@@ -213,6 +213,7 @@ TEST_F(CMainDialogTest, SharePageWithNothingSharedShowsThePrompt) {
 
 TEST_F(CMainDialogTest, UploadPageInCloudModeIsRefused) {
   Start();
+  SetConfiguredRelay("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("经云端中转，下完即删除，十分钟不下载，链接失效"));
   EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_CLOUD);
@@ -242,9 +243,15 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
   EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
 
-  Click(IDC_RADIO_CLOUD);
+  Click(IDC_RADIO_CLOUD);  // no relay set: said in plain words, no link, nothing sent
   EXPECT_EQ(g_State.ReachMode, 3);
-  EXPECT_EQ(g_State.CurrentAddress, "http://" + ServiceHost() + "/q?t=" + token);
+  EXPECT_EQ(g_State.CurrentAddress, "");
+  EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kNoRelayText));
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
+  EXPECT_TRUE(m_relays.empty());
+  SetConfiguredRelay("relay.test:8200");
+  Click(IDC_RADIO_CLOUD);
+  EXPECT_EQ(g_State.CurrentAddress, "http://relay.test:8200/q?t=" + token);
   EXPECT_EQ(m_relays, std::vector<std::string>{token});
   EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_CLOUD);
 }
@@ -388,6 +395,7 @@ TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
 
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  SetConfiguredRelay("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   ASSERT_FALSE(g_State.CurrentAddress.empty());
   Click(IDC_SHARE);

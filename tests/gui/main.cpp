@@ -3,16 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QTemporaryDir>
 #include <cstdlib>
+#include <filesystem>
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  // The window's settings go to a folder of the run's own, never to the user's configuration.
-  QTemporaryDir config;
-  if (!config.isValid()) return 1;
-  ::setenv("XDG_CONFIG_HOME", config.path().toLocal8Bit().constData(), 1);
+  // QSettings of the tests live in a folder of their own, never in the user's configuration.
+  char config[] = "/tmp/marlix-gui-tests-config-XXXXXX";
+  if (::mkdtemp(config)) ::setenv("XDG_CONFIG_HOME", config, 1);
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  std::filesystem::remove_all(config);
+  return result;
 }

@@ -10,6 +10,7 @@
 #include "ScriptedServer.h"
 #include "ServiceTestEnv.h"
 #include "service/ServiceConfig.h"
+#include "service/ServiceSession.h"
 
 namespace {
 
@@ -130,4 +131,18 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   ASSERT_TRUE(server.WaitRequests(1));
   EXPECT_EQ(server.Requests()[0].size(),
             ExpectedHead(server.Host(), 8 + 7 + 12 + (16 << 20)).size() + 8 + 7 + 12 + (16 << 20));
+}
+
+TEST_F(ServiceTest, WithNoRelaySetNothingStartsAndNoLinkIsMade) {
+  marlix_test::WriteFile("a.txt", "a");
+  g_State.ItemKind = "f";
+  g_State.CurrentAddress = "http://old";
+  CloudRelayUpload("1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());
+  BuildCloudLink("1A2B3C4D");
+  ServiceSignIn();
+  ServiceSignOut();
+  EXPECT_EQ(g_State.RelayStarted, 0);
+  EXPECT_EQ(CloudRelayUploadsRunning(), 0);
+  EXPECT_EQ(g_State.CurrentAddress, "");
+  EXPECT_TRUE(m_dialog.Events().empty());
 }

@@ -72,17 +72,21 @@ TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
   EXPECT_EQ(RequestLine(server, 3), "GET /logout?lan=4&cloud=1 HTTP/1.1");
 }
 
-TEST(ServiceConfig, DefaultsToTheLoopbackRelayAndTakesHostOrHostAndPort) {
+TEST(ServiceConfig, NoRelayUntilSetEnvironmentOverridesTheSettingAndHostOrHostAndPort) {
   unsetenv("MARLIX_SERVICE_HOST");
   unsetenv("MARLIX_UPLOAD_HOST");
-  EXPECT_EQ(ServiceHost(), "127.0.0.1:8200");
-  EXPECT_EQ(UploadHost(), "127.0.0.1:8200");
+  EXPECT_EQ(ServiceHost(), "");
+  EXPECT_FALSE(RelayConfigured());
+  SetConfiguredRelay("relay.example:8200");
+  EXPECT_EQ(ServiceHost(), "relay.example:8200");
+  EXPECT_EQ(UploadHost(), "relay.example:8200");
   setenv("MARLIX_SERVICE_HOST", "relay.example", 1);
   setenv("MARLIX_UPLOAD_HOST", "upload.example:81", 1);
   EXPECT_EQ(ServiceHost(), "relay.example");
   EXPECT_EQ(UploadHost(), "upload.example:81");
   unsetenv("MARLIX_SERVICE_HOST");
   unsetenv("MARLIX_UPLOAD_HOST");
+  SetConfiguredRelay("");
 
   std::string host;
   int port = 0;

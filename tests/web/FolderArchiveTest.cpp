@@ -8,10 +8,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
 #include "app/SharedState.h"
+#include "support/SmallDisk.h"
 #include "support/TestEnv.h"
 #include "zip/ZipCheck.h"
 
@@ -111,7 +113,8 @@ TEST(FolderArchive, ConcurrentFirstRequestsBothGetTheWholeArchivePackedOnce) {
   // Enough text that packing takes a while.
   std::string text;
   for (uint64_t i = 0; text.size() < 6 * 1024 * 1024; ++i) text += "row " + std::to_string(i * 7919 % 100003) + "\n";
-  for (int i = 0; i < 4; ++i) WriteFile(server.Dir() / "src/Big" / std::string("f").append(std::to_string(i)).append(".txt"), text);
+  for (int i = 0; i < 4; ++i)
+    WriteFile(server.Dir() / "src/Big" / std::string("f").append(std::to_string(i)).append(".txt"), text);
   InsertItem("00000001", (server.Dir() / "src/Big").string());
   CDownload a, b;
   std::thread ta([&] { a = Download(server, "00000001"); });
@@ -242,4 +245,77 @@ TEST(FolderArchive, ArchiveOverFourGiBUsesZip64AndIsSentWhole) {
   server.Stop();
   DeleteTempArchives();
   EXPECT_FALSE(fs::exists(server.Dir() / "Huge.zip"));
+}
+
+TEST(FolderArchive, UnreadableEntriesAreLeftOutAndCountedOnTheCaptionAndFileTokensGetNoArchive) {
+  CTestServer server;
+  const fs::path folder = server.Dir() / "src/Mixed";
+  WriteFile(folder / "a.txt", "a");
+  WriteFile(folder / "z.txt", "z");
+  fs::create_symlink("/nonexistent", folder / "m-link");
+  fs::create_symlink("/nonexistent", folder / "n-link");
+  InsertItem("11111111", folder.string());
+  InsertItem("22222222", (folder / "a.txt").string());
+  server.Dialog().SetCaptionText("before");
+
+  const CDownload d = Download(server, "11111111");
+  EXPECT_EQ(d.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
+  EXPECT_EQ(NamesOf(d, server.Dir() / "src/out.zip"), (std::vector<std::string>{"a.txt", "z.txt"}));
+  EXPECT_EQ(server.Dialog().GetCaption(), "有 2 项无法读取，未打包");
+
+  // A file's token: nothing packed, nothing answered, as for an unknown token.
+  EXPECT_EQ(RawRequest(server.Port(), "GET /z?t=22222222 HTTP/1.0\r\n\r\n"), "");
+  EXPECT_EQ(ZipFilesIn(server.Dir()), std::vector<std::string>{"Mixed.zip"});
+  EXPECT_EQ(Listed(), std::vector<std::string>{"Mixed.zip"});
+}
+
+TEST(FolderArchive, ArchiveNotWrittenWholeIsNeverSentAndTheNextRequestPacksAgain) {
+  CTestServer server;
+  const fs::path small = server.Dir() / "small";
+  CSmallDisk disk(small.string(), 1 << 20);
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+  std::string noise(3 << 20, '\0');
+  unsigned x = 7;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
+  WriteFile(server.Dir() / "src/Full/noise.bin", noise);
+  InsertItem("33333333", (server.Dir() / "src/Full").string());
+  fs::current_path(small);  // archives are made in the working directory, here on the small disk
+
+  const CDownload full = Download(server, "33333333");
+  EXPECT_EQ(full.head.rfind("HTTP/1.0 507 Insufficient Storage\r\n", 0), 0u) << full.head;
+  EXPECT_EQ(Header(full.head, "Content-Type"), "text/html; charset=utf-8");
+  EXPECT_NE(full.body.find("The PC's disk is full"), std::string::npos);
+  EXPECT_TRUE(ZipFilesIn(small).empty());
+
+  ASSERT_TRUE(disk.Resize(16 << 20));
+  const CDownload later = Download(server, "33333333");
+  EXPECT_EQ(later.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << later.head;
+  EXPECT_EQ(NamesOf(later, server.Dir() / "src/later.zip"), std::vector<std::string>{"noise.bin"});
+  EXPECT_EQ(Listed(), std::vector<std::string>{"Full.zip"});
+  fs::current_path(server.Dir());
+}
+
+TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) {
+  CTestServer server;
+  // About 800 MB to pack from 16 MB on disk: one text file under many names.
+  std::string text;
+  for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
+  const fs::path folder = server.Dir() / "src/Large";
+  WriteFile(folder / "t00.txt", text);
+  for (int i = 1; i < 50; ++i) fs::create_hard_link(folder / "t00.txt", folder / ("t" + std::to_string(i) + ".txt"));
+  InsertItem("55555555", folder.string());
+
+  std::string reply = "unset";
+  std::thread phone([&] { reply = RawRequest(server.Port(), "GET /z?t=55555555 HTTP/1.0\r\n\r\n"); });
+  for (int i = 0; i < 500 && server.Dialog().Captions().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto start = std::chrono::steady_clock::now();
+  server.Stop();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  phone.join();
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_EQ(reply, "");
+  EXPECT_TRUE(ZipFilesIn(server.Dir()).empty());
+  DeleteTempArchives();
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/SharedState.h"
+#include "support/SmallDisk.h"
 #include "support/TestEnv.h"
 #include "web/Upload.h"
 #include "web/WebServer.h"
@@ -185,28 +186,99 @@ TEST_F(UploadTest, TwoFilePartsInOneRequestGetTwoReplies) {
   EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{2});
 }
 
+// The error reply of an upload that was not stored: its status line and its JSON code.
+void ExpectError(const std::string& reply, const std::string& status, const std::string& code) {
+  EXPECT_EQ(reply.rfind("HTTP/1.1 " + status + "\r\n", 0), 0u) << reply;
+  EXPECT_NE(reply.find("\r\nContent-Type: application/json\r\n"), std::string::npos) << reply;
+  EXPECT_EQ(Body(reply).rfind("{\"error\":\"" + code + "\",\"message\":\"", 0), 0u) << Body(reply);
+}
+
 TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   EXPECT_EQ(RawRequest(server.Port(), PostRequest(FieldPart("note", "hi") + FilePart("a.txt", "x") + Close())), "");
   EXPECT_TRUE(Listing().empty());
 
-  // The body ends before the closing delimiter: the data so far stays, unanswered and uncounted.
+  // The body ends before the closing delimiter: nothing stays under the name, and the phone is told.
+  Upload(server, "kept.txt", "finished earlier");
   const std::string data = Pattern(20000, 3);
   const std::string partial = FilePart("cut.bin", data);
   const std::string request = "POST /u HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
                               "\r\nContent-Length: " + std::to_string(partial.size() - 2) + "\r\n\r\n" +
                               partial.substr(0, partial.size() - 2);
-  EXPECT_EQ(RawRequest(server.Port(), request), "");
-  EXPECT_EQ(Listing(), std::vector<std::string>{"cut.bin"});
-  EXPECT_EQ(Stored("cut.bin"), data.substr(0, data.size() - kBoundary.size() - 4));
+  ExpectError(RawRequest(server.Port(), request), "400 Bad Request", "incomplete");
+  // The phone drops off halfway: the connection ends inside the body.
+  const std::string whole = PostRequest(FilePart("dropped.bin", data) + Close());
+  const int fd = ConnectLoopback(server.Port());
+  ASSERT_GE(fd, 0);
+  ::send(fd, whole.data(), whole.size() / 2, MSG_NOSIGNAL);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ::close(fd);
+  for (int i = 0; i < 200 && server.Dialog().ReceivedCounts().size() < 3; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(Listing(), std::vector<std::string>{"kept.txt"});
+  EXPECT_EQ(Stored("kept.txt"), "finished earlier");
 
   EXPECT_EQ(RawRequest(server.Port(), "GET /u HTTP/1.1\r\nHost: x\r\n\r\n"), "");
   EXPECT_EQ(RawRequest(server.Port(), PostRequest(FilePart("a.txt", "x") + Close(), "multipart/form-data")), "");
-  EXPECT_EQ(RawRequest(server.Port(), PostRequest(FilePart("a.txt", "x") + Close(), "text/plain; boundary=")), "");
 
   fs::remove_all(server.Dir() / "tmp");
-  EXPECT_EQ(Upload(server, "a.txt", "x"), "");
+  ExpectError(Upload(server, "a.txt", "x"), "500 Internal Server Error", "cannot_store");
   EXPECT_FALSE(fs::exists(server.Dir() / "tmp"));
-  EXPECT_EQ(server.Dialog().ReceivedCounts(), (std::vector<int>{0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(server.Dialog().ReceivedCounts(), (std::vector<int>{0, 1, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(UploadTest, BoundariesAreReadWholeOrRefused) {
+  const auto post = [&](const std::string& boundary, const std::string& typeTail, const std::string& name) {
+    const std::string body = "--" + boundary + "\r\ncontent-disposition: form-data; name=\"f\"; filename=\"" + name +
+                             "\"\r\nCONTENT-TYPE: text/plain\r\n\r\n" + Pattern(109, 5) + "\r\n--" + boundary +
+                             "--\r\n";
+    return RawRequest(server.Port(), PostRequest(body, "multipart/form-data; " + typeTail));
+  };
+  const std::string b70(70, 'b'), b71(71, 'b'), b200(200, 'c');
+  EXPECT_NE(Body(post(b70, "boundary=" + b70, "70.txt")), "");
+  EXPECT_NE(Body(post("X", "boundary=X; charset=UTF-8", "x.txt")), "");
+  EXPECT_NE(Body(post("a b:c", "BOUNDARY=\"a b:c\"; charset=UTF-8", "q.txt")), "");
+  EXPECT_NE(Body(post("tab", "charset=utf-8;  Boundary=tab ", "t.txt")), "");
+  for (const char* name : {"70.txt", "x.txt", "q.txt", "t.txt"}) EXPECT_EQ(Stored(name), Pattern(109, 5)) << name;
+
+  for (const auto& [boundary, tail] : std::vector<std::pair<std::string, std::string>>{
+           {b71, "boundary=" + b71},
+           {b200, "boundary=" + b200},
+           {b200, "boundary=\"" + b200 + "\""},
+           {"a\\b", "boundary=\"a\\b\""},
+           {"x", "boundary=\"x"},
+           {"", "boundary="},
+           {"t ", "boundary=\"t \""},
+       }) {
+    ExpectError(post(boundary, tail, "refused.txt"), "400 Bad Request", "bad_form");
+  }
+  EXPECT_EQ(Listing(), (std::vector<std::string>{"70.txt", "q.txt", "t.txt", "x.txt"}));
+}
+
+TEST_F(UploadTest, FullDiskKeepsFinishedFilesAndLeavesNoPartialOne) {
+  const CSmallDisk disk((server.Dir() / "tmp").string(), 8 << 20);
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+  Upload(server, "first.txt", "safe");
+  // A declared length that does not fit is refused before anything is written.
+  ExpectError(Upload(server, "six.bin", Pattern(6 << 20, 1)), "507 Insufficient Storage", "disk_full");
+  EXPECT_EQ(Listing(), std::vector<std::string>{"first.txt"});
+
+  // Without a declared length the disk fills during the write: the partial file goes.
+  const std::string body = FilePart("twelve.bin", Pattern(12 << 20, 2)) + Close();
+  std::string chunked = "POST /u HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+                        "\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (size_t at = 0; at < body.size(); at += 65536) {
+    const size_t n = std::min<size_t>(65536, body.size() - at);
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx\r\n", n);
+    chunked += size + body.substr(at, n) + "\r\n";
+  }
+  chunked += "0\r\n\r\n";
+  ExpectError(RawRequest(server.Port(), chunked), "507 Insufficient Storage", "disk_full");
+  EXPECT_EQ(Listing(), std::vector<std::string>{"first.txt"});
+  EXPECT_EQ(Stored("first.txt"), "safe");
+  // The room is free again for the next upload.
+  EXPECT_NE(Body(Upload(server, "after.bin", Pattern(2 << 20, 3))), "");
+  EXPECT_EQ(Stored("after.bin"), Pattern(2 << 20, 3));
 }
 
 TEST_F(UploadTest, PartHeaderBlockMustEndWithinTheFirst8192Bytes) {
@@ -299,7 +371,12 @@ TEST_F(UploadTest, HostileNamesStayInsideTmpAndTheReplyStaysValidJson) {
   for (const Case& c : cases) {
     const std::string reply = Upload(server, c.sent, "data");
     if (c.stored.empty()) {
-      EXPECT_EQ(reply, "") << c.sent;
+      // A control character in the header block ends the request unanswered; other names are refused.
+      if (c.sent.find('\x7f') != std::string::npos) {
+        EXPECT_EQ(reply, "") << c.sent;
+      } else {
+        ExpectError(reply, "500 Internal Server Error", "cannot_store");
+      }
       continue;
     }
     EXPECT_EQ(Stored(c.stored), "data") << c.sent;

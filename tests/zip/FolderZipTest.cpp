@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/SmallDisk.h"
 #include "support/TestEnv.h"
 #include "zip/FolderZip.h"
 #include "zip/ZipCheck.h"
@@ -84,16 +85,23 @@ TEST(FolderZip, OlderArchiveIsReplacedAndUndeletableOrUncreatableArchivesAreRepo
   EXPECT_TRUE(fs::exists("busy.zip/inside"));
 }
 
-// A file that cannot be opened stops the walk with 0x200; the archive keeps what came before. As root
-// permissions do not stop reads, so a link to nothing stands for an unreadable file there.
-TEST(FolderZip, UnreadableFileStopsTheWalkWithAReadableArchive) {
+// An entry that cannot be opened or listed is left out and the walk goes on; the result is the first
+// failure and the report counts what is missing. As root permissions do not stop reads, so a link to
+// nothing stands for an unreadable file there, and a folder that cannot be listed is tried only when
+// not root.
+TEST(FolderZip, UnreadableEntriesAreLeftOutAndTheWalkGoesOn) {
   CTempWorkDir dir;
   WriteFile("shared/a.txt", "a");
   WriteFile("shared/c.txt", "c");
+  WriteFile("shared/d/e.txt", "e");
   fs::create_symlink("/nonexistent/target", "shared/b-link");
-  EXPECT_EQ(ZipFolderToFile("out.zip", "shared"), ZIP_ERR_OPEN);
-  EXPECT_EQ(NamesIn("out.zip"), std::vector<std::string>{"a.txt"});
+  fs::create_symlink("/nonexistent/target", "shared/d/0-link");
+  CZipWalkReport report;
+  EXPECT_EQ(ZipFolderToFile("out.zip", "shared", 0, &report), ZIP_ERR_OPEN);
+  EXPECT_EQ(NamesIn("out.zip"), (std::vector<std::string>{"a.txt", "c.txt", "d/", "d/e.txt"}));
   EXPECT_TRUE(UnzipTestsClean("out.zip"));
+  EXPECT_EQ(report.leftOut, 2);
+  EXPECT_TRUE(report.whole);
   if (::geteuid() == 0) {
     std::cout << "[ INFO     ] running as root: permission-denied reads cannot be tested\n";
     return;
@@ -101,8 +109,29 @@ TEST(FolderZip, UnreadableFileStopsTheWalkWithAReadableArchive) {
   fs::remove("shared/b-link");
   WriteFile("shared/b.txt", "b");
   fs::permissions("shared/b.txt", fs::perms::none);
-  EXPECT_EQ(ZipFolderToFile("out.zip", "shared"), ZIP_ERR_OPEN);
-  EXPECT_EQ(NamesIn("out.zip"), std::vector<std::string>{"a.txt"});
+  fs::permissions("shared/d", fs::perms::none);
+  report = {};
+  EXPECT_EQ(ZipFolderToFile("out.zip", "shared", 0, &report), ZIP_ERR_OPEN);
+  EXPECT_EQ(NamesIn("out.zip"), (std::vector<std::string>{"a.txt", "c.txt"}));
+  EXPECT_EQ(report.leftOut, 2);
+  fs::permissions("shared/d", fs::perms::owner_all);
+}
+
+// A failed write to the archive (here: a full disk) ends the packing and says the archive is not whole.
+TEST(FolderZip, FullDiskEndsThePackingAsNotWhole) {
+  CTempWorkDir dir;
+  const CSmallDisk disk((dir.Path() / "small").string(), 1 << 20);
+  if (!disk.Mounted()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+  std::string noise(3 << 20, '\0');
+  unsigned x = 1;
+  for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
+  WriteFile("shared/a.bin", noise);
+  WriteFile("shared/b.txt", "b");
+  CZipWalkReport report;
+  EXPECT_EQ(ZipFolderToFile("small/out.zip", "shared", 1, &report), ZIP_ERR_WRITE);
+  EXPECT_FALSE(report.whole);
+  EXPECT_EQ(report.writeError, ENOSPC);
+  EXPECT_EQ(report.leftOut, 0);
 }
 
 TEST(FolderZip, ArchiveInsideTheSharedFolderIsNotPackedIntoItself) {
@@ -110,7 +139,7 @@ TEST(FolderZip, ArchiveInsideTheSharedFolderIsNotPackedIntoItself) {
   WriteFile("shared/a.txt", "a");
   WriteFile("shared/z.txt", "z");
   EXPECT_EQ(ZipFolderToFile("shared/m.zip", "shared"), ZIP_ERR_OPEN);
-  EXPECT_EQ(NamesIn("shared/m.zip"), std::vector<std::string>{"a.txt"});
+  EXPECT_EQ(NamesIn("shared/m.zip"), (std::vector<std::string>{"a.txt", "z.txt"}));
   EXPECT_TRUE(UnzipTestsClean("shared/m.zip"));
 }
 
@@ -133,7 +162,7 @@ TEST(FolderZip, AddFolderTreeBelowTheTopStartsWithItsFolderEntry) {
   EXPECT_EQ(AddFolderTree(*w, "shared", "a"), 0u);
   EXPECT_EQ(AddFolderTree(*w, "shared", "none"), ZIP_WALK_FAILED);
   w->Close();
-  EXPECT_EQ(NamesIn("out.zip"), (std::vector<std::string>{"a/", "a/b.txt", "none/"}));
+  EXPECT_EQ(NamesIn("out.zip"), (std::vector<std::string>{"a/", "a/b.txt"}));
 }
 
 // Small files compressed ahead on spare threads land in their own entries, in order, whole; with

@@ -1,0 +1,95 @@
+#include "gui/SettingsDlg.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <cstdlib>
+
+#include "gui/DialogServices.h"
+#include "service/ServiceConfig.h"
+
+namespace {
+
+const char kRelayKey[] = "relay/address";
+const char kHomeKey[] = "paths/home";
+
+QSettings KeptSettings() { return QSettings(QStringLiteral("Marlix"), QStringLiteral("Marlix")); }
+
+// The variable's value, or an empty text when it is not set.
+QString Variable(const char* name) { return QString::fromLocal8Bit(std::getenv(name)); }
+
+}  // namespace
+
+CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(tr("设置"));
+  QSettings settings = KeptSettings();
+  auto* form = new QFormLayout(this);
+
+  m_pRelay = new QLineEdit(settings.value(kRelayKey).toString(), this);
+  m_pRelay->setPlaceholderText(tr("例如 relay.example.org:8200（留空则不使用云中转）"));
+  if (!Variable("MARLIX_SERVICE_HOST").isEmpty()) {
+    m_pRelay->setText(Variable("MARLIX_SERVICE_HOST"));
+    m_pRelay->setEnabled(false);
+    m_pRelay->setToolTip(tr("由环境变量 MARLIX_SERVICE_HOST 指定"));
+  }
+  form->addRow(tr("云中转服务器:"), m_pRelay);
+
+  m_pHome = new QLineEdit(settings.value(kHomeKey).toString(), this);
+  m_pHome->setPlaceholderText(QDir::homePath() + QStringLiteral("/Marlix"));
+  auto* browse = new QPushButton(tr("浏览…"), this);
+  connect(browse, &QPushButton::clicked, this, [this] {
+    const QString chosen = QFileDialog::getExistingDirectory(this, tr("工作目录"), m_pHome->text());
+    if (!chosen.isEmpty()) m_pHome->setText(chosen);
+  });
+  if (!Variable("MARLIX_HOME").isEmpty()) {
+    m_pHome->setText(Variable("MARLIX_HOME"));
+    m_pHome->setEnabled(false);
+    browse->setEnabled(false);
+    m_pHome->setToolTip(tr("由环境变量 MARLIX_HOME 指定"));
+  }
+  auto* homeRow = new QHBoxLayout;
+  homeRow->addWidget(m_pHome);
+  homeRow->addWidget(browse);
+  form->addRow(tr("工作目录:"), homeRow);
+  form->addRow(new QLabel(tr("工作目录在下次启动时生效。"), this));
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  form->addRow(buttons);
+}
+
+bool CSettingsDlg::Save() {
+  QSettings settings = KeptSettings();
+  if (m_pRelay->isEnabled()) {
+    const QString relay = m_pRelay->text().trimmed();
+    std::string host;
+    int port = 0;
+    if (!relay.isEmpty() && (relay.contains(QLatin1Char('/')) || !SplitHostPort(relay.toStdString(), host, port))) {
+      ShowMessageBox(this, tr("中转服务器地址应为 主机 或 主机:端口"));
+      return false;
+    }
+    settings.setValue(kRelayKey, relay);
+    SetConfiguredRelay(relay.toStdString());
+  }
+  if (m_pHome->isEnabled()) settings.setValue(kHomeKey, m_pHome->text().trimmed());
+  settings.sync();
+  return true;
+}
+
+void CSettingsDlg::accept() {
+  if (Save()) QDialog::accept();
+}
+
+void ApplyKeptSettings() {
+  QSettings settings = KeptSettings();
+  SetConfiguredRelay(settings.value(kRelayKey).toString().trimmed().toStdString());
+  const QString home = settings.value(kHomeKey).toString().trimmed();
+  if (Variable("MARLIX_HOME").isEmpty() && !home.isEmpty()) ::setenv("MARLIX_HOME", home.toLocal8Bit().constData(), 1);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The settings dialog, opened from the main dialog's context menu: the relay address and the
+// working directory, kept in QSettings("Marlix", "Marlix") under relay/address and paths/home.
+// Environment variables (MARLIX_SERVICE_HOST, MARLIX_HOME) win over what is kept here; their fields
+// then show that and cannot be edited. Interface thread only.
+
+#include <QCoreApplication>
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+
+class CSettingsDlg : public QDialog {
+  Q_DECLARE_TR_FUNCTIONS(CSettingsDlg)
+
+ public:
+  explicit CSettingsDlg(QWidget* parent);
+
+  QLineEdit* RelayEdit() const { return m_pRelay; }
+  QLineEdit* HomeEdit() const { return m_pHome; }
+
+  // Checks and keeps the fields; the relay applies at once, the working directory at the next start.
+  // False (with a message box) when the relay address is not HOST or HOST:PORT.
+  bool Save();
+
+ protected:
+  void accept() override;
+
+ private:
+  QLineEdit* m_pRelay = nullptr;
+  QLineEdit* m_pHome = nullptr;
+};
+
+// Applies the kept relay address at start (SetConfiguredRelay) and, when MARLIX_HOME is not set, the
+// kept working directory (as MARLIX_HOME, before the working directory is laid out).
+void ApplyKeptSettings();

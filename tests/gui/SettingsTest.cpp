@@ -1,0 +1,50 @@
+// The context menu's settings: kept in QSettings (a test folder), applied to the relay at once,
+// refused when the address is not HOST or HOST:PORT.
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSettings>
+#include <QTimer>
+
+#include "GuiTestSupport.h"
+#include "gui/SettingsDlg.h"
+#include "service/ServiceConfig.h"
+
+using namespace marlix_test;
+
+TEST_F(CMainDialogTest, TheContextMenuOpensTheSettingsWhichKeepAndApplyTheRelay) {
+  ::unsetenv("MARLIX_SERVICE_HOST");
+  ::unsetenv("MARLIX_HOME");
+  Start();
+  ASSERT_FALSE(qEnvironmentVariable("XDG_CONFIG_HOME").isEmpty());
+  QString entries;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    for (QAction* action : menu->actions()) entries += action->text() + QLatin1Char('|');
+    // The settings entry opens the dialog, which the next timer fills in and confirms.
+    QTimer::singleShot(0, [] {
+      auto* dialog = dynamic_cast<CSettingsDlg*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      dialog->RelayEdit()->setText(QStringLiteral("relay.test:8200"));
+      dialog->HomeEdit()->setText(QStringLiteral("/tmp/marlix-home"));
+      static_cast<QDialog*>(dialog)->accept();
+    });
+    menu->actions().last()->trigger();
+    menu->close();
+  });
+  m_dlg->ShowContextMenu(m_dlg->mapToGlobal(m_dlg->rect().center()));
+  EXPECT_TRUE(entries.endsWith(QStringLiteral("|设置…|"))) << entries.toStdString();  // after the addresses
+  EXPECT_EQ(ServiceHost(), "relay.test:8200");
+  QSettings kept(QStringLiteral("Marlix"), QStringLiteral("Marlix"));
+  EXPECT_EQ(kept.value(QStringLiteral("relay/address")).toString(), QStringLiteral("relay.test:8200"));
+  EXPECT_EQ(kept.value(QStringLiteral("paths/home")).toString(), QStringLiteral("/tmp/marlix-home"));
+
+  CSettingsDlg bad(m_dlg.get());
+  bad.RelayEdit()->setText(QStringLiteral("http://relay.test/"));
+  EXPECT_FALSE(bad.Save());
+  EXPECT_EQ(m_messages.size(), 1);
+  EXPECT_EQ(ServiceHost(), "relay.test:8200");
+  kept.clear();
+}
