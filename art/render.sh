@@ -16,3 +16,16 @@ for name in dnd ban; do
   cp "$work/$name.png" "$root/data/$name.png"
   echo "data/$name.png ($size)"
 done
+for px in 16 22 24 32 48 64 128 256; do
+  # The SVG inline, scaled by its viewBox, so nothing is left to load when the shot is taken.
+  { printf '<html><body style="margin:0">'
+    sed "s/width=\"256\" height=\"256\"/width=\"$px\" height=\"$px\"/" "$root/art/marlix.svg"
+    printf '</body></html>'; } >"$work/icon.html"
+  "$chromium" --headless --no-sandbox --disable-gpu --no-first-run --disable-background-networking \
+    --disable-component-update --disable-sync --hide-scrollbars --user-data-dir="$work/profile" \
+    --default-background-color=00000000 --window-size="$px,$px" \
+    --screenshot="$work/icon.png" "file://$work/icon.html" >/dev/null 2>&1
+  mkdir -p "$root/packaging/icons/${px}x${px}"
+  cp "$work/icon.png" "$root/packaging/icons/${px}x${px}/marlix.png"
+  echo "packaging/icons/${px}x${px}/marlix.png"
+done

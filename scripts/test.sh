@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything twice (plain, and with AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test in both builds.
+# UndefinedBehaviorSanitizer) with warnings as errors and runs every test in both builds; from the
+# plain build it also makes the .deb, installs it, tries the installed marlix-cli and removes it.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -18,6 +19,8 @@ run_suite() {
 
 echo "== build and test =="
 run_suite build
+echo "== package: build the .deb, install it, run the installed marlix-cli, remove it =="
+bash scripts/check-package.sh build
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DMARLIX_SANITIZE=ON

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/SharedState.h"
+#include "web/AcceptLanguage.h"
 #include "web/ItemLookup.h"
 #include "web/Token.h"
 
@@ -98,7 +99,8 @@ void ServeFolderPage(mg_connection* conn, const char* query) {
   const std::vector<std::string> files = ListFolderFiles(folder);
   page += "<DIV align=\"center\"><h3><a href=\"/z?t=";
   page += EscapeHtml(token);
-  page += "\">打包下载</a></h3></DIV><ul>";
+  page += AcceptsChinese(mg_get_header(conn, "Accept-Language")) ? "\">打包下载</a></h3></DIV><ul>"
+                                                                 : "\">Download all as ZIP</a></h3></DIV><ul>";
 
   const size_t slash = folder.rfind('/');
   for (const std::string& file : files) {
