@@ -132,6 +132,10 @@ Please wait a moment...</translation>
         <source>外网模式开启失败，无法传输文件</source>
         <translation>The Internet mode could not be opened: no transfers</translation>
     </message>
+    <message>
+        <source>手机访问的地址</source>
+        <translation>Address for the phone</translation>
+    </message>
 </context>
 <context>
     <name>CSettingsDlg</name>
