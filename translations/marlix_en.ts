@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>CMarlixApp</name>
+    <message>
+        <source>无法准备工作目录：</source>
+        <translation>The working folder cannot be prepared: </translation>
+    </message>
+</context>
+<context>
     <name>CMarlixDlg</name>
     <message>
         <source>正等待文件从手机上传呢，拿手机扫描一下就可以上传...</source>

@@ -32,9 +32,8 @@ function fail(message) {
 
 // Starts marlix-cli receive and waits for its address line; collects the stored paths it prints.
 async function startReceiver() {
-  fs.cpSync(dataDir, work, { recursive: true });
-  fs.mkdirSync(path.join(work, 'tmp'));
-  cli = spawn(cliPath, ['receive', '--no-qr'], { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
+  // The program lays out its working directory itself: the page files and "tmp".
+  cli = spawn(cliPath, ['receive', '--no-qr'], { cwd: work, env: { ...process.env, MARLIX_HOME: work }, stdio: ['ignore', 'pipe', 'pipe'] });
   const lines = [];
   let stderr = '';
   cli.stderr.on('data', (d) => (stderr += d));
