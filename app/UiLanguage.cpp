@@ -27,11 +27,23 @@ constexpr CTextPair kWholeTexts[] = {
      "No relay is set. Right-click the window, choose \"Settings...\" and enter the relay address."},
 };
 
-// Texts that the core completes with a path or a count.
-constexpr CTextPair kPrefixes[] = {
-    {"正在上传: ", "Uploading: "},
-    {"下载:", "Download: "},
+// Texts that the core completes with a path or a count, in the place of "%s".
+constexpr CTextPair kPatterns[] = {
+    {"正在上传: %s", "Uploading: %s"},
+    {"下载:%s", "Download: %s"},
+    {"有 %s 项无法读取，未打包", "%s entries could not be read and were left out of the archive"},
 };
+
+// The part of the text in the place of "%s", when the text has the pattern's two sides.
+bool MatchPattern(const std::string& text, const std::string& pattern, std::string& filled) {
+  const size_t at = pattern.find("%s");
+  const std::string before = pattern.substr(0, at), after = pattern.substr(at + 2);
+  if (text.size() < before.size() + after.size() || text.compare(0, before.size(), before) != 0 ||
+      text.compare(text.size() - after.size(), after.size(), after) != 0)
+    return false;
+  filled = text.substr(before.size(), text.size() - before.size() - after.size());
+  return true;
+}
 
 }  // namespace
 
@@ -51,9 +63,11 @@ bool UiSpeaksChinese() {
 std::string EnglishCoreText(const std::string& chinese) {
   for (const CTextPair& pair : kWholeTexts)
     if (chinese == pair.Chinese) return pair.English;
-  for (const CTextPair& pair : kPrefixes) {
-    const size_t length = std::strlen(pair.Chinese);
-    if (chinese.compare(0, length, pair.Chinese) == 0) return pair.English + chinese.substr(length);
+  std::string filled;
+  for (const CTextPair& pair : kPatterns) {
+    if (!MatchPattern(chinese, pair.Chinese, filled)) continue;
+    std::string english = pair.English;
+    return english.replace(english.find("%s"), 2, filled);
   }
   return chinese;
 }

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "app/UiLanguage.h"
+
 namespace {
 
 // One line per event when stderr is not a terminal, so that logs and tests read it line by line.
@@ -42,7 +44,7 @@ void CCliMainDialog::SetCaption(const std::string& text) {
   std::lock_guard<std::mutex> lock(m_lock);
   m_caption = text;
   m_lastPos = -1;
-  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", text.c_str());
+  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", ShownCoreText(text).c_str());
   std::fflush(stderr);
 }
 
@@ -59,16 +61,17 @@ void CCliMainDialog::SetReceivedCount(int count) {
 
 void CCliMainDialog::SetStatus(const std::string& text) {
   std::lock_guard<std::mutex> lock(m_lock);
-  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fprintf(stderr, "%s\n", ShownCoreText(text).c_str());
   std::fflush(stderr);
 }
 
 void CCliMainDialog::ShowMessage(const std::string& text, const std::string& openAfter) {
   std::lock_guard<std::mutex> lock(m_lock);
+  const std::string shown = ShownCoreText(text);
   if (openAfter.empty()) {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", shown.c_str());
   } else {
-    std::fprintf(stderr, "%s %s\n", text.c_str(), openAfter.c_str());
+    std::fprintf(stderr, "%s %s\n", shown.c_str(), openAfter.c_str());
   }
   std::fflush(stderr);
 }

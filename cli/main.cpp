@@ -2,7 +2,8 @@
 //   marlix-cli share [--wan | --cloud] [--no-qr] PATH...
 //   marlix-cli receive [--wan] [--no-qr]
 //   marlix-cli --help | --version
-// Runs in the current directory as its working directory and serves until SIGINT or SIGTERM.
+// Works in MARLIX_HOME (else ~/Marlix), which it lays out at start, and serves until SIGINT or SIGTERM.
+// PATHs relative to the current directory name the same files as they do in the shell.
 // Exit status: 0 after a stop signal (or --help/--version), 1 when nothing could be served (no free
 // port, no readable path, the relay refused every item), 2 for a usage error.
 
@@ -20,6 +21,7 @@
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
 #include "app/UiLanguage.h"
+#include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
 #include "net/LocalAddress.h"
@@ -152,6 +154,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The paths as the caller meant them, before the working directory changes.
+  std::vector<std::string> givenPaths;
+  for (std::string& path : opt.paths) {
+    givenPaths.push_back(path);  // as the user typed it, for messages
+    path = AbsolutePath(path);
+  }
+  const std::string layoutError = PrepareWorkingDirectory(DefaultHomeDirectory(), FindDataDirectory());
+  if (!layoutError.empty()) {
+    std::fprintf(stderr, "marlix-cli: %s\n", layoutError.c_str());
+    return 1;
+  }
+
   // Every thread started from here on inherits the blocked signals; main waits for them below.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
@@ -207,10 +221,12 @@ int main(int argc, char** argv) {
 
   std::string lastAddress;
   if (opt.command == "share") {
-    for (const std::string& path : opt.paths) {
+    for (size_t i = 0; i < opt.paths.size(); ++i) {
+      const std::string& path = opt.paths[i];
+      const std::string& given = givenPaths[i];
       struct stat st {};
       if (::stat(path.c_str(), &st) != 0) {
-        std::fprintf(stderr, "marlix-cli: %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "marlix-cli: %s: %s\n", given.c_str(), std::strerror(errno));
         continue;
       }
       char* full = ::realpath(path.c_str(), nullptr);
@@ -222,10 +238,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      Say("marlix-cli: warning: %s cannot be read (%s); phones will not get it\n",
                          "marlix-cli: 警告: 无法读取 %s (%s)，手机将下载不到\n"),
-                     path.c_str(), std::strerror(error));
+                     given.c_str(), std::strerror(error));
       }
       if (opt.cloud && folder) {  // the relay takes files only: said once, nothing started
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), ShownCoreText(kRelayFolderMessage).c_str());
+        std::fprintf(stderr, "%s: %s\n", given.c_str(), ShownCoreText(kRelayFolderMessage).c_str());
         continue;
       }
       const std::string token = MakeToken();

@@ -65,7 +65,7 @@
       if (l.indexOf('zh') === 0) return 'zh';
       if (l.indexOf('en') === 0) return 'en';
     }
-    return 'zh';
+    return 'en';  // every other language reads English
   }
 
   var lang = preferredLanguage();

@@ -74,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     links.emplace_back(fields[k], fields[k + 1]);
     empty.emplace_back("", "");
   }
-  FUZZ_CHECK(Markup(FolderPageHtml(token, links)) == Markup(FolderPageHtml("", empty)));
+  for (bool chinese : {true, false})
+    FUZZ_CHECK(Markup(FolderPageHtml(token, links, chinese)) == Markup(FolderPageHtml("", empty, chinese)));
   return 0;
 }

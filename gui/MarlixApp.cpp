@@ -1,18 +1,33 @@
 #include "gui/MarlixApp.h"
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <memory>
 
+#include "app/WorkingDirectory.h"
+#include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
+#include "gui/PathHandOff.h"
 #include "gui/StopSignals.h"
 
-bool CMarlixApp::InitInstance() {
+bool CMarlixApp::InitInstance(const std::string& home) {
+  const std::string error = PrepareWorkingDirectory(home, FindDataDirectory());
+  if (!error.empty()) {
+    ShowMessageBox(nullptr,
+                   QCoreApplication::translate("CMarlixApp", "无法准备工作目录：") + QString::fromStdString(error));
+    m_exitCode = 1;
+    return false;
+  }
   auto dialog = std::make_unique<CMarlixDlg>();
   if (dialog->OnInitDialog()) {
     CloseOnStopSignals(dialog.get());
+    CPathReceiver receiver(dialog.get());  // later `marlix PATH...` hand their paths to this window
+    if (!m_startPaths.isEmpty())
+      QTimer::singleShot(0, dialog.get(), [d = dialog.get(), paths = m_startPaths] { d->OnDropFiles(paths); });
     dialog->exec();
   }
   dialog.reset();
   return false;
 }
 
-int CMarlixApp::ExitInstance() { return 0; }
+int CMarlixApp::ExitInstance() { return m_exitCode; }

@@ -1,10 +1,22 @@
 #pragma once
-// The application object: runs the one main dialog modally; the program ends with it.
+// The application object: lays out the working directory, then runs the one main dialog modally;
+// the program ends with it.
+
+#include <QStringList>
+#include <string>
 
 class CMarlixApp {
  public:
-  // Starts the main dialog and runs it until it is closed; returns false so the program then ends.
-  bool InitInstance();
-  // The program's exit code.
+  // Lays out the home (the working directory) and makes it current; then starts the main dialog and
+  // runs it until it is closed. Returns false so the program then ends. A home that cannot be laid
+  // out is reported in a message box and the dialog is not started.
+  bool InitInstance(const std::string& home);
+  // The program's exit code: 0, or 1 when the home could not be laid out.
   int ExitInstance();
+  // Paths shared at start as a drop of them (the command line's, already absolute).
+  void SetStartPaths(const QStringList& paths) { m_startPaths = paths; }
+
+ private:
+  QStringList m_startPaths;
+  int m_exitCode = 0;
 };

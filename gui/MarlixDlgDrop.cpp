@@ -48,7 +48,7 @@ void CMarlixDlg::dropEvent(QDropEvent* event) {
 
 void CMarlixDlg::OnDropFiles(const QStringList& paths) {
   if (g_State.PageMode == 2) {
-    ShowMessageBox(this, QStringLiteral("正等待文件从手机上传呢，拿手机扫描一下就可以上传..."));
+    ShowMessageBox(this, tr("正等待文件从手机上传呢，拿手机扫描一下就可以上传..."));
     return;
   }
   if (!g_State.WanAttempted && m_pRadioWan->isChecked()) {

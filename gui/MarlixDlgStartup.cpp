@@ -15,6 +15,7 @@
 #include "gui/MarlixDlg.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/TransparentStatic.h"
+#include "gui/UiTranslation.h"
 #include "net/LocalAddress.h"
 #include "service/ServiceSession.h"
 #include "web/WebServer.h"
@@ -47,23 +48,20 @@ void CMarlixDlg::CreateControls() {
 
   m_pStatus = MakeControl<QLabel>(this, IDC_STATUS, QString(), DluRect(7, 24, 280, 8));
   m_pStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  m_pTemplateLabel =
-      MakeControl<QLabel>(this, IDC_DROP_AREA, QStringLiteral("拖放文件(夹)到此处"), DluRect(49, 104, 204, 79));
+  m_pTemplateLabel = MakeControl<QLabel>(this, IDC_DROP_AREA, tr("拖放文件(夹)到此处"), DluRect(49, 104, 204, 79));
   m_pTemplateLabel->setAlignment(Qt::AlignCenter);
-  m_pClose = MakeControl<QPushButton>(this, IDC_CLOSE, QStringLiteral("关闭"), DluRect(126, 254, 50, 14));
-  m_pRadioLan = MakeControl<QRadioButton>(this, IDC_RADIO_LAN, QStringLiteral("局域网(高速)"), DluRect(56, 8, 55, 10));
-  m_pRadioWan =
-      MakeControl<QRadioButton>(this, IDC_RADIO_WAN, QStringLiteral("外网直连(稍快)"), DluRect(115, 8, 64, 10));
-  m_pRadioCloud =
-      MakeControl<QRadioButton>(this, IDC_RADIO_CLOUD, QStringLiteral("云中转(慢速)"), DluRect(183, 8, 57, 10));
+  m_pClose = MakeControl<QPushButton>(this, IDC_CLOSE, tr("关闭"), DluRect(126, 254, 50, 14));
+  m_pRadioLan = MakeControl<QRadioButton>(this, IDC_RADIO_LAN, tr("局域网(高速)"), DluRect(56, 8, 55, 10));
+  m_pRadioWan = MakeControl<QRadioButton>(this, IDC_RADIO_WAN, tr("外网直连(稍快)"), DluRect(115, 8, 64, 10));
+  m_pRadioCloud = MakeControl<QRadioButton>(this, IDC_RADIO_CLOUD, tr("云中转(慢速)"), DluRect(183, 8, 57, 10));
   m_pProgress = new QProgressBar(this);
   m_pProgress->setProperty("controlId", IDC_PROGRESS);
   m_pProgress->setGeometry(DluRect(41, 235, 211, 6));
   m_pProgress->setTextVisible(false);
-  m_pShare = MakeControl<QPushButton>(this, IDC_SHARE, QStringLiteral("分享"), DluRect(253, 73, 21, 17));
-  m_pUploadPage = MakeControl<QPushButton>(this, IDC_UPLOAD_PAGE, QStringLiteral("上传"), DluRect(253, 56, 21, 17));
+  m_pShare = MakeControl<QPushButton>(this, IDC_SHARE, tr("分享"), DluRect(253, 73, 21, 17));
+  m_pUploadPage = MakeControl<QPushButton>(this, IDC_UPLOAD_PAGE, tr("上传"), DluRect(253, 56, 21, 17));
   m_pCaption = MakeControl<QLabel>(this, IDC_CAPTION, QString(), DluRect(41, 241, 212, 12));
-  m_pSharePage = MakeControl<QPushButton>(this, IDC_SHARE_PAGE, QStringLiteral("下载"), DluRect(253, 38, 21, 17));
+  m_pSharePage = MakeControl<QPushButton>(this, IDC_SHARE_PAGE, tr("下载"), DluRect(253, 38, 21, 17));
   m_pReceived = MakeControl<QPushButton>(this, IDC_RECEIVED, QString(), DluRect(255, 238, 15, 13));
 
   // The small buttons hold two characters in little room.
@@ -103,7 +101,7 @@ bool CMarlixDlg::OnInitDialog() {
   // The port: the first free one of 8081 to 8091.
   const std::string port = services.ChoosePort();
   if (port.empty()) {
-    ShowMessageBox(nullptr, QString::fromUtf8(kNoPortMessage));
+    ShowMessageBox(nullptr, CoreTextForUi(kNoPortMessage));
     services.ExitProcess(0);
     return false;
   }
@@ -153,7 +151,7 @@ int WorkerThread(CMarlixDlg*) {
 void CMarlixDlg::ShutDown() {
   if (m_bShutDown || m_bOpeningPort) return;
   m_bShutDown = true;
-  m_pStatus->setText(QStringLiteral("正在关闭软件，请稍后..."));
+  m_pStatus->setText(tr("正在关闭软件，请稍后..."));
   m_pStatus->repaint();
 
   // Workers' updates are queued, never waited for, so the stop cannot hang on them.

@@ -9,6 +9,7 @@
 
 #include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
+#include "gui/UiTranslation.h"
 
 bool CMarlixDlg::OnInterfaceThread() const { return QThread::currentThread() == thread(); }
 
@@ -41,7 +42,7 @@ void CMarlixDlg::SetCaption(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_mirrorLock);
     m_mirrorCaption = text;
   }
-  OnInterface([this, shown = QString::fromUtf8(text)] { SetCaptionText(shown); });
+  OnInterface([this, shown = CoreTextForUi(text)] { SetCaptionText(shown); });
 }
 
 std::string CMarlixDlg::GetCaption() {
@@ -62,11 +63,11 @@ int CMarlixDlg::CheckedReachRadio() {
 }
 
 void CMarlixDlg::SetStatus(const std::string& text) {
-  OnInterface([this, shown = QString::fromUtf8(text)] { m_pStatus->setText(shown); });
+  OnInterface([this, shown = CoreTextForUi(text)] { m_pStatus->setText(shown); });
 }
 
 void CMarlixDlg::ShowMessage(const std::string& text, const std::string& openAfter) {
-  OnInterface([this, shown = QString::fromUtf8(text), openAfter] {
+  OnInterface([this, shown = CoreTextForUi(text), openAfter] {
     ShowMessageBox(this, shown);
     if (!openAfter.empty()) DialogServices().OpenUrl(QUrl(QString::fromStdString(openAfter)));
   });

@@ -14,6 +14,7 @@
 #include "gui/MarlixDlg.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/TransparentStatic.h"
+#include "gui/UiTranslation.h"
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
@@ -21,12 +22,12 @@
 
 namespace {
 
-const QString kDropPrompt = QStringLiteral("将文件(夹)拖放到此处");
-const char* const kLanStatus = "手机和电脑在同一个无线(WIFI)网络下请使用此方式";
-const char* const kWanStatus = "外网直连方式，传输速度由宽带的【上行速度】决定";
-const char* const kCloudStatus = "经云端中转，下完即删除，十分钟不下载，链接失效";
-const char* const kMappingPending = "正在进行端口映射，请稍后再试";
-const char* const kCloudUploadRefused = "目前暂时不支持手机通过云中转上传文件到电脑";
+const char* const kDropPrompt = QT_TRANSLATE_NOOP("CMarlixDlg", "将文件(夹)拖放到此处");
+const char* const kLanStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "手机和电脑在同一个无线(WIFI)网络下请使用此方式");
+const char* const kWanStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "外网直连方式，传输速度由宽带的【上行速度】决定");
+const char* const kCloudStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "经云端中转，下完即删除，十分钟不下载，链接失效");
+const char* const kMappingPending = QT_TRANSLATE_NOOP("CMarlixDlg", "正在进行端口映射，请稍后再试");
+const char* const kCloudUploadRefused = QT_TRANSLATE_NOOP("CMarlixDlg", "目前暂时不支持手机通过云中转上传文件到电脑");
 
 }  // namespace
 
@@ -41,14 +42,14 @@ void CMarlixDlg::RefreshView(int mode) {
   if (g_State.PageMode != 1 || mode < 1 || mode > 3) return;
 
   if (g_State.CurrentItemPath.empty()) {
-    m_pDropArea->SetContent(QStringLiteral("dnd.png"), kDropPrompt, 1);
+    m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 1);
     return;
   }
 
   if (mode == 3 && !RelayConfigured()) {
     // No relay set: say so and how to set one, instead of a link no phone could open.
     g_State.CurrentAddress.clear();
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), QString::fromUtf8(kNoRelayText), 1);
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), CoreTextForUi(kNoRelayText), 1);
     return;
   }
   if (mode == 3) DialogServices().RelayUpload(g_State.CurrentItemToken, this, g_State.CurrentItemPath);
@@ -67,7 +68,7 @@ void CMarlixDlg::RefreshView(int mode) {
   // Without an address (no external address in the Internet mode) "1.bmp" still holds an earlier
   // address's code; the drop area keeps what it shows rather than offer that stale code.
   if (!g_State.CurrentAddress.empty())
-    m_pDropArea->SetContent(QStringLiteral("1.bmp"), QStringLiteral("扫描二维码，下载文件到手机"), 2);
+    m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，下载文件到手机"), 2);
 
   UpdateItemCaption();
 }
@@ -81,8 +82,8 @@ void CMarlixDlg::BuildLanAddress(const std::string& token) {
 void CMarlixDlg::BuildWanAddress(CMainDialogView* dialog, const std::string& token) {
   const std::string external = g_State.ExternalAddress.Get();
   if (external.empty()) {
-    ShowMessageBox(this, QString::fromUtf8(kMappingPending));
-    dialog->SetStatus(kMappingPending);
+    ShowMessageBox(this, tr(kMappingPending));
+    dialog->SetStatus(tr(kMappingPending).toStdString());
     g_State.CurrentAddress.clear();
     return;
   }
@@ -95,7 +96,7 @@ void CMarlixDlg::UpdateItemCaption() {
   const QString path = QString::fromUtf8(g_State.CurrentItemPath);
   const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
   if (last > 0)
-    SetCaptionText(QStringLiteral("下载:") + path.mid(last + 1));
+    SetCaptionText(tr("下载:") + path.mid(last + 1));
   else
     SetCaptionText(path);
 }
@@ -118,8 +119,8 @@ void CMarlixDlg::ShowUploadPage() {
   } else if (m_pRadioWan->isChecked()) {
     g_State.CurrentAddress += g_State.ExternalAddress.Get();
   } else if (m_pRadioCloud->isChecked()) {
-    ShowMessageBox(this, QString::fromUtf8(kCloudUploadRefused));
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), QString::fromUtf8(kCloudUploadRefused), 1);
+    ShowMessageBox(this, tr(kCloudUploadRefused));
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kCloudUploadRefused), 1);
     SetCaptionText(QString());
     update();
     repaint();
@@ -127,28 +128,28 @@ void CMarlixDlg::ShowUploadPage() {
   }
   g_State.CurrentAddress += ":" + g_State.PortText + "/index.html";
   GenerateQrBitmap(g_State.CurrentAddress);
-  m_pDropArea->SetContent(QStringLiteral("1.bmp"), QStringLiteral("扫描二维码，从手机上传文件到电脑"), 2);
+  m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
   m_pCaption->show();
-  SetCaptionText(QStringLiteral("等待从手机上传文件..."));
+  SetCaptionText(tr("等待从手机上传文件..."));
 }
 
 void CMarlixDlg::OnReachModeRadio(int id) {
   if (m_bOpeningPort) return;
   g_State.CurrentAddress.clear();
-  m_pDropArea->SetContent(QStringLiteral("dnd.png"), kDropPrompt, 2);
+  m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 2);
   SetCaptionText(QString());
   ResetProgress();
 
   int mode = 0;
   switch (id) {
     case IDC_RADIO_LAN:
-      m_pStatus->setText(QString::fromUtf8(kLanStatus));
+      m_pStatus->setText(tr(kLanStatus));
       mode = 1;
       break;
     case IDC_RADIO_WAN:
       mode = 2;
       if (g_State.WanAttempted) {
-        m_pStatus->setText(QString::fromUtf8(kWanStatus));
+        m_pStatus->setText(tr(kWanStatus));
       } else if (!RunPortOpening()) {
         // The failure picture and status stay: no address can be composed in this mode.
         g_State.ReachMode = mode;
@@ -156,7 +157,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       }
       break;
     case IDC_RADIO_CLOUD:
-      m_pStatus->setText(QString::fromUtf8(RelayConfigured() ? kCloudStatus : kNoRelayText));
+      m_pStatus->setText(RelayConfigured() ? tr(kCloudStatus) : CoreTextForUi(kNoRelayText));
       mode = 3;
       break;
     default:
@@ -168,7 +169,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
 bool CMarlixDlg::RunPortOpening() {
   m_bOpeningPort = true;
   CSystemNotReadyDlg* wait = m_pWaitDlg.get();
-  wait->SetText(QStringLiteral("正在进行端口映射（打通外网）\r\n请稍等片刻..."));
+  wait->SetText(tr("正在进行端口映射（打通外网）\r\n请稍等片刻..."));
   wait->show();
   wait->CenterOn(this);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -188,16 +189,16 @@ bool CMarlixDlg::RunPortOpening() {
 
   const bool success = mapped && !g_State.ExternalAddress.Empty();
   if (success) {
-    wait->SetText(QStringLiteral("外网已经打通，可正常使用!"));
-    m_pStatus->setText(QString::fromUtf8(kWanStatus));
+    wait->SetText(tr("外网已经打通，可正常使用!"));
+    m_pStatus->setText(tr(kWanStatus));
   } else {
-    m_pStatus->setText(QString::fromUtf8(kWanFailedText));
+    m_pStatus->setText(CoreTextForUi(kWanFailedText));
     m_pRadioWan->setAutoExclusive(false);
     m_pRadioWan->setChecked(false);
     m_pRadioWan->setAutoExclusive(true);
     m_pRadioWan->setEnabled(false);
     MirrorRadios();
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), QStringLiteral("外网模式开启失败，无法传输文件"), 1);
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), tr("外网模式开启失败，无法传输文件"), 1);
   }
   g_State.WanAttempted = 1;
   wait->hide();

@@ -8,7 +8,7 @@
 
 CSystemNotReadyDlg::CSystemNotReadyDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
-  setWindowTitle(QStringLiteral("正在打通外网"));
+  setWindowTitle(tr("正在打通外网"));
   QFont font = this->font();
   font.setPixelSize(kDialogFontPixels);
   setFont(font);
@@ -18,7 +18,7 @@ CSystemNotReadyDlg::CSystemNotReadyDlg(QWidget* parent)
   m_pText->setProperty("controlId", IDC_WAIT_TEXT);
   m_pText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   m_pText->setGeometry(DluRect(7, 25, 165, 20));
-  SetText(QString::fromUtf8(kWaitTemplateText));
+  SetText(tr(kWaitTemplateText));
   setVisible(false);
 }
 

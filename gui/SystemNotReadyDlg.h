@@ -2,6 +2,7 @@
 // The wait dialog (template 131), shown while the router port is being opened. It has no buttons
 // and cannot be closed by the user; the main dialog shows and hides it.
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QString>
 
@@ -10,6 +11,8 @@ class QLabel;
 inline constexpr int IDC_WAIT_TEXT = 1001;
 
 class CSystemNotReadyDlg : public QDialog {
+  Q_DECLARE_TR_FUNCTIONS(CSystemNotReadyDlg)
+
  public:
   // Created hidden, modal to its parent while shown.
   explicit CSystemNotReadyDlg(QWidget* parent);
@@ -29,4 +32,5 @@ class CSystemNotReadyDlg : public QDialog {
   QLabel* m_pText = nullptr;
 };
 
-inline constexpr const char* kWaitTemplateText = "正在进行端口映射，打通外网\r\n请稍等片刻...";
+inline constexpr const char* kWaitTemplateText =
+    QT_TRANSLATE_NOOP("CSystemNotReadyDlg", "正在进行端口映射，打通外网\r\n请稍等片刻...");

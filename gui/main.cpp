@@ -3,15 +3,24 @@
 #include <QApplication>
 #include <csignal>
 
+#include "app/WorkingDirectory.h"
 #include "gui/MarlixApp.h"
+#include "gui/PathHandOff.h"
 #include "gui/SettingsDlg.h"
+#include "gui/UiTranslation.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a phone that hangs up must not end the program
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marlix"));
   ApplyKeptSettings();
+  InstallUiTranslation(QString::fromStdString(FindDataDirectory()));
+  // `marlix PATH...` while a window runs: that window shares them, and this program ends. The paths
+  // are made absolute here, before the program changes to its working directory.
+  const QStringList paths = CommandLinePaths(QApplication::arguments().mid(1));
+  if (!paths.isEmpty() && HandPathsToRunningWindow(paths)) return 0;
   CMarlixApp app;
-  app.InitInstance();
+  app.SetStartPaths(paths);
+  app.InitInstance(DefaultHomeDirectory());
   return app.ExitInstance();
 }

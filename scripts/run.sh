@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds Marlix, lays out its working directory and starts it there:
+# Installs the dependencies, builds Marlix and starts it:
 # the window when a display is available, the terminal front end otherwise.
 #   scripts/run.sh                 window, or share nothing and wait for uploads in the terminal
 #   scripts/run.sh share PATH...   terminal front end (any marlix-cli arguments)
@@ -12,11 +12,9 @@ bash scripts/install-deps.sh run
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target marlix marlix-cli marlix-relay marlix_data >/dev/null
 
-# The working directory: the files that lie beside the program, and "tmp" for received files.
-work="${MARLIX_HOME:-$HOME/Marlix}"
-mkdir -p "$work/tmp"
-for item in "$root"/data/*; do [ -e "$item" ] && cp -r "$item" "$work/"; done
-cd "$work"
+# Each program lays out its own working directory (MARLIX_HOME, else ~/Marlix) and resolves paths
+# against the folder it was started in: start it where the command was typed.
+cd "$caller"
 
 # An X display that cannot be reached (a stale DISPLAY) falls back to the terminal as well.
 display_ok() {
@@ -28,11 +26,4 @@ if [ $# -eq 0 ] && display_ok; then
   exec "$root/build/marlix"
 fi
 if [ $# -eq 0 ]; then set -- receive; fi
-# Paths given relative to where the command was typed still name the same files from the working directory.
-args=("$1")
-shift
-for arg in "$@"; do
-  if [[ "$arg" != -* && "$arg" != /* && -e "$caller/$arg" ]]; then arg="$caller/$arg"; fi
-  args+=("$arg")
-done
-exec "$root/build/marlix-cli" "${args[@]}"
+exec "$root/build/marlix-cli" "$@"

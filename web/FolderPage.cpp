@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/SharedState.h"
+#include "web/AcceptLanguage.h"
 #include "web/ItemLookup.h"
 #include "web/Token.h"
 
@@ -79,11 +80,12 @@ void ListInto(const std::string& folder, std::set<DirId>& open, std::vector<std:
 
 }  // namespace
 
-std::string FolderPageHtml(const std::string& token, const std::vector<std::pair<std::string, std::string>>& links) {
+std::string FolderPageHtml(const std::string& token, const std::vector<std::pair<std::string, std::string>>& links,
+                           bool chinese) {
   std::string page = kPageHead;
   page += "<DIV align=\"center\"><h3><a href=\"/z?t=";
   page += EscapeHtml(token);
-  page += "\">打包下载</a></h3></DIV><ul>";
+  page += chinese ? "\">打包下载</a></h3></DIV><ul>" : "\">Download all as ZIP</a></h3></DIV><ul>";
   for (const auto& [fileToken, linkText] : links) {
     page += "<li><a href=\"/f?t=";
     page += EscapeHtml(fileToken);
@@ -120,7 +122,7 @@ void ServeFolderPage(mg_connection* conn, const char* query) {
     if (!fileToken.empty()) InsertItemIfAbsent(fileToken, file);
     links.emplace_back(fileToken, linkText);
   }
-  const std::string page = FolderPageHtml(token, links);
+  const std::string page = FolderPageHtml(token, links, AcceptsChinese(mg_get_header(conn, "Accept-Language")));
 
   mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %" PRId64 "\r\n\r\n",
             static_cast<int64_t>(page.size()));

@@ -1,26 +1,52 @@
 #include "web/LocalFile.h"
 
 #include <civetweb.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cinttypes>
+#include <string>
 
+#include "app/WorkingDirectory.h"
 #include "web/ContentType.h"
-#include "web/FileSize.h"
 #include "web/StreamFile.h"
 
 namespace {
 
-// A local path stays inside the working directory: no absolute path, no ".." segment, no backslash.
-bool IsInsideWorkingDirectory(const std::string& path) {
-  if (path.empty() || path[0] == '/' || path.find('\\') != std::string::npos) return false;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0) return false;
-    start = end + 1;
+constexpr char kReceivedPrefix[] = "tmp/";
+
+// A name that may be served from "tmp/": one path element, not a dot-name.
+bool IsReceivedName(const std::string& name) {
+  return !name.empty() && name[0] != '.' && name.find('/') == std::string::npos;
+}
+
+// Opens a regular file without following a symbolic link at any step: the name relative to the
+// folder descriptor, with O_NOFOLLOW. Returns the descriptor and the size, or -1.
+int OpenRegular(int folder, const std::string& name, int64_t& size) {
+  const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
   }
-  return true;
+  size = st.st_size;
+  return fd;
+}
+
+// The servable file for a local path, opened: a page file directly in the working directory, or a
+// regular file directly inside "tmp/" (a real folder, not a link). -1 for anything else.
+int OpenServable(const std::string& path, int64_t& size) {
+  if (IsPageFile(path)) return OpenRegular(AT_FDCWD, path, size);
+  if (path.compare(0, sizeof kReceivedPrefix - 1, kReceivedPrefix) != 0) return -1;
+  const std::string name = path.substr(sizeof kReceivedPrefix - 1);
+  if (!IsReceivedName(name)) return -1;
+  const int folder = ::open("tmp", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) return -1;
+  const int fd = OpenRegular(folder, name, size);
+  ::close(folder);
+  return fd;
 }
 
 }  // namespace
@@ -33,9 +59,18 @@ void ServeLocalFile(mg_connection* conn, const std::string& uri) {
     return;
   }
   const std::string path = uri.empty() ? uri : uri.substr(1);
-  const int64_t size = IsInsideWorkingDirectory(path) ? FileSize(path) : 0;
+  int64_t size = 0;
+  const int fd = OpenServable(path, size);
+  if (fd < 0) size = 0;  // refused: answered exactly as a missing file is
+  // Received files come from phones: the browser must neither run them in the page's origin nor
+  // guess another type for them.
+  const bool received = path.compare(0, sizeof kReceivedPrefix - 1, kReceivedPrefix) == 0;
   const char* type = LookupContentType(path);
-  mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Type: %s\r\nContent-Length: %" PRId64 "\r\n\r\n",
-            type ? type : "text/plain", size);
-  if (size > 0) StreamFile(conn, path, size, false);
+  mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Type: %s\r\n%sContent-Length: %" PRId64 "\r\n\r\n",
+            type ? type : "text/plain",
+            received ? "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n" : "", size);
+  // The shared copy loop reopens the checked file itself through its descriptor's own entry, so a
+  // link put in its place meanwhile is never followed.
+  if (size > 0) StreamFile(conn, "/proc/self/fd/" + std::to_string(fd), size, false);
+  if (fd >= 0) ::close(fd);
 }

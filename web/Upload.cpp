@@ -215,12 +215,17 @@ void OnUploadSaved(mg_connection* conn, const char* path) {
 }
 
 void DeleteLocalFile(mg_connection* conn, const std::string& uri) {
-  // Only a file directly inside "tmp": the one name after "/tmp/", without separators, not "." or "..".
+  // Only a file directly inside "tmp": the one name after "/tmp/", without separators, not "." or "..",
+  // removed relative to "tmp" opened as a real folder, so that no link leads the removal elsewhere.
   static const std::string kPrefix = "/tmp/";
   if (uri.compare(0, kPrefix.size(), kPrefix) == 0) {
     const std::string name = uri.substr(kPrefix.size());
     if (!name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos) {
-      ::unlink(("tmp/" + name).c_str());
+      const int folder = ::open("tmp", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (folder >= 0) {
+        ::unlinkat(folder, name.c_str(), 0);
+        ::close(folder);
+      }
     }
   }
   WriteUploadReply(conn, "{\"success\":true}");

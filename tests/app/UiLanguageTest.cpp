@@ -60,6 +60,7 @@ TEST(UiLanguage, TheFirstVariableSetChoosesAndOnlyChineseIsChinese) {
 TEST(UiLanguage, CoreTextsHaveEnglishWholeAndByPrefix) {
   EXPECT_EQ(EnglishCoreText("正在压缩..."), "Compressing...");
   EXPECT_EQ(EnglishCoreText("正在上传: tmp/照片.jpg"), "Uploading: tmp/照片.jpg");
+  EXPECT_EQ(EnglishCoreText("有 3 项无法读取，未打包"), "3 entries could not be read and were left out of the archive");
   EXPECT_EQ(EnglishCoreText("未知的文字"), "未知的文字");
   CLanguageEnv chinese("zh_CN", "", "", "");
   EXPECT_EQ(ShownCoreText("正在压缩..."), "正在压缩...");

@@ -32,9 +32,8 @@ function fail(message) {
 
 // Starts marlix-cli receive and waits for its address line; collects the stored paths it prints.
 async function startReceiver() {
-  fs.cpSync(dataDir, work, { recursive: true });
-  fs.mkdirSync(path.join(work, 'tmp'));
-  cli = spawn(cliPath, ['receive', '--no-qr'], { cwd: work, stdio: ['ignore', 'pipe', 'pipe'] });
+  // The program lays out its working directory itself: the page files and "tmp".
+  cli = spawn(cliPath, ['receive', '--no-qr'], { cwd: work, env: { ...process.env, MARLIX_HOME: work }, stdio: ['ignore', 'pipe', 'pipe'] });
   const lines = [];
   let stderr = '';
   cli.stderr.on('data', (d) => (stderr += d));
@@ -160,6 +159,10 @@ async function main() {
   const en = await (await browser.newContext({ locale: 'en-US' })).newPage();
   await en.goto('file://' + path.join(dataDir, 'index.html'));
   assert.equal(await en.textContent('h1'), 'Send files to the PC');
+  // Every language but Chinese falls back to English (a German phone).
+  const de = await (await browser.newContext({ locale: 'de-DE' })).newPage();
+  await de.goto('file://' + path.join(dataDir, 'index.html'));
+  assert.equal(await de.textContent('h1'), 'Send files to the PC');
 
   assert.deepEqual(foreign, [], 'the page loaded something from elsewhere');
   console.log('upload page: all checks passed');

@@ -194,6 +194,30 @@ TEST(ShareCommand, ServesEachPathPrintsItsAddressAndEndsCleanlyOnSigterm) {
   EXPECT_NE(cli.Err().find("progress 100\n"), std::string::npos) << cli.Err();
 }
 
+TEST(ShareCommand, WorksInItsOwnHomeWhileRelativePathsNameTheCallersFiles) {
+  CTempWorkDir dir;
+  WriteFile("a.txt", "caller's a");
+  WriteFile("index.html", "caller's private page");
+  const fs::path home = dir.Path() / "deeper/home";
+  ::setenv("MARLIX_HOME", home.c_str(), 1);
+  CCliProcess cli({"share", "--no-qr", "a.txt"});
+  if (!cli.WaitForLines(1)) {
+    if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
+  }
+  const std::string line = Lines(cli.Out())[0];
+  const std::string address = OnLoopback(line.substr(0, line.find(' ')));
+  EXPECT_EQ(Fetch(address), "caller's a");
+  // The home is laid out from the data folder beside the program; the caller's folder is not served.
+  EXPECT_EQ(Fetch(address.substr(0, address.find("/f?")) + "/index.html"),
+            ReadFile(MARLIX_BINARY_DIR "/data/index.html"));
+  EXPECT_TRUE(fs::is_directory(home / "tmp"));
+  for (const char* name : {"upload.js", "upload.css", "dnd.png", "ban.png", "1.bmp"})
+    EXPECT_TRUE(fs::exists(home / name)) << name;
+  EXPECT_FALSE(fs::exists("1.bmp"));
+  EXPECT_EQ(cli.Stop(SIGTERM), 0);
+}
+
 TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
   CTempWorkDir dir;
   WriteFile("a.txt", "a");
@@ -318,6 +342,7 @@ TEST(ShareCommand, AnUnreadableItemIsNamedWithAWarningAndChineseFollowsTheLangua
 TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
   CTempWorkDir dir;
   ::setenv("MARLIX_HOME", dir.Path().c_str(), 1);
+  ::setenv("LANGUAGE", "zh_CN", 1);  // the core's texts as written
   WriteFile("shared/Mixed/a.txt", "a");
   fs::create_symlink("/nonexistent", "shared/Mixed/b-link");
   std::string text;
@@ -353,4 +378,5 @@ TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
   for (const auto& e : fs::recursive_directory_iterator(dir.Path()))
     EXPECT_NE(e.path().extension(), ".zip") << e.path();
   ::unsetenv("MARLIX_HOME");
+  ::unsetenv("LANGUAGE");
 }

@@ -94,6 +94,7 @@ CClientRun CUpnpLab::RunInClient(const std::function<std::string()>& fn) const {
     const int err = ::open((m_dir + "/client.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int ns = ::open(("/run/netns/" + ClientNs()).c_str(), O_RDONLY);
     if (out < 0 || err < 0 || ns < 0 || ::setns(ns, CLONE_NEWNET) != 0 || ::chdir(work.c_str()) != 0) ::_exit(3);
+    ::setenv("MARLIX_HOME", work.c_str(), 1);  // programs started here work in it too
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);
     std::string result;

@@ -23,10 +23,20 @@ CTempWorkDir::CTempWorkDir() {
   m_path = tmpl;
   m_previous = fs::current_path();
   fs::current_path(m_path);
+  // Programs that the test starts take it as their home as well.
+  const char* home = std::getenv("MARLIX_HOME");
+  m_hadHome = home != nullptr;
+  if (home) m_previousHome = home;
+  ::setenv("MARLIX_HOME", m_path.c_str(), 1);
 }
 
 CTempWorkDir::~CTempWorkDir() {
   std::error_code ec;
+  if (m_hadHome) {
+    ::setenv("MARLIX_HOME", m_previousHome.c_str(), 1);
+  } else {
+    ::unsetenv("MARLIX_HOME");
+  }
   fs::current_path(m_previous, ec);
   fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(m_path, ec);

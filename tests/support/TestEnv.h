@@ -12,7 +12,8 @@
 
 namespace marlix_test {
 
-// Creates a fresh temporary folder, makes it the working directory, and removes it at the end.
+// Creates a fresh temporary folder, makes it the working directory and MARLIX_HOME (so programs that
+// the test starts work there too), and removes it at the end.
 class CTempWorkDir {
  public:
   CTempWorkDir();
@@ -22,6 +23,8 @@ class CTempWorkDir {
  private:
   std::filesystem::path m_path;
   std::filesystem::path m_previous;
+  bool m_hadHome = false;
+  std::string m_previousHome;
 };
 
 // Writes a file with the given content, creating its folders.

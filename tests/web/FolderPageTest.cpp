@@ -19,8 +19,10 @@ const std::string kHead =
     "content=\"Marlix\"><META content=\"text/html; charset=UTF-8\" http-equiv=Content-type></HEAD><BODY><center><DIV "
     " align= \"left \">";
 
-std::string Get(const CTestServer& server, const std::string& target) {
-  return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n");
+// A Chinese phone's request, unless the languages say otherwise ("" sends no Accept-Language).
+std::string Get(const CTestServer& server, const std::string& target, const std::string& languages = "zh-CN,zh;q=0.9") {
+  const std::string header = languages.empty() ? "" : "Accept-Language: " + languages + "\r\n";
+  return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n" + header + "\r\n");
 }
 
 std::string Body(const std::string& reply) {
@@ -140,4 +142,15 @@ TEST(FolderListing, DepthFirstFilesOnlyAndLinkLoopsEnd) {
   EXPECT_EQ(files, (std::vector<std::string>{root + "/a.txt", root + "/sub/deeper/b.txt"}));
   EXPECT_TRUE(ListFolderFiles(root + "/a.txt").empty());
   EXPECT_TRUE(ListFolderFiles(root + "/missing").empty());
+}
+
+TEST(FolderPage, TheArchiveLinkReadsEnglishUnlessTheBrowserAsksForChinese) {
+  CTestServer server;
+  fs::create_directory("f");
+  InsertItem("1A2B3C4D", fs::absolute("f").string());
+  for (const char* languages : {"", "de-DE,de;q=0.9", "en-US,en;q=0.9,zh-CN;q=0.8", "zh;q=0", "fr, *;q=0.5"})
+    EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">Download all as ZIP</a>"), std::string::npos)
+        << languages;
+  for (const char* languages : {"zh-TW", "de-DE,zh;q=0.5", "ZH-cn;q=0.8, en;q=0.7", "zh_CN,en"})
+    EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">打包下载</a>"), std::string::npos) << languages;
 }

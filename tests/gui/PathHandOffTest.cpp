@@ -1,0 +1,34 @@
+// Paths from outside: a second `marlix PATH...` hands its paths to the running window over the local
+// socket; the window shares them as a drop does (the last one shown) and comes to the front.
+
+#include <unistd.h>
+
+#include <QDir>
+
+#include "GuiTestSupport.h"
+#include "app/SharedState.h"
+#include "gui/PathHandOff.h"
+
+using namespace marlix_test;
+
+TEST_F(CMainDialogTest, PathsHandedToTheRunningWindowAreSharedAsADrop) {
+  const QString name = QStringLiteral("marlix-test-paths-%1").arg(::getpid());
+  EXPECT_FALSE(HandPathsToRunningWindow({QStringLiteral("/nowhere")}, name));  // no window yet
+
+  Start();
+  CPathReceiver receiver(m_dlg.get(), name);
+  ASSERT_TRUE(receiver.IsListening());
+  WriteFile("one.txt", "1");
+  WriteFile("两个 文件.txt", "2");
+  const QStringList paths = CommandLinePaths({QStringLiteral("one.txt"), QStringLiteral("./两个 文件.txt")});
+  EXPECT_EQ(paths[0], QDir::current().absoluteFilePath(QStringLiteral("one.txt")));
+  ASSERT_TRUE(HandPathsToRunningWindow(paths, name));
+  ASSERT_TRUE(WaitFor([&] { return QString::fromStdString(g_State.CurrentItemPath) == paths[1]; }));
+  {
+    std::lock_guard<std::mutex> lock(g_State.ItemLock);
+    EXPECT_EQ(g_State.ItemTable.size(), 2u);
+  }
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:两个 文件.txt"));
+  EXPECT_TRUE(Item(IDC_SHARE)->isVisible());
+  EXPECT_TRUE(m_dlg->isVisible());
+}

@@ -1,0 +1,192 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>CMarlixApp</name>
+    <message>
+        <source>无法准备工作目录：</source>
+        <translation>The working folder cannot be prepared: </translation>
+    </message>
+</context>
+<context>
+    <name>CMarlixDlg</name>
+    <message>
+        <source>正等待文件从手机上传呢，拿手机扫描一下就可以上传...</source>
+        <translation>Waiting for files from the phone: scan the code with the phone to upload...</translation>
+    </message>
+    <message>
+        <source>不好意思，本版本不提供云端分享，稍后版本将开放！</source>
+        <translation>Sorry, sharing through the cloud is not offered in this version yet.</translation>
+    </message>
+    <message>
+        <source>外发链接已生成：</source>
+        <translation>Link made: </translation>
+    </message>
+    <message>
+        <source><byte value="xd"/>
+<byte value="xd"/>
+【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！</source>
+        <translation><byte value="xd"/>
+<byte value="xd"/>
+Paste it (Ctrl+V) into a chat window so that a friend can upload.</translation>
+    </message>
+    <message>
+        <source><byte value="xd"/>
+<byte value="xd"/>
+【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友下载！</source>
+        <translation><byte value="xd"/>
+<byte value="xd"/>
+Paste it (Ctrl+V) into a chat window so that a friend can download.</translation>
+    </message>
+    <message>
+        <source>设置…</source>
+        <translation>Settings...</translation>
+    </message>
+    <message>
+        <source>拖放文件(夹)到此处</source>
+        <translation>Drop files or folders here</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>局域网(高速)</source>
+        <translation>LAN (fast)</translation>
+    </message>
+    <message>
+        <source>外网直连(稍快)</source>
+        <translation>Internet</translation>
+    </message>
+    <message>
+        <source>云中转(慢速)</source>
+        <translation>Relay (slow)</translation>
+    </message>
+    <message>
+        <source>分享</source>
+        <translation>Link</translation>
+    </message>
+    <message>
+        <source>上传</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>下载</source>
+        <translation>Down</translation>
+    </message>
+    <message>
+        <source>正在关闭软件，请稍后...</source>
+        <translation>Closing, please wait...</translation>
+    </message>
+    <message>
+        <source>将文件(夹)拖放到此处</source>
+        <translation>Drop files or folders here</translation>
+    </message>
+    <message>
+        <source>手机和电脑在同一个无线(WIFI)网络下请使用此方式</source>
+        <translation>Use this when the phone and this computer share one Wi-Fi network</translation>
+    </message>
+    <message>
+        <source>外网直连方式，传输速度由宽带的【上行速度】决定</source>
+        <translation>Direct from the Internet: the speed is your line's upload speed</translation>
+    </message>
+    <message>
+        <source>经云端中转，下完即删除，十分钟不下载，链接失效</source>
+        <translation>Relayed: deleted once downloaded, the link expires after ten minutes unused</translation>
+    </message>
+    <message>
+        <source>正在进行端口映射，请稍后再试</source>
+        <translation>The router port is being mapped, please try again shortly</translation>
+    </message>
+    <message>
+        <source>目前暂时不支持手机通过云中转上传文件到电脑</source>
+        <translation>Phones cannot upload to this computer through the cloud relay yet</translation>
+    </message>
+    <message>
+        <source>扫描二维码，下载文件到手机</source>
+        <translation>Scan the QR code to download to the phone</translation>
+    </message>
+    <message>
+        <source>下载:</source>
+        <translation>Download: </translation>
+    </message>
+    <message>
+        <source>扫描二维码，从手机上传文件到电脑</source>
+        <translation>Scan the QR code to upload from the phone</translation>
+    </message>
+    <message>
+        <source>等待从手机上传文件...</source>
+        <translation>Waiting for files from the phone...</translation>
+    </message>
+    <message>
+        <source>正在进行端口映射（打通外网）<byte value="xd"/>
+请稍等片刻...</source>
+        <translation>Mapping the router port (opening the Internet path)<byte value="xd"/>
+Please wait a moment...</translation>
+    </message>
+    <message>
+        <source>外网已经打通，可正常使用!</source>
+        <translation>The Internet path is open and ready!</translation>
+    </message>
+    <message>
+        <source>外网模式开启失败，无法传输文件</source>
+        <translation>The Internet mode could not be opened: no transfers</translation>
+    </message>
+</context>
+<context>
+    <name>CSettingsDlg</name>
+    <message>
+        <source>设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>例如 relay.example.org:8200（留空则不使用云中转）</source>
+        <translation>for example relay.example.org:8200 (empty: no cloud relay)</translation>
+    </message>
+    <message>
+        <source>由环境变量 MARLIX_SERVICE_HOST 指定</source>
+        <translation>Set by the environment variable MARLIX_SERVICE_HOST</translation>
+    </message>
+    <message>
+        <source>云中转服务器:</source>
+        <translation>Relay server:</translation>
+    </message>
+    <message>
+        <source>浏览…</source>
+        <translation>Browse...</translation>
+    </message>
+    <message>
+        <source>工作目录</source>
+        <translation>Working directory</translation>
+    </message>
+    <message>
+        <source>由环境变量 MARLIX_HOME 指定</source>
+        <translation>Set by the environment variable MARLIX_HOME</translation>
+    </message>
+    <message>
+        <source>工作目录:</source>
+        <translation>Working directory:</translation>
+    </message>
+    <message>
+        <source>工作目录在下次启动时生效。</source>
+        <translation>A new working directory applies from the next start.</translation>
+    </message>
+    <message>
+        <source>中转服务器地址应为 主机 或 主机:端口</source>
+        <translation>The relay address must be HOST or HOST:PORT</translation>
+    </message>
+</context>
+<context>
+    <name>CSystemNotReadyDlg</name>
+    <message>
+        <source>正在打通外网</source>
+        <translation>Opening the Internet path</translation>
+    </message>
+    <message>
+        <source>正在进行端口映射，打通外网<byte value="xd"/>
+请稍等片刻...</source>
+        <translation>Mapping the router port to open the Internet path<byte value="xd"/>
+Please wait a moment...</translation>
+    </message>
+</context>
+</TS>
