@@ -98,7 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       path += hex[c & 15];
     }
   }
-  const std::string cleaned = CleanRequestUri(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
+  // The server hands the dispatch a decoded path that starts with "/".
+  const std::string cleaned = CleanRequestUri("/" + std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
   size_t start = 0;
   while (start <= cleaned.size()) {
     size_t end = cleaned.find_first_of("/\\", start);
