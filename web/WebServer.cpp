@@ -14,6 +14,8 @@
 #include "app/SharedState.h"
 #include "web/FolderArchive.h"
 #include "web/FolderPage.h"
+#include "web/GuessLimiter.h"
+#include "web/ItemLookup.h"
 #include "web/LocalFile.h"
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
@@ -37,6 +39,16 @@ ServerCallbacks DefaultServerCallbacks() {
 }
 
 namespace {
+
+// A token request may go on to its handler: its address is not blocked for guessing, and its token
+// names a shared item. A token that names nothing counts as a miss of the address.
+bool AdmitTokenRequest(const mg_connection* conn, const char* query) {
+  const std::string address = mg_get_request_info(conn)->remote_addr;
+  if (!GuessLimiter().Admit(address)) return false;
+  if (!LookupItem(query).empty()) return true;
+  GuessLimiter().RecordMiss(address);
+  return false;
+}
 
 int BeginRequest(mg_connection* conn) {
   return g_ServerCallbacks.HandleRequest ? g_ServerCallbacks.HandleRequest(conn) : 0;
@@ -99,6 +111,8 @@ int HandleRequest(mg_connection* conn) {
 
   if (method == "DELETE") {
     DeleteLocalFile(conn, uri);
+  } else if ((uri == "/f" || uri == "/d" || uri == "/z") && query && !AdmitTokenRequest(conn, query)) {
+    // Refused or unknown: no reply at all, as for any token that names nothing.
   } else if (uri == "/f" && query) {
     ServeSharedFile(conn, query);
   } else if (uri == "/d" && query) {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "app/SharedState.h"
+#include "web/GuessLimiter.h"
 #include "web/WebServer.h"
 
 namespace fs = std::filesystem;
@@ -83,6 +84,7 @@ int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect) {
 
 CTestServer::CTestServer() {
   g_State.Reset();
+  GuessLimiter().Reset();
   g_State.MainDialog = &m_dialog;
   g_State.LocalAddress.Set("127.0.0.1");
   for (int attempt = 0; attempt < 20 && !m_server; ++attempt) {
@@ -103,8 +105,17 @@ void CTestServer::Stop() {
   m_server = nullptr;
 }
 
-std::string RawRequest(int port, const std::string& request) {
-  const int fd = ConnectLoopback(port);
+int ConnectLoopbackFrom(const std::string& source, int port) {
+  return ConnectLoopback(port, [&](int s) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &addr.sin_addr);
+    ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  });
+}
+
+std::string RawRequest(int port, const std::string& request, const std::string& source) {
+  const int fd = source.empty() ? ConnectLoopback(port) : ConnectLoopbackFrom(source, port);
   if (fd < 0) return {};
   size_t sent = 0;
   while (sent < request.size()) {
@@ -121,6 +132,17 @@ std::string RawRequest(int port, const std::string& request) {
   }
   ::close(fd);
   return reply;
+}
+
+std::string WithoutValidators(const std::string& reply) {
+  std::string out = reply;
+  const size_t headEnd = out.find("\r\n\r\n");
+  for (const char* name : {"\r\nETag: ", "\r\nLast-Modified: "}) {
+    const size_t at = out.find(name);
+    if (at == std::string::npos || at > headEnd) continue;
+    out.erase(at, out.find("\r\n", at + 2) - at);
+  }
+  return out;
 }
 
 void SplitReply(const std::string& reply, std::string& head, std::string& body) {

@@ -31,8 +31,8 @@ class CTempWorkDir {
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);
 
-// Resets g_State, installs a recording dialog, and starts the real web service on a free loopback
-// port inside a fresh temporary working directory. Stops it in the destructor.
+// Resets g_State and the guessing limiter, installs a recording dialog, and starts the real web service on a free
+// loopback port inside a fresh temporary working directory. Stops it in the destructor.
 class CTestServer {
  public:
   CTestServer();
@@ -57,8 +57,15 @@ int FreeLoopbackPort();
 // in place before the connection is made (receive buffer size, TCP_NODELAY).
 int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect = {});
 
-// Sends the request text as it stands and returns everything the server sent until it closed.
-std::string RawRequest(int port, const std::string& request);
+// A socket connected to the loopback port from another loopback address ("127.0.0.2": another phone).
+int ConnectLoopbackFrom(const std::string& source, int port);
+
+// Sends the request text as it stands and returns everything the server sent until it closed; from
+// the source address when one is given.
+std::string RawRequest(int port, const std::string& request, const std::string& source = {});
+
+// The reply without its ETag and Last-Modified lines, which change with every file written.
+std::string WithoutValidators(const std::string& reply);
 
 // Splits a raw reply into the header block (up to and including the empty line) and the body.
 void SplitReply(const std::string& reply, std::string& head, std::string& body);

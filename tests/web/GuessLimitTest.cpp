@@ -1,0 +1,109 @@
+// Token guessing against the real server: slowed per address, never for hits, and never for a
+// phone's whole normal use.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "app/SharedState.h"
+#include "support/TestEnv.h"
+#include "web/GuessLimiter.h"
+
+using namespace marlix_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string GetFrom(const CTestServer& server, const std::string& source, const std::string& target) {
+  return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n", source);
+}
+
+void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+}  // namespace
+
+TEST(GuessLimit, MissesBeyondTheFreeOnesBlockOnlyThatAddressForGrowingTimes) {
+  CTestServer server;
+  CGuessLimits limits;
+  limits.ForgivenPerSecond = 1e-9;
+  limits.FirstBlockSeconds = 1;
+  GuessLimiter().SetLimits(limits);
+  WriteFile("x.txt", "X");
+  InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
+  const auto live = [&](const std::string& from) { return GetFrom(server, from, "/f?t=1A2B3C4D").ends_with("X"); };
+
+  for (int i = 0; i < 30; ++i) ASSERT_TRUE(live("127.0.0.2")) << i;  // hits never count
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(GetFrom(server, "127.0.0.2", "/d?t=0000000" + std::to_string(i)), "");
+  EXPECT_TRUE(live("127.0.0.2"));  // ten misses are free
+  EXPECT_EQ(GetFrom(server, "127.0.0.2", "/z?t=DEADBEEF"), "");
+  EXPECT_FALSE(live("127.0.0.2"));  // refused without a look-up, like an unknown token
+  EXPECT_TRUE(live("127.0.0.3"));
+  EXPECT_TRUE(live("127.0.0.1"));
+  Sleep(1.5);
+  EXPECT_TRUE(live("127.0.0.2"));
+  EXPECT_EQ(GetFrom(server, "127.0.0.2", "/f?t=DEADBEEF"), "");  // the next block lasts 2 s
+  Sleep(1);
+  EXPECT_FALSE(live("127.0.0.2"));
+  Sleep(2);
+  EXPECT_TRUE(live("127.0.0.2"));
+}
+
+TEST(GuessLimit, ManyAddressesShareOneEntryBeyondTheTableAndCannotEscape) {
+  CGuessLimiter& limiter = GuessLimiter();
+  limiter.Reset();
+  CGuessLimits limits;
+  limits.MaxAddresses = 4;
+  limits.ForgivenPerSecond = 1e-9;
+  limiter.SetLimits(limits);
+  for (int a = 0; a < 100; ++a)
+    for (int i = 0; i < 11; ++i) limiter.RecordMiss("10.0.0." + std::to_string(a));
+  EXPECT_FALSE(limiter.Admit("10.0.0.0"));    // tracked on its own
+  EXPECT_FALSE(limiter.Admit("10.0.0.99"));   // in the shared entry
+  EXPECT_FALSE(limiter.Admit("10.0.0.200"));  // a new address while the table is full
+  limiter.Reset();
+  EXPECT_TRUE(limiter.Admit("10.0.0.0"));
+}
+
+TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {
+  CTestServer server;
+  WriteFile("index.html", "page");
+  WriteFile("shared/report.pdf", "PDF");
+  WriteFile("shared/Album/a.jpg", "A");
+  WriteFile("shared/Album/sub/b.jpg", "B");
+  fs::create_directory("tmp");
+  InsertItem("11111111", fs::absolute("shared/report.pdf").string());
+  InsertItem("22222222", fs::absolute("shared/Album").string());
+  const std::string phone = "127.0.0.2";
+  const std::string boundary = "----phone";
+  // More rounds than free misses: a single step counted as a miss would show.
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_TRUE(GetFrom(server, phone, "/index.html").ends_with("page"));
+    EXPECT_TRUE(GetFrom(server, phone, "/f?t=11111111").ends_with("PDF"));
+    const std::string page = GetFrom(server, phone, "/d?t=22222222");
+    const std::regex link("href=\"(/[fz]\\?t=[0-9A-F]{8})\"");
+    int links = 0;
+    for (std::sregex_iterator it(page.begin(), page.end(), link), end; it != end; ++it, ++links) {
+      const std::string got = GetFrom(server, phone, (*it)[1]);
+      EXPECT_TRUE(got.ends_with("A") || got.ends_with("B") || got.find("PK") != std::string::npos) << (*it)[1];
+    }
+    EXPECT_EQ(links, 3) << page;
+    const std::string body = "--" + boundary +
+                             "\r\nContent-Disposition: form-data; name=\"files[]\"; filename=\"up.txt\"\r\n"
+                             "Content-Type: text/plain\r\n\r\nUP\r\n--" +
+                             boundary + "--\r\n";
+    const std::string stored =
+        RawRequest(server.Port(),
+                   "POST /u HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
+                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                   phone);
+    EXPECT_NE(stored.find("\"name\":\"up.txt\""), std::string::npos) << stored;
+    EXPECT_TRUE(GetFrom(server, phone, "/tmp/up.txt").ends_with("UP"));
+    EXPECT_TRUE(
+        RawRequest(server.Port(), "DELETE /tmp/up.txt HTTP/1.0\r\n\r\n", phone).ends_with("{\"success\":true}"));
+    EXPECT_FALSE(fs::exists("tmp/up.txt"));
+  }
+}
