@@ -46,13 +46,25 @@ void LayOut() {
 }
 
 std::string Ask(const std::string& request) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  FUZZ_CHECK(fd >= 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(g_port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  FUZZ_CHECK(::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0);
+  int fd = -1;
+  // Hundreds of thousands of connections: each one ends with a reset, so that no TIME_WAIT entry is
+  // left to use up the loopback ports; a connect that still finds none free is tried again.
+  for (int attempt = 0; attempt < 200 && fd < 0; ++attempt) {
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    FUZZ_CHECK(fd >= 0);
+    const linger reset{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+      ::close(fd);
+      fd = -1;
+      ::usleep(10000);
+    }
+  }
+  FUZZ_CHECK(fd >= 0);
   ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::string reply;
   char buf[8192];

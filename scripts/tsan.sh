@@ -9,7 +9,7 @@ cd "$root"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TESTS=ON -DMARLIX_WERROR=ON -DMARLIX_TSAN=ON \
   -DMARLIX_GUI=OFF >/dev/null
 suites=(app web zip service cli)
-cmake --build build-tsan -j "$(nproc)" --target "${suites[@]/%/_tests}"
+cmake --build build-tsan -j "$(nproc)" --target "${suites[@]/%/_tests}" marlix_data
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
 for suite in "${suites[@]}"; do
   echo "-- $suite"
