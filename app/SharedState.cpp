@@ -9,6 +9,7 @@ void SharedState::Reset() {
   ReachMode = 1;
   PortText = "8081";
   LocalAddress.Set("");
+  ChosenAddress.Set("");
   ExternalAddress.Set("");
   CurrentItemPath.clear();
   CurrentItemToken.clear();

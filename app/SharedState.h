@@ -28,6 +28,7 @@ struct SharedState {
   int ReachMode = 1;  // 1 LAN, 2 WAN direct, 3 cloud relay
   std::string PortText = "8081";
   CPublishedText LocalAddress;
+  CPublishedText ChosenAddress;  // the local address the user picked; empty for the default rule
   CPublishedText ExternalAddress;
   std::string CurrentItemPath;
   std::string CurrentItemToken;

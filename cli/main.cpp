@@ -1,6 +1,6 @@
 // marlix-cli: the terminal front end.
-//   marlix-cli share [--wan | --cloud] [--no-qr] PATH...
-//   marlix-cli receive [--wan] [--no-qr]
+//   marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...
+//   marlix-cli receive [--wan] [--no-qr] [--address ADDR]
 //   marlix-cli --help | --version
 // Works in MARLIX_HOME (else ~/Marlix), which it lays out at start, and serves until SIGINT or SIGTERM.
 // PATHs relative to the current directory name the same files as they do in the shell.
@@ -42,6 +42,7 @@ struct CliOptions {
   bool wan = false;
   bool cloud = false;
   bool qr = true;
+  std::string address;  // the local address to put in the links; empty for the default rule
   std::vector<std::string> paths;
 };
 
@@ -50,16 +51,17 @@ const char* Say(const char* english, const char* chinese) { return UiSpeaksChine
 
 const char* UsageText() {
   return Say(
-      "usage: marlix-cli share [--wan | --cloud] [--no-qr] PATH...\n"
-      "       marlix-cli receive [--wan] [--no-qr]\n"
+      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...\n"
+      "       marlix-cli receive [--wan] [--no-qr] [--address ADDR]\n"
       "       marlix-cli --help | --version\n"
       "Serves the paths to phones (share) or receives their uploads into tmp/ (receive), in the current\n"
-      "folder, until Ctrl+C. Each address is printed with the item's name; --no-qr skips the QR drawing.\n",
-      "用法: marlix-cli share [--wan | --cloud] [--no-qr] 路径...\n"
-      "      marlix-cli receive [--wan] [--no-qr]\n"
+      "folder, until Ctrl+C. Each address is printed with the item's name; --no-qr skips the QR drawing;\n"
+      "--address puts that address of this computer in the links instead of the one chosen by itself.\n",
+      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] 路径...\n"
+      "      marlix-cli receive [--wan] [--no-qr] [--address 地址]\n"
       "      marlix-cli --help | --version\n"
       "在当前文件夹中把文件分享给手机 (share)，或接收手机上传到 tmp/ 的文件 (receive)，按 Ctrl+C 结束。\n"
-      "每个地址后面是文件名；--no-qr 不画二维码。\n");
+      "每个地址后面是文件名；--no-qr 不画二维码；--address 在链接中使用本机的这个地址，而不是自动选择的地址。\n");
 }
 
 int Usage() {
@@ -97,6 +99,11 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
       opt.cloud = true;
     } else if (!onlyPaths && arg == "--no-qr") {
       opt.qr = false;
+    } else if (!onlyPaths && arg == "--address") {
+      if (++i == argc) return false;
+      opt.address = argv[i];
+    } else if (!onlyPaths && arg.rfind("--address=", 0) == 0) {
+      opt.address = arg.substr(10);
     } else if (!onlyPaths && arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, Say("marlix-cli: unknown option %s\n", "marlix-cli: 未知选项 %s\n"), arg.c_str());
       return false;
@@ -108,6 +115,21 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
   if (opt.command == "share" && opt.paths.empty()) return false;
   if (opt.command == "receive" && (!opt.paths.empty() || opt.cloud)) return false;
   return true;
+}
+
+// The local address asked for must be one of this PC's; otherwise says which there are.
+bool AcceptChosenAddress(const std::string& address) {
+  if (IsLocalAddress(address)) {
+    g_State.ChosenAddress.Set(address);
+    return true;
+  }
+  std::fprintf(stderr,
+               Say("marlix-cli: %s is not an IPv4 address of this computer. Its addresses:\n",
+                   "marlix-cli: %s 不是本机的 IPv4 地址。本机地址:\n"),
+               address.c_str());
+  for (const AdapterAddress& a : ListLocalAddresses())
+    std::fprintf(stderr, "  %s (%s)\n", a.address.c_str(), a.name.c_str());
+  return false;
 }
 
 // One address line: the address first, then, after one blank, the item's name when there is one.
@@ -144,6 +166,7 @@ int main(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return 0;
   }
+  if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
   if (opt.cloud && !RelayConfigured()) {
     std::fputs(Say("marlix-cli: no relay is set. Start a marlix-relay and name it with\n"

@@ -21,6 +21,7 @@
 class CSystemNotReadyDlg;
 class CTransparentStatic;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -60,10 +61,13 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void ShowUploadPage();
   void ShowSharePage();
   void OpenReceivedFolder();
-  // The context menu at a screen position (modal until an entry is chosen or it is dismissed), and
-  // its settings entry.
+  // The context menu at a screen position (modal until an entry is chosen or it is dismissed): the
+  // local addresses to pick from, and the settings entry. BuildContextMenu makes it; the caller owns it.
   void ShowContextMenu(const QPoint& globalPos);
+  QMenu* BuildContextMenu();
   void OpenSettings();
+  // The local address picked from the menu: used from now on and kept for the next run.
+  void OnPickAddress(const std::string& address);
 
   // The view of the current page for a reachability mode (1 LAN, 2 WAN, 3 cloud).
   void RefreshView(int mode);
@@ -94,6 +98,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void reject() override;
   void closeEvent(QCloseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dragMoveEvent(QDragMoveEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -111,6 +116,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void MirrorRadios();
   // Hides the progress bar and sets it back to 0.
   void ResetProgress();
+  // The address picked in an earlier run, from the settings, into ChosenAddress.
+  void LoadChosenAddress();
+  // The drop area's tooltip: the address shown, else the local address.
+  void UpdateAddressTooltip();
 
   // Members of the design, all empty until OnInitDialog.
   mg_context* m_pServer = nullptr;

@@ -123,6 +123,8 @@ bool CMarlixDlg::OnInitDialog() {
   m_pDropArea->setGeometry(rect().adjusted(61, 62, -61, -62));
   m_pDropArea->show();
   m_pDropArea->raise();
+  m_pDropArea->installEventFilter(this);
+  LoadChosenAddress();
 
   g_State.PageMode = 1;
   RefreshView(1);

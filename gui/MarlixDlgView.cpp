@@ -71,6 +71,7 @@ void CMarlixDlg::RefreshView(int mode) {
     m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，下载文件到手机"), 2);
 
   UpdateItemCaption();
+  UpdateAddressTooltip();
 }
 
 void CMarlixDlg::BuildLanAddress(const std::string& token) {
@@ -131,6 +132,7 @@ void CMarlixDlg::ShowUploadPage() {
   m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
   m_pCaption->show();
   SetCaptionText(tr("等待从手机上传文件..."));
+  UpdateAddressTooltip();
 }
 
 void CMarlixDlg::OnReachModeRadio(int id) {

@@ -17,7 +17,13 @@ constexpr qint64 kMaxListBytes = 16 * 1024 * 1024;
 
 }  // namespace
 
-QString PathHandOffName() { return QStringLiteral("marlix-paths-%1").arg(::getuid()); }
+QString PathHandOffName() {
+  // The user's own runtime folder where there is one, so that no other user can take the name.
+  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty() && QFileInfo(runtime).isDir() && QFileInfo(runtime).ownerId() == ::getuid())
+    return runtime + QStringLiteral("/marlix-paths");
+  return QStringLiteral("marlix-paths-%1").arg(::getuid());
+}
 
 QStringList CommandLinePaths(const QStringList& arguments) {
   QStringList paths;

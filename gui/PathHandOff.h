@@ -13,7 +13,8 @@
 class CMarlixDlg;
 class QLocalServer;
 
-// The local socket name for this user.
+// The local socket for this user: in $XDG_RUNTIME_DIR when the user owns it, else a per-user name
+// in the temporary folder.
 QString PathHandOffName();
 
 // The command-line paths made absolute against the current folder and cleaned.

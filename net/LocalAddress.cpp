@@ -9,17 +9,20 @@
 
 #include "app/SharedState.h"
 
-std::vector<AdapterAddress> ListAdapterAddresses() {
+namespace {
+
+// Every IPv4 address in the system's order; with firstOnly, each adapter once with its first one.
+std::vector<AdapterAddress> ListAddresses(bool firstOnly) {
   std::vector<AdapterAddress> adapters;
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) return adapters;
   std::set<std::string> seen;
   for (const ifaddrs* it = list; it; it = it->ifa_next) {
     if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET || !it->ifa_name) continue;
-    // An alias label ("eth0:1") belongs to its adapter; only the adapter's first address counts.
+    // An alias label ("eth0:1") belongs to its adapter.
     std::string name = it->ifa_name;
     if (const size_t colon = name.find(':'); colon != std::string::npos) name.resize(colon);
-    if (!seen.insert(name).second) continue;
+    if (firstOnly && !seen.insert(name).second) continue;
     char text[INET_ADDRSTRLEN] = {};
     const auto* in = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
     if (!::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) continue;
@@ -29,17 +32,45 @@ std::vector<AdapterAddress> ListAdapterAddresses() {
   return adapters;
 }
 
+bool IsAssigned(const AdapterAddress& adapter) {
+  if (adapter.loopback || adapter.address.empty() || adapter.address[0] == '0') return false;
+  in_addr value{};
+  return ::inet_pton(AF_INET, adapter.address.c_str(), &value) == 1 && value.s_addr != 0;
+}
+
+bool IsLinkLocal(const std::string& address) { return address.rfind("169.254.", 0) == 0; }
+
+}  // namespace
+
+std::vector<AdapterAddress> ListAdapterAddresses() { return ListAddresses(true); }
+
+std::vector<AdapterAddress> ListLocalAddresses() { return ListAddresses(false); }
+
+bool IsVirtualInterface(const std::string& name) {
+  static const char* const kPrefixes[] = {"docker", "br-", "virbr", "veth", "vboxnet", "vmnet", "tun", "tap"};
+  for (const char* prefix : kPrefixes)
+    if (name.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
 std::string ChooseLocalAddress(const std::vector<AdapterAddress>& adapters) {
-  for (const AdapterAddress& adapter : adapters) {
-    if (adapter.loopback || adapter.address.empty() || adapter.address[0] == '0') continue;
-    in_addr value{};
-    if (::inet_pton(AF_INET, adapter.address.c_str(), &value) != 1 || value.s_addr == 0) continue;
-    return adapter.address;
-  }
+  for (const AdapterAddress& adapter : adapters)
+    if (IsAssigned(adapter) && !IsLinkLocal(adapter.address) && !IsVirtualInterface(adapter.name))
+      return adapter.address;
+  for (const AdapterAddress& adapter : adapters)
+    if (IsAssigned(adapter)) return adapter.address;
   return {};
 }
 
+bool IsLocalAddress(const std::string& address) {
+  for (const AdapterAddress& a : ListLocalAddresses())
+    if (a.address == address) return true;
+  return false;
+}
+
 void DiscoverLocalAddress() {
-  const std::string address = ChooseLocalAddress(ListAdapterAddresses());
+  const std::string chosen = g_State.ChosenAddress.Get();
+  const std::string address =
+      !chosen.empty() && IsLocalAddress(chosen) ? chosen : ChooseLocalAddress(ListAdapterAddresses());
   if (!address.empty()) g_State.LocalAddress.Set(address);
 }

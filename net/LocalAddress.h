@@ -2,9 +2,9 @@
 #include <string>
 #include <vector>
 
-// One network adapter as the system lists it, with the text of its first IPv4 address.
+// One IPv4 address of a network adapter as the system lists it.
 struct AdapterAddress {
-  std::string name;
+  std::string name;     // the interface ("wlan0"); an alias label's ":N" is dropped
   std::string address;  // dotted IPv4 text
   bool loopback = false;
 };
@@ -12,11 +12,24 @@ struct AdapterAddress {
 // The adapters with an IPv4 address, in the system's order, each once with its first address.
 // The one platform call of the discovery (getifaddrs here).
 std::vector<AdapterAddress> ListAdapterAddresses();
+// Every IPv4 address of every adapter, in the system's order, loopback included: what the user
+// may pick from.
+std::vector<AdapterAddress> ListLocalAddresses();
 
-// The address the discovery picks from a list: the first adapter that is not loopback and whose
-// address is assigned (neither 0 nor beginning with the digit 0). Empty when none is.
+// Interfaces a phone on the network cannot reach the PC through: container and virtual-machine
+// bridges, virtual pairs and tunnels, by their usual names.
+bool IsVirtualInterface(const std::string& name);
+
+// The address the discovery picks from a list: the first adapter, in the list's order, that is not
+// loopback, whose address is assigned (neither 0 nor beginning with the digit 0), not link-local
+// (169.254.0.0/16) and not on a virtual interface. When no adapter is such, the first assigned
+// non-loopback address all the same. Empty when there is none at all.
 std::string ChooseLocalAddress(const std::vector<AdapterAddress>& adapters);
 
-// Finds the PC's IPv4 address on its local network and publishes it whole in LocalAddress; leaves it
-// unchanged when none is found.
+// True when the text is one of this PC's IPv4 addresses.
+bool IsLocalAddress(const std::string& address);
+
+// Publishes the PC's address on its local network whole in LocalAddress: the address the user chose
+// (ChosenAddress) while it is one of the PC's addresses, else the discovery's pick. Leaves
+// LocalAddress unchanged when there is none. Any thread.
 void DiscoverLocalAddress();

@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <memory>
 
+#include "relay/UploadFrame.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kMaxTokenBytes = 64;
-constexpr size_t kMaxNameBytes = 511;
 constexpr size_t kPieceSize = 65536;
 // Stored files carry these suffixes, so that the relay only ever deletes files of its own.
 const char kDataSuffix[] = ".marlix-relay";
@@ -40,13 +40,6 @@ bool ReadExactly(mg_connection* conn, char* out, size_t n) {
     out += got;
     n -= static_cast<size_t>(got);
   }
-  return true;
-}
-
-bool ReadU32(mg_connection* conn, uint32_t& value) {
-  unsigned char b[4];
-  if (!ReadExactly(conn, reinterpret_cast<char*>(b), 4)) return false;
-  value = (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
   return true;
 }
 
@@ -254,19 +247,14 @@ void CRelayServer::HandleUpload(mg_connection* conn) {
   }
   if (declared >= 0 && declared < 12) return BadRequest(conn, "body too short");
 
-  uint32_t tokenLength = 0, nameLength = 0, size = 0;
-  if (!ReadU32(conn, tokenLength) || tokenLength == 0 || tokenLength > kMaxTokenBytes) {
-    return BadRequest(conn, "bad token length");
-  }
-  std::string token(tokenLength, '\0');
-  if (!ReadExactly(conn, token.data(), tokenLength) || !IsSafeToken(token)) return BadRequest(conn, "bad token");
-  if (!ReadU32(conn, nameLength) || nameLength == 0 || nameLength > kMaxNameBytes) {
-    return BadRequest(conn, "bad name length");
-  }
-  std::string name(nameLength, '\0');
-  if (!ReadExactly(conn, name.data(), nameLength) || !IsSafeName(name)) return BadRequest(conn, "bad name");
-  if (!ReadU32(conn, size)) return BadRequest(conn, "bad size");
-  const uint64_t total = 12ull + tokenLength + nameLength + size;
+  CUploadFrame frame;
+  const std::string refused =
+      ReadUploadFrameHead([conn](char* into, size_t count) { return ReadExactly(conn, into, count); }, frame);
+  if (!refused.empty()) return BadRequest(conn, refused);
+  const std::string& token = frame.token;
+  const std::string& name = frame.name;
+  const uint32_t size = frame.size;
+  const uint64_t total = 12ull + token.size() + name.size() + size;
   if (declared >= 0 && total != static_cast<uint64_t>(declared))
     return BadRequest(conn, "lengths do not match the body");
   if (total > m_options.MaxBody) return BadRequest(conn, "body too large");

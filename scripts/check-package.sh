@@ -40,7 +40,8 @@ DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommen
 desktop-file-validate /usr/share/applications/marlix.desktop
 cd "$work"
 echo "from the installed program" >note.txt
-/usr/bin/marlix-cli share --no-qr note.txt >cli.out 2>cli.err &
+# Its own home, laid out from the installed data (never the user's ~/Marlix).
+MARLIX_HOME="$work/home" /usr/bin/marlix-cli share --no-qr note.txt >cli.out 2>cli.err &
 cli_pid=$!
 for _ in $(seq 100); do grep -q '^http://' cli.out && break; sleep 0.1; done
 line="$(head -1 cli.out)"
@@ -48,6 +49,7 @@ case "$line" in *" note.txt") ;; *) echo "unexpected address line: $line ($(cat 
 address="${line%% *}"
 loopback="http://127.0.0.1:${address#http://*:}"
 [ "$(curl -sf --max-time 20 "$loopback")" = "from the installed program" ]
+cmp -s "$work/home/index.html" /usr/share/marlix/index.html || { echo "the home was not laid out from /usr/share/marlix" >&2; exit 1; }
 kill -TERM "$cli_pid"
 status=0
 wait "$cli_pid" || status=$?

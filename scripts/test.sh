@@ -2,6 +2,8 @@
 # Installs the dependencies, builds everything twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) with warnings as errors and runs every test in both builds; from the
 # plain build it also makes the .deb, installs it, tries the installed marlix-cli and removes it.
+# Then the core's tests once more under ThreadSanitizer, and every parser fuzzed for a bounded time
+# (MARLIX_FUZZ_SECONDS per target).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -24,4 +26,8 @@ bash scripts/check-package.sh build
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DMARLIX_SANITIZE=ON
+echo "== core tests with ThreadSanitizer =="
+bash scripts/tsan.sh
+echo "== fuzzing: every parser of outside input, ${MARLIX_FUZZ_SECONDS:-60} s each, two at a time =="
+bash scripts/fuzz.sh
 echo "All tests passed."

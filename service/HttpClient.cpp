@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "service/CookieJar.h"
+
 namespace {
 
 std::atomic<bool> g_diagnostics{true};
@@ -32,15 +34,6 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* userdata) {
   auto* store = static_cast<HttpResponseStore*>(userdata);
   return Collect(data, size * count, store->HeaderText, store->HeaderLength, HttpResponseStore::kHeaderCapacity,
                  store->HeaderOverflow);
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string Strip(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -80,9 +73,7 @@ void CHttpClient::BuildHeaderList() {
   };
   for (const char* line : kFixed) m_pHeaderList = curl_slist_append(m_pHeaderList, line);
   // With an empty jar the line is "Cookie:" alone, which libcurl does not send.
-  std::string cookie = "Cookie:";
-  for (const auto& [name, value] : m_CookieJar) cookie += name + "=" + value + "; ";
-  m_pHeaderList = curl_slist_append(m_pHeaderList, cookie.c_str());
+  m_pHeaderList = curl_slist_append(m_pHeaderList, CookieLine(m_CookieJar).c_str());
 }
 
 int CHttpClient::Request(const char* address) {
@@ -116,37 +107,5 @@ int CHttpClient::Request(const char* address) {
 }
 
 void CHttpClient::LearnCookies() {
-  const std::string text(m_pStore->HeaderText, static_cast<size_t>(m_pStore->HeaderLength));
-  if (text.empty()) return;
-  // One spelling is matched per response: the lower-case-led one wins when it occurs at all.
-  const std::string word = text.find("set-Cookie") != std::string::npos ? "set-Cookie" : "Set-Cookie";
-
-  std::vector<std::string> lines;
-  for (size_t at = text.find(word); at != std::string::npos && lines.size() < kMaxCookieLines;
-       at = text.find(word, at + word.size())) {
-    const size_t start = at + word.size() + 1;  // skips the colon
-    if (start > text.size()) continue;
-    const size_t lf = text.find('\n', start);
-    if (lf == std::string::npos) continue;
-    std::string line = Strip(text.substr(start, lf + 1 - start));
-    if (line.size() > kCookieLineSlot) line.resize(kCookieLineSlot);
-    lines.push_back(std::move(line));
-  }
-
-  for (const std::string& line : lines) {
-    size_t begin = 0;
-    while (begin <= line.size()) {
-      size_t end = line.find(';', begin);
-      if (end == std::string::npos) end = line.size();
-      const std::string piece = line.substr(begin, end - begin);
-      begin = end + 1;
-      const size_t eq = piece.find('=');
-      if (eq == std::string::npos || eq == 0) continue;
-      std::string name = piece.substr(0, eq);
-      std::string value = piece.substr(eq + 1);
-      if (name.size() > kCookiePartSlot) name.resize(kCookiePartSlot);
-      if (value.size() > kCookiePartSlot) value.resize(kCookiePartSlot);
-      m_CookieJar[name] = value;
-    }
-  }
+  LearnSetCookieLines(std::string(m_pStore->HeaderText, static_cast<size_t>(m_pStore->HeaderLength)), m_CookieJar);
 }

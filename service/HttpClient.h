@@ -47,12 +47,6 @@ class CHttpClient {
   int ResponseCode() const { return m_pStore->ResponseCode; }
   const std::map<std::string, std::string>& CookieJar() const { return m_CookieJar; }
 
-  // Slots of the cookie learning: a kept line holds at most 1,023 characters, a name or a value at
-  // most 511; longer ones are cut to their slot.
-  static constexpr size_t kMaxCookieLines = 8;
-  static constexpr size_t kCookieLineSlot = 1023;
-  static constexpr size_t kCookiePartSlot = 511;
-
  private:
   void BuildHeaderList();
   void LearnCookies();

@@ -88,7 +88,7 @@ Paste it (Ctrl+V) into a chat window so that a friend can download.</translation
     </message>
     <message>
         <source>外网直连方式，传输速度由宽带的【上行速度】决定</source>
-        <translation>Direct from the Internet: the speed is your line's upload speed</translation>
+        <translation>Direct from the Internet: the speed is your line&apos;s upload speed</translation>
     </message>
     <message>
         <source>经云端中转，下完即删除，十分钟不下载，链接失效</source>
@@ -131,6 +131,10 @@ Please wait a moment...</translation>
     <message>
         <source>外网模式开启失败，无法传输文件</source>
         <translation>The Internet mode could not be opened: no transfers</translation>
+    </message>
+    <message>
+        <source>手机访问的地址</source>
+        <translation>Address for phones</translation>
     </message>
 </context>
 <context>

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cinttypes>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,7 +14,6 @@
 
 #include "app/SharedState.h"
 #include "web/AttachmentDisposition.h"
-#include "web/FileSize.h"
 #include "web/ItemLookup.h"
 #include "web/StreamFile.h"
 #include "web/WebServer.h"
@@ -184,11 +182,9 @@ void ServeFolderArchive(mg_connection* conn, const char* query) {
     return;
   }
 
-  const int64_t size = FileSize(archive.path);
-  mg_printf(conn,
-            "HTTP/1.0 200 OK\r\nContent-Type: application/x-zip-compressed\r\nContent-Disposition: %s\r\n"
-            "Content-Length: %" PRId64 "\r\n\r\n",
-            AttachmentDisposition(OwnName(folderPath) + ".zip").c_str(), size);
-  g_State.DownloadCount.fetch_add(1);
-  if (size > 0) StreamFile(conn, archive.path, size, true);
+  CFileReply reply(conn, archive.path);
+  reply.SendHead("Content-Type: application/x-zip-compressed\r\nContent-Disposition: " +
+                 AttachmentDisposition(OwnName(folderPath) + ".zip") + "\r\n");
+  if (reply.StartsAtFirstByte()) g_State.DownloadCount.fetch_add(1);
+  reply.SendBody(true);
 }

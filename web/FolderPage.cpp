@@ -80,6 +80,23 @@ void ListInto(const std::string& folder, std::set<DirId>& open, std::vector<std:
 
 }  // namespace
 
+std::string FolderPageHtml(const std::string& token, const std::vector<std::pair<std::string, std::string>>& links,
+                           bool chinese) {
+  std::string page = kPageHead;
+  page += "<DIV align=\"center\"><h3><a href=\"/z?t=";
+  page += EscapeHtml(token);
+  page += chinese ? "\">打包下载</a></h3></DIV><ul>" : "\">Download all as ZIP</a></h3></DIV><ul>";
+  for (const auto& [fileToken, linkText] : links) {
+    page += "<li><a href=\"/f?t=";
+    page += EscapeHtml(fileToken);
+    page += "\">";
+    page += EscapeHtml(linkText);
+    page += "</a></li>";
+  }
+  page += "</ul></DIV></center></BODY></HTML>";
+  return page;
+}
+
 std::vector<std::string> ListFolderFiles(const std::string& folder) {
   std::vector<std::string> files;
   struct stat st {};
@@ -95,26 +112,17 @@ void ServeFolderPage(mg_connection* conn, const char* query) {
   // The token that named this folder; the archive link names the folder by it, never by the raw query.
   const std::string token = std::string(query).substr(std::string(query).find('=') + 1);
 
-  std::string page = kPageHead;
   const std::vector<std::string> files = ListFolderFiles(folder);
-  page += "<DIV align=\"center\"><h3><a href=\"/z?t=";
-  page += EscapeHtml(token);
-  page += AcceptsChinese(mg_get_header(conn, "Accept-Language")) ? "\">打包下载</a></h3></DIV><ul>"
-                                                                 : "\">Download all as ZIP</a></h3></DIV><ul>";
-
+  std::vector<std::pair<std::string, std::string>> links;
   const size_t slash = folder.rfind('/');
   for (const std::string& file : files) {
     const std::string fileToken = MakeToken();
     std::string linkText;
     if (slash != std::string::npos && slash + 1 < file.size()) linkText = file.substr(slash + 1);
     if (!fileToken.empty()) InsertItemIfAbsent(fileToken, file);
-    page += "<li><a href=\"/f?t=";
-    page += fileToken;
-    page += "\">";
-    page += EscapeHtml(linkText);
-    page += "</a></li>";
+    links.emplace_back(fileToken, linkText);
   }
-  page += "</ul></DIV></center></BODY></HTML>";
+  const std::string page = FolderPageHtml(token, links, AcceptsChinese(mg_get_header(conn, "Accept-Language")));
 
   mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %" PRId64 "\r\n\r\n",
             static_cast<int64_t>(page.size()));

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cinttypes>
 #include <string>
 
 #include "app/WorkingDirectory.h"
@@ -60,17 +59,16 @@ void ServeLocalFile(mg_connection* conn, const std::string& uri) {
   }
   const std::string path = uri.empty() ? uri : uri.substr(1);
   int64_t size = 0;
+  // Refused: answered exactly as a missing file is.
   const int fd = OpenServable(path, size);
-  if (fd < 0) size = 0;  // refused: answered exactly as a missing file is
   // Received files come from phones: the browser must neither run them in the page's origin nor
   // guess another type for them.
   const bool received = path.compare(0, sizeof kReceivedPrefix - 1, kReceivedPrefix) == 0;
   const char* type = LookupContentType(path);
-  mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Type: %s\r\n%sContent-Length: %" PRId64 "\r\n\r\n",
-            type ? type : "text/plain",
-            received ? "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n" : "", size);
-  // The shared copy loop reopens the checked file itself through its descriptor's own entry, so a
-  // link put in its place meanwhile is never followed.
-  if (size > 0) StreamFile(conn, "/proc/self/fd/" + std::to_string(fd), size, false);
-  if (fd >= 0) ::close(fd);
+  // The reply sends from the checked descriptor itself, so a link put in its place meanwhile is
+  // never followed.
+  CFileReply reply(conn, fd);
+  reply.SendHead(std::string("Content-Type: ") + (type ? type : "text/plain") + "\r\n" +
+                 (received ? "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n" : ""));
+  reply.SendBody(false);
 }

@@ -23,13 +23,16 @@ struct CReceiveWindow {
   std::unique_ptr<char[]> buffer{new char[kDataBlockSize]};
   char* data = buffer.get();
   size_t length = 0;
-  bool failed = false;  // the last read failed rather than ended
+  bool ended = false;   // the body has ended or failed: no more reads
+  bool failed = false;  // it failed rather than ended
 
-  // One read into the free space; false at the end of the body or on a failure.
+  // One read into the free space; false once the body has ended or failed.
   bool ReadOnce() {
     if (length == kDataBlockSize) return true;
+    if (ended) return false;
     const int got = read(data + length, kDataBlockSize - length);
     if (got <= 0) {
+      ended = true;
       failed = got < 0;
       return false;
     }

@@ -2,12 +2,9 @@
 
 #include <civetweb.h>
 
-#include <cinttypes>
-
 #include "app/SharedState.h"
 #include "web/AttachmentDisposition.h"
 #include "web/ContentType.h"
-#include "web/FileSize.h"
 #include "web/ItemLookup.h"
 #include "web/StreamFile.h"
 
@@ -18,12 +15,11 @@ void ServeSharedFile(mg_connection* conn, const char* query) {
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? std::string() : path.substr(slash + 1);
   const char* type = name.empty() ? nullptr : LookupContentType(name);
-  const int64_t size = FileSize(path);
-
-  mg_printf(conn,
-            "HTTP/1.0 200 OK\r\nContent-Type: %s\r\nContent-Disposition: %s\r\nContent-Length: %" PRId64 "\r\n\r\n",
-            type ? type : "application/octet-stream", AttachmentDisposition(name).c_str(), size);
-  ++g_State.DownloadCount;
-  if (g_State.MainDialog) g_State.MainDialog->ShowProgress();
-  StreamFile(conn, path, size, true);
+  CFileReply reply(conn, path);
+  reply.SendHead(std::string("Content-Type: ") + (type ? type : "application/octet-stream") +
+                 "\r\nContent-Disposition: " + AttachmentDisposition(name) + "\r\n");
+  // A resumed download or a player's seek is the same download: only the one from byte 0 counts.
+  if (reply.StartsAtFirstByte()) ++g_State.DownloadCount;
+  if (g_State.MainDialog && (reply.StartsAtFirstByte() || reply.HasBody())) g_State.MainDialog->ShowProgress();
+  reply.SendBody(true);
 }

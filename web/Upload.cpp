@@ -205,16 +205,7 @@ void OnUploadSaved(mg_connection* conn, const char* path) {
   }
 
   std::string body;
-  if (answer) {
-    const std::string jsonName = JsonEscape(name);
-    const std::string address =
-        "http://" + JsonEscape(host) + ":" + JsonEscape(g_State.PortText) + "/tmp/" + JsonEscape(UrlEscapeName(name));
-    char sizeText[24];
-    std::snprintf(sizeText, sizeof sizeText, "%" PRId64, size);
-    body = "{\"files\":[{\"name\":\"" + jsonName + "\",\"size\":\"" + sizeText + "\",\"type\":\"" + type +
-           "\",\"url\":\"" + address + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" + address +
-           "\",\"delete_type\":\"DELETE\"}]}";
-  }
+  if (answer) body = UploadReplyBody(name, size, type, host, g_State.PortText);
   WriteUploadReply(conn, body);
 
   if (dialog) {

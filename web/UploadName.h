@@ -1,6 +1,7 @@
 #pragma once
 // The names under which received files are stored in "tmp", and how they appear in the JSON reply.
 
+#include <cstdint>
 #include <string>
 
 // Longest saved path ("tmp/" and the name), and longest numbered path.
@@ -23,3 +24,8 @@ std::string JsonEscape(const std::string& text);
 // A stored name as the path of an address: "%", "#" and "?" percent-encoded, so that the server's
 // decoding gives the name back.
 std::string UrlEscapeName(const std::string& name);
+
+// The JSON body of the reply to a stored file: its name, size, content type, and the addresses that
+// fetch and delete it on host:port.
+std::string UploadReplyBody(const std::string& name, int64_t size, const std::string& type, const std::string& host,
+                            const std::string& port);

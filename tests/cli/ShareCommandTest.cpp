@@ -337,6 +337,30 @@ TEST(ShareCommand, AnUnreadableItemIsNamedWithAWarningAndChineseFollowsTheLangua
   EXPECT_EQ(chinese.Out().rfind("用法: marlix-cli share", 0), 0u) << chinese.Out();
 }
 
+TEST(ShareCommand, AddressOptionPutsTheChosenAddressInLinksAndUploadRepliesAndRefusesAForeignOne) {
+  CTempWorkDir dir;
+  {
+    CCliProcess cli({"receive", "--no-qr", "--address", "203.0.113.9"});
+    EXPECT_EQ(cli.Stop(0), 2 << 8);
+    EXPECT_NE(cli.Err().find("203.0.113.9 is not an IPv4 address of this computer"), std::string::npos) << cli.Err();
+    EXPECT_NE(cli.Err().find("  127.0.0.1 (lo)\n"), std::string::npos) << cli.Err();
+  }
+  fs::create_directory("tmp");
+  CCliProcess cli({"receive", "--no-qr", "--address=127.0.0.1"});
+  if (!cli.WaitForLines(1)) {
+    if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
+    FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
+  }
+  const std::string page = Lines(cli.Out())[0];
+  ASSERT_EQ(page.rfind("http://127.0.0.1:", 0), 0u) << page;
+  const std::string base = page.substr(0, page.find("/index.html"));
+  WriteFile("up.txt", "U");
+  const std::string command = "curl -sS -F 'file=@up.txt' '" + base + "/u' > reply.json";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_NE(ReadFile("reply.json").find("\"" + base + "/tmp/up.txt\""), std::string::npos) << ReadFile("reply.json");
+  EXPECT_EQ(cli.Stop(SIGTERM), 0);
+}
+
 // The terminal says how many entries a folder archive left out; SIGINT while a big folder is being
 // packed ends the program within 2 s and leaves no archive behind.
 TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {

@@ -168,3 +168,18 @@ TEST_F(HttpClientTest, ReportsTheStatusAndTheLibraryResult) {
   EXPECT_EQ(client.BodyLength(), 0);
   EXPECT_EQ(client.HeaderLength(), 0);
 }
+
+// A cookie line ends at its first control character: a bare carriage return in a server's
+// Set-Cookie cannot put a header line of its own into the next request.
+TEST_F(HttpClientTest, ACarriageReturnInsideSetCookieCannotAddARequestHeader) {
+  int calls = 0;
+  CScriptedServer server([&](const std::string&) {
+    return ++calls == 1 ? HttpReply("", "Set-Cookie: a=1\rX-Injected: yes\r\n") : HttpReply("");
+  });
+  CHttpClient client;
+  ASSERT_EQ(client.Request(("http://" + server.Host() + "/").c_str()), 0);
+  EXPECT_EQ(client.CookieJar(), (Jar{{"a", "1"}}));
+  ASSERT_EQ(client.Request(("http://" + server.Host() + "/").c_str()), 0);
+  ASSERT_TRUE(server.WaitRequests(2));
+  EXPECT_EQ(server.Requests()[1].find("X-Injected"), std::string::npos) << server.Requests()[1];
+}

@@ -134,6 +134,17 @@ std::string RawRequest(int port, const std::string& request, const std::string& 
   return reply;
 }
 
+std::string WithoutValidators(const std::string& reply) {
+  std::string out = reply;
+  const size_t headEnd = out.find("\r\n\r\n");
+  for (const char* name : {"\r\nETag: ", "\r\nLast-Modified: "}) {
+    const size_t at = out.find(name);
+    if (at == std::string::npos || at > headEnd) continue;
+    out.erase(at, out.find("\r\n", at + 2) - at);
+  }
+  return out;
+}
+
 void SplitReply(const std::string& reply, std::string& head, std::string& body) {
   const size_t end = reply.find("\r\n\r\n");
   if (end == std::string::npos) {

@@ -64,6 +64,9 @@ int ConnectLoopbackFrom(const std::string& source, int port);
 // the source address when one is given.
 std::string RawRequest(int port, const std::string& request, const std::string& source = {});
 
+// The reply without its ETag and Last-Modified lines, which change with every file written.
+std::string WithoutValidators(const std::string& reply);
+
 // Splits a raw reply into the header block (up to and including the empty line) and the body.
 void SplitReply(const std::string& reply, std::string& head, std::string& body);
 

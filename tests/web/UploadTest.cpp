@@ -212,7 +212,7 @@ TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   ::send(fd, whole.data(), whole.size() / 2, MSG_NOSIGNAL);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   ::close(fd);
-  for (int i = 0; i < 200 && server.Dialog().ReceivedCounts().size() < 3; ++i)
+  for (int i = 0; i < 200 && server.Dialog().ReceivedCounts().size() < 4; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_EQ(Listing(), std::vector<std::string>{"kept.txt"});
   EXPECT_EQ(Stored("kept.txt"), "finished earlier");

@@ -1,0 +1,139 @@
+// The multipart receiver and the boundary rule. The input's first line is a Content-Type value, the
+// next four bytes choose how the body is cut into reads and when the disk is full, the rest is the
+// body. The body is received twice, in one piece and cut into reads: both must store the same files.
+// Every part begun ends saved or abandoned; an abandoned part leaves nothing; a saved part never
+// holds its delimiter; names stay inside tmp/.
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FuzzCheck.h"
+#include "web/MultipartBoundary.h"
+#include "web/MultipartReceiver.h"
+#include "web/UploadName.h"
+
+namespace {
+
+struct CMemoryFile {
+  std::string name;
+  std::string data;
+};
+
+// Files in memory; the disk holds `room` bytes (unlimited when 0).
+class CMemorySink : public CMultipartSink {
+ public:
+  explicit CMemorySink(size_t room) : m_room(room) {}
+  int Begin(const std::string& sent) override {
+    FUZZ_CHECK(!m_open);
+    const std::string name = SafeUploadName(sent);
+    if (name.empty()) return EINVAL;
+    FUZZ_CHECK(name.find_first_of("/\\") == std::string::npos && name != "." && name != "..");
+    FUZZ_CHECK(4 + name.size() <= kMaxSavedPath && fuzz::IsUtf8(name) && !fuzz::HasControl(name));
+    m_open = true;
+    m_current = {name, {}};
+    return 0;
+  }
+  int Write(const char* data, size_t count) override {
+    FUZZ_CHECK(m_open);
+    if (m_room && m_used + count > m_room) return ENOSPC;
+    m_used += count;
+    m_current.data.append(data, count);
+    return 0;
+  }
+  int Finish() override {
+    FUZZ_CHECK(m_open);
+    m_open = false;
+    saved.push_back(m_current);
+    return 0;
+  }
+  void Abandon() override {
+    FUZZ_CHECK(m_open);
+    m_open = false;
+    m_used -= m_current.data.size();
+    ++abandoned;
+  }
+  bool Open() const { return m_open; }
+
+  std::vector<CMemoryFile> saved;
+  int abandoned = 0;
+
+ private:
+  size_t m_room;
+  size_t m_used = 0;
+  bool m_open = false;
+  CMemoryFile m_current;
+};
+
+struct CRun {
+  CMultipartOutcome outcome;
+  std::vector<CMemoryFile> saved;
+  int abandoned = 0;
+};
+
+CRun Receive(const std::string& boundary, const std::string& body, uint32_t seed, size_t room, bool cut) {
+  fuzz::CSplits splits(seed);
+  size_t at = 0;
+  bool failedOnce = false;
+  const bool endsInFailure = seed & 0x100;  // the body ends in a failed read rather than its end
+  auto read = [&](char* into, size_t space) -> int {
+    if (at == body.size()) {
+      if (endsInFailure && !failedOnce) {
+        failedOnce = true;
+        return -1;
+      }
+      return 0;
+    }
+    const size_t n = cut ? splits.Next(std::min(space, body.size() - at)) : std::min(space, body.size() - at);
+    std::memcpy(into, body.data() + at, n);
+    at += n;
+    return static_cast<int>(n);
+  };
+  CMemorySink sink(room);
+  CRun run;
+  run.outcome = ReceiveMultipart(boundary, read, sink);
+  FUZZ_CHECK(!sink.Open());
+  run.saved = sink.saved;
+  run.abandoned = sink.abandoned;
+  return run;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const size_t nl = input.find('\n');
+  if (nl == std::string::npos || input.size() < nl + 5) return 0;
+  const std::string type = input.substr(0, nl);
+  uint32_t seed;
+  std::memcpy(&seed, input.data() + nl + 1, 4);
+  const std::string body = input.substr(nl + 5);
+
+  std::string boundary;
+  const BoundaryResult result = ParseBoundary(type.c_str(), boundary);
+  if (result != BoundaryResult::Found) {
+    FUZZ_CHECK(boundary.empty());
+    return 0;
+  }
+  FUZZ_CHECK(!boundary.empty() && boundary.size() <= 70 && boundary.back() != ' ');
+  FUZZ_CHECK(type.find(boundary) != std::string::npos);
+  for (char c : boundary) FUZZ_CHECK(std::isalnum(static_cast<unsigned char>(c)) || std::strchr("'()+_,-./:=? ", c));
+
+  const size_t room = (seed & 0x200) ? (seed >> 12) % 20000 + 1 : 0;
+  const CRun whole = Receive(boundary, body, seed, room, false);
+  const CRun cut = Receive(boundary, body, seed, room, true);
+  for (const CRun* run : {&whole, &cut}) {
+    FUZZ_CHECK(run->outcome.saved == static_cast<int>(run->saved.size()));
+    FUZZ_CHECK(run->abandoned <= 1);
+    FUZZ_CHECK((run->abandoned == 1) ==
+               (run->outcome.failure != UploadFailure::None && run->outcome.failure != UploadFailure::CannotCreate));
+    for (const CMemoryFile& f : run->saved) FUZZ_CHECK(f.data.find("\r\n--" + boundary) == std::string::npos);
+  }
+  FUZZ_CHECK(whole.outcome.saved == cut.outcome.saved && whole.outcome.failure == cut.outcome.failure);
+  for (size_t i = 0; i < whole.saved.size(); ++i) {
+    FUZZ_CHECK(whole.saved[i].name == cut.saved[i].name);
+    FUZZ_CHECK(whole.saved[i].data == cut.saved[i].data);
+  }
+  return 0;
+}
