@@ -302,7 +302,8 @@ TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) 
   for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
   const fs::path folder = server.Dir() / "src/Large";
   WriteFile(folder / "t00.txt", text);
-  for (int i = 1; i < 50; ++i) fs::create_hard_link(folder / "t00.txt", folder / ("t" + std::to_string(i) + ".txt"));
+  for (int i = 1; i < 50; ++i)
+    fs::create_hard_link(folder / "t00.txt", folder / std::string("t").append(std::to_string(i)).append(".txt"));
   InsertItem("55555555", folder.string());
 
   std::string reply = "unset";
