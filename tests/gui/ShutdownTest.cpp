@@ -111,7 +111,7 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
   WriteFile("shared/Large/t0.txt", text);
   for (int i = 1; i < 50; ++i)
-    fs::create_hard_link("shared/Large/t0.txt", "shared/Large/t" + std::to_string(i) + ".txt");
+    fs::create_hard_link("shared/Large/t0.txt", std::string("shared/Large/t").append(std::to_string(i)).append(".txt"));
   Drop({QDir::current().absoluteFilePath(QStringLiteral("shared/Large"))});
   const std::string token = g_State.CurrentItemToken;
 
