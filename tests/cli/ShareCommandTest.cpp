@@ -373,7 +373,7 @@ TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
   for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
   WriteFile("shared/Large/t0.txt", text);
   for (int i = 1; i < 50; ++i)
-    fs::create_hard_link("shared/Large/t0.txt", "shared/Large/t" + std::to_string(i) + ".txt");
+    fs::create_hard_link("shared/Large/t0.txt", std::string("shared/Large/t").append(std::to_string(i)).append(".txt"));
   CCliProcess cli({"share", "--no-qr", "shared/Mixed", "shared/Large"});
   if (!cli.WaitForLines(2)) {
     if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";

@@ -96,3 +96,41 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   EXPECT_TRUE(fs::exists("big.bin"));
   EXPECT_EQ(m_signOuts, 1);
 }
+
+// Closing the window while a folder is being packed ends within 2 s, and the half-made archive goes.
+TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
+  const std::string port = std::to_string(FreeLoopbackPort());
+  DialogServices().ChoosePort = [port] { return port; };
+  DialogServices().StartServer = [](const std::string& p) {
+    return StartWebService("127.0.0.1:" + p, DefaultServerCallbacks());
+  };
+  Start();
+  ASSERT_NE(m_dlg->Server(), nullptr);
+  // About 800 MB to pack from 16 MB on disk: one text file under fifty names.
+  std::string text;
+  for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
+  WriteFile("shared/Large/t0.txt", text);
+  for (int i = 1; i < 50; ++i)
+    fs::create_hard_link("shared/Large/t0.txt", std::string("shared/Large/t").append(std::to_string(i)).append(".txt"));
+  Drop({QDir::current().absoluteFilePath(QStringLiteral("shared/Large"))});
+  const std::string token = g_State.CurrentItemToken;
+
+  std::thread phone([p = std::stoi(port), token] {
+    const int fd = ConnectLoopback(p);
+    if (fd < 0) return;
+    const std::string request = "GET /z?t=" + token + " HTTP/1.0\r\n\r\n";
+    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    char buf[4096];
+    while (::recv(fd, buf, sizeof buf, 0) > 0) {
+    }
+    ::close(fd);
+  });
+  ASSERT_TRUE(WaitFor([] { return fs::exists("Large.zip") && fs::file_size("Large.zip") > 0; }, 10000));
+  const auto began = std::chrono::steady_clock::now();
+  Click(IDC_CLOSE);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  phone.join();
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_TRUE(m_dlg->IsShutDown());
+  EXPECT_FALSE(fs::exists("Large.zip"));
+}
