@@ -295,8 +295,10 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &sig);
   }
 
-  // The window's shutdown order: stop the service, forget the items, sign out, delete the archives.
+  // The window's shutdown order: stop the service, close the router port, forget the items, sign
+  // out, delete the archives.
   StopWebService(server);
+  RemoveWanMapping();
   ClearItems();
   ServiceSignOut();
   DeleteTempArchives();

@@ -17,6 +17,7 @@
 #include "gui/TransparentStatic.h"
 #include "gui/UiTranslation.h"
 #include "net/LocalAddress.h"
+#include "net/WanSetup.h"
 #include "service/ServiceSession.h"
 #include "web/WebServer.h"
 
@@ -158,6 +159,7 @@ void CMarlixDlg::ShutDown() {
 
   // Workers' updates are queued, never waited for, so the stop cannot hang on them.
   if (m_pServer) StopWebService(m_pServer);
+  RemoveWanMapping();  // the router port this run opened closes with the program
   ClearItems();
   m_pServer = nullptr;
   m_pDropArea.reset();

@@ -24,6 +24,15 @@ struct GatewayState {
 
 GatewayState g_Gateway;
 
+// The mapping this run added, with what the set-up learnt of the gateway to remove it again at
+// shutdown without a second discovery. Kept past UpnpRelease; empty port when none was added.
+struct AddedMapping {
+  std::string ControlUrl;
+  std::string ServiceType;
+  std::string Port;
+};
+AddedMapping g_Added;
+
 // An entry of the gateway's mapping table, as far as the clearing needs it.
 struct MappingEntry {
   std::string ExternalPort;
@@ -140,6 +149,7 @@ int UpnpMapServerPort(std::string& externalAddress) {
       UPNP_AddPortMapping(ControlUrl(), ServiceType(), port.c_str(), port.c_str(), g_Gateway.GatewayLanAddress,
                           kUpnpMappingDescription, protocol.c_str(), nullptr, "0");
   if (added != 0) return added;
+  g_Added = {ControlUrl(), ServiceType(), port};
 
   char intClient[64] = {}, intPort[8] = {}, desc[96] = {}, enabled[8] = {}, duration[24] = {};
   return UPNP_GetSpecificPortMappingEntry(ControlUrl(), ServiceType(), port.c_str(), protocol.c_str(), nullptr,
@@ -149,4 +159,12 @@ int UpnpMapServerPort(std::string& externalAddress) {
 int UpnpRelease() {
   FreeGatewayState();
   return 0;
+}
+
+int UpnpRemoveAddedMapping() {
+  if (g_Added.Port.empty()) return 0;
+  const int result = UPNP_DeletePortMapping(g_Added.ControlUrl.c_str(), g_Added.ServiceType.c_str(),
+                                            g_Added.Port.c_str(), "TCP", nullptr);
+  g_Added = AddedMapping{};
+  return result;
 }

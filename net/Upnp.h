@@ -26,7 +26,12 @@ int UpnpClearPortMappings();
 // kUpnpNoGateway without a gateway control address.
 int UpnpMapServerPort(std::string& externalAddress);
 
-// Frees the gateway state. Returns 0.
+// Deletes the mapping that UpnpMapServerPort added in this run, at the gateway the set-up found (no
+// new discovery; one SOAP call). Returns 0 when there was none, else the gateway's or the library's
+// result. A mapping left by a run that did not end normally goes at the next set-up's clearing.
+int UpnpRemoveAddedMapping();
+
+// Frees the gateway state (what UpnpRemoveAddedMapping needs is kept). Returns 0.
 int UpnpRelease();
 
 // True when the text names TCP or UDP: its first three characters are T, C, P or U, D, P in either

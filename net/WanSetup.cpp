@@ -24,3 +24,5 @@ bool RunWanSetup() {
   if (ok) g_State.ExternalAddress.Set(external);
   return ok;
 }
+
+void RemoveWanMapping() { UpnpRemoveAddedMapping(); }

@@ -5,4 +5,7 @@
 // (an external address and a last mapping result of 0).
 bool RunWanSetup();
 
+// At shutdown: the router mapping this run added goes (UpnpRemoveAddedMapping).
+void RemoveWanMapping();
+
 inline constexpr const char* kWanFailedText = "外网直连方式不可用，可能路由器不支持端口映射";

@@ -208,3 +208,20 @@ TEST(UpnpFakeGateway, PublicAddressThatIsNotIpv4IsNotTaken) {
   EXPECT_EQ(run.out, "GetExternalIPAddress failed.\nGetExternalIPAddress failed.\nGetExternalIPAddress failed.\n");
   EXPECT_EQ(CountOf(lab.Calls(), Action("AddPortMapping")), 3);
 }
+
+TEST(UpnpGateway, TheMappingOfThisRunGoesAtShutdownWithoutANewDiscovery) {
+  REQUIRE_LAB(Gateway::Miniupnpd);
+  CUpnpLab lab(Gateway::Miniupnpd);
+  ASSERT_EQ(lab.Error(), "");
+  const CClientRun run = lab.RunInClient([&] {
+    const std::string result = WanSetupOnPort("8081");
+    const std::string leases = marlix_test::ReadFile(lab.Dir() + "/leases");
+    const auto start = std::chrono::steady_clock::now();
+    RemoveWanMapping();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return result + "\n" + std::to_string(CountOf(leases, "TCP:8081:")) + " " + (seconds < 1.5 ? "fast" : "slow");
+  });
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_EQ(run.result, std::string("ok ") + CUpnpLab::kStunPublicIp + "\n1 fast");
+  EXPECT_EQ(CountOf(lab.Leases(), "TCP:8081:"), 0) << lab.Leases();
+}
