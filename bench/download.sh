@@ -3,7 +3,9 @@
 # Debian's nginx (sendfile off and on), everything on loopback.
 #  - 1 GiB: curl throughput and the server's CPU seconds per GB sent, read from /proc/PID/stat
 #    (utime + stime of the whole process) around each download.
-#  - 100 KiB: wrk -t2 -c64 with "Connection: close" (one request per connection), requests per second.
+#  - 100 KiB: wrk -t2 -c6 with "Connection: close" (one request per connection), requests per second.
+#    Six connections: the service lets one client address hold at most 8 of its 20 workers, and a
+#    closed connection is counted out a moment after the client sees it end.
 # The servers run side by side and take turns, ROUNDS times; the medians are printed.
 # Prints the figures and marlix's ratios against each nginx. Needs a built marlix-cli (build/).
 #   bench/download.sh [path/to/marlix-cli]
@@ -64,7 +66,7 @@ measure_all() {
   for round in $(seq "$ROUNDS"); do
     for i in "${!names[@]}"; do
       sleep 1  # let the sockets of the previous run drain
-      wrk -t2 -c64 -d"${WRK_SECONDS}s" -H 'Connection: close' "${smalls[$i]}" |
+      wrk -t2 -c6 -d"${WRK_SECONDS}s" -H 'Connection: close' "${smalls[$i]}" |
         awk -v n="${names[$i]}" '/^Requests\/sec/ { print n, $2 }' >>"$work/small"
     done
   done
@@ -131,7 +133,7 @@ done
 
 measure_all
 
-echo "1 GiB download (curl) and 100 KiB requests (wrk -t2 -c64 -d${WRK_SECONDS}s, Connection: close), medians of $ROUNDS turns"
+echo "1 GiB download (curl) and 100 KiB requests (wrk -t2 -c6 -d${WRK_SECONDS}s, Connection: close), medians of $ROUNDS turns"
 printf '%-20s %10s %14s %12s\n' server "MB/s" "CPU s per GB" "requests/s"
 while read -r name mbps cpu rps; do printf '%-20s %10s %14s %12s\n' "$name" "$mbps" "$cpu" "$rps"; done <"$work/results"
 echo
