@@ -1,7 +1,11 @@
 // The port choice. Other programs may hold any of 8081 to 8091 at the same moment, so the tests hold
 // ports themselves and never assume which of them are free.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "app/PortChoice.h"
 #include "support/PortHolder.h"
@@ -34,6 +38,35 @@ TEST(PortChoice, ProbeLeavesTheFreePortFree) {
   EXPECT_TRUE(ProbePort(port));  // the probe closed its socket
   CPortHolder holder;
   EXPECT_TRUE(holder.Hold(port));
+}
+
+TEST(PortChoice, PortWhoseLastConnectionsLingerInTimeWaitIsFree) {
+  // A server that closed its connections first leaves them in TIME_WAIT on its port for a minute;
+  // the next run must still be able to take that port.
+  int port = 20400;
+  const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int on = 1;
+  ::setsockopt(server, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (;; ++port) {
+    ASSERT_LT(port, 20600);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) break;
+  }
+  ASSERT_EQ(::listen(server, 1), 0);
+  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const int accepted = ::accept(server, nullptr, nullptr);
+  ASSERT_GE(accepted, 0);
+  ::close(accepted);  // the server side closes first: its end goes to TIME_WAIT
+  char byte;
+  EXPECT_EQ(::read(client, &byte, 1), 0);
+  ::close(client);
+  EXPECT_FALSE(ProbePort(port));  // still listening
+  ::close(server);
+  EXPECT_TRUE(ProbePort(port));
 }
 
 TEST(PortChoice, ChoosesTheFirstFreePortOfTheRangeAndSkipsHeldOnes) {
