@@ -10,7 +10,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TESTS=ON -DM
   -DMARLIX_GUI=OFF >/dev/null
 suites=(app web zip service cli)
 cmake --build build-tsan -j "$(nproc)" --target "${suites[@]/%/_tests}" marlix_data
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp ${TSAN_OPTIONS:-}"
 for suite in "${suites[@]}"; do
   echo "-- $suite"
   "build-tsan/tests/$suite/${suite}_tests" --gtest_filter='-*GiB*' --gtest_brief=1

@@ -212,6 +212,9 @@ TEST(ShareCommand, WorksInItsOwnHomeWhileRelativePathsNameTheCallersFiles) {
   EXPECT_EQ(Fetch(address.substr(0, address.find("/f?")) + "/index.html"),
             ReadFile(MARLIX_BINARY_DIR "/data/index.html"));
   EXPECT_TRUE(fs::is_directory(home / "tmp"));
+  // "1.bmp" is written just after the address lines are printed: give a slow (sanitizer) build a moment.
+  for (int i = 0; i < 200 && !fs::exists(home / "1.bmp"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   for (const char* name : {"upload.js", "upload.css", "dnd.png", "ban.png", "1.bmp"})
     EXPECT_TRUE(fs::exists(home / name)) << name;
   EXPECT_FALSE(fs::exists("1.bmp"));
