@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "app/Token.h"
+
 SharedState g_State;
 
 void SharedState::Reset() {
@@ -46,6 +48,32 @@ std::optional<std::string> FindItem(const std::string& token) {
 void ClearItems() {
   std::lock_guard<std::mutex> lock(g_State.ItemLock);
   g_State.ItemTable.clear();
+  g_State.FolderFileTokens.clear();
+}
+
+namespace {
+// Enters `path` under a fresh token; ItemLock is held. A collision is drawn again, never dropped.
+std::string AddItemLocked(const std::string& path) {
+  for (;;) {
+    std::string token = MakeToken();
+    if (token.empty()) return token;
+    if (g_State.ItemTable.emplace(token, path).second) return token;
+  }
+}
+}  // namespace
+
+std::string AddItem(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_State.ItemLock);
+  return AddItemLocked(path);
+}
+
+std::string FolderFileToken(const std::string& path) {
+  std::lock_guard<std::mutex> lock(g_State.ItemLock);
+  auto it = g_State.FolderFileTokens.find(path);
+  if (it != g_State.FolderFileTokens.end()) return it->second;
+  std::string token = AddItemLocked(path);
+  if (!token.empty()) g_State.FolderFileTokens.emplace(path, token);
+  return token;
 }
 
 void AddTempArchive(const std::string& path) {

@@ -32,8 +32,9 @@ struct SharedState {
   CPublishedText ExternalAddress;
   std::string CurrentItemPath;
   std::string CurrentItemToken;
-  std::string ItemKind;                          // "d" for a folder, "f" otherwise
-  std::map<std::string, std::string> ItemTable;  // token -> full path (UTF-8)
+  std::string ItemKind;                                 // "d" for a folder, "f" otherwise
+  std::map<std::string, std::string> ItemTable;         // token -> full path (UTF-8)
+  std::map<std::string, std::string> FolderFileTokens;  // a shared folder's file (full path) -> its token
   std::mutex ItemLock;
   std::string CurrentAddress;
   CMainDialogView* MainDialog = nullptr;
@@ -56,6 +57,14 @@ void InsertItem(const std::string& token, const std::string& path);          // 
 bool InsertItemIfAbsent(const std::string& token, const std::string& path);  // keeps an existing entry
 std::optional<std::string> FindItem(const std::string& token);
 void ClearItems();
+
+// Shares `path` under a new token, drawn again while it collides with a live one; each call makes a
+// new item. Returns the token, or empty when the random source fails.
+std::string AddItem(const std::string& path);
+// The token of one file of a shared folder: the same for the whole share, so that every view of the
+// folder page links the same addresses and the table holds one entry per file. Empty when the random
+// source fails.
+std::string FolderFileToken(const std::string& path);
 
 // Appends one archive path to TempArchiveList under its lock.
 void AddTempArchive(const std::string& path);

@@ -3,9 +3,12 @@
 #include "qr/QrCode.h"
 
 bool DrawTerminalQr(const std::string& text, std::FILE* out) {
-  CQrMatrix qr;
-  if (!EncodeQr(text, qr)) return false;
   const int quiet = 4;
+  CQrMatrix qr;
+  for (QrLevel level : {QrLevel::H, QrLevel::Q, QrLevel::M, QrLevel::L}) {
+    if (!EncodeQr(text, qr, level)) return false;
+    if ((qr.width + 2 * quiet + 1) / 2 <= kTerminalQrRows) break;
+  }
   const int size = qr.width + 2 * quiet;
   auto dark = [&](int x, int y) {
     x -= quiet;

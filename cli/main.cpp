@@ -31,7 +31,6 @@
 #include "service/HttpClient.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
-#include "web/Token.h"
 #include "web/Upload.h"
 #include "web/WebServer.h"
 
@@ -267,7 +266,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", given.c_str(), ShownCoreText(kRelayFolderMessage).c_str());
         continue;
       }
-      const std::string token = MakeToken();
+      const std::string token = AddItem(fullPath);
       g_State.ItemKind = folder ? "d" : "f";
       g_State.RelayStarted = 0;
       if (opt.cloud) {
@@ -276,7 +275,6 @@ int main(int argc, char** argv) {
       } else {
         g_State.CurrentAddress = "http://" + host + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
       }
-      InsertItem(token, fullPath);
       g_State.CurrentItemPath = fullPath;
       g_State.CurrentItemToken = token;
       lastAddress = g_State.CurrentAddress;

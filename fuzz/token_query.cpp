@@ -1,19 +1,21 @@
 // The token and query rule: a query finds a shared item only when the text after its first "=" (with
-// something before it) is that item's token exactly; tokens are eight upper-case hexadecimal digits.
+// something before it) is that item's token exactly; tokens are 22 URL-safe characters.
 
 #include <string>
 
 #include "FuzzCheck.h"
 #include "app/SharedState.h"
+#include "app/Token.h"
 #include "web/ItemLookup.h"
-#include "web/Token.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   InsertItem("1A2B3C4D", "/shared/photos");
   InsertItem("00000000", "/shared/zero");
   for (int i = 0; i < 100; ++i) {
     const std::string t = MakeToken();
-    FUZZ_CHECK(t.size() == 8 && t.find_first_not_of("0123456789ABCDEF") == std::string::npos);
+    FUZZ_CHECK(t.size() == 22 &&
+               t.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_") ==
+                   std::string::npos);
   }
   return 0;
 }

@@ -16,7 +16,6 @@
 #include "gui/SystemNotReadyDlg.h"
 #include "net/LocalAddress.h"
 #include "service/CloudRelay.h"
-#include "web/Token.h"
 
 namespace {
 
@@ -61,7 +60,7 @@ void CMarlixDlg::OnDropFiles(const QStringList& paths) {
   for (const QString& dropped : paths) {
     const std::string path = QFile::encodeName(dropped).toStdString();
     g_State.ItemKind.assign(1, QFileInfo(dropped).isDir() ? 'd' : 'f');
-    const std::string token = MakeToken();
+    const std::string token = AddItem(path);
     g_State.RelayStarted = 0;
     ResetProgress();
     if (m_pRadioCloud->isChecked()) DialogServices().RelayUpload(token, this, path);
@@ -80,7 +79,6 @@ void CMarlixDlg::OnDropFiles(const QStringList& paths) {
       default:
         break;
     }
-    InsertItem(token, path);
     g_State.CurrentItemPath = path;
     g_State.CurrentItemToken = token;
     RefreshView(g_State.ReachMode);

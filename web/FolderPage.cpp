@@ -11,7 +11,6 @@
 #include "app/SharedState.h"
 #include "web/AcceptLanguage.h"
 #include "web/ItemLookup.h"
-#include "web/Token.h"
 
 namespace {
 
@@ -116,10 +115,9 @@ void ServeFolderPage(mg_connection* conn, const char* query) {
   std::vector<std::pair<std::string, std::string>> links;
   const size_t slash = folder.rfind('/');
   for (const std::string& file : files) {
-    const std::string fileToken = MakeToken();
+    const std::string fileToken = FolderFileToken(file);
     std::string linkText;
     if (slash != std::string::npos && slash + 1 < file.size()) linkText = file.substr(slash + 1);
-    if (!fileToken.empty()) InsertItemIfAbsent(fileToken, file);
     links.emplace_back(fileToken, linkText);
   }
   const std::string page = FolderPageHtml(token, links, AcceptsChinese(mg_get_header(conn, "Accept-Language")));

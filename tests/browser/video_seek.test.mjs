@@ -78,7 +78,7 @@ async function startSharing(file) {
       }
     });
   });
-  assert.match(line, /^http:\/\/127\.0\.0\.1:\d+\/f\?t=[0-9A-F]{8}$/);
+  assert.match(line, /^http:\/\/127\.0\.0\.1:\d+\/f\?t=[A-Za-z0-9_-]{22}$/);
   return line;
 }
 

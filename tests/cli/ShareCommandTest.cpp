@@ -103,7 +103,7 @@ std::string OnLoopback(const std::string& address) {
   return colon == std::string::npos ? address : "http://127.0.0.1" + address.substr(colon);
 }
 
-// "http://HOST:PORT/KIND?t=TOKEN" with a dotted host (or none), a port of the range and 8 hex digits.
+// "http://HOST:PORT/KIND?t=TOKEN" with a dotted host (or none), a port of the range and a 22-character URL-safe token.
 bool IsShareAddress(const std::string& line, char kind) {
   const std::string prefix = "http://";
   if (line.rfind(prefix, 0) != 0) return false;
@@ -113,11 +113,11 @@ bool IsShareAddress(const std::string& line, char kind) {
     if (!std::isdigit(static_cast<unsigned char>(line[i])) && line[i] != '.') return false;
   }
   const std::string rest = line.substr(colon + 1);
-  if (rest.size() != 4 + 5 + 8) return false;
+  if (rest.size() != 4 + 5 + 22) return false;
   const int port = std::atoi(rest.substr(0, 4).c_str());
   if (port < 8081 || port > 8091 || rest.substr(4, 5) != std::string("/") + kind + "?t=") return false;
   for (char c : rest.substr(9)) {
-    if (!std::isdigit(static_cast<unsigned char>(c)) && (c < 'A' || c > 'F')) return false;
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') return false;
   }
   return true;
 }
@@ -235,6 +235,11 @@ TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
   ASSERT_GT(lines.size(), 2u);
   const std::vector<std::string> drawing(lines.begin() + 2, lines.end());
   ASSERT_TRUE(DrawingToPgm(drawing, "qr.pgm"));
+  // A 128-bit token's link still fits an 80 x 24 terminal.
+  EXPECT_LE(drawing.size(), 23u);
+  size_t cells = 0;
+  for (size_t at = drawing[0].find("\u2580"); at != std::string::npos; at = drawing[0].find("\u2580", at + 1)) ++cells;
+  EXPECT_LE(cells, 80u);
   // The quiet zone: the first two rows of cells are all light.
   EXPECT_EQ(drawing[0].find("\x1b[30"), std::string::npos);
   EXPECT_EQ(drawing[1].find("\x1b[30"), std::string::npos);

@@ -29,7 +29,7 @@ const QString kDropPrompt = QStringLiteral("将文件(夹)拖放到此处");
 const QString kScanDownload = QStringLiteral("扫描二维码，下载文件到手机");
 
 bool IsToken(const std::string& token) {
-  return QRegularExpression(QStringLiteral("^[0-9A-F]{8}$")).match(QString::fromStdString(token)).hasMatch();
+  return QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]{22}$")).match(QString::fromStdString(token)).hasMatch();
 }
 
 }  // namespace

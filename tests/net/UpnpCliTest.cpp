@@ -86,8 +86,10 @@ TEST(UpnpCli, ShareWanShowsTheInternetAddressAndWritesItsImage) {
   // "exit 0", the address line, "--", stderr with the external address, "--", the decoded image.
   const std::string prefix = "exit 0\nhttp://198.51.100.7:8081/f?t=";
   ASSERT_EQ(run.result.rfind(prefix, 0), 0u) << run.result;
-  const std::string token = run.result.substr(prefix.size(), 8);
-  EXPECT_EQ(token.find_first_not_of("0123456789ABCDEF"), std::string::npos) << run.result;
+  const std::string token = run.result.substr(prefix.size(), 22);
+  EXPECT_EQ(token.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+            std::string::npos)
+      << run.result;
   const std::string address = "http://198.51.100.7:8081/f?t=" + token;
   EXPECT_EQ(run.result.substr(7, address.size() + 14), address + " photo.jpg\n--\n") << run.result;
   EXPECT_NE(run.result.find("\n198.51.100.7\n"), std::string::npos) << run.result;

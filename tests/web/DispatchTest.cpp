@@ -12,12 +12,12 @@
 #include <future>
 
 #include "app/SharedState.h"
+#include "app/Token.h"
 #include "support/TestEnv.h"
 #include "web/ContentType.h"
 #include "web/FileSize.h"
 #include "web/ItemLookup.h"
 #include "web/RequestUri.h"
-#include "web/Token.h"
 
 using namespace marlix_test;
 
@@ -30,11 +30,27 @@ TEST(ContentType, MatchesExtensionCaseInsensitivelyAndNeedsALongerName) {
   EXPECT_STREQ(LookupContentType("index.html"), "text/html");
 }
 
-TEST(Token, IsEightUpperCaseHexDigitsAndVaries) {
+TEST(Token, Is128BitsOfUrlSafeTextAndVaries) {
   const std::string a = MakeToken(), b = MakeToken();
-  ASSERT_EQ(a.size(), 8u);
-  for (char c : a) EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << a;
+  ASSERT_EQ(a.size(), 22u);  // 128 bits at 6 a character
+  EXPECT_EQ(a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"), std::string::npos)
+      << a;
   EXPECT_NE(a, b);
+}
+
+TEST(ItemTokens, SharesGetNewTokensAndAFoldersFileKeepsItsOwn) {
+  g_State.Reset();
+  const std::string first = AddItem("/x/a.txt"), second = AddItem("/x/a.txt");
+  EXPECT_NE(first, second);
+  const std::string file = FolderFileToken("/x/d/b.jpg");
+  for (int view = 0; view < 3; ++view) EXPECT_EQ(FolderFileToken("/x/d/b.jpg"), file);
+  EXPECT_NE(FolderFileToken("/x/d/c.jpg"), file);
+  EXPECT_EQ(LookupItem(("t=" + file).c_str()), "/x/d/b.jpg");
+  {
+    std::lock_guard<std::mutex> lock(g_State.ItemLock);
+    EXPECT_EQ(g_State.ItemTable.size(), 4u);
+  }
+  g_State.Reset();
 }
 
 TEST(ItemLookup, TakesEverythingAfterTheFirstEqualsSign) {
