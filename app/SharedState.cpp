@@ -6,7 +6,12 @@
 
 SharedState g_State;
 
+SharedState::SharedState() : UploadSecret(MakeToken()) {}
+
+std::string UploadPagePath() { return "/index.html?k=" + g_State.UploadSecret; }
+
 void SharedState::Reset() {
+  UploadSecret = MakeToken();
   PageMode = 1;
   ReachMode = 1;
   PortText = "8081";

@@ -37,6 +37,10 @@ struct SharedState {
   std::map<std::string, std::string> FolderFileTokens;  // a shared folder's file (full path) -> its token
   std::mutex ItemLock;
   std::string CurrentAddress;
+  // The run's upload secret: at least 128 bits, drawn when the state is made (and by Reset), fixed
+  // before the web service starts. The upload page's address carries it as "k"; the receiver, the
+  // received files and their deletion need it.
+  std::string UploadSecret;
   CMainDialogView* MainDialog = nullptr;
   CSystemNotReadyDlg* WaitDialog = nullptr;
   int WanAttempted = 0;
@@ -46,7 +50,8 @@ struct SharedState {
   std::vector<std::string> TempArchiveList;
   std::mutex TempArchiveLock;
 
-  // Back to the values at load; for tests that reuse the process.
+  SharedState();
+  // Back to the values at load (with a new upload secret); for tests that reuse the process.
   void Reset();
 };
 
@@ -65,6 +70,9 @@ std::string AddItem(const std::string& path);
 // folder page links the same addresses and the table holds one entry per file. Empty when the random
 // source fails.
 std::string FolderFileToken(const std::string& path);
+
+// The upload page's path and query: "/index.html?k=SECRET".
+std::string UploadPagePath();
 
 // Appends one archive path to TempArchiveList under its lock.
 void AddTempArchive(const std::string& path);

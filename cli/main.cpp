@@ -280,8 +280,11 @@ int main(int argc, char** argv) {
       lastAddress = g_State.CurrentAddress;
       PrintAddress(lastAddress, ItemName(fullPath));
     }
+    // Last, the upload page, so that the phone can send files back.
+    if (!lastAddress.empty() && !opt.cloud && !host.empty())
+      PrintAddress("http://" + host + ":" + port + UploadPagePath(), "upload");
   } else {
-    lastAddress = "http://" + host + ":" + port + "/index.html";
+    lastAddress = "http://" + host + ":" + port + UploadPagePath();
     g_State.CurrentAddress = lastAddress;
     PrintAddress(lastAddress);
   }

@@ -127,7 +127,7 @@ void CMarlixDlg::ShowUploadPage() {
     repaint();
     return;
   }
-  g_State.CurrentAddress += ":" + g_State.PortText + "/index.html";
+  g_State.CurrentAddress += ":" + g_State.PortText + UploadPagePath();
   GenerateQrBitmap(g_State.CurrentAddress);
   m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
   m_pCaption->show();
