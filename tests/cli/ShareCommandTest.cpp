@@ -173,13 +173,17 @@ TEST(ShareCommand, ServesEachPathPrintsItsAddressAndEndsCleanlyOnSigterm) {
   WriteFile("album/one.txt", "1");
   WriteFile("index.html", "page");
   CCliProcess cli({"share", "--no-qr", "report.pdf", "album"});
-  if (!cli.WaitForLines(2)) {
+  if (!cli.WaitForLines(3)) {
     if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
   }
   std::vector<std::string> lines = Lines(cli.Out());
-  ASSERT_EQ(lines.size(), 2u) << cli.Out();  // --no-qr: the addresses only, each with its name
+  // --no-qr: the addresses only, each with its name, and last the upload page with its secret.
+  ASSERT_EQ(lines.size(), 3u) << cli.Out();
   ASSERT_TRUE(lines[0].ends_with(" report.pdf") && lines[1].ends_with(" album")) << cli.Out();
+  const std::string upload = lines[2].substr(0, lines[2].find(' '));
+  EXPECT_EQ(lines[2].substr(upload.size()), " upload");
+  EXPECT_EQ(upload.size(), lines[0].find("/f?t=") + std::string("/index.html?k=").size() + 22) << upload;
   for (std::string& line : lines) line.resize(line.find(' '));
   EXPECT_TRUE(IsShareAddress(lines[0], 'f')) << lines[0];
   EXPECT_TRUE(IsShareAddress(lines[1], 'd')) << lines[1];
