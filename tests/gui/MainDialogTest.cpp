@@ -270,7 +270,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
     started = true;
     for (int i = 0; i < 500 && !seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     g_State.ExternalAddress.Set("198.51.100.7");
-    return true;
+    return WanSetupResult::Mapped;
   };
   bool visible = false, centred = false, blocked = false, ignored = false;
   QString waitText;
@@ -323,12 +323,22 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   EXPECT_TRUE(m_messages.isEmpty());
 }
 
+TEST_F(CMainDialogTest, RouterBehindAnotherNatIsSaidAndTheInternetModeIsOff) {
+  Start();
+  DialogServices().WanSetup = [] { return WanSetupResult::BehindNat; };
+  Click(IDC_RADIO_WAN);
+  EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kWanBehindNatText));
+  EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
+  EXPECT_TRUE(g_State.ExternalAddress.Empty());
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
+}
+
 TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   Start();
   std::atomic<int> setupCalls{0};
   DialogServices().WanSetup = [&] {
     ++setupCalls;
-    return false;
+    return WanSetupResult::Failed;
   };
   Click(IDC_RADIO_WAN);
   EXPECT_EQ(setupCalls, 1);
