@@ -20,7 +20,9 @@ WanSetupResult RunWanSetup() {
 
   // Action Failed: what miniupnpd answers to a mapping on a WAN address that is not public.
   constexpr int kUpnpActionFailed = 501;
-  const bool behindNat = !external.empty() && !IsPublicIpv4(external) && (result == 0 || result == kUpnpActionFailed);
+  // miniupnpd then reports no external address at all, which counts as not public.
+  const bool behindNat = (result == 0 && !external.empty() && !IsPublicIpv4(external)) ||
+                         (result == kUpnpActionFailed && !IsPublicIpv4(external));
   // A mapping from an address no phone reaches is of no use to anyone: it goes at once.
   if (behindNat) UpnpRemoveAddedMapping();
   UpnpRelease();

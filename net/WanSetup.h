@@ -11,8 +11,8 @@ enum class WanSetupResult {
 // The router port opening: discover the gateway, remove the program's earlier mappings, map the
 // server port (up to three attempts) and release. Publishes ExternalAddress only when Mapped. When the
 // gateway reports an external address that is not public (IsPublicIpv4), the mapping just made is
-// removed again; a gateway that refuses to map (501) while its address is not public counts as
-// BehindNat too (miniupnpd does so).
+// removed again; a gateway that refuses to map (501) while its address is not public or not given
+// counts as BehindNat too (miniupnpd on a private WAN address reports none and answers 501).
 WanSetupResult RunWanSetup();
 
 // The text that tells the user why the set-up failed; empty for Mapped.

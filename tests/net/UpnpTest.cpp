@@ -240,6 +240,16 @@ TEST(UpnpFakeGateway, RouterBehindACarrierNatKeepsNoMappingAndGivesNoAddress) {
   EXPECT_STREQ(WanSetupFailureText(WanSetupResult::BehindNat), kWanBehindNatText);
 }
 
+TEST(UpnpGateway, MiniupnpdOnAPrivateWanAddressIsSaidToSitBehindAnotherNat) {
+  REQUIRE_LAB(Gateway::MiniupnpdPrivateWan);
+  CUpnpLab lab(Gateway::MiniupnpdPrivateWan);
+  ASSERT_EQ(lab.Error(), "");
+  const CClientRun run = lab.RunInClient([] { return WanSetupOnPort("8081"); });
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_EQ(run.result, "behind NAT ");  // it answers 501 and names no external address
+  EXPECT_EQ(lab.Leases(), "");
+}
+
 TEST(UpnpGateway, TheMappingOfThisRunGoesAtShutdownWithoutANewDiscovery) {
   REQUIRE_LAB(Gateway::Miniupnpd);
   CUpnpLab lab(Gateway::Miniupnpd);
