@@ -36,6 +36,13 @@ class CMainDialogView {
   // Status line at the top of the window.
   virtual void SetStatus(const std::string& text) = 0;
 
+  // The relay upload of the item with this token stored nothing; text says why (the relay's reason).
+  // The front end shows it in the place of that item's address and QR code, and stops offering them.
+  virtual void RelayUploadFailed(const std::string& token, const std::string& text) {
+    (void)token;
+    SetStatus(text);
+  }
+
   // A message box with an OK button. Called on the interface thread it is modal; called from a
   // worker it is queued and the worker goes on. When openAfter is not empty, that address is opened
   // in the desktop's browser once the user has closed the box.

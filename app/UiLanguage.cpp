@@ -25,6 +25,10 @@ constexpr CTextPair kWholeTexts[] = {
      "The direct Internet mode is not available: the router may not support port mapping."},
     {"未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。",
      "No relay is set. Right-click the window, choose \"Settings...\" and enter the relay address."},
+    {"路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以",
+     "The router sits behind another NAT, so phones outside cannot reach this PC this way; the cloud relay mode can."},
+    {"无法连接云中转服务器", "cannot connect to the relay"},
+    {"云中转服务器没有回应", "the relay did not answer"},
 };
 
 // Texts that the core completes with a path or a count, in the place of "%s".
@@ -32,6 +36,7 @@ constexpr CTextPair kPatterns[] = {
     {"正在上传: %s", "Uploading: %s"},
     {"下载:%s", "Download: %s"},
     {"有 %s 项无法读取，未打包", "%s entries could not be read and were left out of the archive"},
+    {"云中转上传失败：%s", "The relay upload failed: %s"},
 };
 
 // The part of the text in the place of "%s", when the text has the pattern's two sides.
@@ -66,8 +71,9 @@ std::string EnglishCoreText(const std::string& chinese) {
   std::string filled;
   for (const CTextPair& pair : kPatterns) {
     if (!MatchPattern(chinese, pair.Chinese, filled)) continue;
+    // What fills the place may itself be a known text (a reason); anything else comes back unchanged.
     std::string english = pair.English;
-    return english.replace(english.find("%s"), 2, filled);
+    return english.replace(english.find("%s"), 2, EnglishCoreText(filled));
   }
   return chinese;
 }

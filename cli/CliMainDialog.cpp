@@ -75,3 +75,15 @@ void CCliMainDialog::ShowMessage(const std::string& text, const std::string& ope
   }
   std::fflush(stderr);
 }
+
+void CCliMainDialog::RelayUploadFailed(const std::string&, const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  ++m_relayFailures;
+  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", ShownCoreText(text).c_str());
+  std::fflush(stderr);
+}
+
+int CCliMainDialog::RelayFailures() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_relayFailures;
+}

@@ -20,11 +20,15 @@ class CCliMainDialog : public CMainDialogView {
   int CheckedReachRadio() override { return m_reachRadio; }
   void SetStatus(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& openAfter) override;
+  // Prints the text and counts the failure; main shows no address for such an item.
+  void RelayUploadFailed(const std::string& token, const std::string& text) override;
+  int RelayFailures();
 
  private:
   std::mutex m_lock;
   std::string m_caption;
   int m_lastPos = -1;
+  int m_relayFailures = 0;
   std::chrono::steady_clock::time_point m_lastShown{};
   const int m_reachRadio;
 };

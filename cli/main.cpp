@@ -5,7 +5,8 @@
 // Works in MARLIX_HOME (else ~/Marlix), which it lays out at start, and serves until SIGINT or SIGTERM.
 // PATHs relative to the current directory name the same files as they do in the shell.
 // Exit status: 0 after a stop signal (or --help/--version), 1 when nothing could be served (no free
-// port, no readable path, the relay refused every item), 2 for a usage error.
+// port, no readable path, the relay refused or failed every item, the router port opening failed or
+// its router sits behind another NAT), 2 for a usage error.
 
 #include <civetweb.h>
 #include <pthread.h>
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
 #include "service/HttpClient.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
 #include "web/Upload.h"
@@ -223,16 +226,18 @@ int main(int argc, char** argv) {
   // What the window's start-up worker does: sign in, then find the local address. The HTTP client's
   // diagnostics stay off the terminal.
   SetHttpClientDiagnostics(false);
-  ServiceSignIn();
+  CRevocableDialog dialogView(&dialog);
+  ServiceSignIn(dialogView);
   DiscoverLocalAddress();
 
   std::string host = g_State.LocalAddress.Get();
   if (opt.wan) {
-    if (RunWanSetup()) {
+    const WanSetupResult wan = RunWanSetup();
+    if (wan == WanSetupResult::Mapped) {
       host = g_State.ExternalAddress.Get();
       std::fprintf(stderr, "%s\n", host.c_str());
     } else {
-      PrintCoreText(kWanFailedText);
+      PrintCoreText(WanSetupFailureText(wan));
       StopWebService(server);
       ServiceSignOut();
       return 1;
@@ -270,7 +275,11 @@ int main(int argc, char** argv) {
       g_State.ItemKind = folder ? "d" : "f";
       g_State.RelayStarted = 0;
       if (opt.cloud) {
+        // The address is shown only once the relay has stored the file; a refusal has been printed.
+        const int failures = dialog.RelayFailures();
         CloudRelayUpload(token, &dialog, fullPath);
+        WaitCloudRelayIdle(std::numeric_limits<int>::max());
+        if (!g_State.RelayStarted || dialog.RelayFailures() != failures) continue;
         BuildCloudLink(token);
       } else {
         g_State.CurrentAddress = "http://" + host + ":" + port + "/" + g_State.ItemKind + "?t=" + token;

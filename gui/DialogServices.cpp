@@ -29,7 +29,7 @@ CDialogServices RealServices() {
   s.RelayUpload = [](const std::string& token, CMainDialogView* dialog, const std::string& path) {
     CloudRelayUpload(token, dialog, path);
   };
-  s.StartupWork = [] { WorkerThread(nullptr); };
+  s.StartupWork = [](CRevocableDialog& dialog, const std::atomic<bool>& stop) { WorkerThread(dialog, stop); };
   s.SignOut = [] { ServiceSignOut(); };
   s.DetachRelays = [] { CloudRelayDetachDialog(); };
   return s;

@@ -5,10 +5,14 @@
 
 #include <QString>
 #include <QUrl>
+#include <atomic>
 #include <functional>
 #include <string>
 
+#include "net/WanSetup.h"
+
 class CMainDialogView;
+class CRevocableDialog;
 class QWidget;
 struct mg_context;
 
@@ -24,11 +28,12 @@ struct CDialogServices {
   // Starts the web service on the port text (StartWebService with DefaultServerCallbacks).
   std::function<mg_context*(const std::string& port)> StartServer;
   // The router port opening; publishes ExternalAddress (RunWanSetup). Runs on a worker thread.
-  std::function<bool()> WanSetup;
+  std::function<WanSetupResult()> WanSetup;
   // Starts the relay upload of an item (CloudRelayUpload).
   std::function<void(const std::string& token, CMainDialogView* dialog, const std::string& path)> RelayUpload;
-  // The start-up worker's job (ServiceSignIn, then DiscoverLocalAddress).
-  std::function<void()> StartupWork;
+  // The start-up worker's job (ServiceSignIn, then DiscoverLocalAddress), on the worker thread: the
+  // dialog's revocable view and the stop flag that the close sets.
+  std::function<void(CRevocableDialog& dialog, const std::atomic<bool>& stop)> StartupWork;
   // The sign-out at shutdown (ServiceSignOut).
   std::function<void()> SignOut;
   // At shutdown, before the dialog goes: relay upload threads still running stop calling it

@@ -12,12 +12,15 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/MainDialogView.h"
 
+class CRevocableDialog;
 class CSystemNotReadyDlg;
 class CTransparentStatic;
 class QLabel;
@@ -93,6 +96,9 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   int CheckedReachRadio() override;
   void SetStatus(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& openAfter = {}) override;
+  // Shows the relay's refusal in the status line and, while that item is shown, in the place of
+  // its QR code; the address goes, and the next return to the cloud mode uploads again.
+  void RelayUploadFailed(const std::string& token, const std::string& text) override;
 
  protected:
   void reject() override;
@@ -120,6 +126,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void LoadChosenAddress();
   // The drop area's tooltip: the address shown, else the local address.
   void UpdateAddressTooltip();
+  // Tells the start-up worker to stop and revokes its view of the dialog; JoinStartupWorker then
+  // waits for it (a network call ends within a second of the stop).
+  void StopStartupWorker();
+  void JoinStartupWorker();
 
   // Members of the design, all empty until OnInitDialog.
   mg_context* m_pServer = nullptr;
@@ -143,11 +153,18 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   bool m_bOpeningPort = false;
   bool m_bShutDown = false;
 
+  // The start-up worker, started by OnInitDialog and joined at close or destruction; it reaches
+  // the dialog only through m_pWorkerView and ends its network call once m_stopWorker is set.
+  std::thread m_startupWorker;
+  std::atomic<bool> m_stopWorker{false};
+  std::shared_ptr<CRevocableDialog> m_pWorkerView;
+
   // What workers read, mirrored under m_mirrorLock.
   std::mutex m_mirrorLock;
   std::string m_mirrorCaption;
   int m_mirrorRadio = 0;
 };
 
-// The start-up worker: signs in to the service, then finds the local address; returns 0.
-int WorkerThread(CMarlixDlg* dialog);
+// The start-up worker: signs in to the service, then finds the local address; returns 0. Reaches
+// the dialog only through the view; a set stop flag ends the sign-in at once.
+int WorkerThread(CRevocableDialog& dialog, const std::atomic<bool>& stop);

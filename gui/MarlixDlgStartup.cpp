@@ -18,6 +18,7 @@
 #include "gui/UiTranslation.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
 #include "web/WebServer.h"
 
@@ -84,7 +85,9 @@ void CMarlixDlg::CreateControls() {
 }
 
 CMarlixDlg::~CMarlixDlg() {
+  StopStartupWorker();
   if (!m_bShutDown && m_pServer) StopWebService(m_pServer);
+  JoinStartupWorker();
   if (g_State.MainDialog == this) g_State.MainDialog = nullptr;
   if (g_State.WaitDialog == m_pWaitDlg.get()) g_State.WaitDialog = nullptr;
 }
@@ -137,18 +140,29 @@ bool CMarlixDlg::OnInitDialog() {
   m_pRadioLan->setChecked(true);
   MirrorRadios();
 
+  m_pWorkerView = std::make_shared<CRevocableDialog>(this);
   try {
-    std::thread([work = services.StartupWork] { work(); }).detach();
+    m_startupWorker =
+        std::thread([work = services.StartupWork, view = m_pWorkerView, stop = &m_stopWorker] { work(*view, *stop); });
   } catch (const std::system_error&) {
     // Without the worker, the local address is looked for at the first drop.
   }
   return true;
 }
 
-int WorkerThread(CMarlixDlg*) {
-  ServiceSignIn();
-  DiscoverLocalAddress();
+int WorkerThread(CRevocableDialog& dialog, const std::atomic<bool>& stop) {
+  ServiceSignIn(dialog, &stop);
+  if (!stop) DiscoverLocalAddress();
   return 0;
+}
+
+void CMarlixDlg::StopStartupWorker() {
+  m_stopWorker = true;
+  if (m_pWorkerView) m_pWorkerView->Revoke();
+}
+
+void CMarlixDlg::JoinStartupWorker() {
+  if (m_startupWorker.joinable()) m_startupWorker.join();
 }
 
 void CMarlixDlg::ShutDown() {
@@ -156,6 +170,8 @@ void CMarlixDlg::ShutDown() {
   m_bShutDown = true;
   m_pStatus->setText(tr("正在关闭软件，请稍后..."));
   m_pStatus->repaint();
+  // The start-up worker stops now and is waited for last, while the rest of the close goes on.
+  StopStartupWorker();
 
   // Workers' updates are queued, never waited for, so the stop cannot hang on them.
   if (m_pServer) StopWebService(m_pServer);
@@ -168,6 +184,7 @@ void CMarlixDlg::ShutDown() {
   m_pWaitDlg.reset();
   DeleteTempArchives();
   DialogServices().DetachRelays();
+  JoinStartupWorker();
   QDialog::done(QDialog::Rejected);
 }
 

@@ -7,8 +7,10 @@
 #include <QPushButton>
 #include <QThread>
 
+#include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
+#include "gui/TransparentStatic.h"
 #include "gui/UiTranslation.h"
 
 bool CMarlixDlg::OnInterfaceThread() const { return QThread::currentThread() == thread(); }
@@ -70,5 +72,19 @@ void CMarlixDlg::ShowMessage(const std::string& text, const std::string& openAft
   OnInterface([this, shown = CoreTextForUi(text), openAfter] {
     ShowMessageBox(this, shown);
     if (!openAfter.empty()) DialogServices().OpenUrl(QUrl(QString::fromStdString(openAfter)));
+  });
+}
+
+void CMarlixDlg::RelayUploadFailed(const std::string& token, const std::string& text) {
+  OnInterface([this, token, shown = CoreTextForUi(text)] {
+    if (m_bShutDown) return;
+    m_pStatus->setText(shown);
+    if (token != g_State.CurrentItemToken) return;  // an earlier item's upload: its link is gone already
+    g_State.RelayStarted = 0;
+    if (g_State.PageMode != 1 || g_State.ReachMode != 3 || !m_pDropArea) return;
+    g_State.CurrentAddress.clear();
+    ResetProgress();
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), shown, 1);
+    UpdateAddressTooltip();
   });
 }

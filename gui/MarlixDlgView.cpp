@@ -179,22 +179,24 @@ bool CMarlixDlg::RunPortOpening() {
 
   // The UPnP exchange runs on a thread of its own; meanwhile the interface keeps painting and
   // applying queued updates, and the modal wait dialog keeps input away from the main dialog.
-  bool mapped = false;
+  WanSetupResult outcome = WanSetupResult::Failed;
   QEventLoop loop;
-  std::thread exchange([&loop, &mapped, setup = DialogServices().WanSetup] {
-    mapped = setup();
+  std::thread exchange([&loop, &outcome, setup = DialogServices().WanSetup] {
+    outcome = setup();
     QMetaObject::invokeMethod(
         &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
   });
   loop.exec();
   exchange.join();
 
-  const bool success = mapped && !g_State.ExternalAddress.Empty();
+  const bool success = outcome == WanSetupResult::Mapped && !g_State.ExternalAddress.Empty();
   if (success) {
     wait->SetText(tr("外网已经打通，可正常使用!"));
     m_pStatus->setText(tr(kWanStatus));
   } else {
-    m_pStatus->setText(CoreTextForUi(kWanFailedText));
+    // Mapped without an address counts as failed.
+    const WanSetupResult failure = outcome == WanSetupResult::BehindNat ? outcome : WanSetupResult::Failed;
+    m_pStatus->setText(CoreTextForUi(WanSetupFailureText(failure)));
     m_pRadioWan->setAutoExclusive(false);
     m_pRadioWan->setChecked(false);
     m_pRadioWan->setAutoExclusive(true);

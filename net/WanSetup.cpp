@@ -3,9 +3,10 @@
 #include <string>
 
 #include "app/SharedState.h"
+#include "net/PublicAddress.h"
 #include "net/Upnp.h"
 
-bool RunWanSetup() {
+WanSetupResult RunWanSetup() {
   UpnpDiscoverGateway();
   UpnpClearPortMappings();
 
@@ -17,12 +18,32 @@ bool RunWanSetup() {
     ++attempts;
   } while ((result != 0 || external.empty()) && attempts < 3);
 
+  // Action Failed: what miniupnpd answers to a mapping on a WAN address that is not public.
+  constexpr int kUpnpActionFailed = 501;
+  // miniupnpd then reports no external address at all, which counts as not public.
+  const bool behindNat = (result == 0 && !external.empty() && !IsPublicIpv4(external)) ||
+                         (result == kUpnpActionFailed && !IsPublicIpv4(external));
+  // A mapping from an address no phone reaches is of no use to anyone: it goes at once.
+  if (behindNat) UpnpRemoveAddedMapping();
   UpnpRelease();
+  if (behindNat) return WanSetupResult::BehindNat;
 
   // An address is handed out only when the port behind it is mapped.
-  const bool ok = !external.empty() && result == 0;
-  if (ok) g_State.ExternalAddress.Set(external);
-  return ok;
+  if (external.empty() || result != 0) return WanSetupResult::Failed;
+  g_State.ExternalAddress.Set(external);
+  return WanSetupResult::Mapped;
+}
+
+const char* WanSetupFailureText(WanSetupResult result) {
+  switch (result) {
+    case WanSetupResult::Mapped:
+      return "";
+    case WanSetupResult::BehindNat:
+      return kWanBehindNatText;
+    case WanSetupResult::Failed:
+      break;
+  }
+  return kWanFailedText;
 }
 
 void RemoveWanMapping() { UpnpRemoveAddedMapping(); }

@@ -140,6 +140,7 @@ void CRelayServer::Write(const std::string& line) {
 bool CRelayServer::Start(const RelayOptions& options) {
   Stop();
   m_options = options;
+  m_pStore = std::make_unique<CRelayStore>(m_options.MaxStorage);
   std::error_code ec;
   fs::create_directories(m_options.Storage, ec);
   if (!fs::is_directory(m_options.Storage, ec)) {
@@ -259,9 +260,17 @@ void CRelayServer::HandleUpload(mg_connection* conn) {
     return BadRequest(conn, "lengths do not match the body");
   if (total > m_options.MaxBody) return BadRequest(conn, "body too large");
 
+  if (!m_pStore->Reserve(size)) {
+    Write("upload " + token + " refused: " + std::to_string(size) + " bytes, " + std::to_string(m_pStore->Free()) +
+          " free");
+    return Reply(conn, 507, "Insufficient Storage",
+                 "relay storage full: the file needs " + std::to_string(size) + " bytes, " +
+                     std::to_string(m_pStore->Free()) + " of " + std::to_string(m_pStore->Capacity()) + " are free\n");
+  }
   {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_files.count(token) || m_receiving.count(token)) {
+      m_pStore->Release(size);
       return Reply(conn, 409, "Conflict", "token in use\n");
     }
     m_receiving.insert(token);
@@ -294,6 +303,7 @@ void CRelayServer::HandleUpload(mg_connection* conn) {
     }
   }
   if (!stored) {
+    m_pStore->Release(size);
     ::unlink(part.c_str());
     if (!whole) {
       Write("upload " + token + " ended before its " + std::to_string(size) + " bytes");
@@ -344,6 +354,7 @@ void CRelayServer::HandleDownload(mg_connection* conn, const char* query) {
   std::lock_guard<std::mutex> lock(m_lock);
   if (whole || fd < 0) {
     ::unlink(path.c_str());
+    m_pStore->Release(file.Size);
     m_files.erase(token);
     if (whole) Write("sent " + token + ", deleted");
   } else {
@@ -360,6 +371,7 @@ void CRelayServer::Sweep() {
     for (auto it = m_files.begin(); it != m_files.end();) {
       if (!it->second.Sending && now - it->second.Stored >= std::chrono::milliseconds(m_options.ExpiryMs)) {
         ::unlink(DataPath(it->first).c_str());
+        m_pStore->Release(it->second.Size);
         Write("expired " + it->first + ", deleted");
         it = m_files.erase(it);
       } else {

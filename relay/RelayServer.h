@@ -3,7 +3,8 @@
 // from. GET /login answers "1" when this relay knows of a newer release than the client's, else "0";
 // GET /logout records the client's counts; POST /upload stores one file framed as
 //   u32 token length, token, u32 name length, name (UTF-8), u32 size, content (big-endian lengths);
-// GET /q?t=TOKEN sends it as an attachment and deletes it once sent whole. A file not downloaded
+// an upload that would take the stored total past MaxStorage is answered 507 before anything is
+// stored. GET /q?t=TOKEN sends it as an attachment and deletes it once sent whole. A file not downloaded
 // within the expiry is deleted.
 
 #include <chrono>
@@ -11,10 +12,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+
+#include "relay/RelayStore.h"
 
 struct mg_connection;
 struct mg_context;
@@ -24,6 +28,7 @@ struct RelayOptions {
   std::string Storage = "relay-files";          // folder of the stored files; created when missing
   std::string Release = "2.1";                  // the newest release this relay knows of
   uint64_t MaxBody = 1ull << 30;                // largest upload body accepted, in bytes
+  uint64_t MaxStorage = 0;                      // most file bytes kept at once; 0 for no limit
   int64_t ExpiryMs = 600000;                    // a file not downloaded within this time is deleted
   std::function<void(const std::string&)> Log;  // one line per event; stderr when empty
 };
@@ -73,6 +78,7 @@ class CRelayServer {
 
   RelayOptions m_options;
   mg_context* m_pServer = nullptr;
+  std::unique_ptr<CRelayStore> m_pStore;  // the bytes of m_files and m_receiving, against MaxStorage
   std::mutex m_lock;
   std::map<std::string, StoredFile> m_files;  // token -> stored file, under m_lock
   std::set<std::string> m_receiving;          // tokens being uploaded, under m_lock

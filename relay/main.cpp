@@ -1,5 +1,6 @@
 // marlix-relay: the relay service of Marlix's cloud mode.
-//   marlix-relay [--listen ADDR] [--storage DIR] [--release N] [--max-body BYTES] [--expiry SECONDS]
+//   marlix-relay [--listen ADDR] [--storage DIR] [--release N] [--max-body BYTES] [--max-storage BYTES]
+//                [--expiry SECONDS]
 //   marlix-relay --help | --version
 // Serves until SIGINT or SIGTERM.
 
@@ -17,9 +18,9 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: marlix-relay [--listen [ADDRESS:]PORT] [--storage DIR] [--release N]\n"
-               "                    [--max-body BYTES] [--expiry SECONDS]\n"
+               "                    [--max-body BYTES] [--max-storage BYTES] [--expiry SECONDS]\n"
                "defaults: --listen 127.0.0.1:8200 --storage relay-files --release %s\n"
-               "          --max-body 1073741824 --expiry 600\n",
+               "          --max-body 1073741824 --max-storage 0 (no limit) --expiry 600\n",
                kClientRelease);
   return 2;
 }
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
       options.Release = value;
     } else if (arg == "--max-body" && ParseNumber(value, number)) {
       options.MaxBody = static_cast<uint64_t>(number);
+    } else if (arg == "--max-storage" && ParseNumber(value, number)) {
+      options.MaxStorage = static_cast<uint64_t>(number);
     } else if (arg == "--expiry" && ParseNumber(value, number)) {
       options.ExpiryMs = static_cast<int64_t>(number * 1000);
     } else {

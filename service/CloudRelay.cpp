@@ -1,7 +1,9 @@
 #include "service/CloudRelay.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,6 +34,12 @@ constexpr size_t kMaxNameBytes = 511;
 // a buffer of 0 here would be the kernel's minimum of about 4 KiB, which slows the upload a hundredfold.
 constexpr int kSendBufferBytes = 65536;
 constexpr uint64_t kMaxRelayedSize = 0xFFFFFFFFull;  // the size field is 32 bits
+constexpr int kConnectTimeoutMs = 5000;
+// A send or a read that moves no byte for this long ends the upload.
+constexpr int kStallTimeoutSeconds = 30;
+// The most of the relay's reply that is read, and the most of its reason that is shown.
+constexpr size_t kMaxReplyBytes = 4096;
+constexpr size_t kMaxReasonBytes = 200;
 
 // One upload, made on the interface thread and owned by its upload thread.
 struct RelayUploadJob {
@@ -44,6 +52,8 @@ struct RelayUploadJob {
   std::FILE* File = nullptr;
   uint32_t FileSize = 0;
   std::shared_ptr<CRevocableDialog> Dialog;
+  std::string Token;
+  bool ReplyWaiting = false;  // the relay answered before the whole body was sent
 
   ~RelayUploadJob() {
     if (Socket >= 0) ::close(Socket);
@@ -127,9 +137,84 @@ void Connect(RelayUploadJob& job) {
   job.PeerAddress->sin_port = htons(static_cast<uint16_t>(port));
   const int sendBuffer = kSendBufferBytes;
   if (::setsockopt(job.Socket, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer) != 0) return;
-  job.ConnectionState =
-      ::connect(job.Socket, reinterpret_cast<const sockaddr*>(job.PeerAddress.get()), sizeof(sockaddr_in));
+  const timeval stall{kStallTimeoutSeconds, 0};
+  if (::setsockopt(job.Socket, SOL_SOCKET, SO_SNDTIMEO, &stall, sizeof stall) != 0 ||
+      ::setsockopt(job.Socket, SOL_SOCKET, SO_RCVTIMEO, &stall, sizeof stall) != 0)
+    return;
+  // Connects without blocking, so that a relay that never accepts is given up after kConnectTimeoutMs.
+  const int flags = ::fcntl(job.Socket, F_GETFL);
+  if (flags < 0 || ::fcntl(job.Socket, F_SETFL, flags | O_NONBLOCK) != 0) return;
+  int state = ::connect(job.Socket, reinterpret_cast<const sockaddr*>(job.PeerAddress.get()), sizeof(sockaddr_in));
+  if (state != 0 && errno == EINPROGRESS) {
+    pollfd p{job.Socket, POLLOUT, 0};
+    int error = 0;
+    socklen_t length = sizeof error;
+    state = ::poll(&p, 1, kConnectTimeoutMs) == 1 &&
+                    ::getsockopt(job.Socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0
+                ? 0
+                : -1;
+  }
+  if (state == 0 && ::fcntl(job.Socket, F_SETFL, flags) != 0) state = -1;
+  job.ConnectionState = state;
 }
+
+// True when the relay has sent something (its reply, or the end of the connection) already.
+bool ReplyArrived(int socket) {
+  pollfd p{socket, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 1;
+}
+
+// Reads the relay's reply until it ends or its Content-Length is in; empty when none came.
+std::string ReadReply(int socket) {
+  std::string reply;
+  char piece[1024];
+  while (reply.size() < kMaxReplyBytes) {
+    const ssize_t got = ::recv(socket, piece, std::min(sizeof piece, kMaxReplyBytes - reply.size()), 0);
+    if (got <= 0) break;
+    reply.append(piece, static_cast<size_t>(got));
+    const size_t headEnd = reply.find("\r\n\r\n");
+    if (headEnd == std::string::npos) continue;
+    std::string head = reply.substr(0, headEnd);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t at = head.find("\r\ncontent-length:");
+    if (at != std::string::npos && reply.size() - headEnd - 4 >= std::strtoull(head.c_str() + at + 17, nullptr, 10))
+      break;
+  }
+  return reply;
+}
+
+}  // namespace
+
+RelayReply ParseRelayReply(const std::string& reply) {
+  RelayReply parsed;
+  if (reply.compare(0, 5, "HTTP/") != 0) return parsed;
+  const size_t space = reply.find(' ');
+  if (space == std::string::npos) return parsed;
+  parsed.Status = std::atoi(reply.c_str() + space + 1);
+  const size_t lineEnd = reply.find("\r\n");
+  const size_t headEnd = reply.find("\r\n\r\n");
+  // The reason: the body's first line, else the status line's words; printable bytes only.
+  std::string reason = headEnd == std::string::npos ? std::string() : reply.substr(headEnd + 4);
+  reason = reason.substr(0, reason.find_first_of("\r\n"));
+  if (reason.find_first_not_of(' ') == std::string::npos)
+    reason = reply.substr(space + 1, lineEnd == std::string::npos ? std::string::npos : lineEnd - space - 1);
+  for (char c : reason) {
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) parsed.Reason += c;
+  }
+  if (parsed.Reason.size() > kMaxReasonBytes) {
+    size_t cut = kMaxReasonBytes;
+    while (cut > 0 && (static_cast<unsigned char>(parsed.Reason[cut]) & 0xC0) == 0x80) --cut;
+    parsed.Reason.resize(cut);
+  }
+  return parsed;
+}
+
+std::string RelayFailureText(const std::string& reason) {
+  std::string text = kRelayFailedPattern;
+  return text.replace(text.find("%s"), 2, reason);
+}
+
+namespace {
 
 // Sends the bytes in as many calls as it takes; after each call, onSent(count). False on a failed call.
 template <class F>
@@ -144,6 +229,7 @@ bool SendAll(int socket, const char* data, size_t n, F&& onSent) {
   return true;
 }
 
+// Sends the request; stops early when the relay answers meanwhile.
 void Send(RelayUploadJob& job) {
   job.Dialog->Call([](CMainDialogView& d) { d.ShowProgress(); });
   if (!SendAll(job.Socket, job.Buffer.get(), static_cast<size_t>(job.BufferLength), [](size_t) {})) return;
@@ -154,6 +240,10 @@ void Send(RelayUploadJob& job) {
   while (total < job.FileSize) {
     // Never more than the size announced, even when the file has grown meanwhile.
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunkSize, job.FileSize - total));
+    if (ReplyArrived(job.Socket)) {  // a refusal before the body is in: no use sending on
+      job.ReplyWaiting = true;
+      return;
+    }
     const size_t got = std::fread(chunk.get(), 1, want, job.File);
     if (got == 0) return;  // read error, or the file shrank
     const bool ok = SendAll(job.Socket, chunk.get(), got, [&](size_t sent) {
@@ -167,9 +257,17 @@ void Send(RelayUploadJob& job) {
 
 void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   Connect(*job);
+  std::string failure;
   if (job->ConnectionState == 0) {
     ++g_State.CloudRelayCount;
     Send(*job);
+    const RelayReply reply = ParseRelayReply(ReadReply(job->Socket));
+    if (reply.Status != 200) failure = reply.Status == 0 ? kRelayNoAnswer : reply.Reason;
+  } else {
+    failure = kRelayNoConnection;
+  }
+  if (!failure.empty()) {
+    job->Dialog->Call([&](CMainDialogView& d) { d.RelayUploadFailed(job->Token, RelayFailureText(failure)); });
   }
   job.reset();
   RelayThreads& t = Threads();
@@ -231,6 +329,7 @@ void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const s
     dialog->SetProgressPos(0);
   }
   job->Dialog = DialogReference(dialog);
+  job->Token = token;
 
   RelayThreads& t = Threads();
   {

@@ -36,6 +36,11 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* userdata) {
                  store->HeaderOverflow);
 }
 
+// Ends the transfer once the caller's stop flag is set (a non-zero return aborts it).
+int WatchStopFlag(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+}
+
 }  // namespace
 
 void SetHttpClientDiagnostics(bool on) { g_diagnostics = on; }
@@ -79,6 +84,7 @@ void CHttpClient::BuildHeaderList() {
 int CHttpClient::Request(const char* address) {
   BuildHeaderList();
   m_pStore->Clear();
+  if (m_pStop && *m_pStop) return CURLE_ABORTED_BY_CALLBACK;
 
   m_pCurl = curl_easy_init();
   if (!m_pCurl) return CURLE_FAILED_INIT;
@@ -95,6 +101,17 @@ int CHttpClient::Request(const char* address) {
   curl_easy_setopt(m_pCurl, CURLOPT_HEADER, 0L);
   curl_easy_setopt(m_pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(m_pCurl, CURLOPT_VERBOSE, g_diagnostics ? 1L : 0L);
+  curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(m_pCurl, CURLOPT_CONNECTTIMEOUT_MS, kHttpConnectTimeoutMs);
+  // Below one byte a second for 30 s: the transfer stalled.
+  curl_easy_setopt(m_pCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(m_pCurl, CURLOPT_LOW_SPEED_TIME, kHttpStallSeconds);
+  if (m_timeLimitMs > 0) curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT_MS, m_timeLimitMs);
+  if (m_pStop) {
+    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFOFUNCTION, &WatchStopFlag);
+    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(m_pStop));
+    curl_easy_setopt(m_pCurl, CURLOPT_NOPROGRESS, 0L);
+  }
 
   const CURLcode result = curl_easy_perform(m_pCurl);
   LearnCookies();

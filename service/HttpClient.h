@@ -1,7 +1,10 @@
 #pragma once
 // One HTTP GET at a time over libcurl, with fixed browser-like request headers, a response store of
 // fixed capacity allocated once per client, and a cookie jar learnt from Set-Cookie header lines.
+// Every request gives up connecting after 5 s and ends when no byte has moved for 30 s; a stop flag
+// that the caller owns ends it at once (within the library's progress interval, under a second).
 
+#include <atomic>
 #include <map>
 #include <string>
 
@@ -35,8 +38,15 @@ class CHttpClient {
   CHttpClient(const CHttpClient&) = delete;
   CHttpClient& operator=(const CHttpClient&) = delete;
 
-  // Performs one GET of the address; returns the libcurl result code (0 = success).
+  // Performs one GET of the address; returns the libcurl result code (0 = success;
+  // CURLE_ABORTED_BY_CALLBACK when the stop flag ended it, CURLE_OPERATION_TIMEDOUT on a time-out).
   int Request(const char* address);
+
+  // While *stop is true, requests end (or do not start). The flag must outlive the client's requests.
+  void SetStopFlag(const std::atomic<bool>* stop) { m_pStop = stop; }
+  // A limit on a whole request's time, in ms (0: none, the default); for calls that must not hold
+  // up their caller, such as the sign-out at close.
+  void SetTimeLimit(long ms) { m_timeLimitMs = ms; }
 
   const char* Body() const { return m_pStore->Body; }
   int BodyLength() const { return m_pStore->BodyLength; }
@@ -55,4 +65,9 @@ class CHttpClient {
   curl_slist* m_pHeaderList = nullptr;
   HttpResponseStore* m_pStore = nullptr;
   std::map<std::string, std::string> m_CookieJar;
+  const std::atomic<bool>* m_pStop = nullptr;
+  long m_timeLimitMs = 0;
 };
+
+inline constexpr long kHttpConnectTimeoutMs = 5000;
+inline constexpr long kHttpStallSeconds = 30;

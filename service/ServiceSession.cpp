@@ -4,6 +4,7 @@
 
 #include "app/SharedState.h"
 #include "service/HttpClient.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
 namespace {
@@ -12,17 +13,18 @@ const char kNewVersionText[] = "有新版本，请下载新版本";
 
 }  // namespace
 
-void ServiceSignIn() {
+void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
   const std::string host = ServiceHost();
   if (host.empty()) return;  // no relay set: nothing is sent
   bool newer = false;
   {
     CHttpClient client;
-    client.Request(("http://" + host + "/login").c_str());
-    newer = client.BodyLength() > 0 && client.Body()[0] == '1';
+    client.SetStopFlag(stop);
+    newer = client.Request(("http://" + host + "/login").c_str()) == 0 && client.BodyLength() > 0 &&
+            client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
-  if (newer && g_State.MainDialog) g_State.MainDialog->ShowMessage(kNewVersionText, "http://" + host);
+  if (newer) dialog.Call([&](CMainDialogView& d) { d.ShowMessage(kNewVersionText, "http://" + host); });
 }
 
 void ServiceSignOut() {
@@ -31,5 +33,6 @@ void ServiceSignOut() {
                               "/logout?lan=" + std::to_string(g_State.DownloadCount.load()) +
                               "&cloud=" + std::to_string(g_State.CloudRelayCount.load());
   CHttpClient client;
+  client.SetTimeLimit(kSignOutLimitMs);
   client.Request(address.c_str());
 }

@@ -1,6 +1,14 @@
 #pragma once
+#include <atomic>
 
-// Signs in to the relay service; tells the user of a newer release. Runs on the start-up worker.
-void ServiceSignIn();
-// Signs out with DownloadCount and CloudRelayCount. Runs at shutdown after the web service stopped.
+class CRevocableDialog;
+
+// Signs in to the relay service; tells the user of a newer release through the dialog, which the
+// window may revoke meanwhile. A set stop flag ends the network call at once (the window's close).
+// Runs on the start-up worker.
+void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop = nullptr);
+// Signs out with DownloadCount and CloudRelayCount. Runs at shutdown after the web service stopped;
+// gives up after kSignOutLimitMs, so that a relay that does not answer never holds up the close.
 void ServiceSignOut();
+
+inline constexpr long kSignOutLimitMs = 1000;

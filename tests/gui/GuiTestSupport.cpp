@@ -94,9 +94,9 @@ void CMainDialogTest::SetUp() {
     m_serverPorts.push_back(port);
     return nullptr;
   };
-  s.WanSetup = [] { return false; };
+  s.WanSetup = [] { return WanSetupResult::Failed; };
   s.RelayUpload = [this](const std::string& token, CMainDialogView*, const std::string&) { m_relays.push_back(token); };
-  s.StartupWork = [] { ++s_startupRuns; };
+  s.StartupWork = [](CRevocableDialog&, const std::atomic<bool>&) { ++s_startupRuns; };
   s.SignOut = [this] { ++m_signOuts; };
   s.DetachRelays = [this] { m_detached = m_signOuts; };
 

@@ -18,6 +18,7 @@
 #include "gui/DialogServices.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/TransparentStatic.h"
+#include "service/CloudRelay.h"
 #include "service/ServiceConfig.h"
 
 using namespace marlix_test;
@@ -254,6 +255,19 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   EXPECT_EQ(g_State.CurrentAddress, "http://relay.test:8200/q?t=" + token);
   EXPECT_EQ(m_relays, std::vector<std::string>{token});
   EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_CLOUD);
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
+
+  // The relay refuses the upload (told from its upload thread): its reason replaces the QR code.
+  const std::string refusal = RelayFailureText("relay storage full");
+  std::thread([&, view = static_cast<CMainDialogView*>(m_dlg.get())] {
+    view->RelayUploadFailed(token, refusal);
+  }).join();
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == QString::fromStdString(refusal); }));
+  EXPECT_EQ(g_State.CurrentAddress, "");
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), QString::fromStdString(refusal));
+  m_dlg->CopyShareLink();  // no address: nothing to copy or say
+  EXPECT_TRUE(m_messages.isEmpty());
 }
 
 TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
@@ -270,7 +284,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
     started = true;
     for (int i = 0; i < 500 && !seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     g_State.ExternalAddress.Set("198.51.100.7");
-    return true;
+    return WanSetupResult::Mapped;
   };
   bool visible = false, centred = false, blocked = false, ignored = false;
   QString waitText;
@@ -323,12 +337,22 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   EXPECT_TRUE(m_messages.isEmpty());
 }
 
+TEST_F(CMainDialogTest, RouterBehindAnotherNatIsSaidAndTheInternetModeIsOff) {
+  Start();
+  DialogServices().WanSetup = [] { return WanSetupResult::BehindNat; };
+  Click(IDC_RADIO_WAN);
+  EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kWanBehindNatText));
+  EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
+  EXPECT_TRUE(g_State.ExternalAddress.Empty());
+  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
+}
+
 TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   Start();
   std::atomic<int> setupCalls{0};
   DialogServices().WanSetup = [&] {
     ++setupCalls;
-    return false;
+    return WanSetupResult::Failed;
   };
   Click(IDC_RADIO_WAN);
   EXPECT_EQ(setupCalls, 1);

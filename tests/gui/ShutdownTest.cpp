@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QTest>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -14,6 +15,9 @@
 #include "GuiTestSupport.h"
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
+#include "service/ServiceConfig.h"
+#include "service/ServiceSession.h"
+#include "support/SilentListener.h"
 #include "web/WebServer.h"
 
 using namespace marlix_test;
@@ -133,4 +137,30 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   EXPECT_LT(seconds, 2.0);
   EXPECT_TRUE(m_dlg->IsShutDown());
   EXPECT_FALSE(fs::exists("Large.zip"));
+}
+
+// A relay that accepts connections and never answers: the sign-in of the start-up worker waits on it
+// when the window closes, and the sign-out would too. The close ends all the same, worker joined.
+TEST_F(CMainDialogTest, CloseWhileTheRelayNeverAnswersEndsWithinTwoSeconds) {
+  CSilentListener relay;
+  SetConfiguredRelay(relay.Host());
+  std::atomic<bool> signingIn{false}, workerEnded{false};
+  DialogServices().StartupWork = [&](CRevocableDialog& dialog, const std::atomic<bool>& stop) {
+    signingIn = true;
+    WorkerThread(dialog, stop);
+    workerEnded = true;
+  };
+  DialogServices().SignOut = [] { ServiceSignOut(); };
+  Start();
+  ASSERT_TRUE(WaitFor([&] { return signingIn.load(); }));
+  QTest::qWait(300);  // the sign-in's request is under way
+  ASSERT_FALSE(workerEnded);
+
+  const auto began = std::chrono::steady_clock::now();
+  Click(IDC_CLOSE);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  RecordProperty("close_seconds", std::to_string(seconds));
+  EXPECT_TRUE(m_dlg->IsShutDown());
+  EXPECT_TRUE(workerEnded);                                    // joined by the close
+  EXPECT_LT(seconds, 5.0) << "the close waited on the relay";  // a hang check; about 1 s here
 }

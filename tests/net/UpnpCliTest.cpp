@@ -112,3 +112,27 @@ TEST(UpnpCli, ReceiveWanWithoutGatewayPrintsTheFailure) {
   EXPECT_NE(run.result.find(ShownCoreText(kWanFailedText) + "\n--\nno image"), std::string::npos) << run.result;
   EXPECT_EQ(run.result.find("http://"), std::string::npos) << run.result;
 }
+
+TEST(UpnpCli, BehindAnotherNatShareAndReceiveSayItAndExitOne) {
+  const std::string why = CUpnpLab::WhyUnavailable(Gateway::Fake);
+  if (!why.empty()) GTEST_SKIP() << "UPnP test in network namespaces: " << why;
+  if (!fs::exists(kCli)) GTEST_SKIP() << "marlix-cli is not built";
+  CUpnpLab lab(Gateway::Fake, R"({"external_ip": "100.64.3.4"})");
+  ASSERT_EQ(lab.Error(), "");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"share", "--wan", "--no-qr", "photo.jpg"}, {"receive", "--wan", "--no-qr"}}) {
+    const CClientRun run = lab.RunInClient([&] {
+      marlix_test::WriteFile("photo.jpg", "jpeg bytes");
+      const std::string rc = RunCli(args);
+      return rc + "\n" + ReadFile("cli.out") + "--\n" + ReadFile("cli.err");
+    });
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.result.rfind("exit 1\n--\n", 0), 0u) << run.result;
+    EXPECT_NE(run.result.find(ShownCoreText(kWanBehindNatText) + "\n"), std::string::npos) << run.result;
+    EXPECT_EQ(run.result.find("100.64.3.4"), std::string::npos) << run.result;
+  }
+  // Each run mapped the port and removed it again.
+  const std::string calls = lab.Calls();
+  EXPECT_EQ(marlix_test::CountOf(calls, "\"action\": \"AddPortMapping\""), 2) << calls;
+  EXPECT_EQ(marlix_test::CountOf(calls, "\"action\": \"DeletePortMapping\""), 2) << calls;
+}

@@ -54,7 +54,8 @@ std::string CUpnpLab::WhyUnavailable(Gateway gateway) {
   if (::geteuid() != 0) return "needs root for network namespaces";
   for (const char* tool : {"ip", "python3"})
     if (!Have(tool)) return std::string("needs ") + tool;
-  if (gateway == Gateway::Miniupnpd && (!Have("miniupnpd") || !Have("nft") || !Have("upnpc")))
+  if ((gateway == Gateway::Miniupnpd || gateway == Gateway::MiniupnpdPrivateWan) &&
+      (!Have("miniupnpd") || !Have("nft") || !Have("upnpc")))
     return "needs miniupnpd, nft and upnpc";
   const std::string probe = "marlix-probe-" + std::to_string(::getpid());
   if (std::system(("ip netns add " + probe + " 2>/dev/null").c_str()) != 0) return "cannot create network namespaces";
@@ -68,7 +69,10 @@ CUpnpLab::CUpnpLab(Gateway gateway, const std::string& scenario) {
   std::string tmpl = (fs::temp_directory_path() / "marlix-upnp-XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   m_dir = tmpl;
-  const char* kind = gateway == Gateway::Miniupnpd ? "miniupnpd" : gateway == Gateway::Fake ? "fake" : "none";
+  const char* kind = gateway == Gateway::Miniupnpd             ? "miniupnpd"
+                     : gateway == Gateway::MiniupnpdPrivateWan ? "miniupnpd-private"
+                     : gateway == Gateway::Fake                ? "fake"
+                                                               : "none";
   WriteFile(m_dir + "/scenario.json", scenario);
   int status = 0;
   const std::string out = Run(Python() + " '" + kLabScript + "' up " + m_prefix + " '" + m_dir + "' --gateway " + kind +

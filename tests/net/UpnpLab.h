@@ -16,7 +16,8 @@ struct CClientRun {
 
 class CUpnpLab {
  public:
-  enum class Gateway { None, Miniupnpd, Fake };
+  // MiniupnpdPrivateWan: miniupnpd without STUN, seeing only its private WAN address.
+  enum class Gateway { None, Miniupnpd, MiniupnpdPrivateWan, Fake };
 
   static constexpr const char* kClientIp = "192.168.77.2";
   static constexpr const char* kGatewayWanIp = "10.77.0.1";

@@ -8,6 +8,7 @@
 
 #include "UpnpLab.h"
 #include "app/SharedState.h"
+#include "net/PublicAddress.h"
 #include "net/Upnp.h"
 #include "net/WanSetup.h"
 #include "support/RecordingMainDialog.h"
@@ -27,12 +28,16 @@ namespace {
     if (!why.empty()) GTEST_SKIP() << "UPnP test in network namespaces: " << why; \
   } while (0)
 
-// The set-up as the program runs it, for a server on the given port; "ok ADDRESS" or "failed ADDRESS".
+// The set-up as the program runs it, for a server on the given port: "ok ADDRESS", "failed ADDRESS"
+// or "behind NAT ADDRESS".
 std::string WanSetupOnPort(const std::string& port) {
   g_State.Reset();
   g_State.PortText = port;
-  const bool ok = RunWanSetup();
-  return std::string(ok ? "ok " : "failed ") + g_State.ExternalAddress.Get();
+  const WanSetupResult result = RunWanSetup();
+  return std::string(result == WanSetupResult::Mapped   ? "ok "
+                     : result == WanSetupResult::Failed ? "failed "
+                                                        : "behind NAT ") +
+         g_State.ExternalAddress.Get();
 }
 
 std::string Action(const std::string& name) { return "{\"action\": \"" + name + "\""; }
@@ -207,6 +212,42 @@ TEST(UpnpFakeGateway, PublicAddressThatIsNotIpv4IsNotTaken) {
   EXPECT_EQ(run.result, "failed ");
   EXPECT_EQ(run.out, "GetExternalIPAddress failed.\nGetExternalIPAddress failed.\nGetExternalIPAddress failed.\n");
   EXPECT_EQ(CountOf(lab.Calls(), Action("AddPortMapping")), 3);
+}
+
+TEST(PublicAddress, OnlyAddressesThatTheInternetReachesArePublic) {
+  for (const char* address : {"198.51.100.7", "8.8.8.8", "100.63.255.255", "100.128.0.1", "172.15.0.1", "172.32.0.1",
+                              "192.167.1.1", "169.253.0.1", "223.255.255.255", "1.0.0.0"})
+    EXPECT_TRUE(IsPublicIpv4(address)) << address;
+  for (const char* address :
+       {"10.0.0.1", "172.16.0.1", "172.31.255.255", "192.168.1.1", "100.64.0.1", "100.127.255.254", "169.254.3.4",
+        "127.0.0.1", "0.0.0.0", "224.0.0.1", "255.255.255.255", "", "1.2.3", "evil.example"})
+    EXPECT_FALSE(IsPublicIpv4(address)) << address;
+}
+
+TEST(UpnpFakeGateway, RouterBehindACarrierNatKeepsNoMappingAndGivesNoAddress) {
+  REQUIRE_LAB(Gateway::Fake);
+  // As many routers' firmware does, the gateway maps the port though its own address is shared.
+  CUpnpLab lab(Gateway::Fake, R"({"external_ip": "100.64.3.4"})");
+  ASSERT_EQ(lab.Error(), "");
+  const CClientRun run = lab.RunInClient([] { return WanSetupOnPort("8081"); });
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_EQ(run.result, "behind NAT ");
+  // One mapping made (not retried), then removed again: the delete comes after the add.
+  const std::string calls = lab.Calls();
+  EXPECT_EQ(CountOf(calls, Action("AddPortMapping")), 1) << calls;
+  ASSERT_EQ(CountOf(calls, Action("DeletePortMapping")), 1) << calls;
+  EXPECT_GT(calls.find(Action("DeletePortMapping")), calls.find(Action("AddPortMapping"))) << calls;
+  EXPECT_STREQ(WanSetupFailureText(WanSetupResult::BehindNat), kWanBehindNatText);
+}
+
+TEST(UpnpGateway, MiniupnpdOnAPrivateWanAddressIsSaidToSitBehindAnotherNat) {
+  REQUIRE_LAB(Gateway::MiniupnpdPrivateWan);
+  CUpnpLab lab(Gateway::MiniupnpdPrivateWan);
+  ASSERT_EQ(lab.Error(), "");
+  const CClientRun run = lab.RunInClient([] { return WanSetupOnPort("8081"); });
+  ASSERT_TRUE(run.exited) << run.err;
+  EXPECT_EQ(run.result, "behind NAT ");  // it answers 501 and names no external address
+  EXPECT_EQ(lab.Leases(), "");
 }
 
 TEST(UpnpGateway, TheMappingOfThisRunGoesAtShutdownWithoutANewDiscovery) {

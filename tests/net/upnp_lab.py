@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A small home network inside network namespaces for the UPnP tests.
 
-    upnp_lab.py up PREFIX DIR --gateway miniupnpd|fake|none [--scenario FILE]
+    upnp_lab.py up PREFIX DIR --gateway miniupnpd|miniupnpd-private|fake|none [--scenario FILE]
     upnp_lab.py down PREFIX DIR
     upnp_lab.py stun ADDRESS   (run inside the ISP namespace: the STUN responder)
 
@@ -9,7 +9,9 @@ Three namespaces joined by veth pairs:
     PREFIX-c  the PC        lan0 192.168.77.2/24, default route via the gateway
     PREFIX-g  the router    lan0 192.168.77.1/24, wan0 10.77.0.1/24, forwarding on
     PREFIX-i  the "ISP"     wan0 10.77.0.2/24, with a STUN responder on UDP 3478
-The router runs miniupnpd (nftables, its own table) or the fake gateway, or nothing.
+The router runs miniupnpd (nftables, its own table) or the fake gateway, or nothing. miniupnpd
+learns its public address by STUN; "miniupnpd-private" runs it without, so that it sees only its
+private WAN address, as a router behind another NAT does.
 Daemons' pids go to DIR/pids; their output to DIR/*.log. Nothing leaves the namespaces.
 """
 import os
@@ -59,9 +61,7 @@ system_uptime=yes
 notify_interval=60
 clean_ruleset_interval=0
 uuid=3d3cec3a-8cf0-11e0-98ee-001a6bd2d07b
-ext_perform_stun=yes
-ext_stun_host={isp}
-ext_stun_port=3478
+{stun}
 lease_file={dir}/leases
 allow 1024-65535 192.168.77.0/24 1024-65535
 deny 0-65535 0.0.0.0/0 0-65535
@@ -116,7 +116,7 @@ def up(prefix, directory, gateway, scenario):
     run("ip", "-n", client, "route", "add", "default", "via", GATEWAY_LAN_IP)
     in_ns(router, "sysctl", "-qw", "net.ipv4.ip_forward=1")
 
-    if gateway == "miniupnpd":
+    if gateway in ("miniupnpd", "miniupnpd-private"):
         nft = subprocess.run(["ip", "netns", "exec", router, "nft", "-f", "-"], input=NFT_RULES.encode(),
                              stderr=subprocess.PIPE)
         if nft.returncode != 0:
@@ -125,10 +125,12 @@ def up(prefix, directory, gateway, scenario):
         wait_for(lambda: log_has(directory, "stun", "ready"), 10, "the STUN responder")
         conf = os.path.join(directory, "miniupnpd.conf")
         with open(conf, "w") as f:
-            f.write(MINIUPNPD_CONF.format(isp=ISP_IP, dir=directory))
+            stun = "ext_perform_stun=yes\next_stun_host=%s\next_stun_port=3478" % ISP_IP
+            f.write(MINIUPNPD_CONF.format(stun=stun if gateway == "miniupnpd" else "", dir=directory))
         start(directory, "miniupnpd", router,
               ["miniupnpd", "-d", "-f", conf, "-P", os.path.join(directory, "miniupnpd.pid")])
-        wait_for(lambda: log_has(directory, "miniupnpd", "Port forwarding is now enabled"), 20, "miniupnpd")
+        ready = "Port forwarding is now enabled" if gateway == "miniupnpd" else "HTTP listening on port"
+        wait_for(lambda: log_has(directory, "miniupnpd", ready), 20, "miniupnpd")
     elif gateway == "fake":
         start(directory, "fake", router,
               [sys.executable, os.path.join(HERE, "upnp_fake_gateway.py"), GATEWAY_LAN_IP, scenario,

@@ -32,3 +32,25 @@ TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
   EXPECT_EQ(HttpGet(link).Body, std::string(300000, 'n'));
   EXPECT_TRUE(Logged("logout from 127.0.0.1 lan=0 cloud=1"));
 }
+
+TEST_F(RelayTest, ARefusedUploadShowsTheRelaysReasonNoAddressAndExitsOne) {
+  StartRelay(600000, 4 << 20, 1000);
+  marlix_test::WriteFile("notes.txt", std::string(300000, 'n'));
+  const std::string out = (m_dir.Path() / "cli.out").string();
+  const std::string err = (m_dir.Path() / "cli.err").string();
+  const pid_t pid = SpawnProgram({"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
+  ASSERT_GT(pid, 0);
+  int status = -1;
+  const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20000);
+  if (!ended) {
+    ::kill(pid, SIGINT);
+    ::waitpid(pid, &status, 0);
+  }
+  EXPECT_TRUE(ended) << "still serving after the refusal";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_EQ(marlix_test::ReadFile(out), "");
+  EXPECT_NE(marlix_test::ReadFile(err).find("relay storage full: the file needs 300000 bytes, 1000 of 1000 are free"),
+            std::string::npos)
+      << marlix_test::ReadFile(err);
+  EXPECT_EQ(m_relay.StoredCount(), 0);
+}

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "RelayTestEnv.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
 
 namespace {
@@ -63,8 +64,33 @@ TEST_F(RelayTest, NoRelayListeningMeansNoCountAndNoProgress) {
   m_relay.Stop();  // the port now refuses connections
   Relay("0000DEAD", "a.txt", "abc");
   EXPECT_EQ(g_State.CloudRelayCount, 0);
-  EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"SetProgressPos 0"});
+  EXPECT_EQ(m_dialog.Events(),
+            (std::vector<std::string>{"SetProgressPos 0",
+                                      "RelayUploadFailed 0000DEAD " + RelayFailureText(kRelayNoConnection)}));
   EXPECT_EQ(StoredFiles(), 0u);
+}
+
+TEST_F(RelayTest, TheStorageLimitRefusesBeforeStoringTheClientSaysWhyAndADownloadFreesTheRoom) {
+  StartRelay(600000, 4 << 20, 1000);
+  Relay("0000A001", "a.bin", std::string(600, 'a'));
+  Relay("0000A002", "b.bin", std::string(600, 'b'));  // 600 bytes, 400 left
+  ASSERT_TRUE(Logged("upload 0000A002 refused"));
+  EXPECT_EQ(m_relay.StoredCount(), 1);
+  EXPECT_EQ(StoredFiles(), 1u);
+  const std::vector<std::string> events = m_dialog.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(),
+                       "RelayUploadFailed 0000A002 " +
+                           RelayFailureText("relay storage full: the file needs 600 bytes, 400 of 1000 are free")),
+            1)
+      << ::testing::PrintToString(events);
+  EXPECT_EQ(events.back().rfind("RelayUploadFailed", 0), 0u);
+
+  // The download deletes the first file and gives its bytes back: the second fits now.
+  EXPECT_EQ(HttpGet(Base() + "/q?t=0000A001").Body, std::string(600, 'a'));
+  ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 0; }));
+  Relay("0000A003", "b.bin", std::string(600, 'b'));
+  EXPECT_EQ(m_relay.StoredCount(), 1);
+  EXPECT_EQ(m_dialog.Events().back().rfind("RelayUploadFailed", 0), std::string::npos);
 }
 
 TEST_F(RelayTest, AFileNotDownloadedInTimeIsDeleted) {
@@ -79,7 +105,8 @@ TEST_F(RelayTest, AFileNotDownloadedInTimeIsDeleted) {
 TEST_F(RelayTest, SignInAndSignOutReachTheRelay) {
   StartRelay();
   EXPECT_EQ(HttpGet(Base() + "/login").Body, "0");
-  ServiceSignIn();
+  CRevocableDialog view(&m_dialog);
+  ServiceSignIn(view);
   EXPECT_TRUE(m_dialog.Messages().empty());
   g_State.DownloadCount = 4;
   g_State.CloudRelayCount = 1;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "RelayTestEnv.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
 
 namespace {
@@ -116,7 +117,8 @@ TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
 
   const std::string host = "127.0.0.1:" + std::to_string(port);
   setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
-  ServiceSignIn();
+  CRevocableDialog view(&m_dialog);
+  ServiceSignIn(view);
   EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>{"有新版本，请下载新版本"});
   EXPECT_EQ(m_dialog.Opened(), std::vector<std::string>{base});
   g_State.DownloadCount = 3;

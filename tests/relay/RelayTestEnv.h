@@ -81,12 +81,13 @@ class RelayTest : public ::testing::Test {
     SetHttpClientDiagnostics(false);
   }
 
-  void StartRelay(int64_t expiryMs = 600000, uint64_t maxBody = 4 << 20) {
+  void StartRelay(int64_t expiryMs = 600000, uint64_t maxBody = 4 << 20, uint64_t maxStorage = 0) {
     RelayOptions options;
     options.Listen = "127.0.0.1:0";
     options.Storage = Storage().string();
     options.ExpiryMs = expiryMs;
     options.MaxBody = maxBody;
+    options.MaxStorage = maxStorage;
     options.Log = [this](const std::string& line) {
       std::lock_guard<std::mutex> lock(m_logLock);
       m_log.push_back(line);

@@ -9,6 +9,8 @@
 
 #include "ScriptedServer.h"
 #include "ServiceTestEnv.h"
+#include "app/UiLanguage.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
 
@@ -108,8 +110,41 @@ TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
   CloudRelayUpload("0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
   EXPECT_EQ(g_State.CloudRelayCount, 0);
-  EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"SetProgressPos 0"});
+  EXPECT_EQ(m_dialog.Events(),
+            (std::vector<std::string>{"SetProgressPos 0",
+                                      "RelayUploadFailed 0000000A " + RelayFailureText(kRelayNoConnection)}));
   EXPECT_TRUE(m_dialog.Messages().empty());
+}
+
+TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
+  struct Case {
+    std::string Reply;   // what the relay answers; empty: it closes without a word
+    std::string Reason;  // what the client shows; empty: stored
+  };
+  const Case cases[] = {
+      {HttpReply("OK"), ""},
+      {"HTTP/1.1 507 Insufficient Storage\r\nContent-Length: 19\r\n\r\nrelay storage full\n", "relay storage full"},
+      {"HTTP/1.1 409 Conflict\r\nContent-Length: 0\r\n\r\n", "409 Conflict"},
+      {"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\nbad\x01\tname", "badname"},
+      {"", kRelayNoAnswer},
+  };
+  marlix_test::WriteFile("a.txt", "abc");
+  for (const Case& c : cases) {
+    CRecordingMainDialog dialog;
+    CScriptedServer server([&](const std::string&) { return c.Reply; });
+    UseHost(server.Host());
+    g_State.RelayStarted = 0;
+    CloudRelayUpload("0000000A", &dialog, (m_dir.Path() / "a.txt").string());
+    ASSERT_TRUE(WaitCloudRelayIdle(10000));
+    const std::vector<std::string> events = dialog.Events();
+    if (c.Reason.empty()) {
+      EXPECT_EQ(events.back(), "SetProgressPos 100");
+    } else {
+      EXPECT_EQ(events.back(), "RelayUploadFailed 0000000A " + RelayFailureText(c.Reason)) << c.Reply;
+    }
+    CloudRelayDetachDialog();
+  }
+  EXPECT_EQ(EnglishCoreText(RelayFailureText(kRelayNoAnswer)), "The relay upload failed: the relay did not answer");
 }
 
 TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
@@ -139,7 +174,8 @@ TEST_F(ServiceTest, WithNoRelaySetNothingStartsAndNoLinkIsMade) {
   g_State.CurrentAddress = "http://old";
   CloudRelayUpload("1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());
   BuildCloudLink("1A2B3C4D");
-  ServiceSignIn();
+  CRevocableDialog view(&m_dialog);
+  ServiceSignIn(view);
   ServiceSignOut();
   EXPECT_EQ(g_State.RelayStarted, 0);
   EXPECT_EQ(CloudRelayUploadsRunning(), 0);

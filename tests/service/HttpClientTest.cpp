@@ -1,14 +1,19 @@
 // CHttpClient against a real server on a loopback port: the request headers, the cookie jar, the
 // body store's capacity and content decoding.
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "ScriptedServer.h"
 #include "service/HttpClient.h"
+#include "support/SilentListener.h"
 
 namespace {
 
@@ -182,4 +187,28 @@ TEST_F(HttpClientTest, ACarriageReturnInsideSetCookieCannotAddARequestHeader) {
   ASSERT_EQ(client.Request(("http://" + server.Host() + "/").c_str()), 0);
   ASSERT_TRUE(server.WaitRequests(2));
   EXPECT_EQ(server.Requests()[1].find("X-Injected"), std::string::npos) << server.Requests()[1];
+}
+
+TEST_F(HttpClientTest, TheCallersStopFlagEndsARequestToASilentServerAtOnce) {
+  CSilentListener silent;
+  std::atomic<bool> stop{false};
+  CHttpClient client;
+  client.SetStopFlag(&stop);
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const int result = client.Request(("http://" + silent.Host() + "/login").c_str());
+  const auto took = std::chrono::steady_clock::now() - start;
+  stopper.join();
+  EXPECT_EQ(result, CURLE_ABORTED_BY_CALLBACK);
+  EXPECT_LT(took, std::chrono::seconds(10));  // a hang check: the stall limit alone would take 30 s
+  // Once set, no request starts.
+  EXPECT_EQ(client.Request(("http://" + silent.Host() + "/login").c_str()), CURLE_ABORTED_BY_CALLBACK);
+
+  // The sign-out's time limit ends it too.
+  CHttpClient limited;
+  limited.SetTimeLimit(300);
+  EXPECT_EQ(limited.Request(("http://" + silent.Host() + "/logout").c_str()), CURLE_OPERATION_TIMEDOUT);
 }

@@ -5,6 +5,7 @@
 
 #include "ScriptedServer.h"
 #include "ServiceTestEnv.h"
+#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
 
@@ -24,26 +25,26 @@ std::string RequestLine(CScriptedServer& server, size_t n) {
 TEST_F(ServiceTest, SignInShowsTheNoticeAndOpensTheHomePageWhenTheAnswerBeginsWithOne) {
   for (const std::string answer : {"1", "1.2"}) {
     CRecordingMainDialog dialog;
-    g_State.MainDialog = &dialog;
+    CRevocableDialog view(&dialog);
     CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
     UseHost(server.Host());
-    ServiceSignIn();
+    ServiceSignIn(view);
     EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
     EXPECT_EQ(dialog.Messages(), std::vector<std::string>{kNotice}) << answer;
     EXPECT_EQ(dialog.Opened(), std::vector<std::string>{"http://" + server.Host()}) << answer;
   }
-  g_State.MainDialog = &m_dialog;
 }
 
 TEST_F(ServiceTest, SignInShowsNothingForOtherAnswersOrNoService) {
+  CRevocableDialog view(&m_dialog);
   for (const std::string answer : {"0", "", " 1"}) {
     CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
     UseHost(server.Host());
-    ServiceSignIn();
+    ServiceSignIn(view);
     EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
   }
   UseRefusingHost();
-  ServiceSignIn();
+  ServiceSignIn(view);
   EXPECT_TRUE(m_dialog.Messages().empty());
 }
 

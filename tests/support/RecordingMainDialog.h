@@ -40,6 +40,9 @@ class CRecordingMainDialog : public CMainDialogView {
     m_statuses.push_back(text);
     m_events.push_back("SetStatus " + text);
   }
+  void RelayUploadFailed(const std::string& token, const std::string& text) override {
+    Record("RelayUploadFailed " + token + " " + text);
+  }
   void ShowMessage(const std::string& text, const std::string& openAfter) override {
     std::lock_guard<std::mutex> lock(m_lock);
     m_messages.push_back(text);
