@@ -5,8 +5,9 @@
 SharedState g_State;
 
 void SharedState::Reset() {
-  PageMode = 1;
-  ReachMode = 1;
+  PageMode = ::PageMode::Share;
+  ReachMode = ::ReachMode::Lan;
+  SelectedMode = ::ReachMode::Lan;
   PortText = "8081";
   LocalAddress.Set("");
   ChosenAddress.Set("");

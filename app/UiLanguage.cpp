@@ -22,9 +22,9 @@ constexpr CTextPair kWholeTexts[] = {
      "Sorry, the file is too large: the cloud relay takes only files under 4 GiB."},
     {"有新版本，请下载新版本", "A new version is available: please download it."},
     {"外网直连方式不可用，可能路由器不支持端口映射",
-     "The direct Internet mode is not available: the router may not support port mapping."},
+     "Direct Internet mode unavailable: the router may not support port mapping."},
     {"未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。",
-     "No relay is set. Right-click the window, choose \"Settings...\" and enter the relay address."},
+     "No relay is set: enter its address under \"Settings...\" in the right-click menu."},
 };
 
 // Texts that the core completes with a path or a count, in the place of "%s".

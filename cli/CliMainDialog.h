@@ -9,15 +9,12 @@
 
 class CCliMainDialog : public CMainDialogView {
  public:
-  explicit CCliMainDialog(int reachRadio) : m_reachRadio(reachRadio) {}
-
   void ShowProgress() override;
   void SetProgressPos(int pos) override;
   void ShowCaption() override {}
   void SetCaption(const std::string& text) override;
   std::string GetCaption() override;
   void SetReceivedCount(int count) override;
-  int CheckedReachRadio() override { return m_reachRadio; }
   void SetStatus(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& openAfter) override;
 
@@ -26,5 +23,4 @@ class CCliMainDialog : public CMainDialogView {
   std::string m_caption;
   int m_lastPos = -1;
   std::chrono::steady_clock::time_point m_lastShown{};
-  const int m_reachRadio;
 };
