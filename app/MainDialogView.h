@@ -5,13 +5,6 @@
 
 #include <string>
 
-// Reachability radio buttons of the main window, as their control ids.
-enum : int {
-  IDC_RADIO_LAN = 1007,
-  IDC_RADIO_WAN = 1008,
-  IDC_RADIO_CLOUD = 1009,
-};
-
 class CMainDialogView {
  public:
   virtual ~CMainDialogView() = default;
@@ -29,9 +22,6 @@ class CMainDialogView {
 
   // Received-files button: shows the count of files the latest upload request stored.
   virtual void SetReceivedCount(int count) = 0;
-
-  // Which reachability radio button is checked: IDC_RADIO_LAN, IDC_RADIO_WAN, IDC_RADIO_CLOUD, or 0.
-  virtual int CheckedReachRadio() = 0;
 
   // Status line at the top of the window.
   virtual void SetStatus(const std::string& text) = 0;

@@ -24,9 +24,9 @@ bool ProbePort(int port) {
   return free;
 }
 
-std::string ChooseServerPort() {
-  for (int i = 0; i <= 10; ++i) {
-    if (ProbePort(8081 + i)) return std::to_string(8081 + i);
+std::string ChooseServerPort(PortRange range) {
+  for (int i = 0; i < range.Count; ++i) {
+    if (ProbePort(range.First + i)) return std::to_string(range.First + i);
   }
   return {};
 }

@@ -7,8 +7,15 @@
 // makes it taken.
 bool ProbePort(int port);
 
-// The first free port of 8081 to 8091 as decimal text, or empty when all eleven are taken.
-std::string ChooseServerPort();
+// Count consecutive ports from First.
+struct PortRange {
+  int First;
+  int Count;
+};
+inline constexpr PortRange kServerPorts{8081, 11};
+
+// The first free port of the range as decimal text, or empty when all of them are taken.
+std::string ChooseServerPort(PortRange range = kServerPorts);
 
 // Shown when no port is free; the program then ends with code 0.
 inline constexpr const char* kNoPortMessage = "无端口可用，程序无法运行！！！";

@@ -12,8 +12,9 @@ std::string UploadPagePath() { return "/index.html?k=" + g_State.UploadSecret; }
 
 void SharedState::Reset() {
   UploadSecret = MakeToken();
-  PageMode = 1;
-  ReachMode = 1;
+  PageMode = ::PageMode::Share;
+  ReachMode = ::ReachMode::Lan;
+  SelectedMode = ::ReachMode::Lan;
   PortText = "8081";
   LocalAddress.Set("");
   ChosenAddress.Set("");

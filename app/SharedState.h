@@ -5,7 +5,7 @@
 // Lock discipline:
 //  - ItemTable is touched only while ItemLock is held, for one insertion or one lookup at a time;
 //    no other lock is taken meanwhile. It is emptied only after the web service has stopped.
-//  - DownloadCount, CloudRelayCount and RelayStarted are atomic.
+//  - SelectedMode, DownloadCount, CloudRelayCount and RelayStarted are atomic.
 //  - LocalAddress and ExternalAddress are replaced whole (CPublishedText).
 //  - TempArchiveList is appended to under TempArchiveLock and read at shutdown after the service stopped.
 //  - PortText and MainDialog are fixed before the web service starts.
@@ -19,13 +19,17 @@
 #include <vector>
 
 #include "app/MainDialogView.h"
+#include "app/Modes.h"
 #include "app/PublishedText.h"
 
 class CSystemNotReadyDlg;
 
 struct SharedState {
-  int PageMode = 1;   // 1 share page, 2 upload page
-  int ReachMode = 1;  // 1 LAN, 2 WAN direct, 3 cloud relay
+  ::PageMode PageMode = ::PageMode::Share;
+  ::ReachMode ReachMode = ::ReachMode::Lan;  // the mode of the last view refresh
+  // The mode the user has chosen, told by the front end whenever it changes; the web service's
+  // threads read it (the upload reply's host). It can be None while ReachMode stays Wan.
+  std::atomic<::ReachMode> SelectedMode{::ReachMode::Lan};
   std::string PortText = "8081";
   CPublishedText LocalAddress;
   CPublishedText ChosenAddress;  // the local address the user picked; empty for the default rule

@@ -9,15 +9,12 @@
 
 class CCliMainDialog : public CMainDialogView {
  public:
-  explicit CCliMainDialog(int reachRadio) : m_reachRadio(reachRadio) {}
-
   void ShowProgress() override;
   void SetProgressPos(int pos) override;
   void ShowCaption() override {}
   void SetCaption(const std::string& text) override;
   std::string GetCaption() override;
   void SetReceivedCount(int count) override;
-  int CheckedReachRadio() override { return m_reachRadio; }
   void SetStatus(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& openAfter) override;
   // Prints the text and counts the failure; main shows no address for such an item.
@@ -30,5 +27,4 @@ class CCliMainDialog : public CMainDialogView {
   int m_lastPos = -1;
   int m_relayFailures = 0;
   std::chrono::steady_clock::time_point m_lastShown{};
-  const int m_reachRadio;
 };

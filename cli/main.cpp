@@ -206,10 +206,10 @@ int main(int argc, char** argv) {
   }
   g_State.PortText = port;
 
-  const int radio = opt.cloud ? IDC_RADIO_CLOUD : opt.wan ? IDC_RADIO_WAN : IDC_RADIO_LAN;
-  g_State.ReachMode = opt.cloud ? 3 : opt.wan ? 2 : 1;
-  g_State.PageMode = opt.command == "receive" ? 2 : 1;
-  CCliMainDialog dialog(radio);
+  g_State.ReachMode = opt.cloud ? ReachMode::Cloud : opt.wan ? ReachMode::Wan : ReachMode::Lan;
+  g_State.SelectedMode = g_State.ReachMode;
+  g_State.PageMode = opt.command == "receive" ? PageMode::Upload : PageMode::Share;
+  CCliMainDialog dialog;
   g_State.MainDialog = &dialog;
 
   ServerCallbacks callbacks = DefaultServerCallbacks();

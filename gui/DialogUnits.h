@@ -1,8 +1,8 @@
 #pragma once
-// Dialog templates are laid out in dialog units of their font. The templates' font, "MS Shell Dlg"
-// at 8 points, has the base units 6 x 13 pixels at 96 dpi (its average character is 6 pixels wide
-// and 13 high); a horizontal dialog unit is a quarter of the first, a vertical one an eighth of the
-// second, so 4 x 8 dialog units make 6 x 13 pixels. Conversions round halves away from zero.
+// The windows are laid out in layout units of their 8-point font, whose base units are 6 x 13
+// pixels at 96 dpi (its average character is 6 pixels wide and 13 high): a horizontal unit is a
+// quarter of the first, a vertical one an eighth of the second, so 4 x 8 units make 6 x 13 pixels.
+// Conversions round halves away from zero.
 
 #include <QRect>
 

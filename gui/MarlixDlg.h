@@ -1,12 +1,12 @@
 #pragma once
-// The main dialog (template 102): the drop area, the status line, the reachability radio buttons,
+// The main dialog: the drop area, the status line, the reachability radio buttons,
 // the page buttons, the Share button, the progress bar with the caption line, the received-files
 // button and the Close button.
 //
 // Its handlers run on the interface thread. The web service's and the relay's threads reach it only
 // through CMainDialogView: every change they ask for is queued to the interface thread, and what
-// they read (the caption text, the checked radio button) is mirrored under a lock, so no call ever
-// waits for the interface thread.
+// they read (the caption text) is mirrored under a lock, so no call ever waits for the interface
+// thread. The mode the user checks is told to the core in SharedState::SelectedMode.
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -19,10 +19,11 @@
 #include <thread>
 
 #include "app/MainDialogView.h"
+#include "app/Modes.h"
 
 class CRevocableDialog;
 class CSystemNotReadyDlg;
-class CTransparentStatic;
+class CDropArea;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -30,11 +31,14 @@ class QPushButton;
 class QRadioButton;
 struct mg_context;
 
-// Control ids of template 102.
+// Control ids of the main dialog (the caption line has -1).
 enum : int {
   IDC_CLOSE = 2,
   IDC_DROP_AREA = 1000,
   IDC_STATUS = 1001,
+  IDC_RADIO_LAN = 1007,
+  IDC_RADIO_WAN = 1008,
+  IDC_RADIO_CLOUD = 1009,
   IDC_PROGRESS = 1010,
   IDC_SHARE = 1011,
   IDC_UPLOAD_PAGE = 1012,
@@ -47,7 +51,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   Q_DECLARE_TR_FUNCTIONS(CMarlixDlg)
 
  public:
-  // Builds the dialog's controls from its template; OnInitDialog does the rest.
+  // Builds the dialog's controls at their layout places; OnInitDialog does the rest.
   CMarlixDlg();
   ~CMarlixDlg() override;
 
@@ -57,7 +61,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // The Close command: stops the web service, releases everything in order and ends the dialog.
   void ShutDown();
 
-  // Handlers of the message map.
+  // What the controls and drops run.
   void OnDropFiles(const QStringList& paths);
   void OnReachModeRadio(int id);
   void CopyShareLink();
@@ -72,15 +76,15 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // The local address picked from the menu: used from now on and kept for the next run.
   void OnPickAddress(const std::string& address);
 
-  // The view of the current page for a reachability mode (1 LAN, 2 WAN, 3 cloud).
-  void RefreshView(int mode);
+  // The view of the current page for a reachability mode.
+  void RefreshView(ReachMode mode);
   void BuildLanAddress(const std::string& token);
   void BuildWanAddress(CMainDialogView* dialog, const std::string& token);
   void UpdateItemCaption();
 
-  // A control by its template id (IDC_CAPTION for the caption line).
+  // A control by its id (IDC_CAPTION for the caption line).
   QWidget* GetDlgItem(int id) const;
-  CTransparentStatic* DropArea() const { return m_pDropArea.get(); }
+  CDropArea* DropArea() const { return m_pDropArea.get(); }
   CSystemNotReadyDlg* WaitDialog() const { return m_pWaitDlg.get(); }
   mg_context* Server() const { return m_pServer; }
   bool IsShutDown() const { return m_bShutDown; }
@@ -93,7 +97,6 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void SetCaption(const std::string& text) override;
   std::string GetCaption() override;
   void SetReceivedCount(int count) override;
-  int CheckedReachRadio() override;
   void SetStatus(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& openAfter = {}) override;
   // Shows the relay's refusal in the status line and, while that item is shown, in the place of
@@ -117,8 +120,9 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // Runs the change now on the interface thread, else queues it there.
   template <class F>
   void OnInterface(F&& change);
-  // Caption line and radio mirror, written on the interface thread.
+  // The caption line and its mirror; on the interface thread.
   void SetCaptionText(const QString& text);
+  // Tells the core the mode whose radio button is checked (None when none is).
   void MirrorRadios();
   // Hides the progress bar and sets it back to 0.
   void ResetProgress();
@@ -133,12 +137,12 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
 
   // Members of the design, all empty until OnInitDialog.
   mg_context* m_pServer = nullptr;
-  std::unique_ptr<CTransparentStatic> m_pDropArea;
+  std::unique_ptr<CDropArea> m_pDropArea;
   std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
 
-  // Controls of template 102.
+  // The controls.
   QLabel* m_pStatus = nullptr;
-  QLabel* m_pTemplateLabel = nullptr;
+  QLabel* m_pDropLabel = nullptr;
   QPushButton* m_pClose = nullptr;
   QRadioButton* m_pRadioLan = nullptr;
   QRadioButton* m_pRadioWan = nullptr;
@@ -162,7 +166,6 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // What workers read, mirrored under m_mirrorLock.
   std::mutex m_mirrorLock;
   std::string m_mirrorCaption;
-  int m_mirrorRadio = 0;
 };
 
 // The start-up worker: signs in to the service, then finds the local address; returns 0. Reaches

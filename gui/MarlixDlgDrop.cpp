@@ -46,7 +46,7 @@ void CMarlixDlg::dropEvent(QDropEvent* event) {
 }
 
 void CMarlixDlg::OnDropFiles(const QStringList& paths) {
-  if (g_State.PageMode == 2) {
+  if (g_State.PageMode == PageMode::Upload) {
     ShowMessageBox(this, tr("正等待文件从手机上传呢，拿手机扫描一下就可以上传..."));
     return;
   }
@@ -67,13 +67,13 @@ void CMarlixDlg::OnDropFiles(const QStringList& paths) {
     if (g_State.LocalAddress.Empty()) DiscoverLocalAddress();
 
     switch (g_State.ReachMode) {
-      case 1:
+      case ReachMode::Lan:
         BuildLanAddress(token);
         break;
-      case 2:
+      case ReachMode::Wan:
         BuildWanAddress(this, token);
         break;
-      case 3:
+      case ReachMode::Cloud:
         BuildCloudLink(token);
         break;
       default:

@@ -18,7 +18,7 @@ void CMarlixDlg::CopyShareLink() {
   if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(address);
 
   QString message = tr("外发链接已生成：") + address;
-  if (g_State.PageMode == 2)
+  if (g_State.PageMode == PageMode::Upload)
     message += tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！");
   else
     message += tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友下载！");

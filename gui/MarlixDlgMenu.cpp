@@ -10,9 +10,9 @@
 #include <memory>
 
 #include "app/SharedState.h"
+#include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
 #include "gui/SettingsDlg.h"
-#include "gui/TransparentStatic.h"
 #include "net/LocalAddress.h"
 
 namespace {
@@ -54,7 +54,7 @@ void CMarlixDlg::ShowContextMenu(const QPoint& globalPos) {
 
 void CMarlixDlg::OpenSettings() {
   CSettingsDlg settings(this);
-  if (settings.exec() == QDialog::Accepted && g_State.ReachMode == 3 && m_pRadioCloud->isChecked())
+  if (settings.exec() == QDialog::Accepted && g_State.ReachMode == ReachMode::Cloud && m_pRadioCloud->isChecked())
     OnReachModeRadio(IDC_RADIO_CLOUD);  // a relay set (or removed) shows at once
 }
 
@@ -69,11 +69,11 @@ void CMarlixDlg::OnPickAddress(const std::string& address) {
   g_State.LocalAddress.Set(address);
   Settings().setValue(QString::fromLatin1(kAddressKey), QString::fromStdString(address));
   // Only the local-network mode puts the local address in its codes.
-  if (g_State.ReachMode == 1) {
-    if (g_State.PageMode == 2)
+  if (g_State.ReachMode == ReachMode::Lan) {
+    if (g_State.PageMode == PageMode::Upload)
       ShowUploadPage();
     else
-      RefreshView(1);
+      RefreshView(ReachMode::Lan);
   }
   UpdateAddressTooltip();
 }

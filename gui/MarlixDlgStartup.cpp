@@ -1,10 +1,11 @@
-// The main dialog's construction from its template, start-up and shutdown.
+// The main dialog's controls, start-up and shutdown.
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
@@ -12,9 +13,10 @@
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "gui/DialogUnits.h"
+#include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
 #include "gui/SystemNotReadyDlg.h"
-#include "gui/TransparentStatic.h"
+#include "gui/TextFit.h"
 #include "gui/UiTranslation.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
@@ -40,7 +42,7 @@ CMarlixDlg::CMarlixDlg()
   CreateControls();
 }
 
-// Template 102: 294 x 273 dialog units, "MS Shell Dlg" 8 points.
+// The window: 294 x 273 layout units of its 8-point font (DialogUnits.h).
 void CMarlixDlg::CreateControls() {
   setWindowTitle(QStringLiteral("Marlix 2.1 beta"));
   QFont font = this->font();
@@ -50,8 +52,8 @@ void CMarlixDlg::CreateControls() {
 
   m_pStatus = MakeControl<QLabel>(this, IDC_STATUS, QString(), DluRect(7, 24, 280, 8));
   m_pStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  m_pTemplateLabel = MakeControl<QLabel>(this, IDC_DROP_AREA, tr("拖放文件(夹)到此处"), DluRect(49, 104, 204, 79));
-  m_pTemplateLabel->setAlignment(Qt::AlignCenter);
+  m_pDropLabel = MakeControl<QLabel>(this, IDC_DROP_AREA, tr("拖放文件(夹)到此处"), DluRect(49, 104, 204, 79));
+  m_pDropLabel->setAlignment(Qt::AlignCenter);
   m_pClose = MakeControl<QPushButton>(this, IDC_CLOSE, tr("关闭"), DluRect(126, 254, 50, 14));
   m_pRadioLan = MakeControl<QRadioButton>(this, IDC_RADIO_LAN, tr("局域网(高速)"), DluRect(56, 8, 55, 10));
   m_pRadioWan = MakeControl<QRadioButton>(this, IDC_RADIO_WAN, tr("外网直连(稍快)"), DluRect(115, 8, 64, 10));
@@ -71,7 +73,17 @@ void CMarlixDlg::CreateControls() {
     b->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
   for (QPushButton* b : {m_pClose, m_pShare, m_pUploadPage, m_pSharePage, m_pReceived}) b->setAutoDefault(false);
 
-  // The message map.
+  // A text longer than its room widens its control: the radio buttons to the right, Close about its
+  // centre, and the side buttons together, as one column.
+  for (QRadioButton* r : {m_pRadioLan, m_pRadioWan, m_pRadioCloud}) r->resize(WidthForText(r), r->height());
+  const int closeWidth = WidthForText(m_pClose);
+  m_pClose->setGeometry(m_pClose->x() - (closeWidth - m_pClose->width()) / 2, m_pClose->y(), closeWidth,
+                        m_pClose->height());
+  int column = 0;
+  for (QPushButton* b : {m_pSharePage, m_pUploadPage, m_pShare}) column = std::max(column, WidthForText(b));
+  for (QPushButton* b : {m_pSharePage, m_pUploadPage, m_pShare}) b->resize(column, b->height());
+
+  // What each control runs.
   connect(m_pClose, &QPushButton::clicked, this, [this] { ShutDown(); });
   for (QRadioButton* r : {m_pRadioLan, m_pRadioWan, m_pRadioCloud}) {
     const int id = r->property("controlId").toInt();
@@ -123,15 +135,15 @@ bool CMarlixDlg::OnInitDialog() {
   setAcceptDrops(true);
 
   // The drop area covers the client area less 61 pixels left and right and 62 at top and bottom.
-  m_pDropArea = std::make_unique<CTransparentStatic>(this, IDC_DROP_AREA);
+  m_pDropArea = std::make_unique<CDropArea>(this, IDC_DROP_AREA);
   m_pDropArea->setGeometry(rect().adjusted(61, 62, -61, -62));
   m_pDropArea->show();
   m_pDropArea->raise();
   m_pDropArea->installEventFilter(this);
   LoadChosenAddress();
 
-  g_State.PageMode = 1;
-  RefreshView(1);
+  g_State.PageMode = PageMode::Share;
+  RefreshView(ReachMode::Lan);
 
   g_State.MainDialog = this;
 

@@ -59,11 +59,6 @@ void CMarlixDlg::SetReceivedCount(int count) {
   });
 }
 
-int CMarlixDlg::CheckedReachRadio() {
-  std::lock_guard<std::mutex> lock(m_mirrorLock);
-  return m_mirrorRadio;
-}
-
 void CMarlixDlg::SetStatus(const std::string& text) {
   OnInterface([this, shown = CoreTextForUi(text)] { m_pStatus->setText(shown); });
 }

@@ -11,9 +11,9 @@
 
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
+#include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
 #include "gui/SystemNotReadyDlg.h"
-#include "gui/TransparentStatic.h"
 #include "gui/UiTranslation.h"
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
@@ -31,35 +31,35 @@ const char* const kCloudUploadRefused = QT_TRANSLATE_NOOP("CMarlixDlg", "目前�
 
 }  // namespace
 
-void CMarlixDlg::RefreshView(int mode) {
+void CMarlixDlg::RefreshView(ReachMode mode) {
   m_pCaption->hide();
   g_State.ReachMode = mode;
 
-  if (g_State.PageMode == 2) {
+  if (g_State.PageMode == PageMode::Upload) {
     ShowUploadPage();
     return;
   }
-  if (g_State.PageMode != 1 || mode < 1 || mode > 3) return;
+  if (mode == ReachMode::None) return;
 
   if (g_State.CurrentItemPath.empty()) {
     m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 1);
     return;
   }
 
-  if (mode == 3 && !RelayConfigured()) {
+  if (mode == ReachMode::Cloud && !RelayConfigured()) {
     // No relay set: say so and how to set one, instead of a link no phone could open.
     g_State.CurrentAddress.clear();
     m_pDropArea->SetContent(QStringLiteral("ban.png"), CoreTextForUi(kNoRelayText), 1);
     return;
   }
-  if (mode == 3) DialogServices().RelayUpload(g_State.CurrentItemToken, this, g_State.CurrentItemPath);
+  if (mode == ReachMode::Cloud) DialogServices().RelayUpload(g_State.CurrentItemToken, this, g_State.CurrentItemPath);
 
   if (m_pProgress->value() != 0) m_pProgress->show();
   m_pCaption->show();
 
-  if (mode == 1) {
+  if (mode == ReachMode::Lan) {
     BuildLanAddress(g_State.CurrentItemToken);
-  } else if (mode == 2) {
+  } else if (mode == ReachMode::Wan) {
     BuildWanAddress(this, g_State.CurrentItemToken);
   } else {
     BuildCloudLink(g_State.CurrentItemToken);
@@ -104,14 +104,14 @@ void CMarlixDlg::UpdateItemCaption() {
 
 void CMarlixDlg::ShowSharePage() {
   if (m_bOpeningPort) return;
-  g_State.PageMode = 1;
+  g_State.PageMode = PageMode::Share;
   RefreshView(g_State.ReachMode);
   UpdateItemCaption();
 }
 
 void CMarlixDlg::ShowUploadPage() {
   if (m_bOpeningPort) return;
-  g_State.PageMode = 2;
+  g_State.PageMode = PageMode::Upload;
   g_State.CurrentAddress.clear();
   ResetProgress();
   g_State.CurrentAddress = "http://";
@@ -142,14 +142,14 @@ void CMarlixDlg::OnReachModeRadio(int id) {
   SetCaptionText(QString());
   ResetProgress();
 
-  int mode = 0;
+  ReachMode mode = ReachMode::None;
   switch (id) {
     case IDC_RADIO_LAN:
       m_pStatus->setText(tr(kLanStatus));
-      mode = 1;
+      mode = ReachMode::Lan;
       break;
     case IDC_RADIO_WAN:
-      mode = 2;
+      mode = ReachMode::Wan;
       if (g_State.WanAttempted) {
         m_pStatus->setText(tr(kWanStatus));
       } else if (!RunPortOpening()) {
@@ -160,7 +160,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       break;
     case IDC_RADIO_CLOUD:
       m_pStatus->setText(RelayConfigured() ? tr(kCloudStatus) : CoreTextForUi(kNoRelayText));
-      mode = 3;
+      mode = ReachMode::Cloud;
       break;
     default:
       return;
@@ -228,10 +228,8 @@ void CMarlixDlg::SetCaptionText(const QString& text) {
 }
 
 void CMarlixDlg::MirrorRadios() {
-  const int checked = m_pRadioLan->isChecked()     ? IDC_RADIO_LAN
-                      : m_pRadioWan->isChecked()   ? IDC_RADIO_WAN
-                      : m_pRadioCloud->isChecked() ? IDC_RADIO_CLOUD
-                                                   : 0;
-  std::lock_guard<std::mutex> lock(m_mirrorLock);
-  m_mirrorRadio = checked;
+  g_State.SelectedMode = m_pRadioLan->isChecked()     ? ReachMode::Lan
+                         : m_pRadioWan->isChecked()   ? ReachMode::Wan
+                         : m_pRadioCloud->isChecked() ? ReachMode::Cloud
+                                                      : ReachMode::None;
 }

@@ -18,7 +18,7 @@ CSystemNotReadyDlg::CSystemNotReadyDlg(QWidget* parent)
   m_pText->setProperty("controlId", IDC_WAIT_TEXT);
   m_pText->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   m_pText->setGeometry(DluRect(7, 25, 165, 20));
-  SetText(tr(kWaitTemplateText));
+  SetText(tr(kWaitInitialText));
   setVisible(false);
 }
 

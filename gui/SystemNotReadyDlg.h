@@ -1,5 +1,5 @@
 #pragma once
-// The wait dialog (template 131), shown while the router port is being opened. It has no buttons
+// The wait dialog, shown while the router port is being opened. It has no buttons
 // and cannot be closed by the user; the main dialog shows and hides it.
 
 #include <QCoreApplication>
@@ -32,5 +32,5 @@ class CSystemNotReadyDlg : public QDialog {
   QLabel* m_pText = nullptr;
 };
 
-inline constexpr const char* kWaitTemplateText =
+inline constexpr const char* kWaitInitialText =
     QT_TRANSLATE_NOOP("CSystemNotReadyDlg", "正在进行端口映射，打通外网\r\n请稍等片刻...");

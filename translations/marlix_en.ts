@@ -92,7 +92,7 @@ Paste it (Ctrl+V) into a chat window so that a friend can download.</translation
     </message>
     <message>
         <source>经云端中转，下完即删除，十分钟不下载，链接失效</source>
-        <translation>Relayed: deleted once downloaded, the link expires after ten minutes unused</translation>
+        <translation>Relayed: deleted once downloaded; the link expires after 10 idle minutes</translation>
     </message>
     <message>
         <source>正在进行端口映射，请稍后再试</source>
@@ -121,7 +121,7 @@ Paste it (Ctrl+V) into a chat window so that a friend can download.</translation
     <message>
         <source>正在进行端口映射（打通外网）<byte value="xd"/>
 请稍等片刻...</source>
-        <translation>Mapping the router port (opening the Internet path)<byte value="xd"/>
+        <translation>Opening a port on the router<byte value="xd"/>
 Please wait a moment...</translation>
     </message>
     <message>
@@ -189,7 +189,7 @@ Please wait a moment...</translation>
     <message>
         <source>正在进行端口映射，打通外网<byte value="xd"/>
 请稍等片刻...</source>
-        <translation>Mapping the router port to open the Internet path<byte value="xd"/>
+        <translation>Opening a port on the router for the Internet<byte value="xd"/>
 Please wait a moment...</translation>
     </message>
 </context>

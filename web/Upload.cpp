@@ -193,12 +193,12 @@ void OnUploadSaved(mg_connection* conn, const char* path) {
   if (!type) type = "application/octet-stream";
 
   CMainDialogView* dialog = g_State.MainDialog;
-  const int radio = dialog ? dialog->CheckedReachRadio() : IDC_RADIO_LAN;
+  const ReachMode mode = g_State.SelectedMode;
   std::string host;
   bool answer = true;
-  if (radio == IDC_RADIO_LAN) {
+  if (mode == ReachMode::Lan) {
     host = g_State.LocalAddress.Get();
-  } else if (radio == IDC_RADIO_WAN) {
+  } else if (mode == ReachMode::Wan) {
     host = g_State.ExternalAddress.Get();
   } else {
     answer = false;

@@ -1,5 +1,5 @@
 // The port choice. Other programs may hold any of 8081 to 8091 at the same moment, so the tests hold
-// ports themselves and never assume which of them are free.
+// ports themselves, pass the choice a range they hold, and never assume which ports are free.
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -69,33 +69,23 @@ TEST(PortChoice, PortWhoseLastConnectionsLingerInTimeWaitIsFree) {
   EXPECT_TRUE(ProbePort(port));
 }
 
-TEST(PortChoice, ChoosesTheFirstFreePortOfTheRangeAndSkipsHeldOnes) {
-  const std::string first = ChooseServerPort();
-  if (first.empty()) GTEST_SKIP() << "all of 8081 to 8091 are held by other programs";
-  const int port = std::stoi(first);
-  EXPECT_GE(port, 8081);
-  EXPECT_LE(port, 8091);
-  EXPECT_EQ(first, std::to_string(port));
-
+TEST(PortChoice, ChoosesTheFirstFreePortOfTheRangeOrNoneWhenAllAreHeld) {
+  // A range of eleven ports this test holds itself stands for 8081 to 8091.
   CPortHolder holder;
-  if (!holder.Hold(port)) GTEST_SKIP() << "another program took " << port << " meanwhile";
-  const std::string next = ChooseServerPort();
-  EXPECT_NE(next, first);
-  if (!next.empty()) {
-    EXPECT_GE(std::stoi(next), 8081);
-    EXPECT_LE(std::stoi(next), 8091);
-  }
-}
+  const PortRange range = holder.HoldRange(kServerPorts.Count);
+  ASSERT_EQ(range.Count, kServerPorts.Count) << "no eleven consecutive ports free below 30000";
+  EXPECT_EQ(ChooseServerPort(range), "");
 
-TEST(PortChoice, NoPortWhenAllElevenAreHeld) {
-  // Another program may free a port of the range at any moment: hold again until none is left.
-  CPortHolder holder;
-  std::string chosen = "unset";
-  for (int attempt = 0; attempt < 20 && !chosen.empty(); ++attempt) {
-    holder.HoldAllServerPorts();
-    chosen = ChooseServerPort();
-  }
-  EXPECT_EQ(chosen, "");
-  for (int port = 8081; port <= 8091; ++port) EXPECT_FALSE(ProbePort(port)) << port;
+  // With the first five still taken, the sixth is chosen; then a freed earlier one comes first.
+  holder.Release(range.First + 5);
+  holder.Release(range.First + 6);
+  EXPECT_EQ(ChooseServerPort(range), std::to_string(range.First + 5));
+  holder.Release(range.First + 2);
+  EXPECT_EQ(ChooseServerPort(range), std::to_string(range.First + 2));
+  holder.Release(range.First + range.Count - 1);
+  EXPECT_EQ(ChooseServerPort({range.First + 7, 4}), std::to_string(range.First + range.Count - 1));
+
+  EXPECT_EQ(kServerPorts.First, 8081);
+  EXPECT_EQ(kServerPorts.Count, 11);
   EXPECT_STREQ(kNoPortMessage, "无端口可用，程序无法运行！！！");
 }

@@ -10,7 +10,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/SharedState.h"
-#include "gui/TransparentStatic.h"
+#include "gui/DropArea.h"
 #include "net/LocalAddress.h"
 
 using namespace marlix_test;

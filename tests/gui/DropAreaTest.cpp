@@ -8,9 +8,9 @@
 #include <climits>
 
 #include "GuiTestSupport.h"
+#include "gui/DropArea.h"
 #include "gui/DropAreaGeometry.h"
-#include "gui/GdiPlusBitmap.h"
-#include "gui/TransparentStatic.h"
+#include "gui/PictureFile.h"
 #include "qr/QrCode.h"
 
 using namespace marlix_test;
@@ -51,7 +51,7 @@ class CDropAreaTest : public ::testing::Test {
   const QImage& Canvas() { return *m_area.Canvas(); }
 
   CTempWorkDir m_dir;
-  CTransparentStatic m_area;
+  CDropArea m_area;
 };
 
 }  // namespace
@@ -112,9 +112,9 @@ TEST_F(CDropAreaTest, LayoutOneCaptionIsCentredByItsOutline) {
   const int top = 200 - 75 - 20;
 
   QPainterPath path;
-  path.addText(QPointF(0, 0), CTransparentStatic::CaptionFont(12), caption);
+  path.addText(QPointF(0, 0), CDropArea::CaptionFont(12), caption);
   const QRectF outline = path.boundingRect();
-  EXPECT_DOUBLE_EQ(CTransparentStatic::OutlineWidth(caption), outline.width());
+  EXPECT_DOUBLE_EQ(CDropArea::OutlineWidth(caption), outline.width());
   const double left = CenteredCaptionLeft(500, outline.width());
   const QRect text = BluePixels(Canvas(), 0, 400);
   ASSERT_FALSE(text.isEmpty());
@@ -161,7 +161,7 @@ TEST_F(CDropAreaTest, MissingPictureKeepsTheOldCanvas) {
 TEST_F(CDropAreaTest, QrBitmapIsDrawnWholeAndReleased) {
   const std::string address = "http://192.168.1.5:8081/f?t=1A2B3C4D";
   ASSERT_TRUE(WriteQrBitmap(QStringLiteral("1.bmp"), address));
-  CGdiPlusBitmap bitmap;
+  CPictureFile bitmap;
   ASSERT_TRUE(bitmap.Load(QStringLiteral("1.bmp")));
   ASSERT_EQ(bitmap.Image().size(), QSize(264, 264));  // version 4
   // Top-down rows are read top to bottom: every module where the code has it.
@@ -182,7 +182,7 @@ TEST_F(CDropAreaTest, QrBitmapIsDrawnWholeAndReleased) {
 }
 
 TEST(CaptionFont, IsSongTiOrAChineseFamily) {
-  const QFont font = CTransparentStatic::CaptionFont(13);
+  const QFont font = CDropArea::CaptionFont(13);
   EXPECT_EQ(font.pixelSize(), 13);
   const QString family = QFontInfo(font).family();
   if (!QFontDatabase::families().contains(QStringLiteral("宋体"))) {

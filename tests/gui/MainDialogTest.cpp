@@ -16,8 +16,8 @@
 #include "GuiTestSupport.h"
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
+#include "gui/DropArea.h"
 #include "gui/SystemNotReadyDlg.h"
-#include "gui/TransparentStatic.h"
 #include "service/CloudRelay.h"
 #include "service/ServiceConfig.h"
 
@@ -38,7 +38,7 @@ bool IsToken(const std::string& token) {
 TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
   Start();
   EXPECT_EQ(m_dlg->windowTitle(), QStringLiteral("Marlix 2.1 beta"));
-  // Template 102 at 6 x 13 base units: 294 x 273 dialog units make 441 x 444 pixels.
+  // 294 x 273 layout units at 6 x 13 base units make 441 x 444 pixels.
   EXPECT_EQ(m_dlg->size(), QSize(441, 444));
   EXPECT_EQ(Item(IDC_STATUS)->geometry(), QRect(11, 39, 420, 13));
   EXPECT_EQ(Item(IDC_CLOSE)->geometry(), QRect(189, 413, 75, 23));
@@ -54,7 +54,7 @@ TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
   EXPECT_FALSE(Checked(IDC_RADIO_WAN));
   EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
   EXPECT_TRUE(Item(IDC_RADIO_WAN)->isEnabled());
-  EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_LAN);
+  EXPECT_EQ(g_State.SelectedMode, ReachMode::Lan);
   EXPECT_EQ(Text(IDC_STATUS), QString());
   EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
   EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
@@ -62,7 +62,7 @@ TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
   EXPECT_FALSE(Item(IDC_CAPTION)->isVisible());
   EXPECT_TRUE(Item(IDC_SHARE_PAGE)->isVisible());
 
-  CTransparentStatic* area = m_dlg->DropArea();
+  CDropArea* area = m_dlg->DropArea();
   ASSERT_NE(area, nullptr);
   EXPECT_EQ(area->ImagePath(), QStringLiteral("dnd.png"));
   EXPECT_EQ(area->Caption(), kDropPrompt);
@@ -70,7 +70,7 @@ TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
   ASSERT_NE(area->Canvas(), nullptr);
   EXPECT_EQ(area->Canvas()->size(), area->contentsRect().size());
 
-  EXPECT_EQ(g_State.PageMode, 1);
+  EXPECT_EQ(g_State.PageMode, PageMode::Share);
   EXPECT_EQ(g_State.PortText, "8081");
   EXPECT_EQ(m_serverPorts, std::vector<std::string>{"8081"});
   EXPECT_EQ(g_State.MainDialog, m_dlg.get());
@@ -179,7 +179,7 @@ TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
   m_dlg->ShowProgress();
 
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(g_State.PageMode, 2);
+  EXPECT_EQ(g_State.PageMode, PageMode::Upload);
   EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/index.html");
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
   EXPECT_EQ(m_dlg->DropArea()->Caption(), QStringLiteral("扫描二维码，从手机上传文件到电脑"));
@@ -195,7 +195,7 @@ TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
   SaveScreenshot(m_dlg.get(), QStringLiteral("upload-page"));
 
   Click(IDC_SHARE_PAGE);
-  EXPECT_EQ(g_State.PageMode, 1);
+  EXPECT_EQ(g_State.PageMode, PageMode::Share);
   EXPECT_EQ(g_State.CurrentAddress, itemAddress);
   EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
@@ -217,7 +217,7 @@ TEST_F(CMainDialogTest, UploadPageInCloudModeIsRefused) {
   SetConfiguredRelay("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("经云端中转，下完即删除，十分钟不下载，链接失效"));
-  EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_CLOUD);
+  EXPECT_EQ(g_State.SelectedMode, ReachMode::Cloud);
   Click(IDC_UPLOAD_PAGE);
   const QString refusal = QStringLiteral("目前暂时不支持手机通过云中转上传文件到电脑");
   EXPECT_EQ(m_messages, QStringList{refusal});
@@ -245,7 +245,7 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
 
   Click(IDC_RADIO_CLOUD);  // no relay set: said in plain words, no link, nothing sent
-  EXPECT_EQ(g_State.ReachMode, 3);
+  EXPECT_EQ(g_State.ReachMode, ReachMode::Cloud);
   EXPECT_EQ(g_State.CurrentAddress, "");
   EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kNoRelayText));
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
@@ -254,7 +254,7 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   Click(IDC_RADIO_CLOUD);
   EXPECT_EQ(g_State.CurrentAddress, "http://relay.test:8200/q?t=" + token);
   EXPECT_EQ(m_relays, std::vector<std::string>{token});
-  EXPECT_EQ(m_dlg->CheckedReachRadio(), IDC_RADIO_CLOUD);
+  EXPECT_EQ(g_State.SelectedMode, ReachMode::Cloud);
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
 
   // The relay refuses the upload (told from its upload thread): its reason replaces the QR code.
@@ -301,7 +301,8 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
     m_dlg->OnDropFiles({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
     m_dlg->ShowUploadPage();
     m_dlg->close();
-    ignored = g_State.ItemTable.size() == 1 && g_State.PageMode == 1 && !m_dlg->IsShutDown() && wait->isVisible();
+    ignored = g_State.ItemTable.size() == 1 && g_State.PageMode == PageMode::Share && !m_dlg->IsShutDown() &&
+              wait->isVisible();
     seen = true;
   });
   probe.start();
@@ -317,7 +318,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
   EXPECT_EQ(m_dlg->WaitDialog()->Text(), QStringLiteral("外网已经打通，可正常使用!"));
   EXPECT_EQ(g_State.WanAttempted, 1);
-  EXPECT_EQ(g_State.ReachMode, 2);
+  EXPECT_EQ(g_State.ReachMode, ReachMode::Wan);
   EXPECT_TRUE(Checked(IDC_RADIO_WAN));
   const QString speed = QStringLiteral("外网直连方式，传输速度由宽带的【上行速度】决定");
   EXPECT_EQ(Text(IDC_STATUS), speed);
@@ -361,8 +362,8 @@ TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
   EXPECT_FALSE(Checked(IDC_RADIO_LAN));
   EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
-  EXPECT_EQ(m_dlg->CheckedReachRadio(), 0);
-  EXPECT_EQ(g_State.ReachMode, 2);
+  EXPECT_EQ(g_State.SelectedMode, ReachMode::None);
+  EXPECT_EQ(g_State.ReachMode, ReachMode::Wan);
   EXPECT_EQ(g_State.WanAttempted, 1);
   EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
@@ -430,7 +431,6 @@ TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
 TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   Start();
   std::string seenCaption;
-  int seenRadio = 0;
   // The interface thread waits for the worker without handling events: a blocking call would hang.
   std::thread worker([&] {
     CMainDialogView* view = g_State.MainDialog;
@@ -439,7 +439,6 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
     view->SetCaption("正在上传: tmp/x.jpg");
     view->ShowCaption();
     seenCaption = view->GetCaption();
-    seenRadio = view->CheckedReachRadio();
     view->SetReceivedCount(3);
     view->SetStatus("状态");
     view->ShowMessage("有新版本", "http://127.0.0.1:8200/");
@@ -448,7 +447,6 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   });
   worker.join();
   EXPECT_EQ(seenCaption, "正在上传: tmp/x.jpg");
-  EXPECT_EQ(seenRadio, IDC_RADIO_LAN);
   EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());  // nothing applied yet
 
   auto* progress = static_cast<QProgressBar*>(Item(IDC_PROGRESS));

@@ -31,10 +31,6 @@ class CRecordingMainDialog : public CMainDialogView {
     m_receivedCounts.push_back(count);
     m_events.push_back("SetReceivedCount " + std::to_string(count));
   }
-  int CheckedReachRadio() override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_radio;
-  }
   void SetStatus(const std::string& text) override {
     std::lock_guard<std::mutex> lock(m_lock);
     m_statuses.push_back(text);
@@ -50,10 +46,6 @@ class CRecordingMainDialog : public CMainDialogView {
     m_events.push_back("ShowMessage " + text);
   }
 
-  void SetRadio(int radio) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_radio = radio;
-  }
   void SetCaptionText(const std::string& text) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_caption = text;
@@ -79,7 +71,6 @@ class CRecordingMainDialog : public CMainDialogView {
 
   std::mutex m_lock;
   std::string m_caption;
-  int m_radio = IDC_RADIO_LAN;
   std::vector<int> m_progress;
   std::vector<std::string> m_captions;
   std::vector<int> m_receivedCounts;

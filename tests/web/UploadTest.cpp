@@ -305,7 +305,7 @@ TEST_F(UploadTest, SizesOfTwoGibibytesAndMoreAreRight) {
 }
 
 TEST_F(UploadTest, QuotedBoundaryAndCloudModeWithEmptyReply) {
-  server.Dialog().SetRadio(IDC_RADIO_CLOUD);
+  g_State.SelectedMode = ReachMode::Cloud;  // told by the front end
   const std::string reply =
       RawRequest(server.Port(), PostRequest(FilePart("q.txt", "quoted") + Close(),
                                             "multipart/form-data; boundary=\"" + kBoundary + "\"; charset=utf-8"));
@@ -313,7 +313,7 @@ TEST_F(UploadTest, QuotedBoundaryAndCloudModeWithEmptyReply) {
   EXPECT_EQ(Body(reply), "");
   EXPECT_EQ(Stored("q.txt"), "quoted");
 
-  server.Dialog().SetRadio(IDC_RADIO_WAN);
+  g_State.SelectedMode = ReachMode::Wan;
   g_State.ExternalAddress.Set("198.51.100.7");
   EXPECT_EQ(Body(Upload(server, "w.txt", "wan")),
             Reply("w.txt", 3, "text/plain", "http://198.51.100.7:" + g_State.PortText));

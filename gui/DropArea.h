@@ -7,11 +7,11 @@
 #include <QString>
 #include <memory>
 
-class CTransparentStatic : public QFrame {
+class CDropArea : public QFrame {
  public:
   // A bordered child control with the given id.
-  CTransparentStatic(QWidget* parent, int id);
-  ~CTransparentStatic() override;
+  CDropArea(QWidget* parent, int id);
+  ~CDropArea() override;
 
   // Shows a picture file (relative to the working directory) with a caption: layout 1 centres the
   // caption over the whole width (12-pixel font), layout 2 starts it at the picture's left edge

@@ -1,11 +1,11 @@
-#include "gui/TransparentStatic.h"
+#include "gui/DropArea.h"
 
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
 
 #include "gui/DropAreaGeometry.h"
-#include "gui/GdiPlusBitmap.h"
+#include "gui/PictureFile.h"
 
 namespace {
 
@@ -37,19 +37,19 @@ void DrawCaption(QPainter& painter, const QFont& font, double x, int y, const QS
 
 }  // namespace
 
-CTransparentStatic::CTransparentStatic(QWidget* parent, int id) : QFrame(parent) {
+CDropArea::CDropArea(QWidget* parent, int id) : QFrame(parent) {
   setProperty("controlId", id);
   setFrameStyle(QFrame::Box | QFrame::Plain);
   setLineWidth(1);
 }
 
-CTransparentStatic::~CTransparentStatic() {
+CDropArea::~CDropArea() {
   m_pCanvas.reset();
   m_strCaption.clear();
   m_strImagePath.clear();
 }
 
-QFont CTransparentStatic::CaptionFont(int pixelSize) {
+QFont CDropArea::CaptionFont(int pixelSize) {
   QFont font(CaptionFamily());
   font.setPixelSize(pixelSize);
   font.setWeight(QFont::Normal);
@@ -60,13 +60,13 @@ QFont CTransparentStatic::CaptionFont(int pixelSize) {
   return font;
 }
 
-double CTransparentStatic::OutlineWidth(const QString& caption) {
+double CDropArea::OutlineWidth(const QString& caption) {
   QPainterPath path;
   path.addText(QPointF(0, 0), CaptionFont(12), caption);
   return path.boundingRect().width();
 }
 
-void CTransparentStatic::SetContent(const QString& imagePath, const QString& caption, int layout) {
+void CDropArea::SetContent(const QString& imagePath, const QString& caption, int layout) {
   m_strImagePath = imagePath;
   m_strCaption = caption;
   m_nLayout = layout;
@@ -75,8 +75,8 @@ void CTransparentStatic::SetContent(const QString& imagePath, const QString& cap
   repaint();
 }
 
-void CTransparentStatic::Compose() {
-  auto picture = std::make_unique<CGdiPlusBitmap>();
+void CDropArea::Compose() {
+  auto picture = std::make_unique<CPictureFile>();
   if (!picture->Load(m_strImagePath)) return;
 
   const QSize client = contentsRect().size();
@@ -106,7 +106,7 @@ void CTransparentStatic::Compose() {
   picture.reset();  // releases the picture
 }
 
-void CTransparentStatic::paintEvent(QPaintEvent* event) {
+void CDropArea::paintEvent(QPaintEvent* event) {
   QFrame::paintEvent(event);
   if (!m_pCanvas) return;
   QPainter painter(this);
