@@ -9,10 +9,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -53,7 +55,6 @@ struct RelayUploadJob {
   uint32_t FileSize = 0;
   std::shared_ptr<CRevocableDialog> Dialog;
   std::string Token;
-  bool ReplyWaiting = false;  // the relay answered before the whole body was sent
 
   ~RelayUploadJob() {
     if (Socket >= 0) ::close(Socket);
@@ -229,10 +230,11 @@ bool SendAll(int socket, const char* data, size_t n, F&& onSent) {
   return true;
 }
 
-// Sends the request; stops early when the relay answers meanwhile.
-void Send(RelayUploadJob& job) {
+// Sends the request; stops early when the relay answers meanwhile. False when it was cut short
+// otherwise (a failed send or read, or the file shrank).
+bool Send(RelayUploadJob& job) {
   job.Dialog->Call([](CMainDialogView& d) { d.ShowProgress(); });
-  if (!SendAll(job.Socket, job.Buffer.get(), static_cast<size_t>(job.BufferLength), [](size_t) {})) return;
+  if (!SendAll(job.Socket, job.Buffer.get(), static_cast<size_t>(job.BufferLength), [](size_t) {})) return false;
   job.BufferLength = 0;
 
   std::unique_ptr<char[]> chunk(new char[kChunkSize]);
@@ -241,18 +243,18 @@ void Send(RelayUploadJob& job) {
     // Never more than the size announced, even when the file has grown meanwhile.
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunkSize, job.FileSize - total));
     if (ReplyArrived(job.Socket)) {  // a refusal before the body is in: no use sending on
-      job.ReplyWaiting = true;
-      return;
+      return true;
     }
     const size_t got = std::fread(chunk.get(), 1, want, job.File);
-    if (got == 0) return;  // read error, or the file shrank
+    if (got == 0) return false;  // read error, or the file shrank
     const bool ok = SendAll(job.Socket, chunk.get(), got, [&](size_t sent) {
       total += sent;
       const int pos = static_cast<int>(total * 100 / job.FileSize);
       job.Dialog->Call([pos](CMainDialogView& d) { d.SetProgressPos(pos); });
     });
-    if (!ok) return;
+    if (!ok) return false;
   }
+  return true;
 }
 
 void UploadThread(std::unique_ptr<RelayUploadJob> job) {
@@ -260,7 +262,8 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   std::string failure;
   if (job->ConnectionState == 0) {
     ++g_State.CloudRelayCount;
-    Send(*job);
+    // A request cut short: the relay learns at once that no more of its body comes.
+    if (!Send(*job)) ::shutdown(job->Socket, SHUT_WR);
     const RelayReply reply = ParseRelayReply(ReadReply(job->Socket));
     if (reply.Status != 200) failure = reply.Status == 0 ? kRelayNoAnswer : reply.Reason;
   } else {
