@@ -9,8 +9,8 @@
 
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
+#include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
-#include "gui/TransparentStatic.h"
 #include "gui/UiTranslation.h"
 
 bool CMarlixDlg::OnInterfaceThread() const { return QThread::currentThread() == thread(); }
@@ -76,7 +76,7 @@ void CMarlixDlg::RelayUploadFailed(const std::string& token, const std::string& 
     m_pStatus->setText(shown);
     if (token != g_State.CurrentItemToken) return;  // an earlier item's upload: its link is gone already
     g_State.RelayStarted = 0;
-    if (g_State.PageMode != 1 || g_State.ReachMode != 3 || !m_pDropArea) return;
+    if (g_State.PageMode != PageMode::Share || g_State.ReachMode != ReachMode::Cloud || !m_pDropArea) return;
     g_State.CurrentAddress.clear();
     ResetProgress();
     m_pDropArea->SetContent(QStringLiteral("ban.png"), shown, 1);
