@@ -167,7 +167,7 @@ TEST_F(CMainDialogTest, DropOnTheUploadPageIsRefused) {
   EXPECT_EQ(m_messages, QStringList{QStringLiteral("正等待文件从手机上传呢，拿手机扫描一下就可以上传...")});
   EXPECT_TRUE(g_State.ItemTable.empty());
   EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/index.html");
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081" + UploadPagePath());
 }
 
 TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
@@ -180,7 +180,7 @@ TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
 
   Click(IDC_UPLOAD_PAGE);
   EXPECT_EQ(g_State.PageMode, PageMode::Upload);
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/index.html");
+  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081" + UploadPagePath());
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
   EXPECT_EQ(m_dlg->DropArea()->Caption(), QStringLiteral("扫描二维码，从手机上传文件到电脑"));
   EXPECT_EQ(m_dlg->DropArea()->Layout(), 2);
@@ -334,7 +334,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
 
   // The upload page takes the external address.
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081/index.html");
+  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081" + UploadPagePath());
   EXPECT_TRUE(m_messages.isEmpty());
 }
 
@@ -406,9 +406,10 @@ TEST_F(CMainDialogTest, ShareButtonOnBothPages) {
 
   Click(IDC_UPLOAD_PAGE);
   Click(IDC_SHARE);
-  EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("http://192.168.1.5:8081/index.html"));
+  const QString upload = QString::fromStdString("http://192.168.1.5:8081" + UploadPagePath());
+  EXPECT_EQ(QApplication::clipboard()->text(), upload);
   ASSERT_EQ(m_messages.size(), 2);
-  EXPECT_EQ(m_messages[1], QStringLiteral("外发链接已生成：http://192.168.1.5:8081/index.html") +
+  EXPECT_EQ(m_messages[1], QStringLiteral("外发链接已生成：") + upload +
                                QStringLiteral("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！"));
 }
 

@@ -83,7 +83,8 @@ TEST(UpnpCli, ShareWanShowsTheInternetAddressAndWritesItsImage) {
     return rc + "\n" + ReadFile("cli.out") + "--\n" + ReadFile("cli.err") + "--\n" + Decode("1.bmp");
   });
   ASSERT_TRUE(run.exited) << run.err;
-  // "exit 0", the address line, "--", stderr with the external address, "--", the decoded image.
+  // "exit 0", the address line, the upload page's line, "--", stderr with the external address, "--",
+  // the decoded image.
   const std::string prefix = "exit 0\nhttp://198.51.100.7:8081/f?t=";
   ASSERT_EQ(run.result.rfind(prefix, 0), 0u) << run.result;
   const std::string token = run.result.substr(prefix.size(), 22);
@@ -91,7 +92,9 @@ TEST(UpnpCli, ShareWanShowsTheInternetAddressAndWritesItsImage) {
             std::string::npos)
       << run.result;
   const std::string address = "http://198.51.100.7:8081/f?t=" + token;
-  EXPECT_EQ(run.result.substr(7, address.size() + 14), address + " photo.jpg\n--\n") << run.result;
+  EXPECT_EQ(run.result.substr(7, address.size() + 52), address + " photo.jpg\nhttp://198.51.100.7:8081/index.html?k=")
+      << run.result;
+  EXPECT_NE(run.result.find(" upload\n--\n"), std::string::npos) << run.result;
   EXPECT_NE(run.result.find("\n198.51.100.7\n"), std::string::npos) << run.result;
   EXPECT_EQ(run.result.substr(run.result.size() - address.size() - 4), "--\n" + address + "\n") << run.result;
 }

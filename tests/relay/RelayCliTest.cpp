@@ -26,8 +26,8 @@ TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
   const std::string line = marlix_test::ReadFile(out).substr(0, marlix_test::ReadFile(out).find('\n'));
   EXPECT_TRUE(line.ends_with(" notes.txt")) << line;  // the address, one blank, the item's name
   const std::string link = line.substr(0, line.find(' '));
-  ASSERT_EQ(link.size(), (Base() + "/q?t=").size() + 8) << link;
-  EXPECT_EQ(link.substr(0, link.size() - 8), Base() + "/q?t=");
+  ASSERT_EQ(link.size(), (Base() + "/q?t=").size() + 22) << link;
+  EXPECT_EQ(link.substr(0, link.size() - 22), Base() + "/q?t=");
   EXPECT_NE(marlix_test::ReadFile(err).find("progress 100\n"), std::string::npos);
   EXPECT_EQ(HttpGet(link).Body, std::string(300000, 'n'));
   EXPECT_TRUE(Logged("logout from 127.0.0.1 lan=0 cloud=1"));
