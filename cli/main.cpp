@@ -8,7 +8,6 @@
 // port, no readable path, the relay refused or failed every item, the router port opening failed or
 // its router sits behind another NAT), 2 for a usage error.
 
-#include <civetweb.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -35,7 +34,7 @@
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
 #include "web/Upload.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace {
 
@@ -147,11 +146,10 @@ void ShowQr(const std::string& address, bool drawInTerminal) {
 }
 
 // Answers the phone as the window does, then prints the stored file's path, one line each.
-void OnUploadSavedPrinted(mg_connection* conn, const char* path) {
-  OnUploadSaved(conn, path);
+void OnUploadSavedPrinted(const std::string& path) {
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
-  std::printf("%s\n", path);
+  std::printf("%s\n", path.c_str());
   std::fflush(stdout);
 }
 
@@ -212,9 +210,9 @@ int main(int argc, char** argv) {
   CCliMainDialog dialog;
   g_State.MainDialog = &dialog;
 
-  ServerCallbacks callbacks = DefaultServerCallbacks();
+  CWebCallbacks callbacks = DefaultWebCallbacks();
   if (opt.command == "receive") callbacks.OnUploadSaved = &OnUploadSavedPrinted;
-  mg_context* server = StartWebService(port, callbacks);
+  CWebService* server = StartWebService(port, callbacks);
   if (!server) {
     std::fprintf(
         stderr,

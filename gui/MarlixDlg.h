@@ -29,7 +29,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-struct mg_context;
+class CWebService;
 
 // Control ids of the main dialog (the caption line has -1).
 enum : int {
@@ -86,7 +86,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   QWidget* GetDlgItem(int id) const;
   CDropArea* DropArea() const { return m_pDropArea.get(); }
   CSystemNotReadyDlg* WaitDialog() const { return m_pWaitDlg.get(); }
-  mg_context* Server() const { return m_pServer; }
+  CWebService* Server() const { return m_pServer; }
   bool IsShutDown() const { return m_bShutDown; }
 
   // CMainDialogView: safe from any thread.
@@ -136,7 +136,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void JoinStartupWorker();
 
   // Members of the design, all empty until OnInitDialog.
-  mg_context* m_pServer = nullptr;
+  CWebService* m_pServer = nullptr;
   std::unique_ptr<CDropArea> m_pDropArea;
   std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
 

@@ -22,7 +22,7 @@
 #include "net/WanSetup.h"
 #include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace {
 

@@ -1,10 +1,8 @@
 #include "web/FolderPage.h"
 
-#include <civetweb.h>
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <cinttypes>
 #include <set>
 #include <utility>
 
@@ -105,9 +103,9 @@ std::vector<std::string> ListFolderFiles(const std::string& folder) {
   return files;
 }
 
-void ServeFolderPage(mg_connection* conn, const char* query) {
+CHttpReply ServeFolderPage(const CHttpRequest& request, const char* query) {
   const std::string folder = LookupItem(query);
-  if (folder.empty()) return;
+  if (folder.empty()) return CHttpReply::Dropped();
   // The token that named this folder; the archive link names the folder by it, never by the raw query.
   const std::string token = std::string(query).substr(std::string(query).find('=') + 1);
 
@@ -120,9 +118,9 @@ void ServeFolderPage(mg_connection* conn, const char* query) {
     if (slash != std::string::npos && slash + 1 < file.size()) linkText = file.substr(slash + 1);
     links.emplace_back(fileToken, linkText);
   }
-  const std::string page = FolderPageHtml(token, links, AcceptsChinese(mg_get_header(conn, "Accept-Language")));
-
-  mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %" PRId64 "\r\n\r\n",
-            static_cast<int64_t>(page.size()));
-  mg_write(conn, page.data(), page.size());
+  CHttpReply reply;
+  reply.Memory = FolderPageHtml(token, links, AcceptsChinese(request.Header("Accept-Language")));
+  reply.AddHeader("Content-Type", "text/html; charset=utf-8");
+  reply.AddHeader("Content-Length", std::to_string(reply.Memory.size()));
+  return reply;
 }

@@ -3,10 +3,11 @@
 #include <utility>
 #include <vector>
 
-struct mg_connection;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
 // "/d?t=TOKEN": the HTML page of a shared folder's files, each under a new token.
-void ServeFolderPage(mg_connection* conn, const char* query);
+CHttpReply ServeFolderPage(const CHttpRequest& request, const char* query);
 
 // The folder page: the archive link for the folder's token, then one link per file, each a pair of
 // the file's token and its link text; the archive link in Chinese or in English. Names are escaped,

@@ -1,16 +1,18 @@
 #pragma once
 #include <string>
 
-struct mg_connection;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
-// "/u": stores the file parts of a multipart/form-data body in "tmp"; returns how many were saved.
-int ReceiveUpload(mg_connection* conn);
+class CWebService;
 
-// Callbacks entry 9: a file part's closing delimiter has arrived.
-void OnUploadFileDone(mg_connection* conn, const char* path, int);
+// "/u": stores the file parts of a multipart/form-data body in "tmp"; `saved` tells how many were
+// saved. Each saved file, and a failure, adds a JSON reply of the fixed upload header; a request that
+// adds none gets no reply at all. Reads the body as it arrives: runs apart.
+CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved);
 
-// Callbacks entry 11: a file part has been saved and closed; answers with the JSON reply.
-void OnUploadSaved(mg_connection* conn, const char* path);
+// The program's callback when a file part's closing delimiter has arrived: caption and progress.
+void OnUploadFileDone(const std::string& path);
 
 // DELETE: removes a received file and answers {"success":true}.
-void DeleteLocalFile(mg_connection* conn, const std::string& uri);
+CHttpReply DeleteLocalFile(const std::string& uri);
