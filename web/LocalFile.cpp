@@ -49,7 +49,7 @@ int OpenServable(const std::string& path, int64_t& size) {
 
 }  // namespace
 
-CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri) {
+CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri, bool admitted) {
   if (!LookupContentType(uri)) {
     CHttpReply bad;
     bad.Memory = "<html><body>Bad Request</body></html>";
@@ -60,7 +60,7 @@ CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri) {
   const std::string path = uri.empty() ? uri : uri.substr(1);
   int64_t size = 0;
   // Refused: answered exactly as a missing file is.
-  const int fd = OpenServable(path, size);
+  const int fd = admitted ? OpenServable(path, size) : -1;
   // Received files come from phones: the browser must neither run them in the page's origin nor
   // guess another type for them.
   const bool received = path.compare(0, sizeof kReceivedPrefix - 1, kReceivedPrefix) == 0;

@@ -37,10 +37,6 @@ const char kUploadReplyHeader[] =
     "Cache-Control: no-store, no-cache, must-revalidate\r\n"
     "Content-Disposition: inline; filename=\"files.json\"\r\n"
     "X-Content-Type-Options: nosniff\r\n"
-    "Access-Control-Allow-Origin: *\r\n"
-    "Access-Control-Allow-Credentials: false\r\n"
-    "Access-Control-Allow-Methods: OPTIONS, HEAD, GET, POST, PUT, PATCH, DELETE\r\n"
-    "Access-Control-Allow-Headers: Content-Type, Content-Range, Content-Disposition\r\n"
     "Vary: Accept\r\n"
     "Content-Length: %zu\r\n"
     "Keep-Alive: timeout=15, max=100\r\n"
@@ -136,7 +132,7 @@ std::string SavedFileReply(const std::string& saved) {
     answer = false;
   }
   std::string body;
-  if (answer) body = UploadReplyBody(name, size, type, host, g_State.PortText);
+  if (answer) body = UploadReplyBody(name, size, type, host, g_State.PortText, g_State.UploadSecret);
   if (dialog) {
     dialog->ShowProgress();
     dialog->SetProgressPos(100);

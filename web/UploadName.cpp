@@ -133,10 +133,10 @@ std::string UrlEscapeName(const std::string& name) {
 }
 
 std::string UploadReplyBody(const std::string& name, int64_t size, const std::string& type, const std::string& host,
-                            const std::string& port) {
+                            const std::string& port, const std::string& secret) {
   const std::string jsonName = JsonEscape(name);
-  const std::string address =
-      "http://" + JsonEscape(host) + ":" + JsonEscape(port) + "/tmp/" + JsonEscape(UrlEscapeName(name));
+  const std::string address = "http://" + JsonEscape(host) + ":" + JsonEscape(port) + "/tmp/" +
+                              JsonEscape(UrlEscapeName(name)) + (secret.empty() ? "" : "?k=" + JsonEscape(secret));
   return "{\"files\":[{\"name\":\"" + jsonName + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" +
          JsonEscape(type) + "\",\"url\":\"" + address + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" + address +
          "\",\"delete_type\":\"DELETE\"}]}";

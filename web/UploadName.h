@@ -26,6 +26,6 @@ std::string JsonEscape(const std::string& text);
 std::string UrlEscapeName(const std::string& name);
 
 // The JSON body of the reply to a stored file: its name, size, content type, and the addresses that
-// fetch and delete it on host:port.
+// fetch and delete it on host:port, each with the upload secret as "k" when one is given.
 std::string UploadReplyBody(const std::string& name, int64_t size, const std::string& type, const std::string& host,
-                            const std::string& port);
+                            const std::string& port, const std::string& secret = {});

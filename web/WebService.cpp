@@ -5,9 +5,11 @@
 #include "web/FolderPage.h"
 #include "web/ItemLookup.h"
 #include "web/LocalFile.h"
+#include "web/RequestOrigin.h"
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
 #include "web/Upload.h"
+#include "web/UploadSecret.h"
 
 namespace {
 
@@ -62,6 +64,14 @@ bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
   return false;
 }
 
+bool CWebService::AdmitUploadRequest(const CHttpRequest& request) {
+  const std::string address = ClientAddressKey(request.Peer);
+  if (!m_limiter.Admit(address)) return false;
+  if (QueryHasUploadSecret(request.Query, g_State.UploadSecret)) return true;
+  m_limiter.RecordMiss(address);
+  return false;
+}
+
 bool CWebService::RunsApart(const CHttpRequest& request) const {
   if (request.Method == "DELETE") return false;
   const std::string uri = DispatchPath(request.Path);
@@ -70,8 +80,21 @@ bool CWebService::RunsApart(const CHttpRequest& request) const {
 }
 
 CHttpReply CWebService::Serve(CHttpRequest& request) {
+  CHttpReply reply = Dispatch(request);
+  if (!reply.Drop) reply.AddHeader("Referrer-Policy", "no-referrer");
+  return reply;
+}
+
+CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   const std::string uri = DispatchPath(request.Path);
   const char* query = request.QueryOrNull();
+  const bool writes = request.Method == "DELETE" || uri == "/u";
+  if (writes || uri.rfind("/tmp/", 0) == 0) {
+    if (!AdmitUploadRequest(request)) return ServeLocalFile(request, uri, false);
+    auto header = [&](const char* name) { return std::string(request.Header(name) ? request.Header(name) : ""); };
+    if (writes && IsCrossSiteWrite(header("Origin"), header("Referer"), header("Host")))
+      return CHttpReply::Text(403, "text/plain", "Forbidden: a page of another site cannot write here\n");
+  }
   if (request.Method == "DELETE") return DeleteLocalFile(uri);
   if ((uri == "/f" || uri == "/d" || uri == "/z") && query && !AdmitTokenRequest(request)) {
     // Refused or unknown: no reply at all, as for any token that names nothing.

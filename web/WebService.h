@@ -53,12 +53,18 @@ class CWebService : public IHttpHandler {
 
   // The dispatch table: DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
   // /z?.. -> ServeFolderArchive; /u -> ReceiveUpload; anything else -> ServeLocalFile. Token requests
-  // pass the guessing limit first; a refused or unknown token gets no reply at all.
+  // pass the guessing limit first; a refused or unknown token gets no reply at all. The upload
+  // direction needs the upload secret (else it is answered as a missing file) and refuses writes from
+  // another site's page with 403. Every reply goes out with Referrer-Policy: no-referrer.
   bool RunsApart(const CHttpRequest& request) const override;
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:
   bool AdmitTokenRequest(const CHttpRequest& request);
+  // The upload direction (the receiver, received files, their DELETE) needs the run's secret as
+  // "k"; a request without it, or with a wrong one, counts as a guessing miss of its address.
+  bool AdmitUploadRequest(const CHttpRequest& request);
+  CHttpReply Dispatch(CHttpRequest& request);
 
   CWebCallbacks m_callbacks;
   CGuessLimiter m_limiter;
