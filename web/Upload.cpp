@@ -18,12 +18,12 @@
 #include "web/FreeSpace.h"
 #include "web/MultipartBoundary.h"
 #include "web/MultipartReceiver.h"
+#include "web/SavedFile.h"
 #include "web/UploadName.h"
 #include "web/WebServer.h"
 
 namespace {
 
-constexpr int kMaxNumber = 1000000;
 // Room kept free on the disk of "tmp": an upload that would leave less is refused before it starts.
 constexpr int64_t kFreeSpaceReserve = 4 * 1024 * 1024;
 
@@ -84,24 +84,6 @@ void WriteUploadError(mg_connection* conn, const CUploadError& error) {
                    error.status);
 }
 
-// Creates a new file for the sent name in "tmp", never replacing one that exists: picking a free
-// name and creating it is one step (O_EXCL), so concurrent uploads of one name each get their own.
-// Returns the descriptor, or -1 with errno set.
-int CreateSavedFile(const std::string& sent, std::string& path) {
-  const std::string name = SafeUploadName(sent);
-  if (name.empty()) {
-    errno = EINVAL;
-    return -1;
-  }
-  for (int n = -1; n < kMaxNumber; ++n) {
-    path = "tmp/" + NumberedUploadName(name, n);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
-
 // File parts go to new files in "tmp"; a part that does not complete leaves nothing behind.
 class CTmpFileSink : public CMultipartSink {
  public:
@@ -111,7 +93,7 @@ class CTmpFileSink : public CMultipartSink {
   }
 
   int Begin(const std::string& sentName) override {
-    m_fd = CreateSavedFile(sentName, m_path);
+    m_fd = CreateSavedFile("tmp", sentName, m_path);
     return m_fd < 0 ? (errno ? errno : EIO) : 0;
   }
   int Write(const char* data, size_t count) override {
