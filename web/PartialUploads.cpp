@@ -206,6 +206,7 @@ PartialStatus CPartialUploads::CPiece::Finish(std::string& storedPath) {
   CPartialEntry& e = *m_entry;
   if (e.generation != m_generation || m_fd < 0) return PartialStatus::Superseded;
   if (e.held < e.size) return PartialStatus::Ok;
+  ::fchmod(m_fd, 0644);  // as the multipart receiver creates its files
   const int closed = ::close(m_fd);
   m_fd = -1;
   if (closed != 0) return PartialStatus::WriteFailed;

@@ -18,6 +18,8 @@
 #include "web/FreeSpace.h"
 #include "web/MultipartBoundary.h"
 #include "web/MultipartReceiver.h"
+#include "web/PartialUploads.h"
+#include "web/ResumableUpload.h"
 #include "web/SavedFile.h"
 #include "web/UploadName.h"
 #include "web/WebServer.h"
@@ -145,7 +147,7 @@ int ReceiveUpload(mg_connection* conn) {
   }
   // A body that cannot fit is refused before anything is written.
   const int64_t declared = mg_get_request_info(conn)->content_length;
-  const int64_t room = FreeSpace("tmp");
+  const int64_t room = FreeSpace("tmp") - (ServicePartialUploads() ? ServicePartialUploads()->ReservedBytes() : 0);
   if (declared > 0 && room >= 0 && declared > room - kFreeSpaceReserve) {
     WriteUploadError(conn, ErrorOf(UploadFailure::DiskFull));
     return 0;
@@ -155,6 +157,31 @@ int ReceiveUpload(mg_connection* conn) {
       boundary, [conn](char* into, size_t room) { return mg_read(conn, into, room); }, sink);
   if (outcome.failure != UploadFailure::None) WriteUploadError(conn, ErrorOf(outcome.failure));
   return outcome.saved;
+}
+
+int ReceiveResumableUpload(mg_connection* conn, CPartialUploads& uploads) {
+  const mg_request_info* ri = mg_get_request_info(conn);
+  const CResumableAnswer answer = AnswerResumableUpload(
+      uploads, ri->request_method ? ri->request_method : "", ri->query_string ? ri->query_string : "",
+      ri->content_length, [conn](char* into, size_t room) { return mg_read(conn, into, room); });
+  if (answer.storedPath.empty()) {
+    const char* reason = answer.status == 200   ? " OK"
+                         : answer.status == 404 ? " Not Found"
+                         : answer.status == 409 ? " Conflict"
+                         : answer.status == 413 ? " Payload Too Large"
+                         : answer.status == 507 ? " Insufficient Storage"
+                         : answer.status == 500 ? " Internal Server Error"
+                                                : " Bad Request";
+    const std::string status = std::to_string(answer.status) + reason;
+    WriteUploadReply(conn, answer.body, status.c_str());
+    return 0;
+  }
+  if (answer.newlyStored && g_ServerCallbacks.OnUploadSaved) {
+    g_ServerCallbacks.OnUploadSaved(conn, answer.storedPath.c_str());
+    return 1;
+  }
+  OnUploadSaved(conn, answer.storedPath.c_str());
+  return 0;
 }
 
 void OnUploadFileDone(mg_connection*, const char* path, int) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -19,6 +20,7 @@
 #include "web/GuessLimiter.h"
 #include "web/ItemLookup.h"
 #include "web/LocalFile.h"
+#include "web/PartialUploads.h"
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
 #include "web/Upload.h"
@@ -28,7 +30,11 @@ ServerCallbacks g_ServerCallbacks;
 
 namespace {
 std::atomic<bool> g_Stopping{false};
+// Made at start, removed (with all partial data) once the service has stopped.
+std::unique_ptr<CPartialUploads> g_PartialUploads;
 }  // namespace
+
+CPartialUploads* ServicePartialUploads() { return g_PartialUploads.get(); }
 
 bool WebServiceStopping() { return g_Stopping; }
 const std::atomic<bool>& WebServiceStopFlag() { return g_Stopping; }
@@ -83,6 +89,7 @@ void PokePort(int port, const char* request = nullptr) {
 mg_context* StartWebService(const std::string& port, const ServerCallbacks& callbacks) {
   g_ServerCallbacks = callbacks;
   g_Stopping = false;
+  g_PartialUploads = std::make_unique<CPartialUploads>(".uploading", "tmp");
   static const bool initialised = (mg_init_library(0), true);
   (void)initialised;
   const char* options[] = {
@@ -117,6 +124,7 @@ void StopWebService(mg_context* server) {
   mg_stop(server);
   stopped = true;
   waker.join();
+  g_PartialUploads.reset();
 }
 
 int HandleRequest(mg_connection* conn) {
@@ -137,6 +145,9 @@ int HandleRequest(mg_connection* conn) {
     ServeFolderPage(conn, query);
   } else if (uri == "/z" && query) {
     ServeFolderArchive(conn, query);
+  } else if (uri == "/r" && g_PartialUploads) {
+    const CUploadStallWatch watch(conn);
+    if (ReceiveResumableUpload(conn, *g_PartialUploads) && g_State.MainDialog) g_State.MainDialog->SetReceivedCount(1);
   } else if (uri == "/u") {
     const CUploadStallWatch watch(conn);
     const int saved = ReceiveUpload(conn);

@@ -7,6 +7,7 @@
 
 struct mg_connection;
 struct mg_context;
+class CPartialUploads;
 
 // The service's callbacks record: twelve entries numbered 0 to 11. The service fills 0, 9 and 11.
 struct ServerCallbacks {
@@ -34,6 +35,9 @@ void StopWebService(mg_context* server);
 bool WebServiceStopping();
 // The same, as a flag that long work (packing an archive) watches.
 const std::atomic<bool>& WebServiceStopFlag();
+
+// The running service's partial uploads (".uploading" beside "tmp"), or null when it is not running.
+CPartialUploads* ServicePartialUploads();
 
 // Answers every request (returns nonzero), by the dispatch table:
 // DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
