@@ -43,7 +43,6 @@ bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT || error 
 CPartialUploads::CPartialUploads(std::string partFolder, std::string savedFolder,
                                  std::function<Clock::time_point()> clock)
     : m_partFolder(std::move(partFolder)), m_savedFolder(std::move(savedFolder)), m_clock(std::move(clock)) {
-  ::mkdir(m_partFolder.c_str(), 0700);
   RemoveAll();
 }
 
@@ -123,6 +122,7 @@ PartialStatus CPartialUploads::Start(const std::string& name, int64_t size, int6
     }
   }
   // The whole file lands in both folders when they lie on different file systems (it is copied then).
+  ::mkdir(m_partFolder.c_str(), 0700);  // made with the first upload, removed with the object
   const int64_t partRoom = FreeSpace(m_partFolder);
   const int64_t savedRoom = FreeSpace(m_savedFolder);
   const int64_t room = savedRoom >= 0 && (partRoom < 0 || savedRoom < partRoom) ? savedRoom : partRoom;

@@ -41,7 +41,7 @@ class CPartialUploads {
   // The largest size accepted: every size a page can state exactly (2^53).
   static constexpr int64_t kMaxSize = int64_t{1} << 53;
 
-  // partFolder is created (mode 0700) when missing; savedFolder must exist when files complete.
+  // partFolder is created (mode 0700) with the first upload; savedFolder must exist when files complete.
   CPartialUploads(std::string partFolder, std::string savedFolder,
                   std::function<Clock::time_point()> clock = Clock::now);
   ~CPartialUploads();

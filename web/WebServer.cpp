@@ -23,6 +23,7 @@
 #include "web/PartialUploads.h"
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
+#include "web/ThumbnailCache.h"
 #include "web/Upload.h"
 #include "web/UploadStall.h"
 
@@ -32,6 +33,8 @@ namespace {
 std::atomic<bool> g_Stopping{false};
 // Made at start, removed (with all partial data) once the service has stopped.
 std::unique_ptr<CPartialUploads> g_PartialUploads;
+// The folder pages' thumbnails, kept while the service runs.
+CThumbnailCache g_Thumbnails;
 }  // namespace
 
 CPartialUploads* ServicePartialUploads() { return g_PartialUploads.get(); }
@@ -125,6 +128,7 @@ void StopWebService(mg_context* server) {
   stopped = true;
   waker.join();
   g_PartialUploads.reset();
+  g_Thumbnails.Clear();
 }
 
 int HandleRequest(mg_connection* conn) {
@@ -137,7 +141,7 @@ int HandleRequest(mg_connection* conn) {
 
   if (method == "DELETE") {
     DeleteLocalFile(conn, uri);
-  } else if ((uri == "/f" || uri == "/d" || uri == "/z") && query && !AdmitTokenRequest(conn, query)) {
+  } else if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t") && query && !AdmitTokenRequest(conn, query)) {
     // Refused or unknown: no reply at all, as for any token that names nothing.
   } else if (uri == "/f" && query) {
     ServeSharedFile(conn, query);
@@ -145,6 +149,15 @@ int HandleRequest(mg_connection* conn) {
     ServeFolderPage(conn, query);
   } else if (uri == "/z" && query) {
     ServeFolderArchive(conn, query);
+  } else if (uri == "/t" && query) {
+    // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
+    const std::string jpeg = g_Thumbnails.Get(LookupItem(query));
+    const char* status = jpeg.empty() ? "404 Not Found" : "200 OK";
+    mg_printf(conn,
+              "HTTP/1.0 %s\r\nContent-Type: image/jpeg\r\nCache-Control: private, max-age=86400\r\n"
+              "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\nContent-Length: %zu\r\n\r\n",
+              status, jpeg.size());
+    if (!jpeg.empty()) mg_write(conn, jpeg.data(), jpeg.size());
   } else if (uri == "/r" && g_PartialUploads) {
     const CUploadStallWatch watch(conn);
     if (ReceiveResumableUpload(conn, *g_PartialUploads) && g_State.MainDialog) g_State.MainDialog->SetReceivedCount(1);
