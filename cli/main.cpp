@@ -7,7 +7,6 @@
 // Exit status: 0 after a stop signal (or --help/--version), 1 when nothing could be served (no free
 // port, no readable path, the relay refused every item), 2 for a usage error.
 
-#include <civetweb.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -33,7 +32,7 @@
 #include "service/ServiceSession.h"
 #include "web/Token.h"
 #include "web/Upload.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace {
 
@@ -145,11 +144,10 @@ void ShowQr(const std::string& address, bool drawInTerminal) {
 }
 
 // Answers the phone as the window does, then prints the stored file's path, one line each.
-void OnUploadSavedPrinted(mg_connection* conn, const char* path) {
-  OnUploadSaved(conn, path);
+void OnUploadSavedPrinted(const std::string& path) {
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
-  std::printf("%s\n", path);
+  std::printf("%s\n", path.c_str());
   std::fflush(stdout);
 }
 
@@ -210,9 +208,9 @@ int main(int argc, char** argv) {
   CCliMainDialog dialog(radio);
   g_State.MainDialog = &dialog;
 
-  ServerCallbacks callbacks = DefaultServerCallbacks();
+  CWebCallbacks callbacks = DefaultWebCallbacks();
   if (opt.command == "receive") callbacks.OnUploadSaved = &OnUploadSavedPrinted;
-  mg_context* server = StartWebService(port, callbacks);
+  CWebService* server = StartWebService(port, callbacks);
   if (!server) {
     std::fprintf(
         stderr,

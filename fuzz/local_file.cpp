@@ -16,14 +16,14 @@
 #include "FuzzCheck.h"
 #include "app/SharedState.h"
 #include "web/RequestUri.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 int g_port = 0;
-mg_context* g_server = nullptr;  // runs until the process ends
+CWebService* g_server = nullptr;  // runs until the process ends
 fs::path g_root;
 
 void Put(const fs::path& path, const std::string& text) {
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   LayOut();
   fs::current_path(g_root / "home");
   for (int port = 20000 + ::getpid() % 20000;; ++port) {
-    g_server = StartWebService("127.0.0.1:" + std::to_string(port), DefaultServerCallbacks());
+    g_server = StartWebService("127.0.0.1:" + std::to_string(port));
     if (g_server) {
       g_port = port;
       break;

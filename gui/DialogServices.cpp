@@ -9,7 +9,7 @@
 #include "net/WanSetup.h"
 #include "service/CloudRelay.h"
 #include "service/ServiceSession.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ CDialogServices RealServices() {
   s.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
   s.ExitProcess = [](int code) { std::exit(code); };
   s.ChoosePort = [] { return ChooseServerPort(); };
-  s.StartServer = [](const std::string& port) { return StartWebService(port, DefaultServerCallbacks()); };
+  s.StartServer = [](const std::string& port) { return StartWebService(port); };
   s.WanSetup = [] { return RunWanSetup(); };
   s.RelayUpload = [](const std::string& token, CMainDialogView* dialog, const std::string& path) {
     CloudRelayUpload(token, dialog, path);

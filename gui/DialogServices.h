@@ -10,7 +10,7 @@
 
 class CMainDialogView;
 class QWidget;
-struct mg_context;
+class CWebService;
 
 struct CDialogServices {
   // A modal message box with one OK button.
@@ -21,8 +21,8 @@ struct CDialogServices {
   std::function<void(int code)> ExitProcess;
   // The first free port of 8081 to 8091, or empty (ChooseServerPort).
   std::function<std::string()> ChoosePort;
-  // Starts the web service on the port text (StartWebService with DefaultServerCallbacks).
-  std::function<mg_context*(const std::string& port)> StartServer;
+  // Starts the web service on the port text (StartWebService).
+  std::function<CWebService*(const std::string& port)> StartServer;
   // The router port opening; publishes ExternalAddress (RunWanSetup). Runs on a worker thread.
   std::function<bool()> WanSetup;
   // Starts the relay upload of an item (CloudRelayUpload).

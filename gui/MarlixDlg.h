@@ -25,7 +25,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
-struct mg_context;
+class CWebService;
 
 // Control ids of template 102.
 enum : int {
@@ -79,7 +79,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   QWidget* GetDlgItem(int id) const;
   CTransparentStatic* DropArea() const { return m_pDropArea.get(); }
   CSystemNotReadyDlg* WaitDialog() const { return m_pWaitDlg.get(); }
-  mg_context* Server() const { return m_pServer; }
+  CWebService* Server() const { return m_pServer; }
   bool IsShutDown() const { return m_bShutDown; }
 
   // CMainDialogView: safe from any thread.
@@ -122,7 +122,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void UpdateAddressTooltip();
 
   // Members of the design, all empty until OnInitDialog.
-  mg_context* m_pServer = nullptr;
+  CWebService* m_pServer = nullptr;
   std::unique_ptr<CTransparentStatic> m_pDropArea;
   std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
 

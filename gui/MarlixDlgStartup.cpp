@@ -19,7 +19,7 @@
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
 #include "service/ServiceSession.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
 #include "relay/RelayServer.h"
 
-#include <civetweb.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "relay/UploadFrame.h"
@@ -22,20 +22,19 @@ constexpr size_t kPieceSize = 65536;
 const char kDataSuffix[] = ".marlix-relay";
 const char kPartSuffix[] = ".marlix-relay-part";
 
-void Reply(mg_connection* conn, int status, const char* reason, const std::string& body) {
-  mg_printf(conn,
-            "HTTP/1.1 %d %s\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: %zu\r\n"
-            "Cache-Control: no-store\r\nConnection: close\r\n\r\n",
-            status, reason, body.size());
-  mg_write(conn, body.data(), body.size());
+CHttpReply Reply(int status, const std::string& body) {
+  CHttpReply reply = CHttpReply::Text(status, "text/plain; charset=utf-8", body);
+  reply.AsHttp10 = false;
+  reply.AddHeader("Cache-Control", "no-store");
+  return reply;
 }
 
-void BadRequest(mg_connection* conn, const std::string& why) { Reply(conn, 400, "Bad Request", why + "\n"); }
+CHttpReply BadRequest(const std::string& why) { return Reply(400, why + "\n"); }
 
 // Reads exactly n bytes of the request body; false when the client ends or fails first.
-bool ReadExactly(mg_connection* conn, char* out, size_t n) {
+bool ReadExactly(const CHttpBodyRead& read, char* out, size_t n) {
   while (n > 0) {
-    const int got = mg_read(conn, out, n);
+    const int got = read(out, n);
     if (got <= 0) return false;
     out += got;
     n -= static_cast<size_t>(got);
@@ -68,12 +67,62 @@ std::string PercentEncode(const std::string& text) {
   return out;
 }
 
+int Hex(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The form-decoded value of one query variable; empty when missing.
 std::string QueryVar(const char* query, const char* name) {
   if (!query) return {};
-  char value[128];
-  if (mg_get_var(query, std::strlen(query), name, value, sizeof value) < 0) return {};
-  return value;
+  const std::string q = query, key = std::string(name) + "=";
+  for (size_t at = 0; at <= q.size();) {
+    size_t end = q.find('&', at);
+    if (end == std::string::npos) end = q.size();
+    if (q.compare(at, key.size(), key) == 0) {
+      std::string value;
+      for (size_t i = at + key.size(); i < end; ++i) {
+        if (q[i] == '+') {
+          value += ' ';
+        } else if (q[i] == '%' && i + 2 < end + 1 && Hex(q[i + 1]) >= 0 && Hex(q[i + 2]) >= 0) {
+          value += static_cast<char>(Hex(q[i + 1]) * 16 + Hex(q[i + 2]));
+          i += 2;
+        } else {
+          value += q[i];
+        }
+      }
+      return value.size() < 128 ? value : std::string();
+    }
+    at = end + 1;
+  }
+  return {};
 }
+
+// A stored file sent as it is read; tells at its end whether every byte went out.
+class CStoredFileSender : public CReplyProducer {
+ public:
+  CStoredFileSender(int fd, uint64_t size, std::function<void(bool)> done)
+      : m_fd(fd), m_left(size), m_done(std::move(done)) {}
+  ~CStoredFileSender() override {
+    ::close(m_fd);
+    m_done(m_left == 0);
+  }
+  void SetWake(std::function<void()>) override {}
+  ssize_t Produce(char* into, size_t room) override {
+    if (m_left == 0) return kEnd;
+    const ssize_t got = ::read(m_fd, into, static_cast<size_t>(std::min<uint64_t>(room, m_left)));
+    if (got <= 0) return kFailed;
+    m_left -= static_cast<uint64_t>(got);
+    return got;
+  }
+
+ private:
+  int m_fd;
+  uint64_t m_left;
+  std::function<void(bool)> m_done;
+};
 
 bool EndsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -154,27 +203,10 @@ bool CRelayServer::Start(const RelayOptions& options) {
     }
   }
 
-  static const bool initialised = (mg_init_library(0), true);
-  (void)initialised;
-  const char* serverOptions[] = {
-      "listening_ports",
-      m_options.Listen.c_str(),
-      "num_threads",
-      "20",
-      "enable_keep_alive",
-      "no",
-      "request_timeout_ms",
-      "30000",
-      nullptr,
-      nullptr,
-  };
-  mg_callbacks callbacks{};
-  callbacks.begin_request = [](mg_connection* conn) {
-    return HandleRequest(conn, mg_get_request_info(conn)->user_data);
-  };
-  callbacks.log_message = [](const mg_connection*, const char*) { return 1; };
-  m_pServer = mg_start(&callbacks, this, serverOptions);
-  if (!m_pServer) {
+  CHttpServerOptions serverOptions;
+  serverOptions.Listen = m_options.Listen;
+  RaiseOpenFileLimit();
+  if (!m_server.Start(serverOptions, *this)) {
     Write("cannot listen on " + m_options.Listen);
     return false;
   }
@@ -185,10 +217,7 @@ bool CRelayServer::Start(const RelayOptions& options) {
 }
 
 void CRelayServer::Stop() {
-  if (m_pServer) {
-    mg_stop(m_pServer);
-    m_pServer = nullptr;
-  }
+  m_server.Stop();
   {
     std::lock_guard<std::mutex> lock(m_lock);
     m_stopping = true;
@@ -197,72 +226,68 @@ void CRelayServer::Stop() {
   if (m_sweeper.joinable()) m_sweeper.join();
 }
 
-int CRelayServer::Port() const {
-  if (!m_pServer) return 0;
-  mg_server_port ports[4] = {};
-  return mg_get_server_ports(m_pServer, 4, ports) > 0 ? ports[0].port : 0;
-}
+int CRelayServer::Port() const { return m_server.Port(); }
 
 int CRelayServer::StoredCount() {
   std::lock_guard<std::mutex> lock(m_lock);
   return static_cast<int>(m_files.size());
 }
 
-int CRelayServer::HandleRequest(mg_connection* conn, void* self) {
-  auto* server = static_cast<CRelayServer*>(self);
-  const mg_request_info* ri = mg_get_request_info(conn);
-  const std::string method = ri->request_method ? ri->request_method : "";
-  const std::string uri = ri->local_uri ? ri->local_uri : "";
-  if (method == "GET" && uri == "/login") {
-    Reply(conn, 200, "OK", IsNewerRelease(server->m_options.Release, kClientRelease) ? "1" : "0");
-  } else if (method == "GET" && uri == "/logout") {
-    server->HandleLogout(conn, ri->query_string);
-  } else if (method == "POST" && uri == "/upload") {
-    server->HandleUpload(conn);
-  } else if (method == "GET" && uri == "/q") {
-    server->HandleDownload(conn, ri->query_string);
-  } else {
-    Reply(conn, 404, "Not Found", "not found\n");
-  }
-  return 1;
+bool CRelayServer::RunsApart(const CHttpRequest& request) const {
+  // An upload waits for its body and the disk, a download for the disk. A declared body that is
+  // refused anyway is answered at once, before it is read.
+  if (request.Method == "POST" && request.ContentLength >= 0 &&
+      (static_cast<uint64_t>(request.ContentLength) > m_options.MaxBody || request.ContentLength < 12))
+    return false;
+  return request.Method == "POST" || request.Path == "/q";
 }
 
-void CRelayServer::HandleLogout(mg_connection* conn, const char* query) {
-  const mg_request_info* ri = mg_get_request_info(conn);
+CHttpReply CRelayServer::Serve(CHttpRequest& request) {
+  const std::string& method = request.Method;
+  const std::string& uri = request.Path;
+  if (method == "GET" && uri == "/login")
+    return Reply(200, IsNewerRelease(m_options.Release, kClientRelease) ? "1" : "0");
+  if (method == "GET" && uri == "/logout") return HandleLogout(request);
+  if (method == "POST" && uri == "/upload") return HandleUpload(request);
+  if (method == "GET" && uri == "/q") return HandleDownload(request);
+  return Reply(404, "not found\n");
+}
+
+CHttpReply CRelayServer::HandleLogout(const CHttpRequest& request) {
+  const char* query = request.QueryOrNull();
   auto number = [&](const char* name) {
     const std::string text = QueryVar(query, name);
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
     return text.empty() || *end ? std::string("?") : std::to_string(value);
   };
-  Write(std::string("logout from ") + ri->remote_addr + " lan=" + number("lan") + " cloud=" + number("cloud"));
-  Reply(conn, 200, "OK", "OK");
+  Write("logout from " + request.Peer + " lan=" + number("lan") + " cloud=" + number("cloud"));
+  return Reply(200, "OK");
 }
 
-void CRelayServer::HandleUpload(mg_connection* conn) {
-  const mg_request_info* ri = mg_get_request_info(conn);
-  const int64_t declared = ri->content_length;  // -1 when chunked
+CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
+  const int64_t declared = request.ContentLength;  // -1 when chunked
+  const CHttpBodyRead& read = request.ReadBody;
   if (declared >= 0 && static_cast<uint64_t>(declared) > m_options.MaxBody) {
-    return BadRequest(conn, "body too large");
+    return BadRequest("body too large");
   }
-  if (declared >= 0 && declared < 12) return BadRequest(conn, "body too short");
+  if (declared >= 0 && declared < 12) return BadRequest("body too short");
 
   CUploadFrame frame;
   const std::string refused =
-      ReadUploadFrameHead([conn](char* into, size_t count) { return ReadExactly(conn, into, count); }, frame);
-  if (!refused.empty()) return BadRequest(conn, refused);
+      ReadUploadFrameHead([&read](char* into, size_t count) { return ReadExactly(read, into, count); }, frame);
+  if (!refused.empty()) return BadRequest(refused);
   const std::string& token = frame.token;
   const std::string& name = frame.name;
   const uint32_t size = frame.size;
   const uint64_t total = 12ull + token.size() + name.size() + size;
-  if (declared >= 0 && total != static_cast<uint64_t>(declared))
-    return BadRequest(conn, "lengths do not match the body");
-  if (total > m_options.MaxBody) return BadRequest(conn, "body too large");
+  if (declared >= 0 && total != static_cast<uint64_t>(declared)) return BadRequest("lengths do not match the body");
+  if (total > m_options.MaxBody) return BadRequest("body too large");
 
   {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_files.count(token) || m_receiving.count(token)) {
-      return Reply(conn, 409, "Conflict", "token in use\n");
+      return Reply(409, "token in use\n");
     }
     m_receiving.insert(token);
   }
@@ -274,7 +299,7 @@ void CRelayServer::HandleUpload(mg_connection* conn) {
     std::unique_ptr<char[]> piece(new char[kPieceSize]);
     uint64_t left = size;
     while (left > 0) {
-      const int got = mg_read(conn, piece.get(), static_cast<size_t>(std::min<uint64_t>(kPieceSize, left)));
+      const int got = read(piece.get(), static_cast<size_t>(std::min<uint64_t>(kPieceSize, left)));
       if (got <= 0) {
         whole = false;
         break;
@@ -297,58 +322,57 @@ void CRelayServer::HandleUpload(mg_connection* conn) {
     ::unlink(part.c_str());
     if (!whole) {
       Write("upload " + token + " ended before its " + std::to_string(size) + " bytes");
-      return BadRequest(conn, "incomplete body");
+      return BadRequest("incomplete body");
     }
     Write("upload " + token + " could not be stored");
-    return Reply(conn, 500, "Internal Server Error", "cannot store\n");
+    return Reply(500, "cannot store\n");
   }
   Write("stored " + token + " (" + std::to_string(size) + " bytes)");
-  Reply(conn, 200, "OK", "OK");
+  return Reply(200, "OK");
 }
 
-void CRelayServer::HandleDownload(mg_connection* conn, const char* query) {
-  const std::string token = QueryVar(query, "t");
+CHttpReply CRelayServer::HandleDownload(const CHttpRequest& request) {
+  const std::string token = QueryVar(request.QueryOrNull(), "t");
   StoredFile file;
   {
     std::lock_guard<std::mutex> lock(m_lock);
     auto it = IsSafeToken(token) ? m_files.find(token) : m_files.end();
-    if (it == m_files.end() || it->second.Sending) return Reply(conn, 404, "Not Found", "not found\n");
+    if (it == m_files.end() || it->second.Sending) return Reply(404, "not found\n");
     it->second.Sending = true;
     file = it->second;
   }
   const std::string path = DataPath(token);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  bool whole = false;
-  if (fd >= 0) {
-    std::string plain = file.Name;
-    for (char& c : plain) {
-      if (c == '"' || static_cast<unsigned char>(c) >= 0x80) c = '_';
-    }
-    mg_printf(conn,
-              "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
-              "Content-Disposition: attachment; filename=\"%s\"; filename*=UTF-8''%s\r\n"
-              "Content-Length: %llu\r\nCache-Control: no-store\r\nConnection: close\r\n\r\n",
-              plain.c_str(), PercentEncode(file.Name).c_str(), static_cast<unsigned long long>(file.Size));
-    std::unique_ptr<char[]> piece(new char[kPieceSize]);
-    uint64_t left = file.Size;
-    while (left > 0) {
-      const ssize_t got = ::read(fd, piece.get(), static_cast<size_t>(std::min<uint64_t>(kPieceSize, left)));
-      if (got <= 0 || mg_write(conn, piece.get(), static_cast<size_t>(got)) != got) break;
-      left -= static_cast<uint64_t>(got);
-    }
-    whole = left == 0;
-    ::close(fd);
-  } else {
-    Reply(conn, 404, "Not Found", "not found\n");
-  }
-  std::lock_guard<std::mutex> lock(m_lock);
-  if (whole || fd < 0) {
-    ::unlink(path.c_str());
+  if (fd < 0) {
+    std::lock_guard<std::mutex> lock(m_lock);
     m_files.erase(token);
-    if (whole) Write("sent " + token + ", deleted");
-  } else {
-    m_files[token].Sending = false;
+    return Reply(404, "not found\n");
   }
+  std::string plain = file.Name;
+  for (char& c : plain) {
+    if (c == '"' || static_cast<unsigned char>(c) >= 0x80) c = '_';
+  }
+  CHttpReply reply;
+  reply.AsHttp10 = false;
+  reply.AddHeader("Content-Type", "application/octet-stream");
+  reply.AddHeader("Content-Disposition",
+                  "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + PercentEncode(file.Name));
+  reply.AddHeader("Cache-Control", "no-store");
+  reply.Kind = CHttpReply::Body::Producer;
+  reply.ProducerLength = static_cast<int64_t>(file.Size);
+  // Once every byte has gone to the connection the file is deleted; a download that breaks off
+  // leaves it for another try.
+  reply.Producer = std::make_shared<CStoredFileSender>(fd, file.Size, [this, token, path](bool whole) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (whole) {
+      ::unlink(path.c_str());
+      m_files.erase(token);
+      Write("sent " + token + ", deleted");
+    } else if (auto it = m_files.find(token); it != m_files.end()) {
+      it->second.Sending = false;
+    }
+  });
+  return reply;
 }
 
 void CRelayServer::Sweep() {

@@ -16,11 +16,11 @@
 #include <string>
 #include <thread>
 
-struct mg_connection;
-struct mg_context;
+#include "web/HttpHandler.h"
+#include "web/HttpServer.h"
 
 struct RelayOptions {
-  std::string Listen = "127.0.0.1:8200";        // CivetWeb listening_ports: port, or address:port
+  std::string Listen = "127.0.0.1:8200";        // PORT (every address), ADDR:PORT or [IPV6]:PORT
   std::string Storage = "relay-files";          // folder of the stored files; created when missing
   std::string Release = "2.1";                  // the newest release this relay knows of
   uint64_t MaxBody = 1ull << 30;                // largest upload body accepted, in bytes
@@ -39,10 +39,10 @@ bool IsNewerRelease(const std::string& a, const std::string& b);
 bool IsSafeName(const std::string& name);
 bool IsSafeToken(const std::string& token);
 
-class CRelayServer {
+class CRelayServer : private IHttpHandler {
  public:
   CRelayServer() = default;
-  ~CRelayServer();
+  ~CRelayServer() override;
   CRelayServer(const CRelayServer&) = delete;
   CRelayServer& operator=(const CRelayServer&) = delete;
 
@@ -62,17 +62,18 @@ class CRelayServer {
     bool Sending = false;
   };
 
-  static int HandleRequest(mg_connection* conn, void* self);
-  void HandleUpload(mg_connection* conn);
-  void HandleDownload(mg_connection* conn, const char* query);
-  void HandleLogout(mg_connection* conn, const char* query);
+  bool RunsApart(const CHttpRequest& request) const override;
+  CHttpReply Serve(CHttpRequest& request) override;
+  CHttpReply HandleUpload(CHttpRequest& request);
+  CHttpReply HandleDownload(const CHttpRequest& request);
+  CHttpReply HandleLogout(const CHttpRequest& request);
   void Sweep();
   void Write(const std::string& line);
   std::string DataPath(const std::string& token) const;
   std::string PartPath(const std::string& token) const;
 
   RelayOptions m_options;
-  mg_context* m_pServer = nullptr;
+  CHttpServer m_server;
   std::mutex m_lock;
   std::map<std::string, StoredFile> m_files;  // token -> stored file, under m_lock
   std::set<std::string> m_receiving;          // tokens being uploaded, under m_lock

@@ -17,7 +17,7 @@ for file in usr/bin/marlix usr/bin/marlix-cli usr/bin/marlix-relay usr/share/mar
   usr/share/applications/marlix.desktop usr/share/icons/hicolor/scalable/apps/marlix.svg usr/share/man/man1/marlix.1; do
   grep -q " \./$file\$" <<<"$contents" || { echo "the package lacks /$file" >&2; exit 1; }
 done
-grep -q 'libcivetweb1' <<<"$(dpkg-deb -f "$deb" Depends)" || { echo "Depends names no civetweb" >&2; exit 1; }
+grep -q 'libmicrohttpd12' <<<"$(dpkg-deb -f "$deb" Depends)" || { echo "Depends names no libmicrohttpd" >&2; exit 1; }
 
 if dpkg-query -W -f='${Status}' marlix 2>/dev/null | grep -q 'install ok installed'; then
   echo "marlix is already installed here: not installing the test package over it, nor removing it"

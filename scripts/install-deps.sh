@@ -13,7 +13,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 
 RUN_PKGS=(
   build-essential cmake pkg-config
-  libcivetweb-dev libmicrohttpd-dev libgd-dev libqrencode-dev libminiupnpc-dev libcurl4-openssl-dev zlib1g-dev
+  libmicrohttpd-dev libgd-dev libqrencode-dev libminiupnpc-dev libcurl4-openssl-dev zlib1g-dev
   qt6-base-dev qt6-tools-dev qt6-l10n-tools
   fonts-wqy-microhei
 )

@@ -1,6 +1,5 @@
 #include "web/FolderArchive.h"
 
-#include <civetweb.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,27 +15,12 @@
 #include "web/AttachmentDisposition.h"
 #include "web/ItemLookup.h"
 #include "web/StreamFile.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 #include "zip/FolderZip.h"
 
 namespace {
 
 constexpr size_t kNameMax = 255;  // bytes of one file name in the working directory
-
-// The archive of one shared folder. Its mutex makes the test for the file, the packing and the
-// listing in TempArchiveList one step, so that concurrent requests pack it once and all send it whole.
-struct CFolderArchive {
-  std::mutex step;
-  std::string path;  // the file in the working directory, once chosen
-};
-
-std::mutex g_archivesLock;  // guards the two maps below, for one look-up or choice at a time
-std::map<std::string, std::shared_ptr<CFolderArchive>> g_archives;  // folder path -> its archive
-std::set<std::string> g_chosenPaths;                                // archive files chosen in this run
-
-std::mutex g_captionLock;  // the caption line is saved by the first packing request and restored by the last
-int g_captionUsers = 0;
-std::string g_savedCaption;
 
 std::string OwnName(const std::string& folderPath) {
   const size_t slash = folderPath.rfind('/');
@@ -58,35 +42,6 @@ bool IsListed(const std::string& path) {
   return false;
 }
 
-// Picks a file name in the working directory that is free (no file there, none chosen for another
-// folder in this run) and creates it empty to hold it: "Docs.zip", else "Docs (2).zip", ... A file
-// this run did not make is never taken. Returns empty when the working directory takes no new file.
-std::string ReserveArchivePath(const std::string& ownName, bool& diskFull) {
-  std::lock_guard<std::mutex> lock(g_archivesLock);
-  const std::string stem = CutUtf8(ownName, kNameMax - 16);
-  for (int n = 1; n < 10000; ++n) {
-    const std::string path = (n == 1 ? stem : stem + " (" + std::to_string(n) + ")") + ".zip";
-    if (g_chosenPaths.count(path)) continue;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      diskFull = errno == ENOSPC || errno == EDQUOT;
-      return {};
-    }
-    ::close(fd);
-    g_chosenPaths.insert(path);
-    return path;
-  }
-  return {};
-}
-
-std::shared_ptr<CFolderArchive> ArchiveOf(const std::string& folderPath) {
-  std::lock_guard<std::mutex> lock(g_archivesLock);
-  std::shared_ptr<CFolderArchive>& a = g_archives[folderPath];
-  if (!a) a = std::make_shared<CFolderArchive>();
-  return a;
-}
-
 // What a request finds when it needs the archive of a folder.
 struct CPreparedArchive {
   std::string path;  // the archive to send; empty when none could be made
@@ -98,9 +53,9 @@ bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT || error 
 
 // Packs the folder unless its archive made in this run is still there. An archive that could not be
 // written whole is deleted at once, so it is never sent and the next request packs again.
-CPreparedArchive PrepareArchive(const std::string& folderPath) {
+CPreparedArchive PrepareArchive(CWebService& service, const std::string& folderPath) {
   CPreparedArchive prepared;
-  std::shared_ptr<CFolderArchive> archive = ArchiveOf(folderPath);
+  std::shared_ptr<CFolderArchives::CArchive> archive = service.Archives().ArchiveOf(folderPath);
   std::lock_guard<std::mutex> step(archive->step);
   struct stat st {};
   if (!archive->path.empty() && IsListed(archive->path)) {
@@ -109,12 +64,12 @@ CPreparedArchive PrepareArchive(const std::string& folderPath) {
       return prepared;
     }
   } else {
-    archive->path = ReserveArchivePath(OwnName(folderPath), prepared.diskFull);
+    archive->path = service.Archives().ReservePath(OwnName(folderPath), prepared.diskFull);
     if (archive->path.empty()) return prepared;
     AddTempArchive(archive->path);
   }
   CZipWalkReport report;
-  report.cancel = &WebServiceStopFlag();
+  report.cancel = &service.StopFlag();
   ZipFolderToFile(archive->path, folderPath, 0, &report);
   prepared.leftOut = report.leftOut;
   if (!report.whole) {
@@ -126,65 +81,89 @@ CPreparedArchive PrepareArchive(const std::string& folderPath) {
   return prepared;
 }
 
-void BeginCompressingCaption() {
-  CMainDialogView* dialog = g_State.MainDialog;
-  if (!dialog) return;
-  {
-    std::lock_guard<std::mutex> lock(g_captionLock);
-    dialog->ShowCaption();
-    if (g_captionUsers++ == 0) g_savedCaption = dialog->GetCaption();
-    dialog->SetCaption("正在压缩...");
-  }
-  dialog->ShowProgress();
-  dialog->SetProgressPos(1);
-}
-
-// Puts the caption back, or, when the packing left entries out, says how many.
-void EndCompressingCaption(int leftOut) {
-  CMainDialogView* dialog = g_State.MainDialog;
-  if (!dialog) return;
-  std::lock_guard<std::mutex> lock(g_captionLock);
-  const bool last = --g_captionUsers == 0;
-  if (leftOut > 0) {
-    dialog->SetCaption(LeftOutCaption(leftOut));
-  } else if (last) {
-    dialog->SetCaption(g_savedCaption);
-  }
-}
-
 // The page sent instead of an archive that could not be made.
-void WriteArchiveError(mg_connection* conn, bool diskFull) {
-  const std::string page = diskFull ? "<html><body>电脑磁盘已满，文件夹无法打包。<br>The PC's disk is full; the folder "
-                                      "could not be packed.</body></html>"
-                                    : "<html><body>文件夹无法打包。<br>The folder could not be packed.</body></html>";
-  mg_printf(conn, "HTTP/1.0 %s\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: %zu\r\n\r\n",
-            diskFull ? "507 Insufficient Storage" : "500 Internal Server Error", page.size());
-  mg_write(conn, page.data(), page.size());
+CHttpReply ArchiveError(bool diskFull) {
+  CHttpReply reply;
+  reply.Status = diskFull ? 507 : 500;
+  reply.Memory = diskFull ? "<html><body>电脑磁盘已满，文件夹无法打包。<br>The PC's disk is full; the folder "
+                            "could not be packed.</body></html>"
+                          : "<html><body>文件夹无法打包。<br>The folder could not be packed.</body></html>";
+  reply.AddHeader("Content-Type", "text/html; charset=utf-8");
+  reply.AddHeader("Content-Length", std::to_string(reply.Memory.size()));
+  return reply;
 }
 
 }  // namespace
 
 std::string LeftOutCaption(int count) { return "有 " + std::to_string(count) + " 项无法读取，未打包"; }
 
-void ServeFolderArchive(mg_connection* conn, const char* query) {
+std::shared_ptr<CFolderArchives::CArchive> CFolderArchives::ArchiveOf(const std::string& folderPath) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::shared_ptr<CArchive>& a = m_archives[folderPath];
+  if (!a) a = std::make_shared<CArchive>();
+  return a;
+}
+
+std::string CFolderArchives::ReservePath(const std::string& ownName, bool& diskFull) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  const std::string stem = CutUtf8(ownName, kNameMax - 16);
+  for (int n = 1; n < 10000; ++n) {
+    const std::string path = (n == 1 ? stem : stem + " (" + std::to_string(n) + ")") + ".zip";
+    if (m_chosenPaths.count(path)) continue;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      diskFull = errno == ENOSPC || errno == EDQUOT;
+      return {};
+    }
+    ::close(fd);
+    m_chosenPaths.insert(path);
+    return path;
+  }
+  return {};
+}
+
+void CFolderArchives::BeginCompressingCaption() {
+  CMainDialogView* dialog = g_State.MainDialog;
+  if (!dialog) return;
+  {
+    std::lock_guard<std::mutex> lock(m_captionLock);
+    dialog->ShowCaption();
+    if (m_captionUsers++ == 0) m_savedCaption = dialog->GetCaption();
+    dialog->SetCaption("正在压缩...");
+  }
+  dialog->ShowProgress();
+  dialog->SetProgressPos(1);
+}
+
+void CFolderArchives::EndCompressingCaption(int leftOut) {
+  CMainDialogView* dialog = g_State.MainDialog;
+  if (!dialog) return;
+  std::lock_guard<std::mutex> lock(m_captionLock);
+  const bool last = --m_captionUsers == 0;
+  if (leftOut > 0) {
+    dialog->SetCaption(LeftOutCaption(leftOut));
+  } else if (last) {
+    dialog->SetCaption(m_savedCaption);
+  }
+}
+
+CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query) {
   const std::string folderPath = LookupItem(query);
-  if (folderPath.empty()) return;
+  if (folderPath.empty()) return CHttpReply::Dropped();
   // Only a shared folder has an archive; a file's token is answered as an unknown one.
   struct stat st {};
-  if (::stat(folderPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return;
+  if (::stat(folderPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return CHttpReply::Dropped();
 
-  BeginCompressingCaption();
-  const CPreparedArchive archive = PrepareArchive(folderPath);
-  EndCompressingCaption(archive.leftOut);
-  if (WebServiceStopping()) return;
-  if (archive.path.empty()) {
-    WriteArchiveError(conn, archive.diskFull);
-    return;
-  }
+  service.Archives().BeginCompressingCaption();
+  const CPreparedArchive archive = PrepareArchive(service, folderPath);
+  service.Archives().EndCompressingCaption(archive.leftOut);
+  if (service.Stopping()) return CHttpReply::Dropped();
+  if (archive.path.empty()) return ArchiveError(archive.diskFull);
 
-  CFileReply reply(conn, archive.path);
-  reply.SendHead("Content-Type: application/x-zip-compressed\r\nContent-Disposition: " +
-                 AttachmentDisposition(OwnName(folderPath) + ".zip") + "\r\n");
-  if (reply.StartsAtFirstByte()) g_State.DownloadCount.fetch_add(1);
-  reply.SendBody(true);
+  CFileReply file(request, archive.path);
+  if (file.StartsAtFirstByte()) g_State.DownloadCount.fetch_add(1);
+  return file.Reply({{"Content-Type", "application/x-zip-compressed"},
+                     {"Content-Disposition", AttachmentDisposition(OwnName(folderPath) + ".zip")}},
+                    true);
 }

@@ -1,10 +1,50 @@
 #pragma once
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
-struct mg_connection;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
-// "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run.
-void ServeFolderArchive(mg_connection* conn, const char* query);
+class CWebService;
+
+// The folder archives of one web service: which archive file belongs to which shared folder, the
+// names chosen in this run, and the caption shown while packing. Thread-safe.
+class CFolderArchives {
+ public:
+  // The archive of one shared folder. Its mutex makes the test for the file, the packing and the
+  // listing in TempArchiveList one step, so that concurrent requests pack it once and all send it
+  // whole.
+  struct CArchive {
+    std::mutex step;
+    std::string path;  // the file in the working directory, once chosen
+  };
+
+  std::shared_ptr<CArchive> ArchiveOf(const std::string& folderPath);
+  // Picks a free file name in the working directory ("Docs.zip", else "Docs (2).zip", ...) and
+  // creates it empty to hold it; a file this run did not make is never taken. Empty when the
+  // working directory takes no new file (diskFull then tells why).
+  std::string ReservePath(const std::string& ownName, bool& diskFull);
+
+  void BeginCompressingCaption();
+  // Puts the caption back, or, when the packing left entries out, says how many.
+  void EndCompressingCaption(int leftOut);
+
+ private:
+  std::mutex m_lock;  // guards the two maps, for one look-up or choice at a time
+  std::map<std::string, std::shared_ptr<CArchive>> m_archives;  // folder path -> its archive
+  std::set<std::string> m_chosenPaths;                          // archive files chosen in this run
+
+  std::mutex m_captionLock;  // the caption is saved by the first packing request and restored by the last
+  int m_captionUsers = 0;
+  std::string m_savedCaption;
+};
+
+// "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run. May wait for the packing.
+CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query);
 
 // The caption line's text after a packing that left `count` entries out (they could not be read).
 std::string LeftOutCaption(int count);

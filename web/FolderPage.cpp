@@ -1,10 +1,8 @@
 #include "web/FolderPage.h"
 
-#include <civetweb.h>
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <cinttypes>
 #include <set>
 #include <utility>
 
@@ -58,9 +56,9 @@ std::vector<std::string> ListFolderFiles(const std::string& folder) {
   return files;
 }
 
-void ServeFolderPage(mg_connection* conn, const char* query) {
+CHttpReply ServeFolderPage(const CHttpRequest& request, const char* query) {
   const std::string folder = LookupItem(query);
-  if (folder.empty()) return;
+  if (folder.empty()) return CHttpReply::Dropped();
   // The token that named this folder; the archive link names the folder by it, never by the raw query.
   const std::string token = std::string(query).substr(std::string(query).find('=') + 1);
 
@@ -69,7 +67,7 @@ void ServeFolderPage(mg_connection* conn, const char* query) {
   const size_t slash = folder.rfind('/');
   model.folderName = slash == std::string::npos ? folder : folder.substr(slash + 1);
   model.archiveToken = token;
-  model.chinese = AcceptsChinese(mg_get_header(conn, "Accept-Language"));
+  model.chinese = AcceptsChinese(request.Header("Accept-Language"));
   for (const std::string& file : files) {
     CFolderPageFile entry;
     entry.token = MakeToken();
@@ -79,14 +77,13 @@ void ServeFolderPage(mg_connection* conn, const char* query) {
     if (!entry.token.empty()) InsertItemIfAbsent(entry.token, file);
     model.files.push_back(std::move(entry));
   }
-  const std::string page = FolderPageHtml(model);
-
+  CHttpReply reply;
+  reply.Memory = FolderPageHtml(model);
+  reply.AddHeader("Content-Type", "text/html; charset=utf-8");
   // Sandboxed as received files are, and no script may run; the sandbox keeps scripting on only
   // because browsers load <img loading=lazy> lazily only where scripting is on.
-  mg_printf(conn,
-            "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Security-Policy: sandbox "
-            "allow-scripts; script-src 'none'\r\n"
-            "X-Content-Type-Options: nosniff\r\nContent-Length: %" PRId64 "\r\n\r\n",
-            static_cast<int64_t>(page.size()));
-  mg_write(conn, page.data(), page.size());
+  reply.AddHeader("Content-Security-Policy", "sandbox allow-scripts; script-src 'none'");
+  reply.AddHeader("X-Content-Type-Options", "nosniff");
+  reply.AddHeader("Content-Length", std::to_string(reply.Memory.size()));
+  return reply;
 }

@@ -1,12 +1,14 @@
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
-struct mg_connection;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
 // "/d?t=TOKEN": the phone page of a shared folder's files (FolderPageHtml), each under a new token,
 // sandboxed as received files are.
-void ServeFolderPage(mg_connection* conn, const char* query);
+CHttpReply ServeFolderPage(const CHttpRequest& request, const char* query);
 
 // Full paths of all files in a folder tree, depth first in the system's order.
 std::vector<std::string> ListFolderFiles(const std::string& folder);

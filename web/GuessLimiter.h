@@ -6,10 +6,13 @@
 // free misses, nothing slows. Each miss beyond them blocks the address for a time that doubles with
 // every further miss (up to a cap); while blocked, its token requests are refused without a look-up
 // and answered as unknown tokens are. Other addresses are not affected. Thread-safe; the web
-// service's workers call it.
+// service owns one and its threads call it. Addresses are as ClientAddressKey gives them.
 
+#include <chrono>
 #include <cstddef>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 struct CGuessLimits {
   double FreeMisses = 10;               // misses allowed at once before anything slows
@@ -29,7 +32,19 @@ class CGuessLimiter {
   // Test hooks: other limits, and forgetting every address.
   void SetLimits(const CGuessLimits& limits);
   void Reset();
-};
 
-// The one limiter of the web service.
-CGuessLimiter& GuessLimiter();
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct CAddressRecord {
+    double Score = 0;  // misses not yet forgiven, as of Updated
+    Clock::time_point Updated;
+    Clock::time_point BlockedUntil;
+  };
+  void Forgive(CAddressRecord& r, Clock::time_point now) const;
+  void Prune(Clock::time_point now);
+  CAddressRecord& RecordOf(const std::string& address, Clock::time_point now);
+
+  std::mutex m_lock;  // guards everything below
+  CGuessLimits m_limits;
+  std::unordered_map<std::string, CAddressRecord> m_records;
+};

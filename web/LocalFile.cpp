@@ -1,6 +1,5 @@
 #include "web/LocalFile.h"
 
-#include <civetweb.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,12 +49,13 @@ int OpenServable(const std::string& path, int64_t& size) {
 
 }  // namespace
 
-void ServeLocalFile(mg_connection* conn, const std::string& uri) {
+CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri) {
   if (!LookupContentType(uri)) {
-    static const char kBadRequest[] = "<html><body>Bad Request</body></html>";
-    mg_printf(conn, "HTTP/1.0 200 OK\r\nContent-Length: %d\r\nContent-Type: text/html\r\n\r\n%s",
-              static_cast<int>(sizeof kBadRequest - 1), kBadRequest);
-    return;
+    CHttpReply bad;
+    bad.Memory = "<html><body>Bad Request</body></html>";
+    bad.AddHeader("Content-Length", std::to_string(bad.Memory.size()));
+    bad.AddHeader("Content-Type", "text/html");
+    return bad;
   }
   const std::string path = uri.empty() ? uri : uri.substr(1);
   int64_t size = 0;
@@ -67,8 +67,11 @@ void ServeLocalFile(mg_connection* conn, const std::string& uri) {
   const char* type = LookupContentType(path);
   // The reply sends from the checked descriptor itself, so a link put in its place meanwhile is
   // never followed.
-  CFileReply reply(conn, fd);
-  reply.SendHead(std::string("Content-Type: ") + (type ? type : "text/plain") + "\r\n" +
-                 (received ? "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n" : ""));
-  reply.SendBody(false);
+  CFileReply file(request, fd);
+  std::vector<std::pair<std::string, std::string>> headers{{"Content-Type", type ? type : "text/plain"}};
+  if (received) {
+    headers.emplace_back("Content-Security-Policy", "sandbox");
+    headers.emplace_back("X-Content-Type-Options", "nosniff");
+  }
+  return file.Reply(std::move(headers), false);
 }

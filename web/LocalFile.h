@@ -1,7 +1,8 @@
 #pragma once
 #include <string>
 
-struct mg_connection;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
 // Any other address: a file under the working directory, when its extension is known.
-void ServeLocalFile(mg_connection* conn, const std::string& uri);
+CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri);

@@ -1,7 +1,6 @@
 #pragma once
-#include <string>
-
-struct mg_connection;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
 // "/f?t=TOKEN": one shared file as an attachment.
-void ServeSharedFile(mg_connection* conn, const char* query);
+CHttpReply ServeSharedFile(const CHttpRequest& request, const char* query);

@@ -1,9 +1,6 @@
 #include "web/StreamFile.h"
 
-#include <civetweb.h>
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,20 +12,11 @@
 #include <memory>
 
 #include "app/SharedState.h"
-#include "web/ConnectionSocket.h"
-#include "web/WebServer.h"
 
 namespace {
 
-// Positions are those of a copy in 4096-byte pieces; the file itself moves in larger blocks.
+// Positions are those of a copy in 4096-byte pieces.
 constexpr int64_t kPiece = 4096;
-constexpr int64_t kBlock = 64 * kPiece;
-// From this size on the kernel moves the file to the socket itself (sendfile), which saves a copy of
-// every byte; smaller pieces are not worth finding the socket for.
-constexpr int64_t kKernelCopyMin = 1 << 20;
-constexpr int64_t kKernelBlock = 1024 * kPiece;
-// How long a phone may keep the socket full before the transfer is given up: the request time-out.
-constexpr int kStallLimitMs = 30000;
 
 // Sends the progress bar the whole percent of the file reached after every 4096-byte piece of the
 // range that a block completed, and after the block's own end, each position only when it changes.
@@ -53,55 +41,6 @@ class CProgress {
   int m_lastPos = -1;
 };
 
-// Waits until the socket takes more data; false when the phone stalls too long, the connection
-// fails or the service is stopping.
-bool WaitWritable(int sock) {
-  for (int waited = 0; waited < kStallLimitMs; waited += 100) {
-    if (WebServiceStopping()) return false;
-    pollfd p{sock, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, 100);
-    if (ready < 0 && errno != EINTR) return false;
-    if (ready > 0) return (p.revents & (POLLERR | POLLHUP | POLLNVAL)) == 0;
-  }
-  return false;
-}
-
-// The kernel copy of `length` bytes from `first`; false when sendfile cannot be used for this file
-// at all (nothing was sent then).
-bool SendByKernel(int sock, int fd, int64_t first, int64_t length, CProgress& progress) {
-  off_t offset = first;
-  const int64_t end = first + length;
-  while (offset < end) {
-    const off_t before = offset;
-    const ssize_t n = ::sendfile(sock, fd, &offset, static_cast<size_t>(std::min<int64_t>(kKernelBlock, end - offset)));
-    if (n > 0) {
-      progress.Advance(before - first, offset - first);
-      continue;
-    }
-    if (n == 0) break;  // the file has become shorter
-    if (errno == EINTR) continue;
-    if ((errno == EINVAL || errno == ENOSYS) && offset == first) return false;
-    if (errno != EAGAIN || !WaitWritable(sock)) break;
-  }
-  return true;
-}
-
-void SendByCopy(mg_connection* conn, int fd, int64_t first, int64_t length, CProgress& progress) {
-  // One block per worker thread, kept for the thread's life: a fresh 256 KiB allocation per request
-  // would be mapped and faulted in anew every time.
-  thread_local std::unique_ptr<char[]> buffer(new char[kBlock]);
-  int64_t sent = 0;
-  while (sent < length) {
-    const ssize_t got = ::pread(fd, buffer.get(), static_cast<size_t>(std::min(kBlock, length - sent)), first + sent);
-    if (got < 1) break;
-    // The phone has gone or the service is stopping: the rest would go nowhere.
-    if (mg_write(conn, buffer.get(), static_cast<size_t>(got)) <= 0) break;
-    const int64_t before = sent;
-    sent += got;
-    progress.Advance(before, sent);
-  }
-}
-
 // An HTTP date (IMF-fixdate) in English whatever the process's locale.
 std::string HttpDate(time_t when) {
   static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -117,11 +56,11 @@ std::string HttpDate(time_t when) {
 
 }  // namespace
 
-CFileReply::CFileReply(mg_connection* conn, const std::string& path)
-    // Non-blocking, so that a shared pipe or device cannot hold the worker in open().
-    : CFileReply(conn, ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
+CFileReply::CFileReply(const CHttpRequest& request, const std::string& path)
+    // Non-blocking, so that a shared pipe or device cannot hold the thread in open().
+    : CFileReply(request, ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {}
 
-CFileReply::CFileReply(mg_connection* conn, int fd) : m_conn(conn), m_fd(fd) {
+CFileReply::CFileReply(const CHttpRequest& request, int fd) : m_fd(fd) {
   struct stat st {};
   if (m_fd >= 0 && (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
     ::close(m_fd);
@@ -133,7 +72,7 @@ CFileReply::CFileReply(mg_connection* conn, int fd) : m_conn(conn), m_fd(fd) {
                       static_cast<uint64_t>(st.st_ino));
     m_lastModified = HttpDate(st.st_mtim.tv_sec);
   }
-  Decide(conn);
+  Decide(request);
 }
 
 CFileReply::~CFileReply() {
@@ -147,12 +86,12 @@ std::string CFileReply::MakeETag(int64_t size, int64_t mtimeNs, uint64_t inode) 
   return text;
 }
 
-void CFileReply::Decide(mg_connection* conn) {
+void CFileReply::Decide(const CHttpRequest& request) {
   // Without a file there is nothing to take a part of: the empty reply of old.
-  const char* range = conn && m_fd >= 0 ? mg_get_header(conn, "Range") : nullptr;
+  const char* range = m_fd >= 0 ? request.Header("Range") : nullptr;
   // A Range under If-Range holds only while the file is the version the client already has part of:
   // the same strong ETag, or exactly the same date. Otherwise the whole new file is sent.
-  if (const char* ifRange = range ? mg_get_header(conn, "If-Range") : nullptr) {
+  if (const char* ifRange = range ? request.Header("If-Range") : nullptr) {
     const std::string v = ifRange;
     const bool same = !m_etag.empty() && (v == m_etag || v == m_lastModified);
     if (!same) range = nullptr;
@@ -176,39 +115,41 @@ void CFileReply::Decide(mg_connection* conn) {
 
 bool CFileReply::StartsAtFirstByte() const { return m_range.kind != ByteRange::Unsatisfiable && m_first == 0; }
 
-void CFileReply::SendHead(const std::string& headers) {
-  std::string head;
-  char line[160] = {};
+CHttpReply CFileReply::Reply(std::vector<std::pair<std::string, std::string>> headers, bool withProgress) {
+  CHttpReply reply;
+  reply.Headers = std::move(headers);
+  char line[96] = {};
   switch (m_range.kind) {
     case ByteRange::Part:
-      head = "HTTP/1.0 206 Partial Content\r\n" + headers;
-      std::snprintf(line, sizeof line,
-                    "Content-Length: %" PRId64 "\r\nAccept-Ranges: bytes\r\nContent-Range: bytes %" PRId64 "-%" PRId64
-                    "/%" PRId64 "\r\n",
-                    m_length, m_range.first, m_range.last, m_size);
+      reply.Status = 206;
+      reply.AddHeader("Content-Length", std::to_string(m_length));
+      reply.AddHeader("Accept-Ranges", "bytes");
+      std::snprintf(line, sizeof line, "bytes %" PRId64 "-%" PRId64 "/%" PRId64, m_range.first, m_range.last, m_size);
+      reply.AddHeader("Content-Range", line);
       break;
     case ByteRange::Unsatisfiable:
-      head = "HTTP/1.0 416 Range Not Satisfiable\r\n" + headers;
-      std::snprintf(line, sizeof line,
-                    "Content-Length: 0\r\nAccept-Ranges: bytes\r\nContent-Range: bytes */%" PRId64 "\r\n", m_size);
+      reply.Status = 416;
+      reply.AddHeader("Content-Length", "0");
+      reply.AddHeader("Accept-Ranges", "bytes");
+      reply.AddHeader("Content-Range", "bytes */" + std::to_string(m_size));
       break;
     case ByteRange::Whole:
-      head = "HTTP/1.0 200 OK\r\n" + headers;
-      std::snprintf(line, sizeof line, "Content-Length: %" PRId64 "\r\n%s", m_length,
-                    m_fd >= 0 ? "Accept-Ranges: bytes\r\n" : "");
+      reply.Status = 200;
+      reply.AddHeader("Content-Length", std::to_string(m_length));
+      if (m_fd >= 0) reply.AddHeader("Accept-Ranges", "bytes");
       break;
   }
-  head += line;
-  if (!m_etag.empty()) head += "ETag: " + m_etag + "\r\n";
-  if (!m_lastModified.empty()) head += "Last-Modified: " + m_lastModified + "\r\n";
-  head += "\r\n";
-  mg_write(m_conn, head.data(), head.size());
-}
-
-void CFileReply::SendBody(bool withProgress) {
-  if (m_fd < 0 || m_length <= 0) return;
-  CProgress progress(withProgress ? g_State.MainDialog : nullptr, m_size, m_first);
-  const int sock = m_length >= kKernelCopyMin ? FindConnectionSocket(m_conn) : -1;
-  if (sock < 0 || !SendByKernel(sock, m_fd, m_first, m_length, progress))
-    SendByCopy(m_conn, m_fd, m_first, m_length, progress);
+  if (!m_etag.empty()) reply.AddHeader("ETag", m_etag);
+  if (!m_lastModified.empty()) reply.AddHeader("Last-Modified", m_lastModified);
+  reply.Kind = CHttpReply::Body::File;
+  if (m_fd < 0 || m_length <= 0) return reply;
+  reply.Fd = m_fd;
+  m_fd = -1;
+  reply.Offset = m_first;
+  reply.Length = m_length;
+  if (withProgress && g_State.MainDialog) {
+    auto progress = std::make_shared<CProgress>(g_State.MainDialog, m_size, m_first);
+    reply.OnProgress = [progress](int64_t before, int64_t sent) { progress->Advance(before, sent); };
+  }
+  return reply;
 }

@@ -1,10 +1,12 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "web/ByteRange.h"
-
-struct mg_connection;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
 // One file sent as the reply to a request: every route that sends a file goes through it, so that
 // each such reply carries Accept-Ranges and the file's validators and answers Range and If-Range.
@@ -12,12 +14,12 @@ struct mg_connection;
 // The file is opened once, at construction: its size, its validators and the bytes sent all belong
 // to that one open file, even when the path is replaced while the reply is under way. A missing file,
 // or one that is not a regular file, is sent as an empty "200" without validators, whatever the Range.
-// Used by one worker thread for one request.
+// Used by one thread for one request.
 class CFileReply {
  public:
-  CFileReply(mg_connection* conn, const std::string& path);
+  CFileReply(const CHttpRequest& request, const std::string& path);
   // Takes an already opened file descriptor (or -1 for none) and closes it at the end.
-  CFileReply(mg_connection* conn, int fd);
+  CFileReply(const CHttpRequest& request, int fd);
   ~CFileReply();
   CFileReply(const CFileReply&) = delete;
   CFileReply& operator=(const CFileReply&) = delete;
@@ -29,22 +31,19 @@ class CFileReply {
   bool HasBody() const { return m_length > 0; }
   int64_t Size() const { return m_size; }
 
-  // Writes the status line ("200 OK", "206 Partial Content" or "416 Range Not Satisfiable"), then
-  // `headers` as given (whole lines, each ending in "\r\n"), then Content-Length, Accept-Ranges,
-  // Content-Range where it belongs, ETag and Last-Modified, and the empty line.
-  void SendHead(const std::string& headers);
-  // Sends the bytes that the head announced. With progress, the main dialog's progress bar shows the
-  // whole percent of the file (not of the range) reached, as after each 4096-byte piece, and gets a
-  // position only when it changes.
-  void SendBody(bool withProgress);
+  // The reply: "200", "206" or "416", then `headers` as given, then Content-Length, Accept-Ranges,
+  // Content-Range where it belongs, ETag and Last-Modified, and the bytes of the range. With
+  // progress, the main dialog's progress bar shows the whole percent of the file (not of the range)
+  // reached, as after each 4096-byte piece, and gets a position only when it changes; without it the
+  // kernel sends the file (sendfile). Hands the file to the reply.
+  CHttpReply Reply(std::vector<std::pair<std::string, std::string>> headers, bool withProgress);
 
   // The strong validator of a file of that size, modification time and inode, quoted.
   static std::string MakeETag(int64_t size, int64_t mtimeNs, uint64_t inode);
 
  private:
-  void Decide(mg_connection* conn);
+  void Decide(const CHttpRequest& request);
 
-  mg_connection* m_conn;
   int m_fd = -1;
   int64_t m_size = 0;
   std::string m_etag;          // empty without a file

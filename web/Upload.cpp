@@ -1,6 +1,5 @@
 #include "web/Upload.h"
 
-#include <civetweb.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,9 +7,12 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/SharedState.h"
 #include "web/ContentType.h"
@@ -22,7 +24,7 @@
 #include "web/ResumableUpload.h"
 #include "web/SavedFile.h"
 #include "web/UploadName.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace {
 
@@ -48,10 +50,41 @@ const char kUploadReplyHeader[] =
     "Content-Type: application/json\r\n"
     "\r\n";
 
-void WriteUploadReply(mg_connection* conn, const std::string& body, const char* status = "200 OK") {
-  mg_printf(conn, kUploadReplyHeader, status, body.size());
-  if (!body.empty()) mg_write(conn, body.data(), body.size());
-}
+// The replies an upload adds, in order: the first is the HTTP reply, each further one follows in its
+// body as the text of a whole reply of its own, as the phone's page has always been sent them.
+class CUploadReplies {
+ public:
+  void Add(const std::string& body, const char* status = "200 OK") { m_replies.emplace_back(status, body); }
+  CHttpReply Take() {
+    if (m_replies.empty()) return CHttpReply::Dropped();
+    CHttpReply reply;
+    reply.AsHttp10 = false;
+    reply.Status = std::atoi(m_replies[0].first);
+    reply.Memory = m_replies[0].second;
+    FillHead(reply, reply.Memory.size());
+    for (size_t i = 1; i < m_replies.size(); ++i) {
+      char head[sizeof kUploadReplyHeader + 64];
+      std::snprintf(head, sizeof head, kUploadReplyHeader, m_replies[i].first, m_replies[i].second.size());
+      reply.Memory += head + m_replies[i].second;
+    }
+    return reply;
+  }
+  static void FillHead(CHttpReply& reply, size_t length) {
+    // The header lines of kUploadReplyHeader, in its order.
+    char text[sizeof kUploadReplyHeader + 64];
+    std::snprintf(text, sizeof text, kUploadReplyHeader, "", length);
+    std::string head = text;
+    size_t at = head.find("\r\n") + 2;
+    for (size_t end; (end = head.find("\r\n", at)) != std::string::npos && end > at; at = end + 2) {
+      const std::string line = head.substr(at, end - at);
+      const size_t colon = line.find(':');
+      reply.AddHeader(line.substr(0, colon), line.substr(colon + 2));
+    }
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::string>> m_replies;
+};
 
 // Why an upload was not stored, as the phone is told: a status, a code for the page and a message.
 struct CUploadError {
@@ -79,121 +112,13 @@ CUploadError ErrorOf(UploadFailure failure) {
   return {"500 Internal Server Error", "write_failed", "The PC could not write the file"};
 }
 
-// The reply to an upload that was not stored: {"error":CODE,"message":TEXT}. Written whether or not
-// the phone is still there; a write to a closed connection is dropped.
-void WriteUploadError(mg_connection* conn, const CUploadError& error) {
-  WriteUploadReply(conn, std::string("{\"error\":\"") + error.code + "\",\"message\":\"" + error.message + "\"}",
-                   error.status);
+// The reply to an upload that was not stored: {"error":CODE,"message":TEXT}.
+void AddUploadError(CUploadReplies& replies, const CUploadError& error) {
+  replies.Add(std::string("{\"error\":\"") + error.code + "\",\"message\":\"" + error.message + "\"}", error.status);
 }
 
-// File parts go to new files in "tmp"; a part that does not complete leaves nothing behind.
-class CTmpFileSink : public CMultipartSink {
- public:
-  explicit CTmpFileSink(mg_connection* conn) : m_conn(conn) {}
-  ~CTmpFileSink() override {
-    if (m_fd >= 0) Abandon();
-  }
-
-  int Begin(const std::string& sentName) override {
-    m_fd = CreateSavedFile("tmp", sentName, m_path);
-    return m_fd < 0 ? (errno ? errno : EIO) : 0;
-  }
-  int Write(const char* data, size_t count) override {
-    while (count > 0) {
-      const ssize_t n = ::write(m_fd, data, count);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? errno : ENOSPC;
-      data += n;
-      count -= static_cast<size_t>(n);
-      if (g_ServerCallbacks.OnUploadBytes) g_ServerCallbacks.OnUploadBytes(m_conn, static_cast<size_t>(n));
-    }
-    return 0;
-  }
-  int Finish() override {
-    if (g_ServerCallbacks.OnUploadFileDone) g_ServerCallbacks.OnUploadFileDone(m_conn, m_path.c_str(), 0);
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0) {
-      const int e = errno;
-      m_closeFailed = true;
-      return e;
-    }
-    if (g_ServerCallbacks.OnUploadSaved) g_ServerCallbacks.OnUploadSaved(m_conn, m_path.c_str());
-    return 0;
-  }
-  void Abandon() override {
-    if (m_fd >= 0) ::close(m_fd);
-    if (m_fd >= 0 || m_closeFailed) ::unlink(m_path.c_str());
-    m_fd = -1;
-    m_closeFailed = false;
-  }
-
- private:
-  mg_connection* m_conn;
-  int m_fd = -1;
-  bool m_closeFailed = false;  // Finish closed the file but the close reported a failure
-  std::string m_path;
-};
-
-}  // namespace
-
-int ReceiveUpload(mg_connection* conn) {
-  std::string boundary;
-  const BoundaryResult found = ParseBoundary(mg_get_header(conn, "Content-Type"), boundary);
-  if (found == BoundaryResult::Missing) return 0;
-  if (found == BoundaryResult::Malformed) {
-    WriteUploadError(conn, kBadForm);
-    return 0;
-  }
-  // A body that cannot fit is refused before anything is written.
-  const int64_t declared = mg_get_request_info(conn)->content_length;
-  const int64_t room = FreeSpace("tmp") - (ServicePartialUploads() ? ServicePartialUploads()->ReservedBytes() : 0);
-  if (declared > 0 && room >= 0 && declared > room - kFreeSpaceReserve) {
-    WriteUploadError(conn, ErrorOf(UploadFailure::DiskFull));
-    return 0;
-  }
-  CTmpFileSink sink(conn);
-  const CMultipartOutcome outcome = ReceiveMultipart(
-      boundary, [conn](char* into, size_t room) { return mg_read(conn, into, room); }, sink);
-  if (outcome.failure != UploadFailure::None) WriteUploadError(conn, ErrorOf(outcome.failure));
-  return outcome.saved;
-}
-
-int ReceiveResumableUpload(mg_connection* conn, CPartialUploads& uploads) {
-  const mg_request_info* ri = mg_get_request_info(conn);
-  const CResumableAnswer answer = AnswerResumableUpload(
-      uploads, ri->request_method ? ri->request_method : "", ri->query_string ? ri->query_string : "",
-      ri->content_length, [conn](char* into, size_t room) { return mg_read(conn, into, room); });
-  if (answer.storedPath.empty()) {
-    const char* reason = answer.status == 200   ? " OK"
-                         : answer.status == 404 ? " Not Found"
-                         : answer.status == 409 ? " Conflict"
-                         : answer.status == 413 ? " Payload Too Large"
-                         : answer.status == 507 ? " Insufficient Storage"
-                         : answer.status == 500 ? " Internal Server Error"
-                                                : " Bad Request";
-    const std::string status = std::to_string(answer.status) + reason;
-    WriteUploadReply(conn, answer.body, status.c_str());
-    return 0;
-  }
-  if (answer.newlyStored && g_ServerCallbacks.OnUploadSaved) {
-    g_ServerCallbacks.OnUploadSaved(conn, answer.storedPath.c_str());
-    return 1;
-  }
-  OnUploadSaved(conn, answer.storedPath.c_str());
-  return 0;
-}
-
-void OnUploadFileDone(mg_connection*, const char* path, int) {
-  CMainDialogView* dialog = g_State.MainDialog;
-  if (!dialog) return;
-  dialog->SetCaption(std::string("正在上传: ") + path);
-  dialog->ShowProgress();
-  dialog->SetProgressPos(1);
-}
-
-void OnUploadSaved(mg_connection* conn, const char* path) {
-  const std::string saved = path;
+// The JSON reply for a saved file: its name, size, type and address in the reach mode in use.
+std::string SavedFileReply(const std::string& saved) {
   const int64_t size = FileSize(saved);
   size_t slash = saved.rfind('/');
   if (slash == std::string::npos) slash = saved.rfind('\\');
@@ -212,18 +137,128 @@ void OnUploadSaved(mg_connection* conn, const char* path) {
   } else {
     answer = false;
   }
-
   std::string body;
   if (answer) body = UploadReplyBody(name, size, type, host, g_State.PortText);
-  WriteUploadReply(conn, body);
-
   if (dialog) {
     dialog->ShowProgress();
     dialog->SetProgressPos(100);
   }
+  return body;
 }
 
-void DeleteLocalFile(mg_connection* conn, const std::string& uri) {
+// File parts go to new files in "tmp"; a part that does not complete leaves nothing behind.
+class CTmpFileSink : public CMultipartSink {
+ public:
+  CTmpFileSink(const CWebCallbacks& callbacks, CUploadReplies& replies) : m_callbacks(callbacks), m_replies(replies) {}
+  ~CTmpFileSink() override {
+    if (m_fd >= 0) Abandon();
+  }
+
+  int Begin(const std::string& sentName) override {
+    m_fd = CreateSavedFile("tmp", sentName, m_path);
+    return m_fd < 0 ? (errno ? errno : EIO) : 0;
+  }
+  int Write(const char* data, size_t count) override {
+    while (count > 0) {
+      const ssize_t n = ::write(m_fd, data, count);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return n < 0 ? errno : ENOSPC;
+      data += n;
+      count -= static_cast<size_t>(n);
+      if (m_callbacks.OnUploadBytes) m_callbacks.OnUploadBytes(static_cast<size_t>(n));
+    }
+    return 0;
+  }
+  int Finish() override {
+    if (m_callbacks.OnUploadFileDone) m_callbacks.OnUploadFileDone(m_path);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) {
+      const int e = errno;
+      m_closeFailed = true;
+      return e;
+    }
+    if (m_callbacks.OnUploadSaved) m_callbacks.OnUploadSaved(m_path);
+    m_replies.Add(SavedFileReply(m_path));
+    return 0;
+  }
+  void Abandon() override {
+    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0 || m_closeFailed) ::unlink(m_path.c_str());
+    m_fd = -1;
+    m_closeFailed = false;
+  }
+
+ private:
+  const CWebCallbacks& m_callbacks;
+  CUploadReplies& m_replies;
+  int m_fd = -1;
+  bool m_closeFailed = false;  // Finish closed the file but the close reported a failure
+  std::string m_path;
+};
+
+}  // namespace
+
+CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved) {
+  saved = 0;
+  CUploadReplies replies;
+  std::string boundary;
+  const BoundaryResult found = ParseBoundary(request.Header("Content-Type"), boundary);
+  if (found == BoundaryResult::Missing) return replies.Take();
+  if (found == BoundaryResult::Malformed) {
+    AddUploadError(replies, kBadForm);
+    return replies.Take();
+  }
+  // A body that cannot fit is refused before anything is written.
+  const int64_t declared = request.ContentLength;
+  const int64_t room = FreeSpace("tmp") - service.PartialUploads().ReservedBytes();
+  if (declared > 0 && room >= 0 && declared > room - kFreeSpaceReserve) {
+    AddUploadError(replies, ErrorOf(UploadFailure::DiskFull));
+    return replies.Take();
+  }
+  CTmpFileSink sink(service.Callbacks(), replies);
+  const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
+  const CMultipartOutcome outcome = ReceiveMultipart(boundary, read, sink);
+  if (outcome.failure != UploadFailure::None) AddUploadError(replies, ErrorOf(outcome.failure));
+  saved = outcome.saved;
+  return replies.Take();
+}
+
+CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved) {
+  saved = 0;
+  const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
+  const CResumableAnswer answer =
+      AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read);
+  CUploadReplies replies;
+  if (answer.storedPath.empty()) {
+    const char* status = answer.status == 200   ? "200 OK"
+                         : answer.status == 404 ? "404 Not Found"
+                         : answer.status == 409 ? "409 Conflict"
+                         : answer.status == 413 ? "413 Payload Too Large"
+                         : answer.status == 507 ? "507 Insufficient Storage"
+                         : answer.status == 500 ? "500 Internal Server Error"
+                                                : "400 Bad Request";
+    replies.Add(answer.body, status);
+    return replies.Take();
+  }
+  // Reported once, when the file became whole; a repeated final piece only gets the reply again.
+  if (answer.newlyStored) {
+    if (service.Callbacks().OnUploadSaved) service.Callbacks().OnUploadSaved(answer.storedPath);
+    saved = 1;
+  }
+  replies.Add(SavedFileReply(answer.storedPath));
+  return replies.Take();
+}
+
+void OnUploadFileDone(const std::string& path) {
+  CMainDialogView* dialog = g_State.MainDialog;
+  if (!dialog) return;
+  dialog->SetCaption("正在上传: " + path);
+  dialog->ShowProgress();
+  dialog->SetProgressPos(1);
+}
+
+CHttpReply DeleteLocalFile(const std::string& uri) {
   // Only a file directly inside "tmp": the one name after "/tmp/", without separators, not "." or "..",
   // removed relative to "tmp" opened as a real folder, so that no link leads the removal elsewhere.
   static const std::string kPrefix = "/tmp/";
@@ -237,5 +272,7 @@ void DeleteLocalFile(mg_connection* conn, const std::string& uri) {
       }
     }
   }
-  WriteUploadReply(conn, "{\"success\":true}");
+  CUploadReplies replies;
+  replies.Add("{\"success\":true}");
+  return replies.Take();
 }

@@ -1,22 +1,23 @@
 #pragma once
 #include <string>
 
-struct mg_connection;
-class CPartialUploads;
+#include "web/HttpReply.h"
+#include "web/HttpRequest.h"
 
-// "/u": stores the file parts of a multipart/form-data body in "tmp"; returns how many were saved.
-int ReceiveUpload(mg_connection* conn);
+class CWebService;
 
-// Callbacks entry 9: a file part's closing delimiter has arrived.
-void OnUploadFileDone(mg_connection* conn, const char* path, int);
+// "/u": stores the file parts of a multipart/form-data body in "tmp"; `saved` tells how many were
+// saved. Each saved file, and a failure, adds a JSON reply of the fixed upload header; a request that
+// adds none gets no reply at all. Reads the body as it arrives: runs apart.
+CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved);
 
-// Callbacks entry 11: a file part has been saved and closed; answers with the JSON reply.
-void OnUploadSaved(mg_connection* conn, const char* path);
+// "/r": one request of the resumable upload (ResumableUpload.h) over the service's partial uploads.
+// A file made whole by it is reported and answered as a multipart upload's is (`saved` 1). Reads the
+// body as it arrives: runs apart.
+CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved);
+
+// The program's callback when a file part's closing delimiter has arrived: caption and progress.
+void OnUploadFileDone(const std::string& path);
 
 // DELETE: removes a received file and answers {"success":true}.
-void DeleteLocalFile(mg_connection* conn, const std::string& uri);
-
-// "/r": a request of the resumable upload (ResumableUpload.h) over the service's partial uploads;
-// a completed file is answered and reported as a multipart upload's is. Returns 1 when a file was
-// stored by this request, else 0.
-int ReceiveResumableUpload(mg_connection* conn, CPartialUploads& uploads);
+CHttpReply DeleteLocalFile(const std::string& uri);

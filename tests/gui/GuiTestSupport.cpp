@@ -90,7 +90,7 @@ void CMainDialogTest::SetUp() {
   s.OpenUrl = [this](const QUrl& url) { m_opened << url; };
   s.ExitProcess = [this](int code) { m_exitCodes.push_back(code); };
   s.ChoosePort = [] { return std::string("8081"); };
-  s.StartServer = [this](const std::string& port) -> mg_context* {
+  s.StartServer = [this](const std::string& port) -> CWebService* {
     m_serverPorts.push_back(port);
     return nullptr;
   };

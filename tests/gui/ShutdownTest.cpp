@@ -14,7 +14,7 @@
 #include "GuiTestSupport.h"
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;
@@ -23,7 +23,7 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
   DialogServices().StartServer = [](const std::string& p) {
-    return StartWebService("127.0.0.1:" + p, DefaultServerCallbacks());
+    return StartWebService("127.0.0.1:" + p);
   };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);
@@ -102,7 +102,7 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
   DialogServices().StartServer = [](const std::string& p) {
-    return StartWebService("127.0.0.1:" + p, DefaultServerCallbacks());
+    return StartWebService("127.0.0.1:" + p);
   };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);

@@ -12,7 +12,7 @@
 #include "net/WanSetup.h"
 #include "support/RecordingMainDialog.h"
 #include "support/TestEnv.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 using marlix_test::CClientRun;
 using marlix_test::CountOf;
@@ -68,7 +68,7 @@ TEST(UpnpGateway, CleanGatewayMapsTheServerPortAndForwards) {
     CRecordingMainDialog dialog;
     const std::string result = WanSetupOnPort("8081");
     g_State.MainDialog = &dialog;
-    mg_context* server = StartWebService("8081", DefaultServerCallbacks());
+    CWebService* server = StartWebService("8081");
     if (!server) return std::string("no server");
     const std::string page =
         lab.Exec(isp, std::string("curl -s --max-time 5 http://") + CUpnpLab::kGatewayWanIp + ":8081/index.html");

@@ -11,8 +11,7 @@
 #include <stdexcept>
 
 #include "app/SharedState.h"
-#include "web/GuessLimiter.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 namespace fs = std::filesystem;
 
@@ -82,17 +81,15 @@ int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect) {
   return fd;
 }
 
-CTestServer::CTestServer() {
+CTestServer::CTestServer(const std::function<void(CWebService&)>& configure) {
   g_State.Reset();
-  GuessLimiter().Reset();
   g_State.MainDialog = &m_dialog;
   g_State.LocalAddress.Set("127.0.0.1");
-  for (int attempt = 0; attempt < 20 && !m_server; ++attempt) {
-    m_port = FreeLoopbackPort();
-    g_State.PortText = std::to_string(m_port);
-    m_server = StartWebService("127.0.0.1:" + g_State.PortText, DefaultServerCallbacks());
-  }
-  if (!m_server) throw std::runtime_error("the web service did not start");
+  m_service = std::make_unique<CWebService>();
+  if (configure) configure(*m_service);
+  if (!m_service->Start("127.0.0.1:0")) throw std::runtime_error("the web service did not start");
+  m_port = m_service->Port();
+  g_State.PortText = std::to_string(m_port);
 }
 
 CTestServer::~CTestServer() {
@@ -101,8 +98,7 @@ CTestServer::~CTestServer() {
 }
 
 void CTestServer::Stop() {
-  if (m_server) StopWebService(m_server);
-  m_server = nullptr;
+  if (m_service) m_service->Stop();
 }
 
 int ConnectLoopbackFrom(const std::string& source, int port) {

@@ -2,13 +2,13 @@
 // Test helpers: a temporary working directory, the real web service on a loopback port, and a raw
 // HTTP client that returns the reply byte for byte.
 
-#include <civetweb.h>
-
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "support/RecordingMainDialog.h"
+#include "web/WebService.h"
 
 namespace marlix_test {
 
@@ -31,22 +31,24 @@ class CTempWorkDir {
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);
 
-// Resets g_State and the guessing limiter, installs a recording dialog, and starts the real web service on a free
-// loopback port inside a fresh temporary working directory. Stops it in the destructor.
+// Resets g_State, installs a recording dialog, and starts the real web service on a free loopback
+// port inside a fresh temporary working directory. Stops it in the destructor. `configure` may set
+// the service's options before it starts.
 class CTestServer {
  public:
-  CTestServer();
+  explicit CTestServer(const std::function<void(CWebService&)>& configure = {});
   ~CTestServer();
   int Port() const { return m_port; }
   std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
   CRecordingMainDialog& Dialog() { return m_dialog; }
   const std::filesystem::path& Dir() const { return m_dir.Path(); }
   void Stop();
+  CWebService& Service() { return *m_service; }
 
  private:
   CTempWorkDir m_dir;
   CRecordingMainDialog m_dialog;
-  mg_context* m_server = nullptr;
+  std::unique_ptr<CWebService> m_service;
   int m_port = 0;
 };
 

@@ -29,7 +29,7 @@ TEST(GuessLimit, MissesBeyondTheFreeOnesBlockOnlyThatAddressForGrowingTimes) {
   CGuessLimits limits;
   limits.ForgivenPerSecond = 1e-9;
   limits.FirstBlockSeconds = 1;
-  GuessLimiter().SetLimits(limits);
+  server.Service().Limiter().SetLimits(limits);
   WriteFile("x.txt", "X");
   InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
   const auto live = [&](const std::string& from) { return GetFrom(server, from, "/f?t=1A2B3C4D").ends_with("X"); };
@@ -51,8 +51,7 @@ TEST(GuessLimit, MissesBeyondTheFreeOnesBlockOnlyThatAddressForGrowingTimes) {
 }
 
 TEST(GuessLimit, ManyAddressesShareOneEntryBeyondTheTableAndCannotEscape) {
-  CGuessLimiter& limiter = GuessLimiter();
-  limiter.Reset();
+  CGuessLimiter limiter;
   CGuessLimits limits;
   limits.MaxAddresses = 4;
   limits.ForgivenPerSecond = 1e-9;

@@ -14,7 +14,6 @@
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
-#include "web/UploadStall.h"
 
 using namespace marlix_test;
 
@@ -67,8 +66,7 @@ TEST(SlowClients, TricklingHeadersAndBodiesFromOneAddressDoNotStopOtherPhones) {
 }
 
 TEST(SlowClients, AnUploadThatBringsNoNewByteIsEndedAndLeavesNothing) {
-  CTestServer server;
-  SetUploadStallLimit(2000);  // 30 s in use
+  CTestServer server([](CWebService& s) { s.ServerOptions().IdleLimitMs = 2000; });  // 30 s in use
   std::filesystem::create_directory("tmp");
   const int fd = ConnectLoopbackFrom("127.0.0.2", server.Port());
   ASSERT_GE(fd, 0);
@@ -91,6 +89,5 @@ TEST(SlowClients, AnUploadThatBringsNoNewByteIsEndedAndLeavesNothing) {
   for (int i = 0; i < 100 && std::filesystem::exists("tmp/stalled.bin"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(std::filesystem::exists("tmp/stalled.bin"));
-  SetUploadStallLimit(0);
   ::close(fd);
 }

@@ -18,7 +18,7 @@
 #include "support/SmallDisk.h"
 #include "support/TestEnv.h"
 #include "web/Upload.h"
-#include "web/WebServer.h"
+#include "web/WebService.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;
@@ -297,9 +297,9 @@ TEST_F(UploadTest, PartHeaderBlockMustEndWithinTheFirst8192Bytes) {
 
 TEST_F(UploadTest, SizesOfTwoGibibytesAndMoreAreRight) {
   // The hook that runs before the file is closed grows it (sparsely) past 4 GiB.
-  g_ServerCallbacks.OnUploadFileDone = [](mg_connection* conn, const char* path, int n) {
-    OnUploadFileDone(conn, path, n);
-    ASSERT_EQ(::truncate(path, 5'000'000'000LL), 0);
+  server.Service().Callbacks().OnUploadFileDone = [](const std::string& path) {
+    OnUploadFileDone(path);
+    ASSERT_EQ(::truncate(path.c_str(), 5'000'000'000LL), 0);
   };
   EXPECT_EQ(Body(Upload(server, "huge.mp4", "x")), Reply("huge.mp4", 5'000'000'000ULL, "video/mp4", server.Base()));
 }

@@ -1,0 +1,500 @@
+// The only file that sees libmicrohttpd. Connections are read and written by a small pool of
+// threads, each polling many sockets (epoll), so an idle or slow client costs a socket and a little
+// memory, never a thread. A handler that may wait runs on a thread of its own while its connection
+// is suspended; its body reaches it through a bounded buffer, the connection suspended while the
+// buffer is full. A producer reply that has no bytes ready suspends its connection until woken.
+
+#include "web/HttpServer.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <strings.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "web/ClientAddress.h"
+
+namespace {
+
+// Body bytes held for a handler that runs apart before the connection is suspended.
+constexpr size_t kBodyBacklog = 256 * 1024;
+constexpr size_t kFileBlock = 256 * 1024;
+
+const char kBusyReply[] =
+    "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nbusy\n";
+
+// The state of a producer reply, shared by the reader, the producer's wake function and Stop.
+struct CProducerState {
+  std::mutex lock;
+  MHD_Connection* conn = nullptr;  // null once the reply has gone
+  bool suspended = false;
+  bool pending = false;  // woken since the last Produce
+  std::shared_ptr<CReplyProducer> producer;
+  const std::atomic<bool>* stopping = nullptr;
+
+  void Wake() {
+    std::lock_guard<std::mutex> hold(lock);
+    pending = true;
+    if (suspended && conn) {
+      suspended = false;
+      MHD_resume_connection(conn);
+    }
+  }
+};
+
+// A file reply copied in pieces, so that its progress can be told.
+struct CCopiedFile {
+  int fd = -1;
+  int64_t offset = 0;
+  int64_t length = 0;
+  std::function<void(int64_t, int64_t)> progress;
+  ~CCopiedFile() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+// One request and, for a handler that runs apart, its thread and body buffer.
+struct CExchange {
+  MHD_Connection* conn = nullptr;
+  std::string target;
+  bool begun = false;
+  bool apart = false;
+  bool mustSayClose = true;  // the client might keep the connection: the reply says it closes
+  CHttpRequest request;
+
+  std::mutex lock;  // guards everything below
+  std::condition_variable changed;
+  std::string body;  // received, not yet read
+  size_t bodyRead = 0;
+  bool bodyEnd = false;
+  bool failed = false;  // the connection ended first, or the server stops
+  bool suspended = false;
+  bool done = false;
+  CHttpReply reply;
+  std::thread worker;
+  std::shared_ptr<CProducerState> producer;
+
+  ~CExchange() { Finish(); }
+
+  void Fail() {
+    std::shared_ptr<CProducerState> p;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      failed = true;
+      p = producer;
+    }
+    changed.notify_all();
+    if (p) p->Wake();
+  }
+  void Finish() {
+    Fail();
+    if (worker.joinable()) worker.join();
+  }
+
+  int ReadBody(char* into, size_t room) {
+    std::unique_lock<std::mutex> hold(lock);
+    changed.wait(hold, [&] { return bodyRead < body.size() || bodyEnd || failed; });
+    if (failed) return -1;
+    if (bodyRead == body.size()) return 0;
+    const size_t n = std::min(room, body.size() - bodyRead);
+    std::memcpy(into, body.data() + bodyRead, n);
+    bodyRead += n;
+    if (bodyRead == body.size()) {
+      body.clear();
+      bodyRead = 0;
+    }
+    if (suspended && !bodyEnd && body.size() - bodyRead < kBodyBacklog / 2) {
+      suspended = false;
+      MHD_resume_connection(conn);
+    }
+    return static_cast<int>(n);
+  }
+};
+
+// One connection: its address key, counted while it is open.
+struct CConnectionState {
+  std::string key;
+  std::unique_ptr<CExchange> exchange;
+};
+
+struct CHttpServer::CImpl {
+  CHttpServer* owner = nullptr;
+  IHttpHandler* handler = nullptr;
+  CHttpServerOptions options;
+  MHD_Daemon* daemon = nullptr;
+
+  std::mutex lock;  // guards the three below
+  std::map<std::string, int> perAddress;
+  std::set<CExchange*> live;
+  int running = 0;  // handlers running apart
+  std::condition_variable idle;
+
+  static void* OnUri(void* cls, const char* uri, MHD_Connection* conn);
+  static void OnConnection(void* cls, MHD_Connection* conn, void** socketContext, MHD_ConnectionNotificationCode code);
+  static void OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode code);
+  static MHD_Result OnRequest(void* cls, MHD_Connection* conn, const char* url, const char* method, const char* version,
+                              const char* data, size_t* size, void** context);
+
+  MHD_Result Begin(MHD_Connection* conn, CExchange& ex, const char* method);
+  MHD_Result Queue(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
+  void Forget(CExchange* ex) {
+    std::lock_guard<std::mutex> hold(lock);
+    live.erase(ex);
+  }
+};
+
+namespace {
+
+MHD_Result CollectHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  static_cast<CHttpRequest*>(cls)->Headers.emplace_back(key ? key : "", value ? value : "");
+  return MHD_YES;
+}
+
+ssize_t ReadProducer(void* cls, uint64_t, char* buf, size_t max) {
+  CProducerState& s = **static_cast<std::shared_ptr<CProducerState>*>(cls);
+  if (*s.stopping) return MHD_CONTENT_READER_END_WITH_ERROR;
+  {
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.pending = false;
+  }
+  const ssize_t n = s.producer->Produce(buf, max);
+  if (n > 0) return n;
+  if (n == CReplyProducer::kEnd) return MHD_CONTENT_READER_END_OF_STREAM;
+  if (n != CReplyProducer::kNotReady) return MHD_CONTENT_READER_END_WITH_ERROR;
+  std::lock_guard<std::mutex> hold(s.lock);
+  if (!s.pending && s.conn) {
+    s.suspended = true;
+    MHD_suspend_connection(s.conn);
+  }
+  return 0;
+}
+
+void FreeProducer(void* cls) {
+  auto* s = static_cast<std::shared_ptr<CProducerState>*>(cls);
+  {
+    std::lock_guard<std::mutex> hold((*s)->lock);
+    (*s)->conn = nullptr;
+  }
+  delete s;
+}
+
+ssize_t ReadCopiedFile(void* cls, uint64_t pos, char* buf, size_t max) {
+  auto* f = static_cast<CCopiedFile*>(cls);
+  const int64_t at = static_cast<int64_t>(pos);
+  if (at >= f->length) return MHD_CONTENT_READER_END_OF_STREAM;
+  const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(max), f->length - at));
+  const ssize_t got = ::pread(f->fd, buf, want, f->offset + at);
+  // A file that has become shorter ends the reply short: the client sees it fail.
+  if (got <= 0) return MHD_CONTENT_READER_END_WITH_ERROR;
+  if (f->progress) f->progress(at, at + got);
+  return got;
+}
+
+void FreeCopiedFile(void* cls) { delete static_cast<CCopiedFile*>(cls); }
+
+bool ParseListen(const std::string& listen, sockaddr_storage& addr, uint16_t& port, bool& any) {
+  std::string host, portText = listen;
+  if (!listen.empty() && listen[0] == '[') {
+    const size_t close = listen.find("]:");
+    if (close == std::string::npos) return false;
+    host = listen.substr(1, close - 1);
+    portText = listen.substr(close + 2);
+  } else if (const size_t colon = listen.rfind(':'); colon != std::string::npos) {
+    host = listen.substr(0, colon);
+    portText = listen.substr(colon + 1);
+  }
+  char* end = nullptr;
+  const long number = std::strtol(portText.c_str(), &end, 10);
+  if (portText.empty() || *end || number < 0 || number > 65535) return false;
+  port = static_cast<uint16_t>(number);
+  any = host.empty();
+  std::memset(&addr, 0, sizeof addr);
+  if (any) return true;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+  if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    return true;
+  }
+  if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void* CHttpServer::CImpl::OnUri(void* cls, const char* uri, MHD_Connection* conn) {
+  auto* self = static_cast<CImpl*>(cls);
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr;
+  if (!state) return nullptr;
+  state->exchange.reset();  // a request before on the same connection has ended
+  state->exchange = std::make_unique<CExchange>();
+  state->exchange->conn = conn;
+  state->exchange->target = uri ? uri : "";
+  std::lock_guard<std::mutex> hold(self->lock);
+  self->live.insert(state->exchange.get());
+  return state->exchange.get();
+}
+
+void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** socketContext,
+                                      MHD_ConnectionNotificationCode code) {
+  auto* self = static_cast<CImpl*>(cls);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* peer = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    auto* state = new CConnectionState;
+    state->key = ClientAddressKey(ClientAddressText(peer ? peer->client_addr : nullptr));
+    *socketContext = state;
+    bool over = false;
+    {
+      std::lock_guard<std::mutex> hold(self->lock);
+      over = ++self->perAddress[state->key] > self->options.MaxPerAddress;
+    }
+    if (over) {
+      // Answered before anything is read; the library then finds the connection closed.
+      const MHD_ConnectionInfo* fd = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
+      if (fd) {
+        ::send(fd->connect_fd, kBusyReply, sizeof kBusyReply - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ::shutdown(fd->connect_fd, SHUT_RDWR);
+      }
+    }
+    return;
+  }
+  auto* state = static_cast<CConnectionState*>(*socketContext);
+  if (!state) return;
+  if (state->exchange) {
+    self->Forget(state->exchange.get());
+    state->exchange.reset();
+  }
+  {
+    std::lock_guard<std::mutex> hold(self->lock);
+    auto it = self->perAddress.find(state->key);
+    if (it != self->perAddress.end() && --it->second <= 0) self->perAddress.erase(it);
+  }
+  delete state;
+  *socketContext = nullptr;
+}
+
+void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+  auto* ex = static_cast<CExchange*>(*context);
+  if (!ex) return;
+  // The exchange stays owned by its connection; its handler, if one still runs, gives up now.
+  static_cast<CImpl*>(cls)->Forget(ex);
+  ex->Finish();
+}
+
+MHD_Result CHttpServer::CImpl::OnRequest(void* cls, MHD_Connection* conn, const char*, const char* method,
+                                         const char* version, const char* data, size_t* size, void** context) {
+  auto* self = static_cast<CImpl*>(cls);
+  auto* ex = static_cast<CExchange*>(*context);
+  if (!ex) return MHD_NO;
+  if (!ex->begun) {
+    ex->mustSayClose = !version || std::strcmp(version, MHD_HTTP_VERSION_1_0) != 0;
+    return self->Begin(conn, *ex, method);
+  }
+  if (!ex->apart) {
+    *size = 0;
+    return MHD_YES;
+  }
+  std::unique_lock<std::mutex> hold(ex->lock);
+  if (*size > 0) {
+    if (!ex->done && !ex->failed) ex->body.append(data, *size);
+    *size = 0;
+    ex->changed.notify_all();
+    if (!ex->done && ex->body.size() - ex->bodyRead >= kBodyBacklog) {
+      ex->suspended = true;
+      MHD_suspend_connection(conn);
+    }
+    return MHD_YES;
+  }
+  ex->bodyEnd = true;
+  ex->changed.notify_all();
+  if (!ex->done) {
+    ex->suspended = true;
+    MHD_suspend_connection(conn);
+    return MHD_YES;
+  }
+  hold.unlock();
+  if (ex->worker.joinable()) ex->worker.join();
+  return self->Queue(conn, *ex, ex->reply);
+}
+
+MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const char* method) {
+  ex.begun = true;
+  CHttpRequest& r = ex.request;
+  r.Method = method ? method : "";
+  const size_t mark = ex.target.find('?');
+  r.Path = ex.target.substr(0, mark);
+  r.HasQuery = mark != std::string::npos;
+  if (r.HasQuery) r.Query = ex.target.substr(mark + 1);
+  MHD_get_connection_values(conn, MHD_HEADER_KIND, &CollectHeader, &r);
+  const MHD_ConnectionInfo* peer = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  r.Peer = ClientAddressText(peer ? peer->client_addr : nullptr);
+  if (const char* length = r.Header("Content-Length")) {
+    char* end = nullptr;
+    const long long n = std::strtoll(length, &end, 10);
+    if (*length && !*end && n >= 0) r.ContentLength = n;
+  }
+  if (owner->m_stopping) return MHD_NO;
+  if (!handler->RunsApart(r)) {
+    CHttpReply reply = handler->Serve(r);
+    return Queue(conn, ex, reply);
+  }
+  ex.apart = true;
+  r.ReadBody = [&ex](char* into, size_t room) { return ex.ReadBody(into, room); };
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    ++running;
+  }
+  ex.worker = std::thread([this, &ex] {
+    CHttpReply reply = handler->Serve(ex.request);
+    {
+      std::lock_guard<std::mutex> hold(ex.lock);
+      ex.reply = std::move(reply);
+      ex.done = true;
+      if (ex.suspended) {
+        ex.suspended = false;
+        MHD_resume_connection(ex.conn);
+      }
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    --running;
+    idle.notify_all();
+  });
+  return MHD_YES;
+}
+
+MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpReply& reply) {
+  if (reply.Drop) return MHD_NO;
+  MHD_Response* response = nullptr;
+  switch (reply.Kind) {
+    case CHttpReply::Body::Memory:
+      response = MHD_create_response_from_buffer(reply.Memory.size(), reply.Memory.data(), MHD_RESPMEM_MUST_COPY);
+      break;
+    case CHttpReply::Body::File:
+      if (reply.Fd < 0 || reply.Length <= 0) {
+        reply.ReleaseFile();
+        response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+      } else if (reply.OnProgress) {
+        auto* f = new CCopiedFile;
+        f->length = reply.Length;
+        f->offset = reply.Offset;
+        f->progress = std::move(reply.OnProgress);
+        f->fd = reply.TakeFd();
+        response = MHD_create_response_from_callback(static_cast<uint64_t>(f->length), kFileBlock, &ReadCopiedFile, f,
+                                                     &FreeCopiedFile);
+        if (!response) delete f;
+      } else {
+        const int fd = reply.TakeFd();
+        response = MHD_create_response_from_fd_at_offset64(static_cast<uint64_t>(reply.Length), fd,
+                                                           static_cast<uint64_t>(reply.Offset));
+        if (!response) ::close(fd);
+      }
+      break;
+    case CHttpReply::Body::Producer: {
+      auto state = std::make_shared<CProducerState>();
+      state->conn = conn;
+      state->producer = reply.Producer;
+      state->stopping = &owner->m_stopping;
+      {
+        std::lock_guard<std::mutex> hold(ex.lock);
+        ex.producer = state;
+      }
+      std::weak_ptr<CProducerState> weak = state;
+      reply.Producer->SetWake([weak] {
+        if (auto s = weak.lock()) s->Wake();
+      });
+      auto* cls = new std::shared_ptr<CProducerState>(state);
+      response = MHD_create_response_from_callback(
+          reply.ProducerLength < 0 ? MHD_SIZE_UNKNOWN : static_cast<uint64_t>(reply.ProducerLength), 64 * 1024,
+          &ReadProducer, cls, &FreeProducer);
+      if (!response) delete cls;
+      break;
+    }
+  }
+  if (!response) return MHD_NO;
+  MHD_set_response_options(
+      response, static_cast<MHD_ResponseFlags>(reply.AsHttp10 ? MHD_RF_HTTP_1_0_SERVER : MHD_RF_NONE), MHD_RO_END);
+  for (const auto& [name, value] : reply.Headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+  MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+  const MHD_Result queued = MHD_queue_response(conn, static_cast<unsigned>(reply.Status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+CHttpServer::CHttpServer() : m_impl(std::make_unique<CImpl>()) { m_impl->owner = this; }
+
+CHttpServer::~CHttpServer() { Stop(); }
+
+bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler) {
+  Stop();
+  m_stopping = false;
+  m_impl->options = options;
+  m_impl->handler = &handler;
+  sockaddr_storage addr{};
+  uint16_t port = 0;
+  bool any = true;
+  if (!ParseListen(options.Listen, addr, port, any)) return false;
+  unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_SUPPRESS_DATE_NO_CLOCK;
+  if (any) flags |= MHD_USE_DUAL_STACK;
+  if (!any && addr.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+  const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
+  m_impl->daemon = MHD_start_daemon(
+      flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
+      static_cast<unsigned>(std::max(1, options.Threads)), MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
+      MHD_OPTION_CONNECTION_LIMIT, 16384u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(128 * 1024),
+      MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(),
+      MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
+      &CImpl::OnCompleted, m_impl.get(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
+      reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
+  return m_impl->daemon != nullptr;
+}
+
+void CHttpServer::Stop() {
+  if (!m_impl->daemon) return;
+  m_stopping = true;
+  {
+    std::lock_guard<std::mutex> hold(m_impl->lock);
+    for (CExchange* ex : m_impl->live) ex->Fail();
+  }
+  {
+    // Handlers that run apart see the stop and end; each resumes its connection as it does.
+    std::unique_lock<std::mutex> hold(m_impl->lock);
+    m_impl->idle.wait_for(hold, std::chrono::seconds(5), [&] { return m_impl->running == 0; });
+  }
+  MHD_stop_daemon(m_impl->daemon);
+  m_impl->daemon = nullptr;
+}
+
+bool CHttpServer::Running() const { return m_impl->daemon != nullptr; }
+
+int CHttpServer::Port() const {
+  if (!m_impl->daemon) return 0;
+  const MHD_DaemonInfo* info = MHD_get_daemon_info(m_impl->daemon, MHD_DAEMON_INFO_BIND_PORT);
+  return info ? info->port : 0;
+}
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+}

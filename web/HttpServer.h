@@ -1,0 +1,51 @@
+#pragma once
+// The HTTP server: the one owner of the server library (libmicrohttpd). It listens on IPv4 and IPv6,
+// holds idle and slow clients without a thread each, caps the connections of one client address
+// (an IPv6 client counted by its /64), ends connections silent past the idle limit, and runs an
+// IHttpHandler for each request. Start and Stop from one thread; the handler is called on the
+// server's threads (or a thread of its own, see IHttpHandler::RunsApart).
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "web/HttpHandler.h"
+
+struct CHttpServerOptions {
+  // "PORT" (every address, both families), "ADDR:PORT" or "[IPV6]:PORT".
+  std::string Listen;
+  // Connections one address (an IPv6 /64) may hold at once; past it, a new one is answered
+  // "503" and closed before its request is read.
+  int MaxPerAddress = 8;
+  // A connection that brings no byte for this long is ended (an upload then fails).
+  int IdleLimitMs = 30000;
+  // Threads that read requests and send replies, each for many connections.
+  int Threads = 4;
+};
+
+class CHttpServer {
+ public:
+  CHttpServer();
+  ~CHttpServer();
+  CHttpServer(const CHttpServer&) = delete;
+  CHttpServer& operator=(const CHttpServer&) = delete;
+
+  // False when it cannot listen.
+  bool Start(const CHttpServerOptions& options, IHttpHandler& handler);
+  // Stops listening, ends every connection and waits for handlers still running; they see
+  // Stopping() and give up. Returns once no thread of the server runs.
+  void Stop();
+  bool Running() const;
+  // The port listened on; 0 when not running.
+  int Port() const;
+  // True from the start of Stop.
+  const std::atomic<bool>& StopFlag() const { return m_stopping; }
+
+ private:
+  struct CImpl;
+  std::unique_ptr<CImpl> m_impl;
+  std::atomic<bool> m_stopping{false};
+};
+
+// Raises the process's open-file soft limit to its hard limit (many connections need many).
+void RaiseOpenFileLimit();

@@ -1,0 +1,120 @@
+#include "web/WebService.h"
+
+#include "app/SharedState.h"
+#include "web/ClientAddress.h"
+#include "web/FolderPage.h"
+#include "web/ItemLookup.h"
+#include "web/LocalFile.h"
+#include "web/RequestUri.h"
+#include "web/SharedFile.h"
+#include "web/Upload.h"
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string DispatchPath(const std::string& rawPath) {
+  std::string decoded;
+  decoded.reserve(rawPath.size());
+  for (size_t i = 0; i < rawPath.size(); ++i) {
+    const int hi = rawPath[i] == '%' && i + 2 < rawPath.size() ? HexValue(rawPath[i + 1]) : -1;
+    const int lo = hi >= 0 ? HexValue(rawPath[i + 2]) : -1;
+    if (lo >= 0) {
+      decoded += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else {
+      decoded += rawPath[i];
+    }
+  }
+  return CleanRequestUri(decoded);
+}
+
+CWebCallbacks DefaultWebCallbacks() {
+  CWebCallbacks cb;
+  cb.OnUploadFileDone = &OnUploadFileDone;
+  cb.OnUploadSaved = [](const std::string&) {};
+  return cb;
+}
+
+CWebService::CWebService(CWebCallbacks callbacks) : m_callbacks(std::move(callbacks)) {}
+
+CWebService::~CWebService() { Stop(); }
+
+bool CWebService::Start(const std::string& listen) {
+  m_options.Listen = listen;
+  return m_server.Start(m_options, *this);
+}
+
+void CWebService::Stop() { m_server.Stop(); }
+
+bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
+  const std::string address = ClientAddressKey(request.Peer);
+  if (!m_limiter.Admit(address)) return false;
+  if (!LookupItem(request.QueryOrNull()).empty()) return true;
+  m_limiter.RecordMiss(address);
+  return false;
+}
+
+bool CWebService::RunsApart(const CHttpRequest& request) const {
+  if (request.Method == "DELETE") return false;
+  const std::string uri = DispatchPath(request.Path);
+  // Uploads wait for their body and the disk, archives for their packing, folder pages for a walk.
+  // Thumbnails wait for decoding, resumable uploads for their body.
+  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r";
+}
+
+CHttpReply CWebService::Serve(CHttpRequest& request) {
+  const std::string uri = DispatchPath(request.Path);
+  const char* query = request.QueryOrNull();
+  if (request.Method == "DELETE") return DeleteLocalFile(uri);
+  if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t") && query && !AdmitTokenRequest(request)) {
+    // Refused or unknown: no reply at all, as for any token that names nothing.
+    return CHttpReply::Dropped();
+  }
+  if (uri == "/f" && query) return ServeSharedFile(request, query);
+  if (uri == "/d" && query) return ServeFolderPage(request, query);
+  if (uri == "/z" && query) return ServeFolderArchive(*this, request, query);
+  if (uri == "/t" && query) {
+    // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
+    const std::string jpeg = m_thumbnails.Get(LookupItem(query));
+    CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
+    reply.AddHeader("Cache-Control", "private, max-age=86400");
+    reply.AddHeader("Content-Security-Policy", "sandbox");
+    reply.AddHeader("X-Content-Type-Options", "nosniff");
+    return reply;
+  }
+  if (uri == "/r") {
+    int saved = 0;
+    CHttpReply reply = ReceiveResumableUpload(*this, request, saved);
+    if (saved && g_State.MainDialog) g_State.MainDialog->SetReceivedCount(saved);
+    return reply;
+  }
+  if (uri == "/u") {
+    int saved = 0;
+    CHttpReply reply = ReceiveUpload(*this, request, saved);
+    if (g_State.MainDialog) g_State.MainDialog->SetReceivedCount(saved);
+    return reply;
+  }
+  return ServeLocalFile(request, uri);
+}
+
+CWebService* StartWebService(const std::string& listen, CWebCallbacks callbacks) {
+  RaiseOpenFileLimit();
+  auto* service = new CWebService(std::move(callbacks));
+  if (service->Start(listen)) return service;
+  delete service;
+  return nullptr;
+}
+
+void StopWebService(CWebService* service) {
+  if (!service) return;
+  service->Stop();
+  delete service;
+}

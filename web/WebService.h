@@ -1,0 +1,84 @@
+#pragma once
+// The embedded web service: one object per running service, owning the HTTP server, the guessing
+// limiter, the folder archives, the callbacks and the stop flag. The handlers are given it.
+// Start and Stop from one thread; Serve runs on the server's threads.
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "web/FolderArchive.h"
+#include "web/GuessLimiter.h"
+#include "web/HttpHandler.h"
+#include "web/HttpServer.h"
+#include "web/PartialUploads.h"
+#include "web/ThumbnailCache.h"
+
+// What the service reports about uploads. Called on the thread that receives the upload.
+struct CWebCallbacks {
+  // A file part's closing delimiter has arrived; the file is still open.
+  std::function<void(const std::string& path)> OnUploadFileDone;
+  // Bytes of a file part were written.
+  std::function<void(size_t count)> OnUploadBytes;
+  // A file part has been saved and closed.
+  std::function<void(const std::string& path)> OnUploadSaved;
+};
+
+// The callbacks as the program fills them: the main dialog's caption and progress.
+CWebCallbacks DefaultWebCallbacks();
+
+class CWebService : public IHttpHandler {
+ public:
+  explicit CWebService(CWebCallbacks callbacks = DefaultWebCallbacks());
+  ~CWebService() override;
+  CWebService(const CWebService&) = delete;
+  CWebService& operator=(const CWebService&) = delete;
+
+  // Listens on the text ("PORT" for every address of both families, "ADDR:PORT", "[IPV6]:PORT");
+  // false when it cannot.
+  bool Start(const std::string& listen);
+  // Ends every connection and waits for handlers still running; they see StopFlag and give up.
+  void Stop();
+  int Port() const { return m_server.Port(); }
+
+  // True from the start of Stop: transfers that wait for a slow phone or for packing give up.
+  bool Stopping() const { return m_server.StopFlag(); }
+  const std::atomic<bool>& StopFlag() const { return m_server.StopFlag(); }
+
+  CGuessLimiter& Limiter() { return m_limiter; }
+  CFolderArchives& Archives() { return m_archives; }
+  CWebCallbacks& Callbacks() { return m_callbacks; }
+  // Uploads in pieces (".uploading" beside "tmp"), removed with the service.
+  CPartialUploads& PartialUploads() { return m_partials; }
+  // The folder pages' thumbnails, kept while the service lives.
+  CThumbnailCache& Thumbnails() { return m_thumbnails; }
+  // Test hooks: the server's options before Start (idle limit, per-address cap).
+  CHttpServerOptions& ServerOptions() { return m_options; }
+
+  // The dispatch table: DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
+  // /z?.. -> ServeFolderArchive; /t?.. -> a picture's thumbnail; /u -> ReceiveUpload;
+  // /r -> ReceiveResumableUpload; anything else -> ServeLocalFile. Token requests
+  // pass the guessing limit first; a refused or unknown token gets no reply at all.
+  bool RunsApart(const CHttpRequest& request) const override;
+  CHttpReply Serve(CHttpRequest& request) override;
+
+ private:
+  bool AdmitTokenRequest(const CHttpRequest& request);
+
+  CWebCallbacks m_callbacks;
+  CGuessLimiter m_limiter;
+  CFolderArchives m_archives;
+  CHttpServerOptions m_options;
+  CPartialUploads m_partials{".uploading", "tmp"};
+  CThumbnailCache m_thumbnails;
+  CHttpServer m_server;
+};
+
+// The program's way in: a started service (null when it cannot listen), and its stop and end.
+CWebService* StartWebService(const std::string& listen, CWebCallbacks callbacks = DefaultWebCallbacks());
+void StopWebService(CWebService* service);
+
+// The dispatch's path: the target's path percent-decoded, then cleaned (CleanRequestUri).
+std::string DispatchPath(const std::string& rawPath);
