@@ -144,6 +144,34 @@ void ShowQr(const std::string& address, bool drawInTerminal) {
 }
 
 // Answers the phone as the window does, then prints the stored file's path, one line each.
+// A text from the phone: "text " and its bytes in one line, line breaks and other control
+// characters written as \n, \r, \t or \xHH (and a backslash as \\), so that one text is one line.
+void OnTextReceivedPrinted(const std::string& text) {
+  std::string line = "text ";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (ch == '\\') {
+      line += "\\\\";
+    } else if (ch == '\n') {
+      line += "\\n";
+    } else if (ch == '\r') {
+      line += "\\r";
+    } else if (ch == '\t') {
+      line += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      line += esc;
+    } else {
+      line += ch;
+    }
+  }
+  static std::mutex printLock;
+  std::lock_guard<std::mutex> lock(printLock);
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 void OnUploadSavedPrinted(const std::string& path) {
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
@@ -209,7 +237,10 @@ int main(int argc, char** argv) {
   g_State.MainDialog = &dialog;
 
   CWebCallbacks callbacks = DefaultWebCallbacks();
-  if (opt.command == "receive") callbacks.OnUploadSaved = &OnUploadSavedPrinted;
+  if (opt.command == "receive") {
+    callbacks.OnUploadSaved = &OnUploadSavedPrinted;
+    callbacks.OnTextReceived = &OnTextReceivedPrinted;
+  }
   CWebService* server = StartWebService(port, callbacks);
   if (!server) {
     std::fprintf(

@@ -15,6 +15,11 @@
       waiting: '等待上传',
       progress: '正在上传 {0}%',
       done: '上传完成',
+      sendText: '发送文字',
+      textPlace: '输入要发送到电脑的文字',
+      textSent: '文字已发送到电脑',
+      textTooLong: '文字太长：最多 64 KB',
+      textFailed: '发送失败，请重试',
       offline: '等待网络连接…',
       noReply: '上传失败：电脑没有回应',
       refused: '上传失败：电脑没有保存这个文件',
@@ -41,6 +46,11 @@
       waiting: 'Waiting',
       progress: 'Sending {0}%',
       done: 'Sent',
+      sendText: 'Send text',
+      textPlace: 'Type a text to send to the PC',
+      textSent: 'The text was sent to the PC',
+      textTooLong: 'The text is too long: at most 64 KB',
+      textFailed: 'Could not send the text, try again',
       offline: 'Waiting for the connection…',
       noReply: 'Upload failed: the PC did not reply',
       refused: 'Upload failed: the PC did not store this file',
@@ -76,6 +86,10 @@
   document.title = 'Marlix ' + T.title;
   Array.prototype.forEach.call(document.querySelectorAll('[data-text]'), function (el) {
     el.textContent = T[el.getAttribute('data-text')];
+  });
+
+  Array.prototype.forEach.call(document.querySelectorAll('[data-place]'), function (el) {
+    el.placeholder = T[el.getAttribute('data-place')];
   });
 
   function text(key, arg) {
@@ -336,6 +350,41 @@
     }
     sendNext();
   }
+
+  // A text to the PC: at most 64 KiB of UTF-8, as the PC accepts.
+  var textBox = document.getElementById('text');
+  var textButton = document.getElementById('send-text');
+  var textState = document.getElementById('text-state');
+  textButton.addEventListener('click', function () {
+    var value = textBox.value;
+    if (!value) return;
+    function said(cls, message) {
+      textState.className = 'text-state ' + cls;
+      textState.textContent = message;
+      textButton.disabled = false;
+    }
+    if (new Blob([value]).size > 65536) {
+      said('failed', T.textTooLong);
+      return;
+    }
+    textButton.disabled = true;
+    var xhr = new XMLHttpRequest();
+    xhr.open('POST', api('/x'));
+    xhr.setRequestHeader('Content-Type', 'text/plain;charset=utf-8');
+    xhr.onload = function () {
+      var reply = parse(xhr);
+      if (xhr.status === 200 && reply && reply.success === true) {
+        said('done', T.textSent);
+        textBox.value = '';
+      } else {
+        said('failed', reply && reply.error === 'text_too_long' ? T.textTooLong : T.textFailed);
+      }
+    };
+    xhr.onerror = function () {
+      said('failed', T.textFailed);
+    };
+    xhr.send(value);
+  });
 
   input.addEventListener('change', function () {
     enqueue(input.files);

@@ -7,6 +7,7 @@
 #include "web/LocalFile.h"
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
+#include "web/TextReceive.h"
 #include "web/Upload.h"
 
 namespace {
@@ -67,7 +68,7 @@ bool CWebService::RunsApart(const CHttpRequest& request) const {
   const std::string uri = DispatchPath(request.Path);
   // Uploads wait for their body and the disk, archives for their packing, folder pages for a walk.
   // Thumbnails wait for decoding, resumable uploads for their body.
-  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r";
+  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r" || uri == "/x";
 }
 
 CHttpReply CWebService::Serve(CHttpRequest& request) {
@@ -90,6 +91,7 @@ CHttpReply CWebService::Serve(CHttpRequest& request) {
     reply.AddHeader("X-Content-Type-Options", "nosniff");
     return reply;
   }
+  if (uri == "/x") return ReceiveText(request, m_callbacks.OnTextReceived);
   if (uri == "/r") {
     int saved = 0;
     CHttpReply reply = ReceiveResumableUpload(*this, request, saved);

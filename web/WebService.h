@@ -24,6 +24,8 @@ struct CWebCallbacks {
   std::function<void(size_t count)> OnUploadBytes;
   // A file part has been saved and closed.
   std::function<void(const std::string& path)> OnUploadSaved;
+  // A text sent from the upload page (UTF-8, at most 64 KiB, as the phone sent it: show it escaped).
+  std::function<void(const std::string& text)> OnTextReceived;
 };
 
 // The callbacks as the program fills them: the main dialog's caption and progress.

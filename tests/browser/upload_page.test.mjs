@@ -1,6 +1,6 @@
 // The upload page in headless Chromium against a real `marlix-cli receive` in a temporary working
 // directory: two uploads (one with a Chinese name), the stored list, a delete through the page, a
-// failed upload shown as failed, and a PC that went away awaited.
+// failed upload shown as failed, a text sent to the terminal, and a PC that went away awaited.
 //   node upload_page.test.mjs MARLIX_CLI DATA_DIR
 
 import { spawn, spawnSync } from 'node:child_process';
@@ -149,6 +149,22 @@ async function main() {
   } else {
     console.log('upload page: mounting a tmpfs is not allowed here; the full-disk check is skipped');
   }
+
+  // A text to the PC: the terminal prints it on one line; one over 64 KiB is refused on the page.
+  const printed = lines.length;
+  await page.fill('#text', '链接 https://example.org/a?b=1\n第二行');
+  await page.click('#send-text');
+  await page.waitForSelector('#text-state.done', { timeout: 10000 });
+  assert.equal(await page.textContent('#text-state'), '文字已发送到电脑');
+  await waitFor(() => lines.length > printed, 'the text on stdout');
+  assert.equal(lines[printed], 'text 链接 https://example.org/a?b=1\\n第二行');
+  await page.fill('#text', 'x'.repeat(70000));
+  await page.click('#send-text');
+  await page.waitForSelector('#text-state.failed', { timeout: 10000 });
+  assert.equal(await page.textContent('#text-state'), '文字太长：最多 64 KB');
+  const refused = await page.evaluate(async () => (await fetch('/x', { method: 'POST', body: 'y'.repeat(65537) })).status);
+  assert.equal(refused, 413);
+  assert.equal(lines.length, printed + 1);
 
   // With the receiver gone, the page waits for the connection and says so.
   assert.equal(await stopReceiver(), 0, 'marlix-cli did not end cleanly on SIGINT');
