@@ -7,9 +7,12 @@
 // Exit status: 0 after a stop signal (or --help/--version), 1 when nothing could be served (no free
 // port, no readable path, the relay refused every item), 2 for a usage error.
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,6 +33,7 @@
 #include "service/HttpClient.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
+#include "web/TextPage.h"
 #include "web/Token.h"
 #include "web/Upload.h"
 #include "web/WebService.h"
@@ -43,20 +47,25 @@ struct CliOptions {
   bool qr = true;
   std::string address;  // the local address to put in the links; empty for the default rule
   std::vector<std::string> paths;
+  std::vector<std::string> texts;  // --text: texts shared as pages with a copy button
 };
+
+// Shared texts lie in this folder of the working directory while they are shared (never served
+// as local files: a dot-folder), one file per text named by its token.
+constexpr char kTextFolder[] = ".texts";
 
 // The terminal's own texts, in English and in Chinese (UiSpeaksChinese chooses).
 const char* Say(const char* english, const char* chinese) { return UiSpeaksChinese() ? chinese : english; }
 
 const char* UsageText() {
   return Say(
-      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...\n"
+      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] [--text TEXT]... PATH...\n"
       "       marlix-cli receive [--wan] [--no-qr] [--address ADDR]\n"
       "       marlix-cli --help | --version\n"
       "Serves the paths to phones (share) or receives their uploads into tmp/ (receive), in the current\n"
       "folder, until Ctrl+C. Each address is printed with the item's name; --no-qr skips the QR drawing;\n"
       "--address puts that address of this computer in the links instead of the one chosen by itself.\n",
-      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] 路径...\n"
+      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] [--text 文字]... 路径...\n"
       "      marlix-cli receive [--wan] [--no-qr] [--address 地址]\n"
       "      marlix-cli --help | --version\n"
       "在当前文件夹中把文件分享给手机 (share)，或接收手机上传到 tmp/ 的文件 (receive)，按 Ctrl+C 结束。\n"
@@ -103,6 +112,9 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
       opt.address = argv[i];
     } else if (!onlyPaths && arg.rfind("--address=", 0) == 0) {
       opt.address = arg.substr(10);
+    } else if (!onlyPaths && arg == "--text") {
+      if (++i == argc) return false;
+      opt.texts.push_back(argv[i]);
     } else if (!onlyPaths && arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, Say("marlix-cli: unknown option %s\n", "marlix-cli: 未知选项 %s\n"), arg.c_str());
       return false;
@@ -111,7 +123,8 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
     }
   }
   if (opt.wan && opt.cloud) return false;
-  if (opt.command == "share" && opt.paths.empty()) return false;
+  if (opt.command == "share" && opt.paths.empty() && opt.texts.empty()) return false;
+  if (!opt.texts.empty() && (opt.command != "share" || opt.cloud)) return false;
   if (opt.command == "receive" && (!opt.paths.empty() || opt.cloud)) return false;
   return true;
 }
@@ -311,6 +324,29 @@ int main(int argc, char** argv) {
       lastAddress = g_State.CurrentAddress;
       PrintAddress(lastAddress, ItemName(fullPath));
     }
+    for (const std::string& text : opt.texts) {
+      if (text.size() > kMaxSharedText) {
+        std::fputs(
+            Say("marlix-cli: a text longer than 64 KiB cannot be shared\n", "marlix-cli: 文字超过 64 KB，无法分享\n"),
+            stderr);
+        continue;
+      }
+      const std::string token = MakeToken();
+      ::mkdir(kTextFolder, 0700);
+      const std::string file = std::string(kTextFolder) + "/" + token;
+      FILE* out = std::fopen(file.c_str(), "wb");
+      if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
+        if (out) std::fclose(out);
+        std::fprintf(stderr, "marlix-cli: %s: %s\n", file.c_str(), std::strerror(errno));
+        continue;
+      }
+      std::fclose(out);
+      InsertItem(token, AbsolutePath(file));
+      g_State.ItemKind = "m";
+      g_State.CurrentAddress = "http://" + host + ":" + port + "/m?t=" + token;
+      lastAddress = g_State.CurrentAddress;
+      PrintAddress(lastAddress, "text");
+    }
   } else {
     lastAddress = "http://" + host + ":" + port + "/index.html";
     g_State.CurrentAddress = lastAddress;
@@ -329,6 +365,12 @@ int main(int argc, char** argv) {
   StopWebService(server);
   RemoveWanMapping();
   ClearItems();
+  if (DIR* texts = ::opendir(kTextFolder)) {
+    while (const dirent* entry = ::readdir(texts))
+      if (entry->d_name[0] != '.') ::unlinkat(::dirfd(texts), entry->d_name, 0);
+    ::closedir(texts);
+    ::rmdir(kTextFolder);
+  }
   ServiceSignOut();
   DeleteTempArchives();
   CloudRelayDetachDialog();

@@ -7,6 +7,7 @@
 #include "web/LocalFile.h"
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
+#include "web/TextPage.h"
 #include "web/TextReceive.h"
 #include "web/Upload.h"
 
@@ -68,14 +69,15 @@ bool CWebService::RunsApart(const CHttpRequest& request) const {
   const std::string uri = DispatchPath(request.Path);
   // Uploads wait for their body and the disk, archives for their packing, folder pages for a walk.
   // Thumbnails wait for decoding, resumable uploads for their body.
-  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r" || uri == "/x";
+  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r" || uri == "/x" || uri == "/m";
 }
 
 CHttpReply CWebService::Serve(CHttpRequest& request) {
   const std::string uri = DispatchPath(request.Path);
   const char* query = request.QueryOrNull();
   if (request.Method == "DELETE") return DeleteLocalFile(uri);
-  if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t") && query && !AdmitTokenRequest(request)) {
+  if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t" || uri == "/m") && query &&
+      !AdmitTokenRequest(request)) {
     // Refused or unknown: no reply at all, as for any token that names nothing.
     return CHttpReply::Dropped();
   }
@@ -91,6 +93,7 @@ CHttpReply CWebService::Serve(CHttpRequest& request) {
     reply.AddHeader("X-Content-Type-Options", "nosniff");
     return reply;
   }
+  if (uri == "/m" && query) return ServeTextPage(request, LookupItem(query));
   if (uri == "/x") return ReceiveText(request, m_callbacks.OnTextReceived);
   if (uri == "/r") {
     int saved = 0;
