@@ -8,9 +8,12 @@
 // port, no readable path, the relay refused or failed every item, the router port opening failed or
 // its router sits behind another NAT), 2 for a usage error.
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -21,6 +24,7 @@
 
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
+#include "app/Token.h"
 #include "app/UiLanguage.h"
 #include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
@@ -33,6 +37,7 @@
 #include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
+#include "web/TextPage.h"
 #include "web/Upload.h"
 #include "web/WebService.h"
 
@@ -45,20 +50,25 @@ struct CliOptions {
   bool qr = true;
   std::string address;  // the local address to put in the links; empty for the default rule
   std::vector<std::string> paths;
+  std::vector<std::string> texts;  // --text: texts shared as pages with a copy button
 };
+
+// Shared texts lie in this folder of the working directory while they are shared (never served
+// as local files: a dot-folder), one file per text named by its token.
+constexpr char kTextFolder[] = ".texts";
 
 // The terminal's own texts, in English and in Chinese (UiSpeaksChinese chooses).
 const char* Say(const char* english, const char* chinese) { return UiSpeaksChinese() ? chinese : english; }
 
 const char* UsageText() {
   return Say(
-      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...\n"
+      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] [--text TEXT]... PATH...\n"
       "       marlix-cli receive [--wan] [--no-qr] [--address ADDR]\n"
       "       marlix-cli --help | --version\n"
       "Serves the paths to phones (share) or receives their uploads into tmp/ (receive), in the current\n"
       "folder, until Ctrl+C. Each address is printed with the item's name; --no-qr skips the QR drawing;\n"
       "--address puts that address of this computer in the links instead of the one chosen by itself.\n",
-      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] 路径...\n"
+      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] [--text 文字]... 路径...\n"
       "      marlix-cli receive [--wan] [--no-qr] [--address 地址]\n"
       "      marlix-cli --help | --version\n"
       "在当前文件夹中把文件分享给手机 (share)，或接收手机上传到 tmp/ 的文件 (receive)，按 Ctrl+C 结束。\n"
@@ -105,6 +115,9 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
       opt.address = argv[i];
     } else if (!onlyPaths && arg.rfind("--address=", 0) == 0) {
       opt.address = arg.substr(10);
+    } else if (!onlyPaths && arg == "--text") {
+      if (++i == argc) return false;
+      opt.texts.push_back(argv[i]);
     } else if (!onlyPaths && arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, Say("marlix-cli: unknown option %s\n", "marlix-cli: 未知选项 %s\n"), arg.c_str());
       return false;
@@ -113,7 +126,8 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
     }
   }
   if (opt.wan && opt.cloud) return false;
-  if (opt.command == "share" && opt.paths.empty()) return false;
+  if (opt.command == "share" && opt.paths.empty() && opt.texts.empty()) return false;
+  if (!opt.texts.empty() && (opt.command != "share" || opt.cloud)) return false;
   if (opt.command == "receive" && (!opt.paths.empty() || opt.cloud)) return false;
   return true;
 }
@@ -146,6 +160,34 @@ void ShowQr(const std::string& address, bool drawInTerminal) {
 }
 
 // Answers the phone as the window does, then prints the stored file's path, one line each.
+// A text from the phone: "text " and its bytes in one line, line breaks and other control
+// characters written as \n, \r, \t or \xHH (and a backslash as \\), so that one text is one line.
+void OnTextReceivedPrinted(const std::string& text) {
+  std::string line = "text ";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (ch == '\\') {
+      line += "\\\\";
+    } else if (ch == '\n') {
+      line += "\\n";
+    } else if (ch == '\r') {
+      line += "\\r";
+    } else if (ch == '\t') {
+      line += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      line += esc;
+    } else {
+      line += ch;
+    }
+  }
+  static std::mutex printLock;
+  std::lock_guard<std::mutex> lock(printLock);
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 void OnUploadSavedPrinted(const std::string& path) {
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
@@ -211,7 +253,10 @@ int main(int argc, char** argv) {
   g_State.MainDialog = &dialog;
 
   CWebCallbacks callbacks = DefaultWebCallbacks();
-  if (opt.command == "receive") callbacks.OnUploadSaved = &OnUploadSavedPrinted;
+  if (opt.command == "receive") {
+    callbacks.OnUploadSaved = &OnUploadSavedPrinted;
+    callbacks.OnTextReceived = &OnTextReceivedPrinted;
+  }
   CWebService* server = StartWebService(port, callbacks);
   if (!server) {
     std::fprintf(
@@ -287,6 +332,28 @@ int main(int argc, char** argv) {
       lastAddress = g_State.CurrentAddress;
       PrintAddress(lastAddress, ItemName(fullPath));
     }
+    for (const std::string& text : opt.texts) {
+      if (text.size() > kMaxSharedText) {
+        std::fputs(
+            Say("marlix-cli: a text longer than 64 KiB cannot be shared\n", "marlix-cli: 文字超过 64 KB，无法分享\n"),
+            stderr);
+        continue;
+      }
+      ::mkdir(kTextFolder, 0700);
+      const std::string file = std::string(kTextFolder) + "/" + MakeToken();  // a name no one guesses
+      FILE* out = std::fopen(file.c_str(), "wb");
+      if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
+        if (out) std::fclose(out);
+        std::fprintf(stderr, "marlix-cli: %s: %s\n", file.c_str(), std::strerror(errno));
+        continue;
+      }
+      std::fclose(out);
+      const std::string token = AddItem(AbsolutePath(file));
+      g_State.ItemKind = "m";
+      g_State.CurrentAddress = "http://" + host + ":" + port + "/m?t=" + token;
+      lastAddress = g_State.CurrentAddress;
+      PrintAddress(lastAddress, "text");
+    }
     // Last, the upload page, so that the phone can send files back.
     if (!lastAddress.empty() && !opt.cloud && !host.empty())
       PrintAddress("http://" + host + ":" + port + UploadPagePath(), "upload");
@@ -308,6 +375,12 @@ int main(int argc, char** argv) {
   StopWebService(server);
   RemoveWanMapping();
   ClearItems();
+  if (DIR* texts = ::opendir(kTextFolder)) {
+    while (const dirent* entry = ::readdir(texts))
+      if (entry->d_name[0] != '.') ::unlinkat(::dirfd(texts), entry->d_name, 0);
+    ::closedir(texts);
+    ::rmdir(kTextFolder);
+  }
   ServiceSignOut();
   DeleteTempArchives();
   CloudRelayDetachDialog();

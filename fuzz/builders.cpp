@@ -1,7 +1,8 @@
 // The Content-Disposition and folder-page builders. Any attachment name gives one header value
 // without control characters whose quoted name and percent-encoded name both read back to the name;
-// any tokens and link texts give a folder page with exactly the markup of the page itself.
-// The input: the attachment name, then NUL-separated token, file token, link text, file token, ...
+// any tokens, names and paths give a folder page with exactly the markup of the page itself.
+// The input: the attachment name, then NUL-separated archive token, folder name, file token,
+// relative path, file token, ...
 
 #include <string>
 #include <utility>
@@ -9,7 +10,7 @@
 
 #include "FuzzCheck.h"
 #include "web/AttachmentDisposition.h"
-#include "web/FolderPage.h"
+#include "web/FolderPageHtml.h"
 
 namespace {
 
@@ -56,6 +57,34 @@ size_t Markup(const std::string& page) {
   return n;
 }
 
+// The text with the four markup characters (and the escape byte) replaced one to one by sequences
+// of none of them: the same folder structure, names that can add no markup.
+std::string Plain(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        out += "\x01L";
+        break;
+      case '>':
+        out += "\x01G";
+        break;
+      case '"':
+        out += "\x01Q";
+        break;
+      case '\'':
+        out += "\x01A";
+        break;
+      case '\x01':
+        out += "\x01\x01";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -68,13 +97,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at = nul + 1;
   }
   CheckDisposition(fields[0]);
-  const std::string token = fields.size() > 1 ? fields[1] : "";
-  std::vector<std::pair<std::string, std::string>> links, empty;
-  for (size_t k = 2; k + 1 < fields.size(); k += 2) {
-    links.emplace_back(fields[k], fields[k + 1]);
-    empty.emplace_back("", "");
+  // Any token, names and sizes add no markup of their own to the folder page.
+  CFolderPage page, plain;
+  page.archiveToken = fields.size() > 1 ? fields[1] : "";
+  plain.archiveToken = Plain(page.archiveToken);
+  page.folderName = fields.size() > 2 ? fields[2] : "";
+  plain.folderName = Plain(page.folderName);
+  for (size_t k = 3; k + 1 < fields.size(); k += 2) {
+    const CFolderPageFile file{fields[k], fields[k + 1], static_cast<int64_t>(k) << (k % 40), k % 4 == 1};
+    page.files.push_back(file);
+    plain.files.push_back({Plain(file.token), Plain(file.relativePath), file.size, file.picture});
   }
-  for (bool chinese : {true, false})
-    FUZZ_CHECK(Markup(FolderPageHtml(token, links, chinese)) == Markup(FolderPageHtml("", empty, chinese)));
+  for (bool chinese : {true, false}) {
+    page.chinese = plain.chinese = chinese;
+    FUZZ_CHECK(Markup(FolderPageHtml(page)) == Markup(FolderPageHtml(plain)));
+  }
   return 0;
 }

@@ -8,43 +8,12 @@
 
 #include "app/SharedState.h"
 #include "web/AcceptLanguage.h"
+#include "web/FileSize.h"
+#include "web/FolderPageHtml.h"
 #include "web/ItemLookup.h"
+#include "web/Thumbnail.h"
 
 namespace {
-
-const char kPageHead[] =
-    "<HTML lang=en><HEAD><TITLE>Marlix</TITLE><meta name=\"viewport\" content=\"width=device-width, "
-    "initial-scale=1, minimum-scale=1, maximum-scale=1, user-scalable=0\"><META name=description "
-    "content=\"Marlix\"><META content=\"text/html; charset=UTF-8\" http-equiv=Content-type></HEAD><BODY><center><DIV "
-    " align= \"left \">";
-
-// Text placed into the page, inside elements or attribute values.
-std::string EscapeHtml(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 using DirId = std::pair<dev_t, ino_t>;
 
@@ -77,23 +46,6 @@ void ListInto(const std::string& folder, std::set<DirId>& open, std::vector<std:
 
 }  // namespace
 
-std::string FolderPageHtml(const std::string& token, const std::vector<std::pair<std::string, std::string>>& links,
-                           bool chinese) {
-  std::string page = kPageHead;
-  page += "<DIV align=\"center\"><h3><a href=\"/z?t=";
-  page += EscapeHtml(token);
-  page += chinese ? "\">打包下载</a></h3></DIV><ul>" : "\">Download all as ZIP</a></h3></DIV><ul>";
-  for (const auto& [fileToken, linkText] : links) {
-    page += "<li><a href=\"/f?t=";
-    page += EscapeHtml(fileToken);
-    page += "\">";
-    page += EscapeHtml(linkText);
-    page += "</a></li>";
-  }
-  page += "</ul></DIV></center></BODY></HTML>";
-  return page;
-}
-
 std::vector<std::string> ListFolderFiles(const std::string& folder) {
   std::vector<std::string> files;
   struct stat st {};
@@ -110,17 +62,26 @@ CHttpReply ServeFolderPage(const CHttpRequest& request, const char* query) {
   const std::string token = std::string(query).substr(std::string(query).find('=') + 1);
 
   const std::vector<std::string> files = ListFolderFiles(folder);
-  std::vector<std::pair<std::string, std::string>> links;
+  CFolderPage model;
   const size_t slash = folder.rfind('/');
+  model.folderName = slash == std::string::npos ? folder : folder.substr(slash + 1);
+  model.archiveToken = token;
+  model.chinese = AcceptsChinese(request.Header("Accept-Language"));
   for (const std::string& file : files) {
-    const std::string fileToken = FolderFileToken(file);
-    std::string linkText;
-    if (slash != std::string::npos && slash + 1 < file.size()) linkText = file.substr(slash + 1);
-    links.emplace_back(fileToken, linkText);
+    CFolderPageFile entry;
+    entry.token = FolderFileToken(file);
+    if (file.size() > folder.size() + 1) entry.relativePath = file.substr(folder.size() + 1);
+    entry.size = FileSize(file);
+    entry.picture = IsPictureName(file);
+    model.files.push_back(std::move(entry));
   }
   CHttpReply reply;
-  reply.Memory = FolderPageHtml(token, links, AcceptsChinese(request.Header("Accept-Language")));
+  reply.Memory = FolderPageHtml(model);
   reply.AddHeader("Content-Type", "text/html; charset=utf-8");
+  // Sandboxed as received files are, and no script may run; the sandbox keeps scripting on only
+  // because browsers load <img loading=lazy> lazily only where scripting is on.
+  reply.AddHeader("Content-Security-Policy", "sandbox allow-scripts; script-src 'none'");
+  reply.AddHeader("X-Content-Type-Options", "nosniff");
   reply.AddHeader("Content-Length", std::to_string(reply.Memory.size()));
   return reply;
 }

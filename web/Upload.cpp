@@ -20,12 +20,14 @@
 #include "web/FreeSpace.h"
 #include "web/MultipartBoundary.h"
 #include "web/MultipartReceiver.h"
+#include "web/PartialUploads.h"
+#include "web/ResumableUpload.h"
+#include "web/SavedFile.h"
 #include "web/UploadName.h"
 #include "web/WebService.h"
 
 namespace {
 
-constexpr int kMaxNumber = 1000000;
 // Room kept free on the disk of "tmp": an upload that would leave less is refused before it starts.
 constexpr int64_t kFreeSpaceReserve = 4 * 1024 * 1024;
 
@@ -140,24 +142,6 @@ std::string SavedFileReply(const std::string& saved) {
   return body;
 }
 
-// Creates a new file for the sent name in "tmp", never replacing one that exists: picking a free
-// name and creating it is one step (O_EXCL), so concurrent uploads of one name each get their own.
-// Returns the descriptor, or -1 with errno set.
-int CreateSavedFile(const std::string& sent, std::string& path) {
-  const std::string name = SafeUploadName(sent);
-  if (name.empty()) {
-    errno = EINVAL;
-    return -1;
-  }
-  for (int n = -1; n < kMaxNumber; ++n) {
-    path = "tmp/" + NumberedUploadName(name, n);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
-
 // File parts go to new files in "tmp"; a part that does not complete leaves nothing behind.
 class CTmpFileSink : public CMultipartSink {
  public:
@@ -167,7 +151,7 @@ class CTmpFileSink : public CMultipartSink {
   }
 
   int Begin(const std::string& sentName) override {
-    m_fd = CreateSavedFile(sentName, m_path);
+    m_fd = CreateSavedFile("tmp", sentName, m_path);
     return m_fd < 0 ? (errno ? errno : EIO) : 0;
   }
   int Write(const char* data, size_t count) override {
@@ -223,7 +207,7 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
   }
   // A body that cannot fit is refused before anything is written.
   const int64_t declared = request.ContentLength;
-  const int64_t room = FreeSpace("tmp");
+  const int64_t room = FreeSpace("tmp") - service.PartialUploads().ReservedBytes();
   if (declared > 0 && room >= 0 && declared > room - kFreeSpaceReserve) {
     AddUploadError(replies, ErrorOf(UploadFailure::DiskFull));
     return replies.Take();
@@ -233,6 +217,32 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
   const CMultipartOutcome outcome = ReceiveMultipart(boundary, read, sink);
   if (outcome.failure != UploadFailure::None) AddUploadError(replies, ErrorOf(outcome.failure));
   saved = outcome.saved;
+  return replies.Take();
+}
+
+CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved) {
+  saved = 0;
+  const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
+  const CResumableAnswer answer =
+      AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read);
+  CUploadReplies replies;
+  if (answer.storedPath.empty()) {
+    const char* status = answer.status == 200   ? "200 OK"
+                         : answer.status == 404 ? "404 Not Found"
+                         : answer.status == 409 ? "409 Conflict"
+                         : answer.status == 413 ? "413 Payload Too Large"
+                         : answer.status == 507 ? "507 Insufficient Storage"
+                         : answer.status == 500 ? "500 Internal Server Error"
+                                                : "400 Bad Request";
+    replies.Add(answer.body, status);
+    return replies.Take();
+  }
+  // Reported once, when the file became whole; a repeated final piece only gets the reply again.
+  if (answer.newlyStored) {
+    if (service.Callbacks().OnUploadSaved) service.Callbacks().OnUploadSaved(answer.storedPath);
+    saved = 1;
+  }
+  replies.Add(SavedFileReply(answer.storedPath));
   return replies.Take();
 }
 

@@ -11,6 +11,11 @@ class CWebService;
 // adds none gets no reply at all. Reads the body as it arrives: runs apart.
 CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved);
 
+// "/r": one request of the resumable upload (ResumableUpload.h) over the service's partial uploads.
+// A file made whole by it is reported and answered as a multipart upload's is (`saved` 1). Reads the
+// body as it arrives: runs apart.
+CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved);
+
 // The program's callback when a file part's closing delimiter has arrived: caption and progress.
 void OnUploadFileDone(const std::string& path);
 

@@ -8,6 +8,8 @@
 #include "web/RequestOrigin.h"
 #include "web/RequestUri.h"
 #include "web/SharedFile.h"
+#include "web/TextPage.h"
+#include "web/TextReceive.h"
 #include "web/Upload.h"
 #include "web/UploadSecret.h"
 
@@ -76,7 +78,8 @@ bool CWebService::RunsApart(const CHttpRequest& request) const {
   if (request.Method == "DELETE") return false;
   const std::string uri = DispatchPath(request.Path);
   // Uploads wait for their body and the disk, archives for their packing, folder pages for a walk.
-  return uri == "/u" || uri == "/z" || uri == "/d";
+  // Thumbnails wait for decoding, resumable uploads for their body.
+  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r" || uri == "/x" || uri == "/m";
 }
 
 CHttpReply CWebService::Serve(CHttpRequest& request) {
@@ -88,21 +91,41 @@ CHttpReply CWebService::Serve(CHttpRequest& request) {
 CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   const std::string uri = DispatchPath(request.Path);
   const char* query = request.QueryOrNull();
-  const bool writes = request.Method == "DELETE" || uri == "/u";
-  if (writes || uri.rfind("/tmp/", 0) == 0) {
+  // The upload direction: the receivers (files, resumed files, text), received files, DELETE.
+  const bool receiver = uri == "/u" || uri == "/r" || uri == "/x";
+  const bool writes = request.Method == "DELETE" || (receiver && request.Method != "GET" && request.Method != "HEAD");
+  if (writes || receiver || uri.rfind("/tmp/", 0) == 0) {
     if (!AdmitUploadRequest(request)) return ServeLocalFile(request, uri, false);
     auto header = [&](const char* name) { return std::string(request.Header(name) ? request.Header(name) : ""); };
     if (writes && IsCrossSiteWrite(header("Origin"), header("Referer"), header("Host")))
       return CHttpReply::Text(403, "text/plain", "Forbidden: a page of another site cannot write here\n");
   }
   if (request.Method == "DELETE") return DeleteLocalFile(uri);
-  if ((uri == "/f" || uri == "/d" || uri == "/z") && query && !AdmitTokenRequest(request)) {
+  if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t" || uri == "/m") && query &&
+      !AdmitTokenRequest(request)) {
     // Refused or unknown: no reply at all, as for any token that names nothing.
     return CHttpReply::Dropped();
   }
   if (uri == "/f" && query) return ServeSharedFile(request, query);
   if (uri == "/d" && query) return ServeFolderPage(request, query);
   if (uri == "/z" && query) return ServeFolderArchive(*this, request, query);
+  if (uri == "/t" && query) {
+    // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
+    const std::string jpeg = m_thumbnails.Get(LookupItem(query));
+    CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
+    reply.AddHeader("Cache-Control", "private, max-age=86400");
+    reply.AddHeader("Content-Security-Policy", "sandbox");
+    reply.AddHeader("X-Content-Type-Options", "nosniff");
+    return reply;
+  }
+  if (uri == "/m" && query) return ServeTextPage(request, LookupItem(query));
+  if (uri == "/x") return ReceiveText(request, m_callbacks.OnTextReceived);
+  if (uri == "/r") {
+    int saved = 0;
+    CHttpReply reply = ReceiveResumableUpload(*this, request, saved);
+    if (saved && g_State.MainDialog) g_State.MainDialog->SetReceivedCount(saved);
+    return reply;
+  }
   if (uri == "/u") {
     int saved = 0;
     CHttpReply reply = ReceiveUpload(*this, request, saved);

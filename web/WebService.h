@@ -13,6 +13,8 @@
 #include "web/GuessLimiter.h"
 #include "web/HttpHandler.h"
 #include "web/HttpServer.h"
+#include "web/PartialUploads.h"
+#include "web/ThumbnailCache.h"
 
 // What the service reports about uploads. Called on the thread that receives the upload.
 struct CWebCallbacks {
@@ -22,6 +24,8 @@ struct CWebCallbacks {
   std::function<void(size_t count)> OnUploadBytes;
   // A file part has been saved and closed.
   std::function<void(const std::string& path)> OnUploadSaved;
+  // A text sent from the upload page (UTF-8, at most 64 KiB, as the phone sent it: show it escaped).
+  std::function<void(const std::string& text)> OnTextReceived;
 };
 
 // The callbacks as the program fills them: the main dialog's caption and progress.
@@ -48,11 +52,16 @@ class CWebService : public IHttpHandler {
   CGuessLimiter& Limiter() { return m_limiter; }
   CFolderArchives& Archives() { return m_archives; }
   CWebCallbacks& Callbacks() { return m_callbacks; }
+  // Uploads in pieces (".uploading" beside "tmp"), removed with the service.
+  CPartialUploads& PartialUploads() { return m_partials; }
+  // The folder pages' thumbnails, kept while the service lives.
+  CThumbnailCache& Thumbnails() { return m_thumbnails; }
   // Test hooks: the server's options before Start (idle limit, per-address cap).
   CHttpServerOptions& ServerOptions() { return m_options; }
 
   // The dispatch table: DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
-  // /z?.. -> ServeFolderArchive; /u -> ReceiveUpload; anything else -> ServeLocalFile. Token requests
+  // /z?.. -> ServeFolderArchive; /t?.. -> a picture's thumbnail; /u -> ReceiveUpload;
+  // /r -> ReceiveResumableUpload; anything else -> ServeLocalFile. Token requests
   // pass the guessing limit first; a refused or unknown token gets no reply at all. The upload
   // direction needs the upload secret (else it is answered as a missing file) and refuses writes from
   // another site's page with 403. Every reply goes out with Referrer-Policy: no-referrer.
@@ -70,6 +79,8 @@ class CWebService : public IHttpHandler {
   CGuessLimiter m_limiter;
   CFolderArchives m_archives;
   CHttpServerOptions m_options;
+  CPartialUploads m_partials{".uploading", "tmp"};
+  CThumbnailCache m_thumbnails;
   CHttpServer m_server;
 };
 

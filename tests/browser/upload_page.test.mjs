@@ -1,6 +1,6 @@
 // The upload page in headless Chromium against a real `marlix-cli receive` in a temporary working
-// directory: two uploads (one with a Chinese name), the stored list, a delete through the page, and
-// a failed upload shown as failed.
+// directory: two uploads (one with a Chinese name), the stored list, a delete through the page, a
+// failed upload shown as failed, a text sent to the terminal, and a PC that went away awaited.
 //   node upload_page.test.mjs MARLIX_CLI DATA_DIR
 
 import { spawn, spawnSync } from 'node:child_process';
@@ -150,10 +150,27 @@ async function main() {
     console.log('upload page: mounting a tmpfs is not allowed here; the full-disk check is skipped');
   }
 
-  // With the receiver gone, the upload fails too and is shown as failed.
+  // A text to the PC: the terminal prints it on one line; one over 64 KiB is refused on the page.
+  const printed = lines.length;
+  await page.fill('#text', '链接 https://example.org/a?b=1\n第二行');
+  await page.click('#send-text');
+  await page.waitForSelector('#text-state.done', { timeout: 10000 });
+  assert.equal(await page.textContent('#text-state'), '文字已发送到电脑');
+  await waitFor(() => lines.length > printed, 'the text on stdout');
+  assert.equal(lines[printed], 'text 链接 https://example.org/a?b=1\\n第二行');
+  await page.fill('#text', 'x'.repeat(70000));
+  await page.click('#send-text');
+  await page.waitForSelector('#text-state.failed', { timeout: 10000 });
+  assert.equal(await page.textContent('#text-state'), '文字太长：最多 64 KB');
+  const refused = await page.evaluate(async () => (await fetch('/x', { method: 'POST', body: 'y'.repeat(65537) })).status);
+  assert.equal(refused, 413);
+  assert.equal(lines.length, printed + 1);
+
+  // With the receiver gone, the page waits for the connection and says so.
   assert.equal(await stopReceiver(), 0, 'marlix-cli did not end cleanly on SIGINT');
   await page.setInputFiles('#files', [path.join(picks, 'lost.txt')]);
-  await waitFor(async () => (await page.$$('#sending li.failed')).length === 2, 'the second failure');
+  await page.waitForSelector('#sending li.offline', { timeout: 20000 });
+  assert.match(await page.textContent('#sending li.offline'), /lost\.txt.*等待网络连接…/);
 
   // English when the browser prefers it.
   const en = await (await browser.newContext({ locale: 'en-US' })).newPage();

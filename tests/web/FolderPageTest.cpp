@@ -1,4 +1,4 @@
-// Folder pages under "/d": the page byte for byte, tokens per view, escaping, size, and the listing.
+// Folder pages under "/d": rows, sizes and subfolders, tokens per view, escaping, size, and the listing.
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,6 @@ using namespace marlix_test;
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string kHead =
-    "<HTML lang=en><HEAD><TITLE>Marlix</TITLE><meta name=\"viewport\" content=\"width=device-width, "
-    "initial-scale=1, minimum-scale=1, maximum-scale=1, user-scalable=0\"><META name=description "
-    "content=\"Marlix\"><META content=\"text/html; charset=UTF-8\" http-equiv=Content-type></HEAD><BODY><center><DIV "
-    " align= \"left \">";
 
 // A Chinese phone's request, unless the languages say otherwise ("" sends no Accept-Language).
 std::string Get(const CTestServer& server, const std::string& target, const std::string& languages = "zh-CN,zh;q=0.9") {
@@ -43,34 +37,39 @@ std::vector<std::string> LinkTokens(const std::string& page) {
 
 }  // namespace
 
-TEST(FolderPage, PageIsExactAndItsLinksDownload) {
+TEST(FolderPage, RowsShowNamesSizesAndSubfoldersAndTheirLinksDownload) {
   CTestServer server;
   WriteFile("Photos/Trip/a.jpg", "AAA");
-  WriteFile("Photos/Trip/day1/b.jpg", "BB");
+  WriteFile("Photos/Trip/day1/b.txt", "BB");
   const std::string folder = fs::absolute("Photos/Trip").string();
   InsertItem("1A2B3C4D", folder);
-  const std::vector<std::string> files = ListFolderFiles(folder);
-  ASSERT_EQ(files.size(), 2u);
 
   const std::string reply = Get(server, "/d?t=1A2B3C4D");
   std::string head, page;
   SplitReply(reply, head, page);
-  EXPECT_EQ(head, "HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                      std::to_string(page.size()) + "\r\n\r\n");
+  for (const char* line : {"HTTP/1.0 200 OK\r\n", "\r\nContent-Type: text/html; charset=utf-8\r\n",
+                           "\r\nContent-Security-Policy: sandbox allow-scripts; script-src 'none'\r\n",
+                           "\r\nX-Content-Type-Options: nosniff\r\n"})
+    EXPECT_NE(head.find(line), std::string::npos) << line << head;
   const std::vector<std::string> tokens = LinkTokens(page);
   ASSERT_EQ(tokens.size(), 2u) << page;
-  std::string expected = kHead + "<DIV align=\"center\"><h3><a href=\"/z?t=1A2B3C4D\">打包下载</a></h3></DIV><ul>";
-  for (size_t i = 0; i < files.size(); ++i) {
-    expected += "<li><a href=\"/f?t=" + tokens[i] + "\">" + files[i].substr(folder.size() - 4) + "</a></li>";
-  }
-  expected += "</ul></DIV></center></BODY></HTML>";
-  EXPECT_EQ(page, expected);
-
-  for (size_t i = 0; i < files.size(); ++i) {
-    EXPECT_EQ(Body(Get(server, "/f?t=" + tokens[i])), ReadFile(files[i]));
-  }
+  // The top folder's files first, then the subfolder's under its path; a picture has a thumbnail.
+  const std::string rows =
+      "<ul><li><a href=\"/f?t=" + tokens[0] + "\"><span class=ic><img src=\"/t?t=" + tokens[0] +
+      "\" loading=lazy decoding=async alt=\"\"></span><span class=nm>a.jpg</span><span "
+      "class=sz>3 B</span></a></li></ul><h2>day1/</h2><ul><li><a href=\"/f?t=" +
+      tokens[1] + "\"><span class=ic></span><span class=nm>b.txt</span><span class=sz>2 B</span></a></li></ul>";
+  EXPECT_NE(page.find(rows), std::string::npos) << page;
+  EXPECT_NE(
+      page.find("<a class=zip href=\"/z?t=1A2B3C4D\"><span class=zl>打包下载</span><span class=zs>2 个文件，共 5 B"),
+      std::string::npos)
+      << page;
+  EXPECT_EQ(Body(Get(server, "/f?t=" + tokens[0])), "AAA");
+  EXPECT_EQ(Body(Get(server, "/f?t=" + tokens[1])), "BB");
   EXPECT_EQ(g_State.DownloadCount, 2);
   EXPECT_EQ(server.Dialog().Progress(), (std::vector<int>{100, 100}));
+  // "AAA" is no picture: its thumbnail is refused, and the row stays as it is.
+  EXPECT_EQ(Get(server, "/t?t=" + tokens[0]).substr(0, 22), "HTTP/1.0 404 Not Found");
 }
 
 TEST(FolderPage, EveryViewGivesTheSameWorkingTokens) {
@@ -98,8 +97,9 @@ TEST(FolderPage, EmptyOrDeletedFolderGivesAnEmptyList) {
   InsertItem("00000002", fs::absolute("deleted").string());
   for (const char* token : {"00000001", "00000002"}) {
     const std::string page = Body(Get(server, std::string("/d?t=") + token));
-    EXPECT_EQ(page, kHead + "<DIV align=\"center\"><h3><a href=\"/z?t=" + token +
-                        "\">打包下载</a></h3></DIV><ul></ul></DIV></center></BODY></HTML>");
+    EXPECT_NE(page.find("<a class=zip href=\"/z?t=" + std::string(token) + "\">"), std::string::npos) << page;
+    EXPECT_NE(page.find("0 个文件，共 0 B"), std::string::npos) << page;
+    EXPECT_EQ(page.find("<li>"), std::string::npos) << page;
   }
   EXPECT_EQ(Get(server, "/d?t=DEADBEEF"), "");
   EXPECT_EQ(Get(server, "/d?1A2B3C4D"), "");
@@ -113,11 +113,11 @@ TEST(FolderPage, NamesAreEscapedAndTheQueryIsNotEchoed) {
   const std::string page = Body(Get(server, "/d?%22%3E%3Cscript%3Ealert(1)%3C/script%3E=1A2B3C4D"));
   EXPECT_EQ(page.find("<script>"), std::string::npos) << page;
   EXPECT_EQ(page.find("%3Cscript"), std::string::npos) << page;
-  EXPECT_NE(page.find("<a href=\"/z?t=1A2B3C4D\">"), std::string::npos) << page;
+  EXPECT_NE(page.find("<a class=zip href=\"/z?t=1A2B3C4D\">"), std::string::npos) << page;
   const std::string raw = Body(Get(server, "/d?\"><script>alert(1)</script>=1A2B3C4D"));
   EXPECT_EQ(raw.find("<script>"), std::string::npos) << raw;
-  EXPECT_NE(raw.find("<a href=\"/z?t=1A2B3C4D\">"), std::string::npos) << raw;
-  EXPECT_NE(page.find("\">f/&lt;b&gt;&amp;&quot;x&#39;.txt</a></li>"), std::string::npos) << page;
+  EXPECT_NE(raw.find("<a class=zip href=\"/z?t=1A2B3C4D\">"), std::string::npos) << raw;
+  EXPECT_NE(page.find("<span class=nm>&lt;b&gt;&amp;&quot;x&#39;.txt</span>"), std::string::npos) << page;
 }
 
 TEST(FolderPage, PageOfAnySizeIsBuiltWhole) {
@@ -128,7 +128,7 @@ TEST(FolderPage, PageOfAnySizeIsBuiltWhole) {
   const std::string page = Body(Get(server, "/d?t=1A2B3C4D"));
   EXPECT_GT(page.size(), 1u << 20);
   EXPECT_EQ(LinkTokens(page).size(), 6000u);
-  EXPECT_TRUE(page.ends_with("</a></li></ul></DIV></center></BODY></HTML>"));
+  EXPECT_TRUE(page.ends_with("</a></li></ul></main></body></html>"));
 }
 
 TEST(FolderListing, DepthFirstFilesOnlyAndLinkLoopsEnd) {
@@ -150,8 +150,8 @@ TEST(FolderPage, TheArchiveLinkReadsEnglishUnlessTheBrowserAsksForChinese) {
   fs::create_directory("f");
   InsertItem("1A2B3C4D", fs::absolute("f").string());
   for (const char* languages : {"", "de-DE,de;q=0.9", "en-US,en;q=0.9,zh-CN;q=0.8", "zh;q=0", "fr, *;q=0.5"})
-    EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">Download all as ZIP</a>"), std::string::npos)
+    EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">Download all as ZIP</span>"), std::string::npos)
         << languages;
   for (const char* languages : {"zh-TW", "de-DE,zh;q=0.5", "ZH-cn;q=0.8, en;q=0.7", "zh_CN,en"})
-    EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">打包下载</a>"), std::string::npos) << languages;
+    EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">打包下载</span>"), std::string::npos) << languages;
 }

@@ -1,0 +1,71 @@
+// Thumbnails: within 256 px and 64 KB for pictures of every format and any size, none for what
+// cannot be decoded or would take too much memory to decode.
+
+#include <gd.h>
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "support/TestEnv.h"
+#include "web/Thumbnail.h"
+
+using namespace marlix_test;
+
+namespace {
+
+// A picture of noise (the hardest to compress) in the given format.
+std::string Picture(const std::string& format, int w, int h) {
+  gdImagePtr image = gdImageCreateTrueColor(w, h);
+  std::mt19937 random(7);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) gdImageSetPixel(image, x, y, static_cast<int>(random() & 0xFFFFFF));
+  int size = 0;
+  void* data = format == "jpg"   ? gdImageJpegPtr(image, &size, 95)
+               : format == "png" ? gdImagePngPtr(image, &size)
+               : format == "gif" ? gdImageGifPtr(image, &size)
+                                 : gdImageWebpPtr(image, &size);
+  std::string bytes(static_cast<const char*>(data), static_cast<size_t>(size));
+  gdFree(data);
+  gdImageDestroy(image);
+  return bytes;
+}
+
+}  // namespace
+
+TEST(Thumbnail, FitsItsBoundsOrIsNone) {
+  CTempWorkDir dir;
+  struct Case {
+    std::string name;
+    int w, h;
+    int longSide;  // expected; 0 for no thumbnail
+  };
+  const Case cases[] = {
+      {"wide.jpg", 2400, 1200, 256},
+      {"tall.PNG", 300, 900, 256},
+      {"small.gif", 40, 30, 40},
+      {"photo.webp", 1000, 1000, 256},
+  };
+  for (const Case& c : cases) {
+    std::string format = c.name.substr(c.name.rfind('.') + 1);
+    if (format == "PNG") format = "png";
+    WriteFile(c.name, Picture(format, c.w, c.h));
+    EXPECT_TRUE(IsPictureName(c.name)) << c.name;
+    std::string thumb = MakeThumbnail(c.name);
+    ASSERT_FALSE(thumb.empty()) << c.name;
+    EXPECT_LE(thumb.size(), kMaxThumbnailBytes) << c.name;
+    gdImagePtr image = gdImageCreateFromJpegPtr(static_cast<int>(thumb.size()), thumb.data());
+    ASSERT_NE(image, nullptr) << c.name;
+    EXPECT_EQ(std::max(gdImageSX(image), gdImageSY(image)), c.longSide) << c.name;
+    gdImageDestroy(image);
+  }
+  // Not a picture, a broken one, and one whose header asks for 10^10 pixels.
+  WriteFile("notes.jpg", "just text");
+  std::string cut = Picture("png", 500, 500);
+  WriteFile("cut.png", cut.substr(0, cut.size() / 3));
+  std::string huge = Picture("png", 10, 10);
+  huge.replace(16, 8, std::string("\x00\x01\x86\xA0\x00\x01\x86\xA0", 8));
+  WriteFile("huge.png", huge);
+  for (const char* name : {"notes.jpg", "cut.png", "huge.png", "missing.jpg"})
+    EXPECT_EQ(MakeThumbnail(name), "") << name;
+  EXPECT_FALSE(IsPictureName("movie.mp4"));
+}

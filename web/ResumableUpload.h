@@ -1,0 +1,33 @@
+#pragma once
+// "/r": uploads in slices that resume after a break, over CPartialUploads. Free of the server
+// library: the route's caller gives the method, the raw query and the body, and sends the answer.
+//
+//   POST /r?name=NAME&size=SIZE&mtime=MS   starts the upload of that file, or finds it:
+//                                          200 {"id":ID,"offset":HELD}
+//   GET  /r?id=ID                          200 {"id":ID,"offset":HELD,"size":SIZE}
+//   PUT  /r?id=ID&offset=OFFSET  (body)    appends the body at OFFSET, which must be HELD:
+//                                          200 {"id":ID,"offset":HELD} while the file is not whole,
+//                                          the upload reply {"files":[...]} once it is,
+//                                          409 {"error":"wrong_offset","offset":HELD} otherwise.
+//   404 {"error":"unknown_upload"} for an id the PC does not know; other refusals as the multipart
+//   upload's: {"error":CODE,"message":TEXT} with 400, 413, 500 or 507.
+
+#include <cstdint>
+#include <string>
+
+#include "web/MultipartReceiver.h"
+#include "web/PartialUploads.h"
+
+struct CResumableAnswer {
+  int status = 200;
+  std::string body;  // JSON; empty when storedPath is set
+  // Set when the answer is the upload reply for this stored file: the caller writes it as for a
+  // multipart upload. newlyStored is true only the first time (the front ends report it then).
+  std::string storedPath;
+  bool newlyStored = false;
+};
+
+// Answers one request to "/r". read is used by PUT only (the body, read to its end or its failure).
+// contentLength is -1 when the request declares none.
+CResumableAnswer AnswerResumableUpload(CPartialUploads& uploads, const std::string& method, const std::string& query,
+                                       int64_t contentLength, const CBodyRead& read);

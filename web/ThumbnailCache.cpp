@@ -1,0 +1,25 @@
+#include "web/ThumbnailCache.h"
+
+#include <sys/stat.h>
+
+#include "web/Thumbnail.h"
+
+std::string CThumbnailCache::Get(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  const std::string key = path + '\0' + std::to_string(st.st_size) + '\0' + std::to_string(st.st_mtim.tv_sec) + '.' +
+                          std::to_string(st.st_mtim.tv_nsec);
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const auto found = m_made.find(key);
+    if (found != m_made.end()) return found->second;
+  }
+  std::string made = MakeThumbnail(path);  // no lock held while decoding
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_made.emplace(key, std::move(made)).first->second;
+}
+
+void CThumbnailCache::Clear() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  m_made.clear();
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Thumbnails made once per picture and kept for the life of the share: keyed by path, size and
+// modification time, so a changed picture gets a new one. A picture that cannot be decoded is
+// remembered as such (an empty thumbnail). Thread-safe; two requests for a picture not yet made
+// may both make it.
+
+#include <map>
+#include <mutex>
+#include <string>
+
+class CThumbnailCache {
+ public:
+  // The thumbnail of the picture at path (MakeThumbnail), empty when there is none.
+  std::string Get(const std::string& path);
+  void Clear();
+
+ private:
+  std::mutex m_lock;
+  std::map<std::string, std::string> m_made;  // key -> JPEG (or empty)
+};
