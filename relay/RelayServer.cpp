@@ -162,7 +162,7 @@ bool IsSafeName(const std::string& name) {
 bool IsSafeToken(const std::string& token) {
   if (token.empty() || token.size() > kMaxTokenBytes) return false;
   for (unsigned char c : token) {
-    if (!std::isalnum(c)) return false;
+    if (!std::isalnum(c) && c != '-' && c != '_') return false;  // the URL-safe alphabet of tokens
   }
   return true;
 }
@@ -289,7 +289,8 @@ CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
     Write("upload " + token + " refused: " + std::to_string(size) + " bytes, " + std::to_string(m_pStore->Free()) +
           " free");
     return Reply(507, "relay storage full: the file needs " + std::to_string(size) + " bytes, " +
-                     std::to_string(m_pStore->Free()) + " of " + std::to_string(m_pStore->Capacity()) + " are free\n");
+                          std::to_string(m_pStore->Free()) + " of " + std::to_string(m_pStore->Capacity()) +
+                          " are free\n");
   }
   {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -372,17 +373,18 @@ CHttpReply CRelayServer::HandleDownload(const CHttpRequest& request) {
   reply.ProducerLength = static_cast<int64_t>(file.Size);
   // Once every byte has gone to the connection the file is deleted; a download that breaks off
   // leaves it for another try.
-  reply.Producer = std::make_shared<CStoredFileSender>(fd, file.Size, [this, token, path, size = file.Size](bool whole) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (whole) {
-      ::unlink(path.c_str());
-      m_pStore->Release(size);
-      m_files.erase(token);
-      Write("sent " + token + ", deleted");
-    } else if (auto it = m_files.find(token); it != m_files.end()) {
-      it->second.Sending = false;
-    }
-  });
+  reply.Producer =
+      std::make_shared<CStoredFileSender>(fd, file.Size, [this, token, path, size = file.Size](bool whole) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (whole) {
+          ::unlink(path.c_str());
+          m_pStore->Release(size);
+          m_files.erase(token);
+          Write("sent " + token + ", deleted");
+        } else if (auto it = m_files.find(token); it != m_files.end()) {
+          it->second.Sending = false;
+        }
+      });
   return reply;
 }
 

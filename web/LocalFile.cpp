@@ -75,3 +75,7 @@ CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri, b
   }
   return file.Reply(std::move(headers), false);
 }
+
+CHttpReply MissingFileReply(const CHttpRequest& request, const std::string& uri) {
+  return ServeLocalFile(request, LookupContentType(uri) ? uri : "/missing.txt", false);
+}

@@ -95,7 +95,7 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   const bool receiver = uri == "/u" || uri == "/r" || uri == "/x";
   const bool writes = request.Method == "DELETE" || (receiver && request.Method != "GET" && request.Method != "HEAD");
   if (writes || receiver || uri.rfind("/tmp/", 0) == 0) {
-    if (!AdmitUploadRequest(request)) return ServeLocalFile(request, uri, false);
+    if (!AdmitUploadRequest(request)) return MissingFileReply(request, uri);
     auto header = [&](const char* name) { return std::string(request.Header(name) ? request.Header(name) : ""); };
     if (writes && IsCrossSiteWrite(header("Origin"), header("Referer"), header("Host")))
       return CHttpReply::Text(403, "text/plain", "Forbidden: a page of another site cannot write here\n");

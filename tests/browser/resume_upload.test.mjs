@@ -42,10 +42,11 @@ function heldAside(work) {
 async function main() {
   cli = await startCli(cliPath, ['receive']);
   relay = await startRelay(cli.port);
+  const k = cli.lines[0].slice(cli.lines[0].indexOf('?'));  // the upload page's secret
   browser = await launchBrowser();
   const context = await browser.newContext({ locale: 'en-US', viewport: { width: 390, height: 844 }, isMobile: true });
   const page = await context.newPage();
-  await page.goto(`http://127.0.0.1:${relay.port}/index.html`);
+  await page.goto(`http://127.0.0.1:${relay.port}/index.html${k}`);
 
   // A break halfway: every connection cut, none taken for 5 s.
   const size = 64 * MiB;
@@ -75,7 +76,7 @@ async function main() {
   relay.onUp = null;
   const second = pick('scan.pdf', 24 * MiB);
   const zh = await (await browser.newContext({ locale: 'zh-CN', viewport: { width: 390, height: 844 } })).newPage();
-  await zh.goto(`http://127.0.0.1:${relay.port}/index.html`);
+  await zh.goto(`http://127.0.0.1:${relay.port}/index.html${k}`);
   const start = relay.bytes;
   await zh.setInputFiles('#files', [second]);
   await waitFor(() => heldAside(cli.work) >= 12 * MiB, 'half of the second file to arrive', 60000);

@@ -55,9 +55,9 @@ async function startReceiver() {
       }
     });
   });
-  const m = /^http:\/\/[^/]*:(\d+)\/index\.html$/.exec(address);
+  const m = /^http:\/\/[^/]*:(\d+)\/index\.html(\?k=[A-Za-z0-9_-]{22})$/.exec(address);
   if (!m) fail('unexpected address line: ' + address);
-  return { port: Number(m[1]), lines };
+  return { port: Number(m[1]), k: m[2], lines };
 }
 
 async function waitFor(check, what, ms = 15000) {
@@ -70,7 +70,7 @@ async function waitFor(check, what, ms = 15000) {
 }
 
 async function main() {
-  const { port, lines } = await startReceiver();
+  const { port, k, lines } = await startReceiver();
   const origin = `http://127.0.0.1:${port}`;
 
   browser = await chromium.launch({
@@ -86,7 +86,7 @@ async function main() {
   page.on('request', (r) => {
     if (!r.url().startsWith(origin + '/')) foreign.push(r.url());
   });
-  await page.goto(origin + '/index.html');
+  await page.goto(origin + '/index.html' + k);
   assert.equal(await page.textContent('h1'), '上传文件到电脑');
   assert.equal(await page.textContent('.pick-label'), '选择文件');
 
@@ -137,7 +137,7 @@ async function main() {
   if (mounted) {
     try {
       const enPage = await (await browser.newContext({ locale: 'en-US' })).newPage();
-      await enPage.goto(origin + '/index.html');
+      await enPage.goto(origin + '/index.html' + k);
       fs.writeFileSync(path.join(picks, 'big.bin'), randomBytes(8 * 1024 * 1024));
       await enPage.setInputFiles('#files', [path.join(picks, 'big.bin')]);
       await enPage.waitForSelector('#sending li.failed', { timeout: 20000 });
@@ -162,7 +162,7 @@ async function main() {
   await page.click('#send-text');
   await page.waitForSelector('#text-state.failed', { timeout: 10000 });
   assert.equal(await page.textContent('#text-state'), '文字太长：最多 64 KB');
-  const refused = await page.evaluate(async () => (await fetch('/x', { method: 'POST', body: 'y'.repeat(65537) })).status);
+  const refused = await page.evaluate(async (q) => (await fetch('/x' + q, { method: 'POST', body: 'y'.repeat(65537) })).status, k);
   assert.equal(refused, 413);
   assert.equal(lines.length, printed + 1);
 

@@ -190,7 +190,7 @@ TEST(ShareCommand, ServesEachPathPrintsItsAddressAndEndsCleanlyOnSigterm) {
 
   EXPECT_EQ(Fetch(OnLoopback(lines[0])), "PDF!");
   const std::string page = Fetch(OnLoopback(lines[1]));
-  EXPECT_NE(page.find(">album/one.txt</a>"), std::string::npos) << page;
+  EXPECT_NE(page.find(">one.txt</span>"), std::string::npos) << page;
   const std::string base = OnLoopback(lines[0]).substr(0, OnLoopback(lines[0]).find("/f?"));
   EXPECT_EQ(Fetch(base + "/index.html"), "page");
 
@@ -366,10 +366,12 @@ TEST(ShareCommand, AddressOptionPutsTheChosenAddressInLinksAndUploadRepliesAndRe
   const std::string page = Lines(cli.Out())[0];
   ASSERT_EQ(page.rfind("http://127.0.0.1:", 0), 0u) << page;
   const std::string base = page.substr(0, page.find("/index.html"));
+  const std::string k = page.substr(page.find("?k="));
   WriteFile("up.txt", "U");
-  const std::string command = "curl -sS -F 'file=@up.txt' '" + base + "/u' > reply.json";
+  const std::string command = "curl -sS -F 'file=@up.txt' '" + base + "/u" + k + "' > reply.json";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_NE(ReadFile("reply.json").find("\"" + base + "/tmp/up.txt\""), std::string::npos) << ReadFile("reply.json");
+  EXPECT_NE(ReadFile("reply.json").find("\"" + base + "/tmp/up.txt" + k + "\""), std::string::npos)
+      << ReadFile("reply.json");
   EXPECT_EQ(cli.Stop(SIGTERM), 0);
 }
 
