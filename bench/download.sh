@@ -12,7 +12,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/install-deps.sh" bench  # the peer servers and load tools, if missing
-cli="${1:-$root/build/marlix-cli}"
+cli="$(realpath "${1:-$root/build/marlix-cli}")"
 ROUNDS="${ROUNDS:-5}"
 WRK_SECONDS="${WRK_SECONDS:-5}"
 for tool in curl wrk nginx python3; do
@@ -120,7 +120,8 @@ CONF
 (cd "$work/files" && exec "$cli" share --no-qr big.bin small.bin >"$work/cli.out" 2>/dev/null) &
 cli_pid=$!
 pids+=("$cli_pid")
-for _ in $(seq 100); do [ "$(wc -l <"$work/cli.out")" -ge 2 ] && break; sleep 0.1; done
+for _ in $(seq 300); do [ "$(wc -l <"$work/cli.out")" -ge 2 ] && break; sleep 0.1; done
+[ "$(wc -l <"$work/cli.out")" -ge 2 ] || { echo "marlix-cli printed no addresses:" >&2; cat "$work/cli.out" >&2; exit 1; }
 # Each line is "URL NAME": the address is the first field.
 big_url="$(sed -n 1p "$work/cli.out" | awk '{ print $1 }' | sed -E 's#^http://[^/]*/#http://127.0.0.1:PORT/#')"
 small_url="$(sed -n 2p "$work/cli.out" | awk '{ print $1 }' | sed -E 's#^http://[^/]*/#http://127.0.0.1:PORT/#')"
