@@ -20,6 +20,7 @@
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
 #include "app/UiLanguage.h"
+#include "app/UrlHost.h"
 #include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
@@ -123,8 +124,8 @@ bool AcceptChosenAddress(const std::string& address) {
     return true;
   }
   std::fprintf(stderr,
-               Say("marlix-cli: %s is not an IPv4 address of this computer. Its addresses:\n",
-                   "marlix-cli: %s 不是本机的 IPv4 地址。本机地址:\n"),
+               Say("marlix-cli: %s is not an address of this computer. Its addresses:\n",
+                   "marlix-cli: %s 不是本机的地址。本机地址:\n"),
                address.c_str());
   for (const AdapterAddress& a : ListLocalAddresses())
     std::fprintf(stderr, "  %s (%s)\n", a.address.c_str(), a.name.c_str());
@@ -272,7 +273,7 @@ int main(int argc, char** argv) {
         CloudRelayUpload(token, &dialog, fullPath);
         BuildCloudLink(token);
       } else {
-        g_State.CurrentAddress = "http://" + host + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
+        g_State.CurrentAddress = "http://" + UrlHost(host) + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
       }
       InsertItem(token, fullPath);
       g_State.CurrentItemPath = fullPath;
@@ -281,7 +282,7 @@ int main(int argc, char** argv) {
       PrintAddress(lastAddress, ItemName(fullPath));
     }
   } else {
-    lastAddress = "http://" + host + ":" + port + "/index.html";
+    lastAddress = "http://" + UrlHost(host) + ":" + port + "/index.html";
     g_State.CurrentAddress = lastAddress;
     PrintAddress(lastAddress);
   }
