@@ -4,15 +4,15 @@
 #  - 1 GiB: curl throughput and the server's CPU seconds per GB sent, read from /proc/PID/stat
 #    (utime + stime of the whole process) around each download.
 #  - 100 KiB: wrk -t2 -c6 with "Connection: close" (one request per connection), requests per second.
-#    Six connections: the service lets one client address hold at most 8 of its 20 workers, and a
-#    closed connection is counted out a moment after the client sees it end.
+#    Six connections: the service lets one client address hold at most 8 connections, and a closed
+#    connection is counted out a moment after the client sees it end.
 # The servers run side by side and take turns, ROUNDS times; the medians are printed.
 # Prints the figures and marlix's ratios against each nginx. Needs a built marlix-cli (build/).
 #   bench/download.sh [path/to/marlix-cli]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/install-deps.sh" bench  # the peer servers and load tools, if missing
-cli="${1:-$root/build/marlix-cli}"
+cli="$(realpath "${1:-$root/build/marlix-cli}")"
 ROUNDS="${ROUNDS:-5}"
 WRK_SECONDS="${WRK_SECONDS:-5}"
 for tool in curl wrk nginx python3; do
@@ -120,9 +120,14 @@ CONF
 (cd "$work/files" && exec "$cli" share --no-qr big.bin small.bin >"$work/cli.out" 2>/dev/null) &
 cli_pid=$!
 pids+=("$cli_pid")
-for _ in $(seq 100); do [ "$(wc -l <"$work/cli.out")" -ge 2 ] && break; sleep 0.1; done
-big_url="$(sed -n 1p "$work/cli.out" | sed -E 's#^http://[^:/]*:#http://127.0.0.1:#')"
-small_url="$(sed -n 2p "$work/cli.out" | sed -E 's#^http://[^:/]*:#http://127.0.0.1:#')"
+for _ in $(seq 300); do [ "$(wc -l <"$work/cli.out")" -ge 2 ] && break; sleep 0.1; done
+[ "$(wc -l <"$work/cli.out")" -ge 2 ] || { echo "marlix-cli printed no addresses:" >&2; cat "$work/cli.out" >&2; exit 1; }
+# Each line is "URL NAME": the address is the first field.
+big_url="$(sed -n 1p "$work/cli.out" | awk '{ print $1 }' | sed -E 's#^http://[^/]*/#http://127.0.0.1:PORT/#')"
+small_url="$(sed -n 2p "$work/cli.out" | awk '{ print $1 }' | sed -E 's#^http://[^/]*/#http://127.0.0.1:PORT/#')"
+port="$(sed -n 1p "$work/cli.out" | awk '{ print $1 }' | sed -E 's#^http://(\[[^]]*\]|[^:/]*):([0-9]+)/.*#\2#')"
+big_url="${big_url/PORT/$port}"
+small_url="${small_url/PORT/$port}"
 wait_for_url "$small_url"
 add_server marlix "$cli_pid" "$big_url" "$small_url"
 

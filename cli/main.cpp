@@ -26,6 +26,7 @@
 #include "app/SharedState.h"
 #include "app/Token.h"
 #include "app/UiLanguage.h"
+#include "app/UrlHost.h"
 #include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
@@ -139,8 +140,8 @@ bool AcceptChosenAddress(const std::string& address) {
     return true;
   }
   std::fprintf(stderr,
-               Say("marlix-cli: %s is not an IPv4 address of this computer. Its addresses:\n",
-                   "marlix-cli: %s 不是本机的 IPv4 地址。本机地址:\n"),
+               Say("marlix-cli: %s is not an address of this computer. Its addresses:\n",
+                   "marlix-cli: %s 不是本机的地址。本机地址:\n"),
                address.c_str());
   for (const AdapterAddress& a : ListLocalAddresses())
     std::fprintf(stderr, "  %s (%s)\n", a.address.c_str(), a.name.c_str());
@@ -325,7 +326,7 @@ int main(int argc, char** argv) {
         if (!g_State.RelayStarted || dialog.RelayFailures() != failures) continue;
         BuildCloudLink(token);
       } else {
-        g_State.CurrentAddress = "http://" + host + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
+        g_State.CurrentAddress = "http://" + UrlHost(host) + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
       }
       g_State.CurrentItemPath = fullPath;
       g_State.CurrentItemToken = token;
@@ -350,15 +351,15 @@ int main(int argc, char** argv) {
       std::fclose(out);
       const std::string token = AddItem(AbsolutePath(file));
       g_State.ItemKind = "m";
-      g_State.CurrentAddress = "http://" + host + ":" + port + "/m?t=" + token;
+      g_State.CurrentAddress = "http://" + UrlHost(host) + ":" + port + "/m?t=" + token;
       lastAddress = g_State.CurrentAddress;
       PrintAddress(lastAddress, "text");
     }
     // Last, the upload page, so that the phone can send files back.
     if (!lastAddress.empty() && !opt.cloud && !host.empty())
-      PrintAddress("http://" + host + ":" + port + UploadPagePath(), "upload");
+      PrintAddress("http://" + UrlHost(host) + ":" + port + UploadPagePath(), "upload");
   } else {
-    lastAddress = "http://" + host + ":" + port + UploadPagePath();
+    lastAddress = "http://" + UrlHost(host) + ":" + port + UploadPagePath();
     g_State.CurrentAddress = lastAddress;
     PrintAddress(lastAddress);
   }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/SharedState.h"
+#include "app/UrlHost.h"
 #include "gui/DialogServices.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
@@ -76,7 +77,7 @@ void CMarlixDlg::RefreshView(ReachMode mode) {
 
 void CMarlixDlg::BuildLanAddress(const std::string& token) {
   g_State.CurrentAddress =
-      "http://" + g_State.LocalAddress.Get() + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
+      "http://" + UrlHost(g_State.LocalAddress.Get()) + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
   GenerateQrBitmap(g_State.CurrentAddress);
 }
 
@@ -88,7 +89,8 @@ void CMarlixDlg::BuildWanAddress(CMainDialogView* dialog, const std::string& tok
     g_State.CurrentAddress.clear();
     return;
   }
-  g_State.CurrentAddress = "http://" + external + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
+  g_State.CurrentAddress =
+      "http://" + UrlHost(external) + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
   GenerateQrBitmap(g_State.CurrentAddress);
 }
 
@@ -116,7 +118,7 @@ void CMarlixDlg::ShowUploadPage() {
   ResetProgress();
   g_State.CurrentAddress = "http://";
   if (m_pRadioLan->isChecked()) {
-    g_State.CurrentAddress += g_State.LocalAddress.Get();
+    g_State.CurrentAddress += UrlHost(g_State.LocalAddress.Get());
   } else if (m_pRadioWan->isChecked()) {
     g_State.CurrentAddress += g_State.ExternalAddress.Get();
   } else if (m_pRadioCloud->isChecked()) {

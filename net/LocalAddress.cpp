@@ -12,7 +12,8 @@
 namespace {
 
 // Every IPv4 address in the system's order; with firstOnly, each adapter once with its first one.
-std::vector<AdapterAddress> ListAddresses(bool firstOnly) {
+// With v6, the IPv6 addresses that a phone can be given follow (not link-local: those need a zone).
+std::vector<AdapterAddress> ListAddresses(bool firstOnly, bool v6 = false) {
   std::vector<AdapterAddress> adapters;
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) return adapters;
@@ -27,6 +28,14 @@ std::vector<AdapterAddress> ListAddresses(bool firstOnly) {
     const auto* in = reinterpret_cast<const sockaddr_in*>(it->ifa_addr);
     if (!::inet_ntop(AF_INET, &in->sin_addr, text, sizeof text)) continue;
     adapters.push_back({name, text, (it->ifa_flags & IFF_LOOPBACK) != 0});
+  }
+  for (const ifaddrs* it = list; v6 && it; it = it->ifa_next) {
+    if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET6 || !it->ifa_name) continue;
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(it->ifa_addr);
+    if (IN6_IS_ADDR_LINKLOCAL(&in6->sin6_addr) || IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) continue;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text)) continue;
+    adapters.push_back({it->ifa_name, text, (it->ifa_flags & IFF_LOOPBACK) != 0});
   }
   ::freeifaddrs(list);
   return adapters;
@@ -44,7 +53,7 @@ bool IsLinkLocal(const std::string& address) { return address.rfind("169.254.", 
 
 std::vector<AdapterAddress> ListAdapterAddresses() { return ListAddresses(true); }
 
-std::vector<AdapterAddress> ListLocalAddresses() { return ListAddresses(false); }
+std::vector<AdapterAddress> ListLocalAddresses() { return ListAddresses(false, true); }
 
 bool IsVirtualInterface(const std::string& name) {
   static const char* const kPrefixes[] = {"docker", "br-", "virbr", "veth", "vboxnet", "vmnet", "tun", "tap"};

@@ -2,18 +2,18 @@
 #include <string>
 #include <vector>
 
-// One IPv4 address of a network adapter as the system lists it.
+// One address of a network adapter as the system lists it.
 struct AdapterAddress {
   std::string name;     // the interface ("wlan0"); an alias label's ":N" is dropped
-  std::string address;  // dotted IPv4 text
+  std::string address;  // dotted IPv4 text, or IPv6 text
   bool loopback = false;
 };
 
 // The adapters with an IPv4 address, in the system's order, each once with its first address.
 // The one platform call of the discovery (getifaddrs here).
 std::vector<AdapterAddress> ListAdapterAddresses();
-// Every IPv4 address of every adapter, in the system's order, loopback included: what the user
-// may pick from.
+// Every IPv4 address of every adapter, in the system's order, loopback included, then the IPv6
+// addresses that are not link-local: what the user may pick from (the service listens on both).
 std::vector<AdapterAddress> ListLocalAddresses();
 
 // Interfaces a phone on the network cannot reach the PC through: container and virtual-machine
@@ -26,7 +26,7 @@ bool IsVirtualInterface(const std::string& name);
 // non-loopback address all the same. Empty when there is none at all.
 std::string ChooseLocalAddress(const std::vector<AdapterAddress>& adapters);
 
-// True when the text is one of this PC's IPv4 addresses.
+// True when the text is one of the addresses ListLocalAddresses gives.
 bool IsLocalAddress(const std::string& address);
 
 // Publishes the PC's address on its local network whole in LocalAddress: the address the user chose

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -35,6 +36,18 @@ constexpr size_t kFileBlock = 256 * 1024;
 const char kBusyReply[] =
     "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nbusy\n";
 
+// Resumes a connection that a callback has asked to suspend. The library applies a suspension only
+// once the callback has returned, and a resume that comes before that is lost; so the resume is
+// repeated (briefly, on the calling thread) until the connection is seen running.
+void ResumeParked(MHD_Connection* conn) {
+  for (int round = 0; round < 4000; ++round) {
+    MHD_resume_connection(conn);
+    std::this_thread::sleep_for(std::chrono::microseconds(round == 0 ? 50 : 500));
+    const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_SUSPENDED);
+    if (!info || info->suspended != MHD_YES) break;
+  }
+}
+
 // The state of a producer reply, shared by the reader, the producer's wake function and Stop.
 struct CProducerState {
   std::mutex lock;
@@ -49,7 +62,7 @@ struct CProducerState {
     pending = true;
     if (suspended && conn) {
       suspended = false;
-      MHD_resume_connection(conn);
+      ResumeParked(conn);
     }
   }
 };
@@ -117,10 +130,7 @@ struct CExchange {
       body.clear();
       bodyRead = 0;
     }
-    if (suspended && !bodyEnd && body.size() - bodyRead < kBodyBacklog / 2) {
-      suspended = false;
-      MHD_resume_connection(conn);
-    }
+    changed.notify_all();
     return static_cast<int>(n);
   }
 };
@@ -246,6 +256,7 @@ void* CHttpServer::CImpl::OnUri(void* cls, const char* uri, MHD_Connection* conn
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
   auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr;
   if (!state) return nullptr;
+  if (state->exchange) self->Forget(state->exchange.get());
   state->exchange.reset();  // a request before on the same connection has ended
   state->exchange = std::make_unique<CExchange>();
   state->exchange->conn = conn;
@@ -319,19 +330,16 @@ MHD_Result CHttpServer::CImpl::OnRequest(void* cls, MHD_Connection* conn, const 
     if (!ex->done && !ex->failed) ex->body.append(data, *size);
     *size = 0;
     ex->changed.notify_all();
-    if (!ex->done && ex->body.size() - ex->bodyRead >= kBodyBacklog) {
-      ex->suspended = true;
-      MHD_suspend_connection(conn);
-    }
+    // A full buffer holds this thread until the handler has written some of it to disk. (A
+    // suspension would free the thread, but this library version can lose the resume that ends it.)
+    ex->changed.wait(hold, [&] { return ex->done || ex->failed || ex->body.size() - ex->bodyRead < kBodyBacklog; });
     return MHD_YES;
   }
   ex->bodyEnd = true;
   ex->changed.notify_all();
-  if (!ex->done) {
-    ex->suspended = true;
-    MHD_suspend_connection(conn);
-    return MHD_YES;
-  }
+  // The whole body is in: the handler ends soon (an upload's last write and close). A suspension
+  // here would wait for a resume that this library version can lose, so the thread waits instead.
+  ex->changed.wait(hold, [&] { return ex->done; });
   hold.unlock();
   if (ex->worker.joinable()) ex->worker.join();
   return self->Queue(conn, *ex, ex->reply);
@@ -370,9 +378,10 @@ MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const 
       std::lock_guard<std::mutex> hold(ex.lock);
       ex.reply = std::move(reply);
       ex.done = true;
+      ex.changed.notify_all();
       if (ex.suspended) {
         ex.suspended = false;
-        MHD_resume_connection(ex.conn);
+        ResumeParked(ex.conn);
       }
     }
     std::lock_guard<std::mutex> hold(lock);
@@ -479,6 +488,19 @@ void CHttpServer::Stop() {
     // Handlers that run apart see the stop and end; each resumes its connection as it does.
     std::unique_lock<std::mutex> hold(m_impl->lock);
     m_impl->idle.wait_for(hold, std::chrono::seconds(5), [&] { return m_impl->running == 0; });
+  }
+  // The library must have taken every resumed connection back before it stops.
+  for (int round = 0; round < 400; ++round) {
+    int parked = 0;
+    {
+      std::lock_guard<std::mutex> hold(m_impl->lock);
+      for (CExchange* ex : m_impl->live) {
+        const MHD_ConnectionInfo* info = MHD_get_connection_info(ex->conn, MHD_CONNECTION_INFO_CONNECTION_SUSPENDED);
+        if (info && info->suspended == MHD_YES) ++parked;
+      }
+    }
+    if (parked == 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   MHD_stop_daemon(m_impl->daemon);
   m_impl->daemon = nullptr;

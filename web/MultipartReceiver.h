@@ -36,7 +36,7 @@ struct CMultipartOutcome {
   UploadFailure failure = UploadFailure::None;
 };
 
-// Reads the body, mg_read style: a count, 0 at the end of the body, negative on a failure.
+// Reads the body: a count, 0 at the end of the body, negative on a failure (CHttpBodyRead).
 using CBodyRead = std::function<int(char* into, size_t room)>;
 
 // Receives the parts delimited by "--" + boundary. Processing ends at the end of the body, at a part

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "app/UrlHost.h"
+
 namespace {
 
 // What a name may cost in the reply body (once JSON-escaped, twice URL- and JSON-escaped), so that
@@ -135,7 +137,7 @@ std::string UrlEscapeName(const std::string& name) {
 std::string UploadReplyBody(const std::string& name, int64_t size, const std::string& type, const std::string& host,
                             const std::string& port, const std::string& secret) {
   const std::string jsonName = JsonEscape(name);
-  const std::string address = "http://" + JsonEscape(host) + ":" + JsonEscape(port) + "/tmp/" +
+  const std::string address = "http://" + JsonEscape(UrlHost(host)) + ":" + JsonEscape(port) + "/tmp/" +
                               JsonEscape(UrlEscapeName(name)) + (secret.empty() ? "" : "?k=" + JsonEscape(secret));
   return "{\"files\":[{\"name\":\"" + jsonName + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" +
          JsonEscape(type) + "\",\"url\":\"" + address + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" + address +

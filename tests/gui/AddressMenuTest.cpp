@@ -75,7 +75,9 @@ TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSe
   ASSERT_NE(pick, nullptr);
   pick->trigger();
 
-  const std::string address = "http://" + other->address + ":8081/f?t=" + token;
+  // The last address that is not loopback: an IPv6 one where the machine has one, in brackets.
+  const std::string host = other->address.find(':') == std::string::npos ? other->address : "[" + other->address + "]";
+  const std::string address = "http://" + host + ":8081/f?t=" + token;
   EXPECT_EQ(g_State.LocalAddress.Get(), other->address);
   EXPECT_EQ(g_State.CurrentAddress, address);
   EXPECT_EQ(DecodeQr("1.bmp"), address);

@@ -26,9 +26,7 @@ namespace fs = std::filesystem;
 TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) {
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
-  DialogServices().StartServer = [](const std::string& p) {
-    return StartWebService("127.0.0.1:" + p);
-  };
+  DialogServices().StartServer = [](const std::string& p) { return StartWebService("127.0.0.1:" + p); };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);
   EXPECT_EQ(g_State.PortText, port);
@@ -105,9 +103,7 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
 TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
-  DialogServices().StartServer = [](const std::string& p) {
-    return StartWebService("127.0.0.1:" + p);
-  };
+  DialogServices().StartServer = [](const std::string& p) { return StartWebService("127.0.0.1:" + p); };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);
   // About 800 MB to pack from 16 MB on disk: one text file under fifty names.

@@ -152,4 +152,18 @@ void SplitReply(const std::string& reply, std::string& head, std::string& body) 
   body = reply.substr(end + 4);
 }
 
+std::string InLibraryOrder(const std::string& reply) {
+  const size_t headEnd = reply.find("\r\n\r\n");
+  const size_t firstEnd = reply.find("\r\n");
+  if (headEnd == std::string::npos || firstEnd == headEnd) return reply;
+  std::string lines = reply.substr(firstEnd + 2, headEnd + 2 - (firstEnd + 2));
+  std::string length;
+  if (const size_t at = lines.find("Content-Length: "); at != std::string::npos) {
+    const size_t end = lines.find("\r\n", at) + 2;
+    length = lines.substr(at, end - at);
+    lines.erase(at, end - at);
+  }
+  return reply.substr(0, firstEnd + 2) + "Connection: close\r\n" + lines + length + reply.substr(headEnd + 2);
+}
+
 }  // namespace marlix_test

@@ -69,6 +69,11 @@ std::string RawRequest(int port, const std::string& request, const std::string& 
 // The reply without its ETag and Last-Modified lines, which change with every file written.
 std::string WithoutValidators(const std::string& reply);
 
+// A reply written in the order the service's headers always had, as the HTTP library sends it: the
+// library says "Connection: close" after the status line and puts Content-Length after the
+// handler's own header lines. The set of lines and their values are the same.
+std::string InLibraryOrder(const std::string& reply);
+
 // Splits a raw reply into the header block (up to and including the empty line) and the body.
 void SplitReply(const std::string& reply, std::string& head, std::string& body);
 

@@ -89,8 +89,8 @@ std::string Get(const CTestServer& server, const std::string& target) {
   return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n");
 }
 
-const std::string kBadRequest =
-    "HTTP/1.0 200 OK\r\nContent-Length: 37\r\nContent-Type: text/html\r\n\r\n<html><body>Bad Request</body></html>";
+const std::string kBadRequest = InLibraryOrder(
+    "HTTP/1.0 200 OK\r\nContent-Length: 37\r\nContent-Type: text/html\r\n\r\n<html><body>Bad Request</body></html>");
 
 // A connection that asks for a target and then reads nothing, so the server's writes fill the socket
 // buffers and its worker stays busy.
@@ -134,8 +134,8 @@ TEST(Dispatch, RoutesByMethodUriAndQuery) {
   EXPECT_EQ(Get(server, "/readme"), kBadRequest);
   // An empty query is a query.
   EXPECT_EQ(Get(server, "/f?"), "");
-  // Methods other than DELETE are all answered like GET, body included.
-  EXPECT_EQ(RawRequest(server.Port(), "HEAD /f?t=1A2B3C4D HTTP/1.0\r\n\r\n").back(), 'S');
+  // Methods other than DELETE are all answered like GET; HEAD without the body, as HTTP has it.
+  EXPECT_TRUE(RawRequest(server.Port(), "HEAD /f?t=1A2B3C4D HTTP/1.0\r\n\r\n").ends_with("Content-Length: 1\r\n\r\n"));
   EXPECT_EQ(RawRequest(server.Port(), "POST /f?t=1A2B3C4D HTTP/1.0\r\nContent-Length: 0\r\n\r\n").back(), 'S');
 }
 
@@ -144,18 +144,25 @@ TEST(Dispatch, LocalFilesByExtension) {
   WriteFile("index.html", "<p>up</p>");
   WriteFile("tmp/photo.jpg", "JPEG");
   WriteFile("tmp/a b.txt", "spaced");
-  EXPECT_EQ(WithoutValidators(Get(server, "/index.html")),
-            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 9\r\nAccept-Ranges: bytes\r\n\r\n<p>up</p>");
-  EXPECT_EQ(WithoutValidators(RawRequest(server.Port(), "HEAD /index.html HTTP/1.1\r\nHost: x\r\n\r\n")),
-            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 9\r\nAccept-Ranges: bytes\r\n\r\n<p>up</p>");
+  EXPECT_EQ(
+      WithoutValidators(Get(server, "/index.html")),
+      InLibraryOrder(
+          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 9\r\nAccept-Ranges: bytes\r\n\r\n<p>up</p>"));
+  EXPECT_EQ(
+      WithoutValidators(RawRequest(server.Port(), "HEAD /index.html HTTP/1.1\r\nHost: x\r\n\r\n")),
+      InLibraryOrder(
+          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 9\r\nAccept-Ranges: bytes\r\n\r\n"));  // HEAD:
+                                                                                                                // no
+                                                                                                                // body
   const std::string sandbox = "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
   EXPECT_EQ(WithoutValidators(Get(server, "/tmp/photo.jpg")),
-            "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n" + sandbox +
-                "Content-Length: 4\r\nAccept-Ranges: bytes\r\n\r\nJPEG");
+            InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n" + sandbox +
+                           "Content-Length: 4\r\nAccept-Ranges: bytes\r\n\r\nJPEG"));
   EXPECT_EQ(WithoutValidators(Get(server, "/tmp//a%20b.txt")),
-            "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n" + sandbox +
-                "Content-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nspaced");
-  EXPECT_EQ(Get(server, "/favicon.ico"), "HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\nContent-Length: 0\r\n\r\n");
+            InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n" + sandbox +
+                           "Content-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nspaced"));
+  EXPECT_EQ(Get(server, "/favicon.ico"),
+            InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\nContent-Length: 0\r\n\r\n"));
   EXPECT_EQ(g_State.DownloadCount, 0);
   EXPECT_TRUE(server.Dialog().Progress().empty());
 }
@@ -176,7 +183,7 @@ TEST(Dispatch, NothingOutsideTheWorkingDirectoryIsServed) {
   WriteFile(outside, "secret");
   const std::string name = outside.filename().string();
   WriteFile("sub/x.txt", "inside");
-  const std::string zero = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n";
+  const std::string zero = InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n");
   // Appended in place: GCC 12 at -O3 misreads "literal" + string as an overlapping copy (-Wrestrict).
   const auto at = [](const char* prefix, const std::string& rest) { return std::string(prefix).append(rest); };
   for (const std::string& target :
@@ -189,7 +196,7 @@ TEST(Dispatch, NothingOutsideTheWorkingDirectoryIsServed) {
   EXPECT_EQ(Get(server, "/sub/../sub/x.txt"), zero);  // "/sub/sub/x.txt" by the rule
 }
 
-TEST(Dispatch, TwentyFirstRequestWaitsForAFreeWorker) {
+TEST(Dispatch, RequestsAreServedWhileTwentyDownloadsStall) {
   CTestServer server;
   MakeSparseFile("big.bin", off_t{1} << 30);
   WriteFile("index.html", "small");
@@ -198,17 +205,17 @@ TEST(Dispatch, TwentyFirstRequestWaitsForAFreeWorker) {
   // From twenty addresses: one address may hold only a few workers.
   for (int i = 0; i < 20; ++i)
     stalled.push_back(StalledRequest(server.Port(), "/f?t=1A2B3C4D", "127.0.0." + std::to_string(10 + i)));
-  // Every worker has started its download once the count reaches 20.
+  // Every download has started once the count reaches 20.
   for (int i = 0; i < 500 && g_State.DownloadCount < 20; ++i) ::usleep(10000);
   ASSERT_EQ(g_State.DownloadCount, 20);
 
+  // Stalled downloads hold no thread: the next request is served meanwhile.
   std::future<std::string> waiting = std::async(std::launch::async, [&] { return Get(server, "/index.html"); });
-  EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(700)), std::future_status::timeout);
-  ::close(stalled.back());
-  stalled.pop_back();
   ASSERT_EQ(waiting.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-  EXPECT_EQ(WithoutValidators(waiting.get()),
-            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5\r\nAccept-Ranges: bytes\r\n\r\nsmall");
+  EXPECT_EQ(
+      WithoutValidators(waiting.get()),
+      InLibraryOrder(
+          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5\r\nAccept-Ranges: bytes\r\n\r\nsmall"));
   for (int fd : stalled) ::close(fd);
 }
 

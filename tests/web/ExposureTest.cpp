@@ -18,9 +18,9 @@ std::string Get(const CTestServer& server, const std::string& target) {
 
 // The reply to a file that is not there, by its type and whether it lies under "tmp/".
 std::string Missing(const std::string& type, bool received = false) {
-  return "HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\n" +
-         (received ? "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n" : "") +
-         "Content-Length: 0\r\n\r\n";
+  return InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: " + type + "\r\n" +
+                        (received ? "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n" : "") +
+                        "Content-Length: 0\r\n\r\n");
 }
 
 }  // namespace
@@ -31,15 +31,18 @@ TEST(LocalFileExposure, OnlyPageFilesAndFilesDirectlyInTmpAreServed) {
   for (const char* name :
        {"1.bmp", "Docs.zip", "notes.txt", "sub/a.txt", ".docker/config.json", "tmp/sub/b.txt", "tmp/.hidden.txt"})
     WriteFile(name, "private");
-  EXPECT_EQ(WithoutValidators(Get(server, "/index.html")),
-            "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nserved");
+  EXPECT_EQ(
+      WithoutValidators(Get(server, "/index.html")),
+      InLibraryOrder(
+          "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nserved"));
   EXPECT_TRUE(Get(server, "/upload.js").ends_with("served"));
   EXPECT_TRUE(Get(server, "/dnd.png").ends_with("served"));
   EXPECT_TRUE(Get(server, "/tmp/ok.txt").ends_with("served"));
   // A received picture or page is sandboxed: its script cannot act in the upload page's origin.
-  EXPECT_EQ(WithoutValidators(Get(server, "/tmp/x.svg")),
-            "HTTP/1.0 200 OK\r\nContent-Type: image/svg+xml\r\nContent-Security-Policy: sandbox\r\n"
-            "X-Content-Type-Options: nosniff\r\nContent-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nserved");
+  EXPECT_EQ(
+      WithoutValidators(Get(server, "/tmp/x.svg")),
+      InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/svg+xml\r\nContent-Security-Policy: sandbox\r\n"
+                     "X-Content-Type-Options: nosniff\r\nContent-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nserved"));
 
   EXPECT_EQ(Get(server, "/1.bmp"), Missing("image/bmp"));
   EXPECT_EQ(Get(server, "/1.bmp"), Get(server, "/2.bmp"));
