@@ -16,7 +16,7 @@ run_suite() {
   local dir="$1"; shift
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TESTS=ON -DMARLIX_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
-  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j 1)
+  (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --no-tests=error -j "$jobs")
 }
 
 echo "== build and test =="
