@@ -13,7 +13,7 @@ cd "$root"
 seconds="${MARLIX_FUZZ_SECONDS:-60}"
 parallel="${MARLIX_FUZZ_JOBS:-2}"
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(multipart local_file token_query builders upload_name byte_range cookies relay_frame)
+[ ${#targets[@]} -gt 0 ] || targets=(multipart local_file token_query builders upload_name byte_range cookies relay_frame upload_guards)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_FUZZ=ON \
   -DMARLIX_WERROR=ON -DMARLIX_GUI=OFF -DMARLIX_TESTS=OFF >/dev/null
