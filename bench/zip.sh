@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packs one corpus (text, shared libraries, random-content .jpg/.mp4 as phones share) with
-# ZipFolderToFile, serial and parallel, and with `zip -r -8`, in one run. Prints the median seconds of
-# RUNS rounds, MB/s of input and archive sizes, and checks every archive with unzip -t and Python's zipfile.
+# ZipFolderToFile, serial and parallel, with CArchiveBuild (streamed layout, read while it is packed)
+# and with `zip -r -8`, in one run. Prints the median seconds of RUNS rounds, MB/s of input and
+# archive sizes, and checks every archive with unzip -t and Python's zipfile.
 #   bench/zip.sh    (RUNS=3 TEXT_MB=60 BIN_MB=120 MEDIA_MB=100 by default)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -73,11 +74,12 @@ for _ in $(seq "$runs"); do
   time_one zip "$work/zip.zip" bash -c "cd '$corpus' && zip -q -r -8 '$work/zip.zip' ."
   time_one serial "$work/serial.zip" "$build/zip_folder" --serial "$work/serial.zip" "$corpus"
   time_one parallel "$work/parallel.zip" "$build/zip_folder" "$work/parallel.zip" "$corpus"
+  time_one streamed "$work/streamed.zip" "$build/zip_folder" --streamed "$work/streamed.zip" "$corpus"
 done
 declare -A seconds
-for name in zip serial parallel; do seconds[$name]=$(printf '%s\n' ${times[$name]} | median); done
+for name in zip serial parallel streamed; do seconds[$name]=$(printf '%s\n' ${times[$name]} | median); done
 
-for name in serial parallel; do
+for name in serial parallel streamed; do
   unzip -t -qq "$work/$name.zip" >/dev/null || { echo "unzip -t failed on $name"; exit 1; }
   /usr/bin/python3 - "$work/$name.zip" <<'PY' || { echo "zipfile check failed on $name"; exit 1; }
 import sys, zipfile
@@ -91,11 +93,12 @@ PY
 done
 
 printf '%-30s %8s %8s %14s %9s %9s\n' tool seconds MB/s "archive bytes" "vs zip" speed
-for name in zip serial parallel; do
+for name in zip serial parallel streamed; do
   case $name in
     zip) label="zip -r -8" ;;
     serial) label="ZipFolderToFile (one thread)" ;;
     parallel) label="ZipFolderToFile" ;;
+    streamed) label="CArchiveBuild, read as packed" ;;
   esac
   s=${seconds[$name]}
   printf '%-30s %8.2f %8.1f %14d %+8.2f%% %8.2fx\n' "$label" "$s" "$(echo "$input_bytes / 1000000 / $s" | bc -l)" \

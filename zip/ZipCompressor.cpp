@@ -195,7 +195,7 @@ uint32_t CZipCompressor::Deflate(int src, const std::string& path, CZipWriter& o
     sum = crc32_combine(sum, p->crc, static_cast<z_off_t>(p->in.size()));
     total += p->in.size();
     packed += p->out.size();
-    if (!out.Put(p->out.data(), p->out.size())) rc = ZIP_ERR_WRITE;
+    if (!out.Put(p->out.data(), p->out.size()) || !out.Settle()) rc = ZIP_ERR_WRITE;
   };
 
   bool last = false;

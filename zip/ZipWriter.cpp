@@ -84,15 +84,16 @@ bool CleanUtf8(std::string& s) {
 
 }  // namespace
 
-uint32_t CZipWriter::Create(const std::string& path, std::unique_ptr<CZipWriter>& writer, unsigned threads) {
+uint32_t CZipWriter::Create(const std::string& path, std::unique_ptr<CZipWriter>& writer, unsigned threads,
+                            bool streamed) {
   writer.reset();
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return ZIP_ERR_OPEN;
-  writer.reset(new CZipWriter(fd, threads));
+  writer.reset(new CZipWriter(fd, threads, streamed));
   return ZIP_OK;
 }
 
-CZipWriter::CZipWriter(int fd, unsigned threads) : m_fd(fd) {
+CZipWriter::CZipWriter(int fd, unsigned threads, bool streamed) : m_fd(fd), m_streamed(streamed) {
   m_threads = threads ? threads : ZipProcessorCount();
   m_buffer.reserve(kOutputBuffer);
 }
@@ -145,7 +146,14 @@ bool CZipWriter::Flush() {
     NoteWriteError(errno);
     ok = false;
   }
+  if (m_streamed) Publish(m_fileEnd);
   return ok;
+}
+
+void CZipWriter::Publish(uint64_t finalBytes) {
+  if (finalBytes <= m_final.load(std::memory_order_relaxed)) return;
+  m_final.store(finalBytes, std::memory_order_release);
+  if (m_finalListener) m_finalListener(finalBytes);
 }
 
 uint32_t CZipWriter::PrepareName(const std::string& in, bool folder, std::string& out) const {
@@ -156,23 +164,30 @@ uint32_t CZipWriter::PrepareName(const std::string& in, bool folder, std::string
   return ZIP_OK;
 }
 
+// A provisional header has flag bit 3 and zero CRC-32; in the default layout a stored entry's sizes
+// are already given, in the streamed one every file's sizes are zero (they follow in its descriptor).
 uint32_t CZipWriter::WriteLocalHeader(const Entry& e, bool provisional) {
+  // (Streamed file entries carry bit 3 in their final flags already; a streamed folder has no descriptor.)
+  const uint16_t flags = provisional && !m_streamed ? (e.flags | kFlagDescriptor) : e.flags;
+  const uint64_t size = provisional && m_streamed ? 0 : e.size;
+  const uint64_t packed = !provisional ? e.compressedSize : e.method == 0 ? size : 0;
+  const uint32_t crc = provisional ? 0 : e.crc;
   std::vector<uint8_t> h;
   h.reserve(30 + e.name.size() + 17 + 20);
   const uint16_t extraLength = 17 + (e.zip64Local ? 20 : 0);
   Le32(h, 0x04034B50);
   Le16(h, e.versionNeeded);
-  Le16(h, provisional ? (e.flags | kFlagDescriptor) : e.flags);
+  Le16(h, flags);
   Le16(h, e.method);
   Le16(h, e.dosTime);
   Le16(h, e.dosDate);
-  Le32(h, provisional ? 0 : e.crc);
+  Le32(h, crc);
   if (e.zip64Local) {
     Le32(h, kMax32);
     Le32(h, kMax32);
   } else {
-    Le32(h, provisional ? (e.method == 0 ? e.size : 0) : e.compressedSize);
-    Le32(h, e.size);
+    Le32(h, packed);
+    Le32(h, size);
   }
   Le16(h, e.name.size());
   Le16(h, extraLength);
@@ -186,8 +201,8 @@ uint32_t CZipWriter::WriteLocalHeader(const Entry& e, bool provisional) {
   if (e.zip64Local) {
     Le16(h, 0x0001);
     Le16(h, 16);
-    Le64(h, e.size);
-    Le64(h, provisional ? (e.method == 0 ? e.size : 0) : e.compressedSize);
+    Le64(h, size);
+    Le64(h, packed);
   }
   if (provisional) return Put(h.data(), h.size()) ? ZIP_OK : ZIP_ERR_WRITE;
   // Final values go over the provisional header in place.
@@ -230,7 +245,7 @@ uint32_t CZipWriter::AddFile(const std::string& name, const std::string& source)
   if (rc) return rc;
   const bool wide = CleanUtf8(e.name);
   e.method = HasStoredSuffix(e.name) ? 0 : 8;
-  e.flags = (e.method == 8 ? kFlagMaximum : 0) | (wide ? kFlagUtf8 : 0);
+  e.flags = (e.method == 8 ? kFlagMaximum : 0) | (wide ? kFlagUtf8 : 0) | (m_streamed ? kFlagDescriptor : 0);
 
   CZipSource src;
   if (!OpenZipSource(source, src)) {
@@ -269,7 +284,7 @@ uint32_t CZipWriter::AddFile(const std::string& name, const std::string& source)
   if (rc == ZIP_OK && Cancelled()) rc = ZIP_ERR_CANCELLED;
   // Sizes that the local header cannot hold are never written wrapped: the entry fails instead.
   if (rc == ZIP_OK && !e.zip64Local && (e.size >= kMax32 || e.compressedSize >= kMax32)) rc = ZIP_ERR_WRITE;
-  if (rc == ZIP_OK) rc = Flush() ? ZIP_OK : ZIP_ERR_WRITE;
+  if (rc == ZIP_OK && !m_streamed) rc = Flush() ? ZIP_OK : ZIP_ERR_WRITE;
   if (rc != ZIP_OK) {
     DropBuffer();
     return rc;
@@ -294,7 +309,7 @@ uint32_t CZipWriter::StoreData(int src, Entry& e) {
     if (n == 0) break;
     crc = crc32_z(crc, piece.data(), static_cast<size_t>(n));
     total += static_cast<uint64_t>(n);
-    if (!Put(piece.data(), static_cast<size_t>(n))) return ZIP_ERR_WRITE;
+    if (!Put(piece.data(), static_cast<size_t>(n)) || !Settle()) return ZIP_ERR_WRITE;
   }
   e.crc = static_cast<uint32_t>(crc);
   e.size = total;
@@ -307,7 +322,7 @@ uint32_t CZipWriter::DeflateSerial(int src, Entry& e) {
   if (deflateInit2(&z, 8, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return ZIP_ERR_WRITE;
   std::vector<uint8_t> in(kTransfer), out(kTransfer);
   uLong crc = crc32(0L, Z_NULL, 0);
-  uint64_t total = 0, packed = 0;
+  uint64_t total = 0, packed = 0, settled = 0;
   uint32_t rc = ZIP_OK;
   int flush = Z_NO_FLUSH;
   while (rc == ZIP_OK && flush != Z_FINISH) {
@@ -342,6 +357,10 @@ uint32_t CZipWriter::DeflateSerial(int src, Entry& e) {
       }
     } while (z.avail_out == 0);
     if (rc == ZIP_OK && flush == Z_FINISH && zr != Z_STREAM_END) rc = ZIP_ERR_WRITE;
+    if (rc == ZIP_OK && total - settled >= kOutputBuffer) {
+      settled = total;
+      if (!Settle()) rc = ZIP_ERR_WRITE;
+    }
   }
   deflateEnd(&z);
   e.crc = static_cast<uint32_t>(crc);
@@ -350,11 +369,34 @@ uint32_t CZipWriter::DeflateSerial(int src, Entry& e) {
   return rc;
 }
 
+// Default layout: the final header goes over the provisional one. Streamed: a file's data descriptor
+// follows its data, and the entry is written out before it is listed.
 uint32_t CZipWriter::FinishEntry(Entry& e) {
-  const uint32_t rc = WriteLocalHeader(e, false);
+  uint32_t rc = ZIP_OK;
+  if (!m_streamed) {
+    rc = WriteLocalHeader(e, false);
+  } else {
+    if (e.flags & kFlagDescriptor) rc = WriteDescriptor(e);
+    if (rc == ZIP_OK && !Flush()) rc = ZIP_ERR_WRITE;
+    if (rc != ZIP_OK) DropBuffer();
+  }
   if (rc != ZIP_OK) return rc;
   m_entries.push_back(std::move(e));
   return ZIP_OK;
+}
+
+uint32_t CZipWriter::WriteDescriptor(const Entry& e) {
+  std::vector<uint8_t> d;
+  Le32(d, 0x08074B50);
+  Le32(d, e.crc);
+  if (e.zip64Local) {
+    Le64(d, e.compressedSize);
+    Le64(d, e.size);
+  } else {
+    Le32(d, e.compressedSize);
+    Le32(d, e.size);
+  }
+  return Put(d.data(), d.size()) ? ZIP_OK : ZIP_ERR_WRITE;
 }
 
 uint32_t CZipWriter::Close() {
@@ -438,5 +480,6 @@ uint32_t CZipWriter::Close() {
   }
   m_fd = -1;
   m_entries.clear();
+  if (ok) Publish(m_fileEnd);
   return ok ? ZIP_OK : ZIP_ERR_WRITE;
 }
