@@ -163,7 +163,12 @@ std::string InLibraryOrder(const std::string& reply) {
     length = lines.substr(at, end - at);
     lines.erase(at, end - at);
   }
-  return reply.substr(0, firstEnd + 2) + "Connection: close\r\n" + lines + length + reply.substr(headEnd + 2);
+  return reply.substr(0, firstEnd + 2) + "Connection: close\r\n" + lines + "Referrer-Policy: no-referrer\r\n" + length +
+         reply.substr(headEnd + 2);
+}
+
+std::string WithSecret(const std::string& target) {
+  return target + (target.find('?') == std::string::npos ? "?k=" : "&k=") + g_State.UploadSecret;
 }
 
 }  // namespace marlix_test

@@ -71,8 +71,14 @@ std::string WithoutValidators(const std::string& reply);
 
 // A reply written in the order the service's headers always had, as the HTTP library sends it: the
 // library says "Connection: close" after the status line and puts Content-Length after the
-// handler's own header lines. The set of lines and their values are the same.
+// handler's own header lines, after the service's own last line "Referrer-Policy: no-referrer".
+// The set of lines and their values are the same.
 std::string InLibraryOrder(const std::string& reply);
+
+// The request target with the run's upload secret added to its query as "k", as the upload page
+// sends it ("/tmp/a.txt?k=SECRET", "/f?t=X&k=SECRET"). CTestServer draws a new secret when it
+// starts: call this after the server is made.
+std::string WithSecret(const std::string& target);
 
 // Splits a raw reply into the header block (up to and including the empty line) and the body.
 void SplitReply(const std::string& reply, std::string& head, std::string& body);

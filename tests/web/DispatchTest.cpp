@@ -78,7 +78,7 @@ TEST(FileSize, IsZeroForMissingFoldersAndEmptyFiles) {
 
 TEST(Dispatch, GetOfUploadPathWithoutBodySetsReceivedCountToZero) {
   CTestServer server;
-  const std::string reply = RawRequest(server.Port(), "GET /u HTTP/1.0\r\n\r\n");
+  const std::string reply = RawRequest(server.Port(), "GET " + WithSecret("/u") + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(reply, "");
   EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{0});
 }
@@ -123,7 +123,7 @@ TEST(Dispatch, RoutesByMethodUriAndQuery) {
   WriteFile("shared.txt", "S");
   InsertItem("1A2B3C4D", std::filesystem::absolute("shared.txt").string());
   // DELETE belongs to the delete rule whatever the URI; it never serves the shared file.
-  const std::string deleted = RawRequest(server.Port(), "DELETE /f?t=1A2B3C4D HTTP/1.0\r\n\r\n");
+  const std::string deleted = RawRequest(server.Port(), "DELETE " + WithSecret("/f?t=1A2B3C4D") + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(deleted.find("attachment"), std::string::npos) << deleted;
   EXPECT_TRUE(deleted.ends_with("\r\n\r\n{\"success\":true}")) << deleted;
   EXPECT_EQ(g_State.DownloadCount, 0);
@@ -155,10 +155,10 @@ TEST(Dispatch, LocalFilesByExtension) {
                                                                                                                 // no
                                                                                                                 // body
   const std::string sandbox = "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
-  EXPECT_EQ(WithoutValidators(Get(server, "/tmp/photo.jpg")),
+  EXPECT_EQ(WithoutValidators(Get(server, WithSecret("/tmp/photo.jpg"))),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n" + sandbox +
                            "Content-Length: 4\r\nAccept-Ranges: bytes\r\n\r\nJPEG"));
-  EXPECT_EQ(WithoutValidators(Get(server, "/tmp//a%20b.txt")),
+  EXPECT_EQ(WithoutValidators(Get(server, WithSecret("/tmp//a%20b.txt"))),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n" + sandbox +
                            "Content-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nspaced"));
   EXPECT_EQ(Get(server, "/favicon.ico"),

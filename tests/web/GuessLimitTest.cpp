@@ -98,13 +98,13 @@ TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {
                              boundary + "--\r\n";
     const std::string stored =
         RawRequest(server.Port(),
-                   "POST /u HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
+                   "POST " + WithSecret("/u") + " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
                        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
                    phone);
     EXPECT_NE(stored.find("\"name\":\"up.txt\""), std::string::npos) << stored;
-    EXPECT_TRUE(GetFrom(server, phone, "/tmp/up.txt").ends_with("UP"));
-    EXPECT_TRUE(
-        RawRequest(server.Port(), "DELETE /tmp/up.txt HTTP/1.0\r\n\r\n", phone).ends_with("{\"success\":true}"));
+    EXPECT_TRUE(GetFrom(server, phone, WithSecret("/tmp/up.txt")).ends_with("UP"));
+    EXPECT_TRUE(RawRequest(server.Port(), "DELETE " + WithSecret("/tmp/up.txt") + " HTTP/1.0\r\n\r\n", phone)
+                    .ends_with("{\"success\":true}"));
     EXPECT_FALSE(fs::exists("tmp/up.txt"));
   }
 }

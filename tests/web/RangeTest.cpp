@@ -145,7 +145,7 @@ TEST(Range, ArchivesReceivedFilesAndPageFilesTakeRangesToo) {
 
   WriteFile("tmp/photo.jpg", "0123456789");
   WriteFile("index.html", "<p>up</p>");
-  EXPECT_EQ(Body(Request(server, "/tmp/photo.jpg", "Range: bytes=-3\r\n")), "789");
+  EXPECT_EQ(Body(Request(server, WithSecret("/tmp/photo.jpg"), "Range: bytes=-3\r\n")), "789");
   EXPECT_EQ(Body(Request(server, "/index.html", "Range: bytes=3-4\r\n")), "up");
   // A missing file is answered as before, whatever the Range.
   EXPECT_EQ(Request(server, "/favicon.ico", "Range: bytes=0-\r\n"),

@@ -76,10 +76,10 @@ TEST(SharedFile, NamesCannotBreakOrInjectHeaderLines) {
   SplitReply(WithoutValidators(Get(server, "/f?t=1A2B3C4D")), head, body);
   EXPECT_EQ(head.find("\r\nX-Injected"), std::string::npos) << head;
   EXPECT_EQ(body, "e");
-  // Exactly the status line, "Connection: close", four header lines and the empty line.
+  // Exactly the status line, "Connection: close", five header lines and the empty line.
   size_t lines = 0;
   for (size_t at = head.find("\r\n"); at != std::string::npos; at = head.find("\r\n", at + 2)) ++lines;
-  EXPECT_EQ(lines, 7u) << head;
+  EXPECT_EQ(lines, 8u) << head;
 }
 
 TEST(SharedFile, TokenRule) {
