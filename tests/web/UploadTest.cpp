@@ -41,7 +41,7 @@ std::string Close() { return "--" + kBoundary + "--\r\n"; }
 
 std::string PostRequest(const std::string& body, const std::string& contentType = "") {
   const std::string type = contentType.empty() ? "multipart/form-data; boundary=" + kBoundary : contentType;
-  return "POST /u HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+  return "POST " + WithSecret("/u") + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -57,8 +57,8 @@ std::string Body(const std::string& reply) {
 
 std::string Reply(const std::string& name, size_t size, const std::string& type, const std::string& base) {
   return "{\"files\":[{\"name\":\"" + name + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" + type +
-         "\",\"url\":\"" + base + "/tmp/" + name + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" + base + "/tmp/" +
-         name + "\",\"delete_type\":\"DELETE\"}]}";
+         "\",\"url\":\"" + WithSecret(base + "/tmp/" + name) + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" +
+         WithSecret(base + "/tmp/" + name) + "\",\"delete_type\":\"DELETE\"}]}";
 }
 
 std::string Pattern(size_t size, unsigned seed) {
@@ -121,9 +121,6 @@ TEST_F(UploadTest, OneFileIsStoredAndAnsweredWithTheFixedHeaderAndJson) {
             InLibraryOrder("HTTP/1.1 200 OK\r\nServer: Marlix 1.0\r\nX-Powered-By: Dorvane\r\nPragma: no-cache\r\n"
                            "Cache-Control: no-store, no-cache, must-revalidate\r\n"
                            "Content-Disposition: inline; filename=\"files.json\"\r\nX-Content-Type-Options: nosniff\r\n"
-                           "Access-Control-Allow-Origin: *\r\nAccess-Control-Allow-Credentials: false\r\n"
-                           "Access-Control-Allow-Methods: OPTIONS, HEAD, GET, POST, PUT, PATCH, DELETE\r\n"
-                           "Access-Control-Allow-Headers: Content-Type, Content-Range, Content-Disposition\r\n"
                            "Vary: Accept\r\nContent-Length: " +
                            std::to_string(body.size()) +
                            "\r\nKeep-Alive: timeout=15, max=100\r\n"
@@ -203,9 +200,9 @@ TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   Upload(server, "kept.txt", "finished earlier");
   const std::string data = Pattern(20000, 3);
   const std::string partial = FilePart("cut.bin", data);
-  const std::string request = "POST /u HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
-                              "\r\nContent-Length: " + std::to_string(partial.size() - 2) + "\r\n\r\n" +
-                              partial.substr(0, partial.size() - 2);
+  const std::string request =
+      "POST " + WithSecret("/u") + " HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+      "\r\nContent-Length: " + std::to_string(partial.size() - 2) + "\r\n\r\n" + partial.substr(0, partial.size() - 2);
   ExpectError(RawRequest(server.Port(), request), "400 Bad Request", "incomplete");
   // The phone drops off halfway: the connection ends inside the body.
   const std::string whole = PostRequest(FilePart("dropped.bin", data) + Close());
@@ -219,7 +216,7 @@ TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   EXPECT_EQ(Listing(), std::vector<std::string>{"kept.txt"});
   EXPECT_EQ(Stored("kept.txt"), "finished earlier");
 
-  EXPECT_EQ(RawRequest(server.Port(), "GET /u HTTP/1.1\r\nHost: x\r\n\r\n"), "");
+  EXPECT_EQ(RawRequest(server.Port(), "GET " + WithSecret("/u") + " HTTP/1.1\r\nHost: x\r\n\r\n"), "");
   EXPECT_EQ(RawRequest(server.Port(), PostRequest(FilePart("a.txt", "x") + Close(), "multipart/form-data")), "");
 
   fs::remove_all(server.Dir() / "tmp");
@@ -266,7 +263,8 @@ TEST_F(UploadTest, FullDiskKeepsFinishedFilesAndLeavesNoPartialOne) {
 
   // Without a declared length the disk fills during the write: the partial file goes.
   const std::string body = FilePart("twelve.bin", Pattern(12 << 20, 2)) + Close();
-  std::string chunked = "POST /u HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+  std::string chunked = "POST " + WithSecret("/u") +
+                        " HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
                         "\r\nTransfer-Encoding: chunked\r\n\r\n";
   for (size_t at = 0; at < body.size(); at += 65536) {
     const size_t n = std::min<size_t>(65536, body.size() - at);
@@ -328,7 +326,8 @@ TEST_F(UploadTest, DeleteRemovesOnlyFilesDirectlyInsideTmp) {
   WriteFile(server.Dir() / "tmp/sub/inner.txt", "i");
   const std::string success = "{\"success\":true}";
   const auto del = [&](const std::string& target) {
-    const std::string reply = RawRequest(server.Port(), "DELETE " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::string reply =
+        RawRequest(server.Port(), "DELETE " + WithSecret(target) + " HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_NE(reply.find("\r\nContent-Length: 16\r\n"), std::string::npos) << target;
     EXPECT_EQ(Body(reply), success) << target;
   };
@@ -384,9 +383,11 @@ TEST_F(UploadTest, HostileNamesStayInsideTmpAndTheReplyStaysValidJson) {
     EXPECT_EQ(Stored(c.stored), "data") << c.sent;
     const std::string base = server.Base() + "/tmp/";
     if (c.stored == "50%#?.txt") {
-      EXPECT_NE(Body(reply).find("\"url\":\"" + base + "50%25%23%3F.txt\""), std::string::npos) << Body(reply);
+      EXPECT_NE(Body(reply).find("\"url\":\"" + WithSecret(base + "50%25%23%3F.txt") + "\""), std::string::npos)
+          << Body(reply);
       // The address in the reply fetches and deletes exactly that file.
-      const std::string got = RawRequest(server.Port(), "GET /tmp/50%25%23%3F.txt HTTP/1.0\r\n\r\n");
+      const std::string got =
+          RawRequest(server.Port(), "GET " + WithSecret("/tmp/50%25%23%3F.txt") + " HTTP/1.0\r\n\r\n");
       EXPECT_EQ(Body(got), "data");
     }
   }
@@ -420,7 +421,7 @@ TEST_F(UploadTest, FiftyConcurrentUploadsOfOneNameAllArriveUnderFiftyNames) {
   for (int i = 0; i < kUploads; ++i) contents.push_back(Pattern(30000 + static_cast<size_t>(i) * 977, 100u + i));
   std::vector<std::thread> threads;
   std::vector<long> statuses(kUploads, 0);
-  const std::string url = server.Base() + "/u";
+  const std::string url = server.Base() + WithSecret("/u");
   for (int i = 0; i < kUploads; ++i) {
     threads.emplace_back([&, i] {
       CURL* curl = curl_easy_init();
