@@ -13,7 +13,7 @@ CWebCallbacks WindowWebCallbacks() {
   cb.OnUploadProgress = [](const std::string& name, int percent) {
     CMainDialogView* dialog = g_State.MainDialog;
     if (!dialog) return;
-    if (percent == 0) dialog->SetCaption("正在上传: " + name);
+    dialog->SetCaption("正在上传: " + name);  // at most about a hundred times a request
     dialog->ShowProgress();
     dialog->SetProgressPos(std::max(1, percent));
   };
