@@ -33,6 +33,9 @@ class CMainDialogView {
     SetStatus(text);
   }
 
+  // A text a phone sent (UTF-8, at most 64 KiB): shown with a way to copy it. Queued like the rest.
+  virtual void ShowReceivedText(const std::string& text) { (void)text; }
+
   // A message box with an OK button. Called on the interface thread it is modal; called from a
   // worker it is queued and the worker goes on. When openAfter is not empty, that address is opened
   // in the desktop's browser once the user has closed the box.

@@ -6,6 +6,7 @@
 
 #include "app/PortChoice.h"
 #include "gui/MarlixDlg.h"
+#include "gui/WindowWebCallbacks.h"
 #include "net/WanSetup.h"
 #include "service/CloudRelay.h"
 #include "service/ServiceSession.h"
@@ -24,7 +25,7 @@ CDialogServices RealServices() {
   s.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
   s.ExitProcess = [](int code) { std::exit(code); };
   s.ChoosePort = [] { return ChooseServerPort(); };
-  s.StartServer = [](const std::string& port) { return StartWebService(port); };
+  s.StartServer = [](const std::string& port) { return StartWebService(port, WindowWebCallbacks()); };
   s.WanSetup = [] { return RunWanSetup(); };
   s.RelayUpload = [](const std::string& token, CMainDialogView* dialog, const std::string& path) {
     CloudRelayUpload(token, dialog, path);

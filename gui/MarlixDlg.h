@@ -24,6 +24,7 @@
 class CRevocableDialog;
 class CSystemNotReadyDlg;
 class CDropArea;
+class CReceivedTextBox;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -63,6 +64,11 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
 
   // What the controls and drops run.
   void OnDropFiles(const QStringList& paths);
+  // Shares a text as a page with a copy button (kind "m"), as a dropped file is shared; a text
+  // over 64 KiB, or one that cannot be stored, is refused with a message. False when not shared.
+  bool ShareText(const QString& text);
+  // Ctrl+V and the context menu: the clipboard's files as dropped ones, else its text by ShareText.
+  void PasteText();
   void OnReachModeRadio(int id);
   void CopyShareLink();
   void ShowUploadPage();
@@ -99,6 +105,9 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void SetReceivedCount(int count) override;
   void SetStatus(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& openAfter = {}) override;
+  // Shows the text in the received-text box (made on first use), in place of the one before.
+  void ShowReceivedText(const std::string& text) override;
+  CReceivedTextBox* ReceivedTextBox() const { return m_pReceivedText.get(); }
   // Shows the relay's refusal in the status line and, while that item is shown, in the place of
   // its QR code; the address goes, and the next return to the cloud mode uploads again.
   void RelayUploadFailed(const std::string& token, const std::string& text) override;
@@ -114,6 +123,12 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
 
  private:
   void CreateControls();
+  // The checks before a share (not on the upload page, the Internet mode's port opening done).
+  bool ReadyToShare();
+  // Shares the item at the path as the current one, of kind 'f', 'd' or 'm', and shows its code.
+  void ShareItem(const std::string& path, char kind);
+  // Removes the shared texts' files (at close).
+  void RemoveSharedTexts();
   // The router port opening behind the wait dialog; true when an external address was mapped.
   bool RunPortOpening();
   bool OnInterfaceThread() const;
@@ -139,6 +154,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   CWebService* m_pServer = nullptr;
   std::unique_ptr<CDropArea> m_pDropArea;
   std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
+  std::unique_ptr<CReceivedTextBox> m_pReceivedText;
 
   // The controls.
   QLabel* m_pStatus = nullptr;

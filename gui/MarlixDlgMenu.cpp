@@ -42,6 +42,7 @@ QMenu* CMarlixDlg::BuildContextMenu() {
     connect(action, &QAction::triggered, this, [this, address = a.address] { OnPickAddress(address); });
   }
   menu->addSeparator();
+  menu->addAction(tr("粘贴并分享"), this, [this] { PasteText(); });
   menu->addAction(tr("设置…"), this, [this] { OpenSettings(); });
   return menu;
 }

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <algorithm>
 #include <system_error>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "gui/DialogUnits.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
+#include "gui/ReceivedTextBox.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/TextFit.h"
 #include "gui/UiTranslation.h"
@@ -94,6 +96,7 @@ void CMarlixDlg::CreateControls() {
   connect(m_pUploadPage, &QPushButton::clicked, this, [this] { ShowUploadPage(); });
   connect(m_pSharePage, &QPushButton::clicked, this, [this] { ShowSharePage(); });
   connect(m_pReceived, &QPushButton::clicked, this, [this] { OpenReceivedFolder(); });
+  connect(new QShortcut(QKeySequence::Paste, this), &QShortcut::activated, this, [this] { PasteText(); });
 }
 
 CMarlixDlg::~CMarlixDlg() {
@@ -189,6 +192,7 @@ void CMarlixDlg::ShutDown() {
   if (m_pServer) StopWebService(m_pServer);
   RemoveWanMapping();  // the router port this run opened closes with the program
   ClearItems();
+  RemoveSharedTexts();
   m_pServer = nullptr;
   m_pDropArea.reset();
   DialogServices().SignOut();

@@ -11,6 +11,7 @@
 #include "gui/DialogServices.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
+#include "gui/ReceivedTextBox.h"
 #include "gui/UiTranslation.h"
 
 bool CMarlixDlg::OnInterfaceThread() const { return QThread::currentThread() == thread(); }
@@ -81,5 +82,13 @@ void CMarlixDlg::RelayUploadFailed(const std::string& token, const std::string& 
     ResetProgress();
     m_pDropArea->SetContent(QStringLiteral("ban.png"), shown, 1);
     UpdateAddressTooltip();
+  });
+}
+
+void CMarlixDlg::ShowReceivedText(const std::string& text) {
+  OnInterface([this, shown = QString::fromUtf8(text)] {
+    if (m_bShutDown) return;
+    if (!m_pReceivedText) m_pReceivedText = std::make_unique<CReceivedTextBox>(this);
+    m_pReceivedText->ShowText(shown);
   });
 }

@@ -96,6 +96,10 @@ void CMarlixDlg::BuildWanAddress(CMainDialogView* dialog, const std::string& tok
 
 void CMarlixDlg::UpdateItemCaption() {
   // The platform's separator stands for the backslash.
+  if (g_State.ItemKind == "m") {  // a text's file name is only its token
+    SetCaptionText(tr("下载:") + tr("文字"));
+    return;
+  }
   const QString path = QString::fromUtf8(g_State.CurrentItemPath);
   const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
   if (last > 0)

@@ -136,6 +136,37 @@ Please wait a moment...</translation>
         <source>手机访问的地址</source>
         <translation>Address for phones</translation>
     </message>
+    <message>
+        <source>文字超过 64 KB，无法分享</source>
+        <translation>A text longer than 64 KiB cannot be shared</translation>
+    </message>
+    <message>
+        <source>无法保存要分享的文字：</source>
+        <translation>The text to share cannot be saved: </translation>
+    </message>
+    <message>
+        <source>粘贴并分享</source>
+        <translation>Paste and share</translation>
+    </message>
+    <message>
+        <source>文字</source>
+        <translation>text</translation>
+    </message>
+</context>
+<context>
+    <name>CReceivedTextBox</name>
+    <message>
+        <source>手机发来的文字</source>
+        <translation>Text from the phone</translation>
+    </message>
+    <message>
+        <source>复制</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
 </context>
 <context>
     <name>CSettingsDlg</name>

@@ -145,14 +145,19 @@ std::string SavedFileReply(const std::string& saved) {
 // File parts go to new files in "tmp"; a part that does not complete leaves nothing behind.
 class CTmpFileSink : public CMultipartSink {
  public:
-  CTmpFileSink(const CWebCallbacks& callbacks, CUploadReplies& replies) : m_callbacks(callbacks), m_replies(replies) {}
+  CTmpFileSink(const CWebCallbacks& callbacks, CUploadReplies& replies, int64_t declared)
+      : m_callbacks(callbacks), m_replies(replies), m_declared(declared) {}
   ~CTmpFileSink() override {
     if (m_fd >= 0) Abandon();
   }
 
   int Begin(const std::string& sentName) override {
     m_fd = CreateSavedFile("tmp", sentName, m_path);
-    return m_fd < 0 ? (errno ? errno : EIO) : 0;
+    if (m_fd < 0) return errno ? errno : EIO;
+    m_name = sentName;
+    m_percent = -1;
+    ReportProgress();
+    return 0;
   }
   int Write(const char* data, size_t count) override {
     while (count > 0) {
@@ -162,6 +167,8 @@ class CTmpFileSink : public CMultipartSink {
       data += n;
       count -= static_cast<size_t>(n);
       if (m_callbacks.OnUploadBytes) m_callbacks.OnUploadBytes(static_cast<size_t>(n));
+      m_written += n;
+      ReportProgress();
     }
     return 0;
   }
@@ -186,8 +193,20 @@ class CTmpFileSink : public CMultipartSink {
   }
 
  private:
+  void ReportProgress() {
+    if (!m_callbacks.OnUploadProgress || m_declared <= 0) return;
+    const int percent = static_cast<int>(std::min<int64_t>(99, m_written * 100 / m_declared));
+    if (percent == m_percent) return;
+    m_percent = percent;
+    m_callbacks.OnUploadProgress(m_name, percent);
+  }
+
   const CWebCallbacks& m_callbacks;
   CUploadReplies& m_replies;
+  const int64_t m_declared;  // the request's Content-Length, or -1
+  int64_t m_written = 0;     // file bytes of all parts so far
+  int m_percent = -1;        // the share last reported
+  std::string m_name;        // the part's name as sent
   int m_fd = -1;
   bool m_closeFailed = false;  // Finish closed the file but the close reported a failure
   std::string m_path;
@@ -212,7 +231,7 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
     AddUploadError(replies, ErrorOf(UploadFailure::DiskFull));
     return replies.Take();
   }
-  CTmpFileSink sink(service.Callbacks(), replies);
+  CTmpFileSink sink(service.Callbacks(), replies, declared);
   const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
   const CMultipartOutcome outcome = ReceiveMultipart(boundary, read, sink);
   if (outcome.failure != UploadFailure::None) AddUploadError(replies, ErrorOf(outcome.failure));
@@ -222,7 +241,13 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
 
 CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved) {
   saved = 0;
-  const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
+  const CBodyRead body = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
+  const CWebCallbacks& callbacks = service.Callbacks();
+  const CBodyRead read = [&](char* buffer, size_t size) {
+    const int n = body(buffer, size);
+    if (n > 0 && callbacks.OnUploadBytes) callbacks.OnUploadBytes(static_cast<size_t>(n));
+    return n;
+  };
   const CResumableAnswer answer =
       AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read);
   CUploadReplies replies;

@@ -88,7 +88,7 @@ TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSe
   EXPECT_TRUE(FindAction(again.get(), pick->text())->isChecked());
 
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(g_State.CurrentAddress, "http://" + UrlHost(other->address) + ":8081" + UploadPagePath());
+  EXPECT_EQ(g_State.CurrentAddress, "http://" + host + ":8081" + UploadPagePath());
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(g_State.CurrentAddress));
   SaveScreenshot(m_dlg.get(), QStringLiteral("address-picked"));
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "GuiTestSupport.h"
+#include "gui/ReceivedTextBox.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/UiTranslation.h"
 #include "net/WanSetup.h"
@@ -97,6 +98,10 @@ TEST_F(CMainDialogTest, EveryTextFitsItsControlInBothLanguages) {
       QWidget* control = row.Control == kWaitText ? m_dlg->WaitDialog()->findChild<QLabel*>() : Item(row.Control);
       EXPECT_EQ(Overflow(control, text), "") << row.Source;
     }
+    // The received-text box, laid out by its own layout.
+    m_dlg->ShowReceivedText("x");
+    for (QAbstractButton* button : m_dlg->ReceivedTextBox()->findChildren<QAbstractButton*>())
+      EXPECT_EQ(Overflow(button, button->text()), "") << button->text().toStdString();
     Click(IDC_UPLOAD_PAGE);
     SaveScreenshot(m_dlg.get(), QStringLiteral("fit-%1-x%2").arg(QString::fromLatin1(language), scale));
     m_dlg->ShutDown();
