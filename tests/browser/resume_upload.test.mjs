@@ -72,15 +72,28 @@ async function main() {
   assert.equal(await page.textContent('#sending li.done .state'), 'Sent');
   assert.equal(heldAside(cli.work), 0);
 
-  // A reload halfway: the same file chosen again goes on from what the PC holds.
-  relay.onUp = null;
+  // A reload halfway: the same file chosen again goes on from what the PC holds. The connections are
+  // cut at half for a moment, so the first page cannot finish the file before it is reloaded.
   const second = pick('scan.pdf', 24 * MiB);
-  const zh = await (await browser.newContext({ locale: 'zh-CN', viewport: { width: 390, height: 844 } })).newPage();
-  await zh.goto(`http://127.0.0.1:${relay.port}/index.html${k}`);
+  const zhContext = await browser.newContext({ locale: 'zh-CN', viewport: { width: 390, height: 844 } });
+  const first = await zhContext.newPage();
+  await first.goto(`http://127.0.0.1:${relay.port}/index.html${k}`);
   const start = relay.bytes;
-  await zh.setInputFiles('#files', [second]);
-  await waitFor(() => heldAside(cli.work) >= 12 * MiB, 'half of the second file to arrive', 60000);
-  await zh.reload();
+  const startUp = relay.upBytes;
+  let halfAt = 0;
+  relay.onUp = () => {
+    if (!halfAt && relay.upBytes - startUp >= 12 * MiB) {
+      halfAt = Date.now();
+      relay.cut(2000);
+    }
+  };
+  await first.setInputFiles('#files', [second]);
+  await waitFor(() => halfAt > 0, 'half of the second file to pass', 60000);
+  // The page goes away while nothing passes, and is opened anew once the relay takes connections.
+  await first.close();
+  await new Promise((r) => setTimeout(r, 2100));
+  const zh = await zhContext.newPage();
+  await zh.goto(`http://127.0.0.1:${relay.port}/index.html${k}`);
   await zh.setInputFiles('#files', [second]);
   await zh.waitForSelector('#stored li.stored-file', { timeout: 60000 });
   assert.equal(sha256(path.join(cli.work, 'tmp', 'scan.pdf')), sha256(second));
