@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,12 +40,12 @@ class CWindowServiceTest : public CMainDialogTest {
   // The request sent from a thread while the window goes on handling its events.
   std::string Request(const std::string& request) {
     std::string reply;
-    bool done = false;
+    std::atomic<bool> done{false};
     std::thread phone([&] {
       reply = RawRequest(m_port, request);
       done = true;
     });
-    EXPECT_TRUE(WaitFor([&] { return done; }, 60000));
+    EXPECT_TRUE(WaitFor([&] { return done.load(); }, 60000));
     phone.join();
     return reply;
   }
@@ -136,7 +137,7 @@ TEST_F(CWindowServiceTest, UploadProgressFollowsTheBytes) {
                            "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"big.bin\"\r\n"
                            "Content-Type: application/octet-stream\r\n\r\n" +
                            std::string(32 << 20, 'b') + "\r\n--" + boundary + "--\r\n";
-  bool done = false;
+  std::atomic<bool> done{false};
   std::string reply;
   std::thread phone([&] {
     reply =
