@@ -4,42 +4,23 @@
 // the receiver in headless Chromium stores nothing, even knowing the secret.
 //   node stranger.test.mjs MARLIX_CLI
 
-import { spawn } from 'node:child_process';
-import { createRequire } from 'node:module';
 import fs from 'node:fs';
 import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
 import assert from 'node:assert/strict';
 
-const require = createRequire(import.meta.url);
-const { chromium } = require('playwright-core');
+import { launchBrowser, startCli } from './marlix.mjs';
 
 const [cliPath] = process.argv.slice(2);
-const work = fs.mkdtempSync(path.join(os.tmpdir(), 'marlix-stranger-'));
 let cli = null;
 let browser = null;
 let foreignSite = null;
 
 async function startReceiver() {
-  cli = spawn(cliPath, ['receive', '--no-qr'], { cwd: work, env: { ...process.env, MARLIX_HOME: work }, stdio: ['ignore', 'pipe', 'pipe'] });
-  let stderr = '';
-  cli.stderr.on('data', (d) => (stderr += d));
-  let out = '';
-  const line = await new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error('no address from marlix-cli; stderr: ' + stderr)), 15000);
-    cli.on('exit', (code) => reject(new Error(`marlix-cli ended (${code}): ${stderr}`)));
-    cli.stdout.on('data', (d) => {
-      out += d;
-      if (out.includes('\n')) {
-        clearTimeout(timer);
-        resolve(out.slice(0, out.indexOf('\n')));
-      }
-    });
-  });
-  const m = /^http:\/\/[^/]*:(\d+)\/index\.html\?k=([A-Za-z0-9_-]{22,})$/.exec(line);
-  assert.ok(m, 'unexpected address line: ' + line);
-  return { port: Number(m[1]), secret: m[2] };
+  cli = await startCli(cliPath, ['receive']);
+  const m = /^http:\/\/[^/]*:(\d+)\/index\.html\?k=([A-Za-z0-9_-]{22,})$/.exec(cli.lines[0]);
+  assert.ok(m, 'unexpected address line: ' + cli.lines[0]);
+  return { port: Number(m[1]), secret: m[2], work: cli.work };
 }
 
 function multipart(name, content) {
@@ -50,7 +31,7 @@ function multipart(name, content) {
 }
 
 async function main() {
-  const { port, secret } = await startReceiver();
+  const { port, secret, work } = await startReceiver();
   const base = `http://127.0.0.1:${port}`;
   const tmp = path.join(work, 'tmp');
   fs.writeFileSync(path.join(tmp, 'IMG_0001.jpg'), 'the phone sent this');
@@ -94,11 +75,7 @@ async function main() {
   });
   await new Promise((r) => foreignSite.listen(0, '127.0.0.2', r));
   const foreignUrl = `http://127.0.0.2:${foreignSite.address().port}/`;
-  browser = await chromium.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync', '--no-proxy-server'],
-  });
+  browser = await launchBrowser();
   const page = await (await browser.newContext()).newPage();
   await page.goto(foreignUrl);
   const picked = path.join(work, 'cross.txt');
@@ -114,14 +91,6 @@ async function main() {
   console.log('stranger: all checks passed');
 }
 
-async function stopReceiver() {
-  if (!cli || cli.exitCode !== null || cli.signalCode !== null) return;
-  const ended = new Promise((r) => cli.on('exit', r));
-  cli.kill('SIGINT');
-  await Promise.race([ended, new Promise((r) => setTimeout(r, 15000))]);
-  if (cli.exitCode === null && cli.signalCode === null) cli.kill('SIGKILL');
-}
-
 let status = 0;
 try {
   await main();
@@ -131,7 +100,6 @@ try {
 } finally {
   if (browser) await browser.close().catch(() => {});
   if (foreignSite) foreignSite.close();
-  await stopReceiver();
-  fs.rmSync(work, { recursive: true, force: true });
+  if (cli) await cli.stop();
 }
 process.exit(status);
