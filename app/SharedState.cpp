@@ -4,94 +4,68 @@
 
 #include "app/Token.h"
 
-SharedState g_State;
-
 SharedState::SharedState() : UploadSecret(MakeToken()) {}
 
-std::string UploadPagePath() { return "/index.html?k=" + g_State.UploadSecret; }
+std::string SharedState::UploadPagePath() const { return "/index.html?k=" + UploadSecret; }
 
-void SharedState::Reset() {
-  UploadSecret = MakeToken();
-  PageMode = ::PageMode::Share;
-  ReachMode = ::ReachMode::Lan;
-  SelectedMode = ::ReachMode::Lan;
-  PortText = "8081";
-  LocalAddress.Set("");
-  ChosenAddress.Set("");
-  ExternalAddress.Set("");
-  CurrentItemPath.clear();
-  CurrentItemToken.clear();
-  ItemKind.clear();
-  ClearItems();
-  CurrentAddress.clear();
-  MainDialog = nullptr;
-  WaitDialog = nullptr;
-  WanAttempted = 0;
-  RelayStarted = 0;
-  DownloadCount = 0;
-  CloudRelayCount = 0;
-  std::lock_guard<std::mutex> lock(TempArchiveLock);
-  TempArchiveList.clear();
+std::string SharedState::HomePath(const std::string& name) const { return Home + "/" + name; }
+
+void SharedState::InsertItem(const std::string& token, const std::string& path) {
+  std::lock_guard<std::mutex> lock(ItemLock);
+  ItemTable[token] = path;
 }
 
-void InsertItem(const std::string& token, const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_State.ItemLock);
-  g_State.ItemTable[token] = path;
+bool SharedState::InsertItemIfAbsent(const std::string& token, const std::string& path) {
+  std::lock_guard<std::mutex> lock(ItemLock);
+  return ItemTable.emplace(token, path).second;
 }
 
-bool InsertItemIfAbsent(const std::string& token, const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_State.ItemLock);
-  return g_State.ItemTable.emplace(token, path).second;
-}
-
-std::optional<std::string> FindItem(const std::string& token) {
-  std::lock_guard<std::mutex> lock(g_State.ItemLock);
-  auto it = g_State.ItemTable.find(token);
-  if (it == g_State.ItemTable.end()) return std::nullopt;
+std::optional<std::string> SharedState::FindItem(const std::string& token) {
+  std::lock_guard<std::mutex> lock(ItemLock);
+  auto it = ItemTable.find(token);
+  if (it == ItemTable.end()) return std::nullopt;
   return it->second;
 }
 
-void ClearItems() {
-  std::lock_guard<std::mutex> lock(g_State.ItemLock);
-  g_State.ItemTable.clear();
-  g_State.FolderFileTokens.clear();
+void SharedState::ClearItems() {
+  std::lock_guard<std::mutex> lock(ItemLock);
+  ItemTable.clear();
+  FolderFileTokens.clear();
 }
 
-namespace {
 // Enters `path` under a fresh token; ItemLock is held. A collision is drawn again, never dropped.
-std::string AddItemLocked(const std::string& path) {
+std::string SharedState::AddItemLocked(const std::string& path) {
   for (;;) {
     std::string token = MakeToken();
     if (token.empty()) return token;
-    if (g_State.ItemTable.emplace(token, path).second) return token;
+    if (ItemTable.emplace(token, path).second) return token;
   }
 }
-}  // namespace
 
-std::string AddItem(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_State.ItemLock);
+std::string SharedState::AddItem(const std::string& path) {
+  std::lock_guard<std::mutex> lock(ItemLock);
   return AddItemLocked(path);
 }
 
-std::string FolderFileToken(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_State.ItemLock);
-  auto it = g_State.FolderFileTokens.find(path);
-  if (it != g_State.FolderFileTokens.end()) return it->second;
+std::string SharedState::FolderFileToken(const std::string& path) {
+  std::lock_guard<std::mutex> lock(ItemLock);
+  auto it = FolderFileTokens.find(path);
+  if (it != FolderFileTokens.end()) return it->second;
   std::string token = AddItemLocked(path);
-  if (!token.empty()) g_State.FolderFileTokens.emplace(path, token);
+  if (!token.empty()) FolderFileTokens.emplace(path, token);
   return token;
 }
 
-void AddTempArchive(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_State.TempArchiveLock);
-  g_State.TempArchiveList.push_back(path);
+void SharedState::AddTempArchive(const std::string& path) {
+  std::lock_guard<std::mutex> lock(TempArchiveLock);
+  TempArchiveList.push_back(path);
 }
 
-void DeleteTempArchives() {
+void SharedState::DeleteTempArchives() {
   std::vector<std::string> list;
   {
-    std::lock_guard<std::mutex> lock(g_State.TempArchiveLock);
-    list.swap(g_State.TempArchiveList);
+    std::lock_guard<std::mutex> lock(TempArchiveLock);
+    list.swap(TempArchiveList);
   }
   for (const std::string& path : list) std::remove(path.c_str());
 }

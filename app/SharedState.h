@@ -1,6 +1,7 @@
 #pragma once
-// The process-wide state shared by the window, the web service, the start-up worker and the relay
-// upload threads. There is one instance, g_State.
+// The state of one running Marlix, shared by its front end, its web service, the start-up worker and
+// the relay upload threads. The running Marlix (CMarlix) owns it; handlers and front ends are given
+// it. Several may live in one process.
 //
 // Lock discipline:
 //  - ItemTable is touched only while ItemLock is held, for one insertion or one lookup at a time;
@@ -8,7 +9,7 @@
 //  - SelectedMode, DownloadCount, CloudRelayCount and RelayStarted are atomic.
 //  - LocalAddress and ExternalAddress are replaced whole (CPublishedText).
 //  - TempArchiveList is appended to under TempArchiveLock and read at shutdown after the service stopped.
-//  - PortText and MainDialog are fixed before the web service starts.
+//  - PortText, Home and MainDialog are fixed before the web service starts.
 //  - The other fields belong to the interface thread.
 
 #include <atomic>
@@ -45,6 +46,8 @@ struct SharedState {
   // before the web service starts. The upload page's address carries it as "k"; the receiver, the
   // received files and their deletion need it.
   std::string UploadSecret;
+  // The working directory (absolute): the page files, "1.bmp", "tmp/" and the archives are in it.
+  std::string Home;
   CMainDialogView* MainDialog = nullptr;
   CSystemNotReadyDlg* WaitDialog = nullptr;
   int WanAttempted = 0;
@@ -55,30 +58,34 @@ struct SharedState {
   std::mutex TempArchiveLock;
 
   SharedState();
-  // Back to the values at load (with a new upload secret); for tests that reuse the process.
-  void Reset();
+  SharedState(const SharedState&) = delete;
+  SharedState& operator=(const SharedState&) = delete;
+
+  // ItemTable access under ItemLock.
+  void InsertItem(const std::string& token, const std::string& path);          // replaces
+  bool InsertItemIfAbsent(const std::string& token, const std::string& path);  // keeps an existing entry
+  std::optional<std::string> FindItem(const std::string& token);
+  void ClearItems();
+
+  // Shares `path` under a new token, drawn again while it collides with a live one; each call makes a
+  // new item. Returns the token, or empty when the random source fails.
+  std::string AddItem(const std::string& path);
+  // The token of one file of a shared folder: the same for the whole share, so that every view of the
+  // folder page links the same addresses and the table holds one entry per file. Empty when the
+  // random source fails.
+  std::string FolderFileToken(const std::string& path);
+
+  // The upload page's path and query: "/index.html?k=SECRET".
+  std::string UploadPagePath() const;
+  // A file or folder in the working directory: Home + "/" + name.
+  std::string HomePath(const std::string& name) const;
+
+  // Appends one archive path to TempArchiveList under its lock.
+  void AddTempArchive(const std::string& path);
+  // Deletes every file listed in TempArchiveList (a file that cannot be deleted is skipped) and
+  // empties it.
+  void DeleteTempArchives();
+
+ private:
+  std::string AddItemLocked(const std::string& path);
 };
-
-extern SharedState g_State;
-
-// ItemTable access under ItemLock.
-void InsertItem(const std::string& token, const std::string& path);          // replaces
-bool InsertItemIfAbsent(const std::string& token, const std::string& path);  // keeps an existing entry
-std::optional<std::string> FindItem(const std::string& token);
-void ClearItems();
-
-// Shares `path` under a new token, drawn again while it collides with a live one; each call makes a
-// new item. Returns the token, or empty when the random source fails.
-std::string AddItem(const std::string& path);
-// The token of one file of a shared folder: the same for the whole share, so that every view of the
-// folder page links the same addresses and the table holds one entry per file. Empty when the random
-// source fails.
-std::string FolderFileToken(const std::string& path);
-
-// The upload page's path and query: "/index.html?k=SECRET".
-std::string UploadPagePath();
-
-// Appends one archive path to TempArchiveList under its lock.
-void AddTempArchive(const std::string& path);
-// Deletes every file listed in TempArchiveList (a file that cannot be deleted is skipped) and empties it.
-void DeleteTempArchives();

@@ -128,7 +128,6 @@ std::string PrepareWorkingDirectory(const std::string& home, const std::string& 
   if (::lstat(tmp.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return tmp + ": not a folder";
   if (!dataDir.empty())
     for (const std::string& name : PageFiles()) CopyPageFile(dataDir + "/" + name, home + "/" + name);
-  if (::chdir(home.c_str()) != 0) return home + ": " + std::strerror(errno);
   return {};
 }
 

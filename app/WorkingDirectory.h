@@ -20,12 +20,13 @@ std::string DefaultHomeDirectory();
 // <folder of the executable>/data and <folder of the executable>/../share/marlix; empty when none.
 std::string FindDataDirectory();
 
-// Creates the home and its "tmp/" (private to the user), copies each page file from dataDir that is
-// missing in the home or older there, and makes the home the current directory. Returns empty on
-// success, else a one-line description of what failed (the current directory is then unchanged).
+// Creates the home and its "tmp/" (private to the user) and copies each page file from dataDir that
+// is missing in the home or older there. The process's current directory is left alone: the
+// program names its files by the home's path. Returns empty on success, else a one-line
+// description of what failed.
 // A missing data folder or page file is not a failure: the upload page is then missing, nothing else.
 std::string PrepareWorkingDirectory(const std::string& home, const std::string& dataDir);
 
-// The path as an absolute path against the current directory, so that it still names the same file
-// after the working directory has changed. Symbolic links are kept as they are.
+// The path as an absolute path against the current directory, so that it names the same file from
+// any thread and any later moment. Symbolic links are kept as they are.
 std::string AbsolutePath(const std::string& path);

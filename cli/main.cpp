@@ -35,9 +35,11 @@
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
 #include "service/HttpClient.h"
+#include "service/Marlix.h"
 #include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
+#include "service/ShareFlow.h"
 #include "web/TextPage.h"
 #include "web/Upload.h"
 #include "web/WebService.h"
@@ -53,10 +55,6 @@ struct CliOptions {
   std::vector<std::string> paths;
   std::vector<std::string> texts;  // --text: texts shared as pages with a copy button
 };
-
-// Shared texts lie in this folder of the working directory while they are shared (never served
-// as local files: a dot-folder), one file per text named by its token.
-constexpr char kTextFolder[] = ".texts";
 
 // The terminal's own texts, in English and in Chinese (UiSpeaksChinese chooses).
 const char* Say(const char* english, const char* chinese) { return UiSpeaksChinese() ? chinese : english; }
@@ -135,10 +133,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
 
 // The local address asked for must be one of this PC's; otherwise says which there are.
 bool AcceptChosenAddress(const std::string& address) {
-  if (IsLocalAddress(address)) {
-    g_State.ChosenAddress.Set(address);
-    return true;
-  }
+  if (IsLocalAddress(address)) return true;
   std::fprintf(stderr,
                Say("marlix-cli: %s is not an address of this computer. Its addresses:\n",
                    "marlix-cli: %s 不是本机的地址。本机地址:\n"),
@@ -155,8 +150,8 @@ void PrintAddress(const std::string& address, const std::string& name = {}) {
 }
 
 // Shows an address as the window would: its QR code in the terminal and in "1.bmp".
-void ShowQr(const std::string& address, bool drawInTerminal) {
-  GenerateQrBitmap(address);
+void ShowQr(SharedState& state, const std::string& address, bool drawInTerminal) {
+  ShowAddress(state, address);
   if (drawInTerminal) DrawTerminalQr(address, stdout);
 }
 
@@ -189,10 +184,13 @@ void OnTextReceivedPrinted(const std::string& text) {
   std::fflush(stdout);
 }
 
-void OnUploadSavedPrinted(const std::string& path) {
+// The stored file's path as the terminal prints it: relative to the working directory ("tmp/NAME").
+void PrintUploadSaved(const std::string& home, const std::string& path) {
+  const bool inHome = path.size() > home.size() && path.compare(0, home.size(), home) == 0 && path[home.size()] == '/';
+  const std::string shown = inHome ? path.substr(home.size() + 1) : path;
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
-  std::printf("%s\n", path.c_str());
+  std::printf("%s\n", shown.c_str());
   std::fflush(stdout);
 }
 
@@ -226,11 +224,15 @@ int main(int argc, char** argv) {
     givenPaths.push_back(path);  // as the user typed it, for messages
     path = AbsolutePath(path);
   }
-  const std::string layoutError = PrepareWorkingDirectory(DefaultHomeDirectory(), FindDataDirectory());
+  const std::string home = DefaultHomeDirectory();
+  const std::string layoutError = PrepareWorkingDirectory(home, FindDataDirectory());
   if (!layoutError.empty()) {
     std::fprintf(stderr, "marlix-cli: %s\n", layoutError.c_str());
     return 1;
   }
+  CMarlix marlix(home);
+  SharedState& state = marlix.State();
+  if (!opt.address.empty()) state.ChosenAddress.Set(opt.address);
 
   // Every thread started from here on inherits the blocked signals; main waits for them below.
   sigset_t stopSignals;
@@ -239,27 +241,31 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  RaiseOpenFileLimit();
 
   const std::string port = ChooseServerPort();
   if (port.empty()) {
     PrintCoreText(kNoPortMessage);
     return 1;
   }
-  g_State.PortText = port;
-
-  g_State.ReachMode = opt.cloud ? ReachMode::Cloud : opt.wan ? ReachMode::Wan : ReachMode::Lan;
-  g_State.SelectedMode = g_State.ReachMode;
-  g_State.PageMode = opt.command == "receive" ? PageMode::Upload : PageMode::Share;
+  state.ReachMode = opt.cloud ? ReachMode::Cloud : opt.wan ? ReachMode::Wan : ReachMode::Lan;
+  state.SelectedMode = state.ReachMode;
+  state.PageMode = opt.command == "receive" ? PageMode::Upload : PageMode::Share;
   CCliMainDialog dialog;
-  g_State.MainDialog = &dialog;
+  state.MainDialog = &dialog;
 
-  CWebCallbacks callbacks = DefaultWebCallbacks();
+  CWebCallbacks callbacks;
+  // The caption names the file whose closing delimiter has arrived; the bar starts.
+  callbacks.OnUploadFileDone = [&dialog](const std::string& path) {
+    dialog.SetCaption("正在上传: " + path);
+    dialog.ShowProgress();
+    dialog.SetProgressPos(1);
+  };
   if (opt.command == "receive") {
-    callbacks.OnUploadSaved = &OnUploadSavedPrinted;
+    callbacks.OnUploadSaved = [home = marlix.Home()](const std::string& path) { PrintUploadSaved(home, path); };
     callbacks.OnTextReceived = &OnTextReceivedPrinted;
   }
-  CWebService* server = StartWebService(port, callbacks);
-  if (!server) {
+  if (!marlix.StartWeb(port, callbacks)) {
     std::fprintf(
         stderr,
         Say("marlix-cli: the web service could not start on port %s\n", "marlix-cli: 端口 %s 上的网络服务无法启动\n"),
@@ -272,21 +278,21 @@ int main(int argc, char** argv) {
   SetHttpClientDiagnostics(false);
   CRevocableDialog dialogView(&dialog);
   ServiceSignIn(dialogView);
-  DiscoverLocalAddress();
+  DiscoverLocalAddress(state);
 
-  std::string host = g_State.LocalAddress.Get();
+  const ReachMode direct = opt.wan ? ReachMode::Wan : ReachMode::Lan;  // the mode of the upload page
   if (opt.wan) {
-    const WanSetupResult wan = RunWanSetup();
+    const WanSetupResult wan = RunWanSetup(state);
     if (wan == WanSetupResult::Mapped) {
-      host = g_State.ExternalAddress.Get();
-      std::fprintf(stderr, "%s\n", host.c_str());
+      std::fprintf(stderr, "%s\n", state.ExternalAddress.Get().c_str());
     } else {
       PrintCoreText(WanSetupFailureText(wan));
-      StopWebService(server);
-      ServiceSignOut();
+      marlix.StopWeb();
+      ServiceSignOut(state);
       return 1;
     }
   }
+  const std::string host = opt.wan ? state.ExternalAddress.Get() : state.LocalAddress.Get();
   if (host.empty() && !opt.cloud)
     std::fputs(Say("marlix-cli: no network address found\n", "marlix-cli: 找不到网络地址\n"), stderr);
 
@@ -315,22 +321,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", given.c_str(), ShownCoreText(kRelayFolderMessage).c_str());
         continue;
       }
-      const std::string token = AddItem(fullPath);
-      g_State.ItemKind = folder ? "d" : "f";
-      g_State.RelayStarted = 0;
+      const CSharedItem item = ShareItem(state, fullPath);
+      state.ItemKind = item.Kind;
+      state.RelayStarted = 0;
       if (opt.cloud) {
         // The address is shown only once the relay has stored the file; a refusal has been printed.
         const int failures = dialog.RelayFailures();
-        CloudRelayUpload(token, &dialog, fullPath);
+        CloudRelayUpload(state, item.Token, &dialog, fullPath);
         WaitCloudRelayIdle(std::numeric_limits<int>::max());
-        if (!g_State.RelayStarted || dialog.RelayFailures() != failures) continue;
-        BuildCloudLink(token);
-      } else {
-        g_State.CurrentAddress = "http://" + UrlHost(host) + ":" + port + "/" + g_State.ItemKind + "?t=" + token;
+        if (!state.RelayStarted || dialog.RelayFailures() != failures) continue;
       }
-      g_State.CurrentItemPath = fullPath;
-      g_State.CurrentItemToken = token;
-      lastAddress = g_State.CurrentAddress;
+      const std::string address = ItemAddress(state, state.ReachMode, item);
+      if (address.empty()) continue;
+      state.CurrentAddress = lastAddress = address;
+      state.CurrentItemPath = fullPath;
+      state.CurrentItemToken = item.Token;
       PrintAddress(lastAddress, ItemName(fullPath));
     }
     for (const std::string& text : opt.texts) {
@@ -340,51 +345,42 @@ int main(int argc, char** argv) {
             stderr);
         continue;
       }
-      ::mkdir(kTextFolder, 0700);
-      const std::string file = std::string(kTextFolder) + "/" + MakeToken();  // a name no one guesses
-      FILE* out = std::fopen(file.c_str(), "wb");
-      if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
-        if (out) std::fclose(out);
-        std::fprintf(stderr, "marlix-cli: %s: %s\n", file.c_str(), std::strerror(errno));
+      int error = 0;
+      const CSharedItem item = ShareText(state, text, error);
+      if (item.Token.empty()) {
+        std::fprintf(stderr, "marlix-cli: %s\n", std::strerror(error ? error : EIO));
         continue;
       }
-      std::fclose(out);
-      const std::string token = AddItem(AbsolutePath(file));
-      g_State.ItemKind = "m";
-      g_State.CurrentAddress = "http://" + UrlHost(host) + ":" + port + "/m?t=" + token;
-      lastAddress = g_State.CurrentAddress;
+      state.ItemKind = item.Kind;
+      const std::string address = ItemAddress(state, direct, item);
+      if (address.empty()) continue;
+      state.CurrentAddress = lastAddress = address;
       PrintAddress(lastAddress, "text");
     }
     // Last, the upload page, so that the phone can send files back.
-    if (!lastAddress.empty() && !opt.cloud && !host.empty())
-      PrintAddress("http://" + UrlHost(host) + ":" + port + UploadPagePath(), "upload");
+    if (!lastAddress.empty() && !opt.cloud && !host.empty()) PrintAddress(UploadPageAddress(state, direct), "upload");
   } else {
-    lastAddress = "http://" + UrlHost(host) + ":" + port + UploadPagePath();
-    g_State.CurrentAddress = lastAddress;
-    PrintAddress(lastAddress);
+    lastAddress = UploadPageAddress(state, direct);
+    state.CurrentAddress = lastAddress;
+    if (!lastAddress.empty()) PrintAddress(lastAddress);
   }
   // Nothing could be shared: say so by the exit status instead of serving nothing.
   const bool serving = !lastAddress.empty();
   if (serving) {
-    if (!lastAddress.empty()) ShowQr(lastAddress, opt.qr);
+    ShowQr(state, lastAddress, opt.qr);
     int sig = 0;
     sigwait(&stopSignals, &sig);
   }
 
   // The window's shutdown order: stop the service, close the router port, forget the items, sign
   // out, delete the archives.
-  StopWebService(server);
+  marlix.StopWeb();
   RemoveWanMapping();
-  ClearItems();
-  if (DIR* texts = ::opendir(kTextFolder)) {
-    while (const dirent* entry = ::readdir(texts))
-      if (entry->d_name[0] != '.') ::unlinkat(::dirfd(texts), entry->d_name, 0);
-    ::closedir(texts);
-    ::rmdir(kTextFolder);
-  }
-  ServiceSignOut();
-  DeleteTempArchives();
+  state.ClearItems();
+  RemoveSharedTexts(state);
+  ServiceSignOut(state);
+  state.DeleteTempArchives();
   CloudRelayDetachDialog();
-  g_State.MainDialog = nullptr;
+  state.MainDialog = nullptr;
   return serving ? 0 : 1;
 }

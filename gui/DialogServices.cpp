@@ -10,6 +10,7 @@
 #include "net/WanSetup.h"
 #include "service/CloudRelay.h"
 #include "service/ServiceSession.h"
+#include "service/Marlix.h"
 #include "web/WebService.h"
 
 namespace {
@@ -25,13 +26,17 @@ CDialogServices RealServices() {
   s.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
   s.ExitProcess = [](int code) { std::exit(code); };
   s.ChoosePort = [] { return ChooseServerPort(); };
-  s.StartServer = [](const std::string& port) { return StartWebService(port, WindowWebCallbacks()); };
-  s.WanSetup = [] { return RunWanSetup(); };
-  s.RelayUpload = [](const std::string& token, CMainDialogView* dialog, const std::string& path) {
-    CloudRelayUpload(token, dialog, path);
+  s.StartServer = [](CMarlix& marlix, const std::string& port) {
+    return marlix.StartWeb(port, WindowWebCallbacks(marlix.State()));
   };
-  s.StartupWork = [](CRevocableDialog& dialog, const std::atomic<bool>& stop) { WorkerThread(dialog, stop); };
-  s.SignOut = [] { ServiceSignOut(); };
+  s.WanSetup = [](SharedState& state) { return RunWanSetup(state); };
+  s.RelayUpload = [](SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path) {
+    CloudRelayUpload(state, token, dialog, path);
+  };
+  s.StartupWork = [](SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
+    WorkerThread(state, dialog, stop);
+  };
+  s.SignOut = [](const SharedState& state) { ServiceSignOut(state); };
   s.DetachRelays = [] { CloudRelayDetachDialog(); };
   return s;
 }

@@ -15,6 +15,8 @@ class CMainDialogView;
 class CRevocableDialog;
 class QWidget;
 class CWebService;
+class CMarlix;
+struct SharedState;
 
 struct CDialogServices {
   // A modal message box with one OK button.
@@ -25,17 +27,19 @@ struct CDialogServices {
   std::function<void(int code)> ExitProcess;
   // The first free port of 8081 to 8091, or empty (ChooseServerPort).
   std::function<std::string()> ChoosePort;
-  // Starts the web service on the port text (StartWebService).
-  std::function<CWebService*(const std::string& port)> StartServer;
+  // Starts the running Marlix's web service on the port text (CMarlix::StartWeb); false when it
+  // cannot listen.
+  std::function<bool(CMarlix& marlix, const std::string& port)> StartServer;
   // The router port opening; publishes ExternalAddress (RunWanSetup). Runs on a worker thread.
-  std::function<WanSetupResult()> WanSetup;
+  std::function<WanSetupResult(SharedState& state)> WanSetup;
   // Starts the relay upload of an item (CloudRelayUpload).
-  std::function<void(const std::string& token, CMainDialogView* dialog, const std::string& path)> RelayUpload;
+  std::function<void(SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path)>
+      RelayUpload;
   // The start-up worker's job (ServiceSignIn, then DiscoverLocalAddress), on the worker thread: the
   // dialog's revocable view and the stop flag that the close sets.
-  std::function<void(CRevocableDialog& dialog, const std::atomic<bool>& stop)> StartupWork;
+  std::function<void(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop)> StartupWork;
   // The sign-out at shutdown (ServiceSignOut).
-  std::function<void()> SignOut;
+  std::function<void(const SharedState& state)> SignOut;
   // At shutdown, before the dialog goes: relay upload threads still running stop calling it
   // (CloudRelayDetachDialog, where the relay client offers it).
   std::function<void()> DetachRelays;

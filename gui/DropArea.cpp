@@ -77,7 +77,8 @@ void CDropArea::SetContent(const QString& imagePath, const QString& caption, int
 
 void CDropArea::Compose() {
   auto picture = std::make_unique<CPictureFile>();
-  if (!picture->Load(m_strImagePath)) return;
+  const bool relative = !m_strFolder.isEmpty() && !m_strImagePath.startsWith(QLatin1Char('/'));
+  if (!picture->Load(relative ? m_strFolder + QLatin1Char('/') + m_strImagePath : m_strImagePath)) return;
 
   const QSize client = contentsRect().size();
   const CSizeI canvasSize{client.width(), client.height()};

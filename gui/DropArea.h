@@ -13,7 +13,9 @@ class CDropArea : public QFrame {
   CDropArea(QWidget* parent, int id);
   ~CDropArea() override;
 
-  // Shows a picture file (relative to the working directory) with a caption: layout 1 centres the
+  // The folder that relative picture names are found in (the working directory); empty: as given.
+  void SetFolder(const QString& folder) { m_strFolder = folder; }
+  // Shows a picture file (relative to the folder) with a caption: layout 1 centres the
   // caption over the whole width (12-pixel font), layout 2 starts it at the picture's left edge
   // (13-pixel font), any other layout shows no caption. A picture that cannot be loaded keeps the
   // previous canvas. The new content is on screen when the call returns.
@@ -36,6 +38,7 @@ class CDropArea : public QFrame {
  private:
   void Compose();
 
+  QString m_strFolder;
   QString m_strImagePath;
   QString m_strCaption;
   std::unique_ptr<QImage> m_pCanvas;

@@ -9,6 +9,7 @@
 #include "gui/MarlixDlg.h"
 #include "gui/PathHandOff.h"
 #include "gui/StopSignals.h"
+#include "service/Marlix.h"
 
 bool CMarlixApp::InitInstance(const std::string& home) {
   const std::string error = PrepareWorkingDirectory(home, FindDataDirectory());
@@ -18,7 +19,8 @@ bool CMarlixApp::InitInstance(const std::string& home) {
     m_exitCode = 1;
     return false;
   }
-  auto dialog = std::make_unique<CMarlixDlg>();
+  CMarlix marlix(home);
+  auto dialog = std::make_unique<CMarlixDlg>(marlix);
   if (dialog->OnInitDialog()) {
     CloseOnStopSignals(dialog.get());
     CPathReceiver receiver(dialog.get());  // later `marlix PATH...` hand their paths to this window

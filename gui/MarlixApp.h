@@ -7,7 +7,7 @@
 
 class CMarlixApp {
  public:
-  // Lays out the home (the working directory) and makes it current; then starts the main dialog and
+  // Lays out the home (the working directory) and makes the running Marlix there; then starts the main dialog and
   // runs it until it is closed. Returns false so the program then ends. A home that cannot be laid
   // out is reported in a message box and the dialog is not started.
   bool InitInstance(const std::string& home);

@@ -20,6 +20,8 @@
 
 #include "app/MainDialogView.h"
 #include "app/Modes.h"
+#include "service/Marlix.h"
+#include "service/ShareFlow.h"
 
 class CRevocableDialog;
 class CSystemNotReadyDlg;
@@ -52,8 +54,9 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   Q_DECLARE_TR_FUNCTIONS(CMarlixDlg)
 
  public:
-  // Builds the dialog's controls at their layout places; OnInitDialog does the rest.
-  CMarlixDlg();
+  // Builds the dialog's controls at their layout places; OnInitDialog does the rest. The window is
+  // the front end of that running Marlix, which outlives it.
+  explicit CMarlixDlg(CMarlix& marlix);
   ~CMarlixDlg() override;
 
   // Start-up: port choice, wait dialog, controls, drop area, first view, web service, start-up
@@ -86,13 +89,15 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void RefreshView(ReachMode mode);
   void BuildLanAddress(const std::string& token);
   void BuildWanAddress(CMainDialogView* dialog, const std::string& token);
+  void BuildCloudLink(const std::string& token);
   void UpdateItemCaption();
 
   // A control by its id (IDC_CAPTION for the caption line).
   QWidget* GetDlgItem(int id) const;
   CDropArea* DropArea() const { return m_pDropArea.get(); }
   CSystemNotReadyDlg* WaitDialog() const { return m_pWaitDlg.get(); }
-  CWebService* Server() const { return m_pServer; }
+  CWebService* Server() const { return m_marlix.Web(); }
+  SharedState& State() const { return m_state; }
   bool IsShutDown() const { return m_bShutDown; }
 
   // CMainDialogView: safe from any thread.
@@ -125,10 +130,8 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void CreateControls();
   // The checks before a share (not on the upload page, the Internet mode's port opening done).
   bool ReadyToShare();
-  // Shares the item at the path as the current one, of kind 'f', 'd' or 'm', and shows its code.
-  void ShareItem(const std::string& path, char kind);
-  // Removes the shared texts' files (at close).
-  void RemoveSharedTexts();
+  // Makes the shared item the current one and shows its code.
+  void ShowItem(const CSharedItem& item);
   // The router port opening behind the wait dialog; true when an external address was mapped.
   bool RunPortOpening();
   bool OnInterfaceThread() const;
@@ -150,8 +153,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void StopStartupWorker();
   void JoinStartupWorker();
 
+  CMarlix& m_marlix;
+  SharedState& m_state;  // m_marlix's
+
   // Members of the design, all empty until OnInitDialog.
-  CWebService* m_pServer = nullptr;
   std::unique_ptr<CDropArea> m_pDropArea;
   std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
   std::unique_ptr<CReceivedTextBox> m_pReceivedText;
@@ -186,4 +191,4 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
 
 // The start-up worker: signs in to the service, then finds the local address; returns 0. Reaches
 // the dialog only through the view; a set stop flag ends the sign-in at once.
-int WorkerThread(CRevocableDialog& dialog, const std::atomic<bool>& stop);
+int WorkerThread(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop);

@@ -49,11 +49,11 @@ void CMarlixDlg::dropEvent(QDropEvent* event) {
 }
 
 bool CMarlixDlg::ReadyToShare() {
-  if (g_State.PageMode == PageMode::Upload) {
+  if (m_state.PageMode == PageMode::Upload) {
     ShowMessageBox(this, tr("正等待文件从手机上传呢，拿手机扫描一下就可以上传..."));
     return false;
   }
-  if (!g_State.WanAttempted && m_pRadioWan->isChecked()) {
+  if (!m_state.WanAttempted && m_pRadioWan->isChecked()) {
     m_pWaitDlg->show();
     m_pWaitDlg->CenterOn(this);
     return false;
@@ -64,19 +64,20 @@ bool CMarlixDlg::ReadyToShare() {
 void CMarlixDlg::OnDropFiles(const QStringList& paths) {
   if (!ReadyToShare()) return;
   for (const QString& dropped : paths)
-    ShareItem(QFile::encodeName(dropped).toStdString(), QFileInfo(dropped).isDir() ? 'd' : 'f');
+    ShowItem(::ShareItem(m_state, QFile::encodeName(dropped).toStdString()));
 }
 
-void CMarlixDlg::ShareItem(const std::string& path, char kind) {
+void CMarlixDlg::ShowItem(const CSharedItem& item) {
+  const std::string& path = item.Path;
+  const std::string& token = item.Token;
   m_pShare->show();
-  g_State.ItemKind.assign(1, kind);
-  const std::string token = AddItem(path);
-  g_State.RelayStarted = 0;
+  m_state.ItemKind = item.Kind;
+  m_state.RelayStarted = 0;
   ResetProgress();
-  if (m_pRadioCloud->isChecked()) DialogServices().RelayUpload(token, this, path);
-  if (g_State.LocalAddress.Empty()) DiscoverLocalAddress();
+  if (m_pRadioCloud->isChecked()) DialogServices().RelayUpload(m_state, token, this, path);
+  if (m_state.LocalAddress.Empty()) DiscoverLocalAddress(m_state);
 
-  switch (g_State.ReachMode) {
+  switch (m_state.ReachMode) {
     case ReachMode::Lan:
       BuildLanAddress(token);
       break;
@@ -89,7 +90,7 @@ void CMarlixDlg::ShareItem(const std::string& path, char kind) {
     default:
       break;
   }
-  g_State.CurrentItemPath = path;
-  g_State.CurrentItemToken = token;
-  RefreshView(g_State.ReachMode);
+  m_state.CurrentItemPath = path;
+  m_state.CurrentItemToken = token;
+  RefreshView(m_state.ReachMode);
 }

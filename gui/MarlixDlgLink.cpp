@@ -9,16 +9,16 @@
 #include "gui/MarlixDlg.h"
 
 void CMarlixDlg::CopyShareLink() {
-  if (m_bOpeningPort || g_State.CurrentAddress.empty()) return;
+  if (m_bOpeningPort || m_state.CurrentAddress.empty()) return;
   if (m_pRadioCloud->isChecked()) {
     ShowMessageBox(this, tr("不好意思，本版本不提供云端分享，稍后版本将开放！"));
     return;
   }
-  const QString address = QString::fromUtf8(g_State.CurrentAddress);
+  const QString address = QString::fromUtf8(m_state.CurrentAddress);
   if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(address);
 
   QString message = tr("外发链接已生成：") + address;
-  if (g_State.PageMode == PageMode::Upload)
+  if (m_state.PageMode == PageMode::Upload)
     message += tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！");
   else
     message += tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友下载！");

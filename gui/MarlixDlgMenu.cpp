@@ -33,7 +33,7 @@ QMenu* CMarlixDlg::BuildContextMenu() {
   auto* menu = new QMenu(this);
   menu->addSection(tr("手机访问的地址"));
   auto* group = new QActionGroup(menu);
-  const std::string current = g_State.LocalAddress.Get();
+  const std::string current = m_state.LocalAddress.Get();
   for (const AdapterAddress& a : ListLocalAddresses()) {
     QAction* action = menu->addAction(QString::fromStdString(a.address + " (" + a.name + ")"));
     action->setCheckable(true);
@@ -55,23 +55,23 @@ void CMarlixDlg::ShowContextMenu(const QPoint& globalPos) {
 
 void CMarlixDlg::OpenSettings() {
   CSettingsDlg settings(this);
-  if (settings.exec() == QDialog::Accepted && g_State.ReachMode == ReachMode::Cloud && m_pRadioCloud->isChecked())
+  if (settings.exec() == QDialog::Accepted && m_state.ReachMode == ReachMode::Cloud && m_pRadioCloud->isChecked())
     OnReachModeRadio(IDC_RADIO_CLOUD);  // a relay set (or removed) shows at once
 }
 
 void CMarlixDlg::LoadChosenAddress() {
   // The discovery takes it while it is still one of the PC's addresses, else goes by its own rule.
-  g_State.ChosenAddress.Set(Settings().value(QString::fromLatin1(kAddressKey)).toString().toStdString());
+  m_state.ChosenAddress.Set(Settings().value(QString::fromLatin1(kAddressKey)).toString().toStdString());
 }
 
 void CMarlixDlg::OnPickAddress(const std::string& address) {
   if (m_bOpeningPort || m_bShutDown) return;
-  g_State.ChosenAddress.Set(address);
-  g_State.LocalAddress.Set(address);
+  m_state.ChosenAddress.Set(address);
+  m_state.LocalAddress.Set(address);
   Settings().setValue(QString::fromLatin1(kAddressKey), QString::fromStdString(address));
   // Only the local-network mode puts the local address in its codes.
-  if (g_State.ReachMode == ReachMode::Lan) {
-    if (g_State.PageMode == PageMode::Upload)
+  if (m_state.ReachMode == ReachMode::Lan) {
+    if (m_state.PageMode == PageMode::Upload)
       ShowUploadPage();
     else
       RefreshView(ReachMode::Lan);
@@ -81,7 +81,7 @@ void CMarlixDlg::OnPickAddress(const std::string& address) {
 
 void CMarlixDlg::UpdateAddressTooltip() {
   if (!m_pDropArea) return;
-  const std::string shown = !g_State.CurrentAddress.empty() ? g_State.CurrentAddress : g_State.LocalAddress.Get();
+  const std::string shown = !m_state.CurrentAddress.empty() ? m_state.CurrentAddress : m_state.LocalAddress.Get();
   m_pDropArea->setToolTip(QString::fromStdString(shown));
 }
 

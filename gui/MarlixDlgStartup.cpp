@@ -38,9 +38,11 @@ W* MakeControl(QWidget* parent, int id, const QString& text, QRect dluRect) {
 
 }  // namespace
 
-CMarlixDlg::CMarlixDlg()
+CMarlixDlg::CMarlixDlg(CMarlix& marlix)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                           Qt::WindowCloseButtonHint) {
+                           Qt::WindowCloseButtonHint),
+      m_marlix(marlix),
+      m_state(marlix.State()) {
   CreateControls();
 }
 
@@ -101,10 +103,10 @@ void CMarlixDlg::CreateControls() {
 
 CMarlixDlg::~CMarlixDlg() {
   StopStartupWorker();
-  if (!m_bShutDown && m_pServer) StopWebService(m_pServer);
+  if (!m_bShutDown) m_marlix.StopWeb();
   JoinStartupWorker();
-  if (g_State.MainDialog == this) g_State.MainDialog = nullptr;
-  if (g_State.WaitDialog == m_pWaitDlg.get()) g_State.WaitDialog = nullptr;
+  if (m_state.MainDialog == this) m_state.MainDialog = nullptr;
+  if (m_state.WaitDialog == m_pWaitDlg.get()) m_state.WaitDialog = nullptr;
 }
 
 QWidget* CMarlixDlg::GetDlgItem(int id) const {
@@ -124,10 +126,10 @@ bool CMarlixDlg::OnInitDialog() {
     services.ExitProcess(0);
     return false;
   }
-  g_State.PortText = port;
+  m_state.PortText = port;
 
   m_pWaitDlg = std::make_unique<CSystemNotReadyDlg>(this);
-  g_State.WaitDialog = m_pWaitDlg.get();
+  m_state.WaitDialog = m_pWaitDlg.get();
 
   m_pProgress->setRange(0, 100);
   m_pProgress->setValue(0);
@@ -139,18 +141,19 @@ bool CMarlixDlg::OnInitDialog() {
 
   // The drop area covers the client area less 61 pixels left and right and 62 at top and bottom.
   m_pDropArea = std::make_unique<CDropArea>(this, IDC_DROP_AREA);
+  m_pDropArea->SetFolder(QString::fromStdString(m_marlix.Home()));
   m_pDropArea->setGeometry(rect().adjusted(61, 62, -61, -62));
   m_pDropArea->show();
   m_pDropArea->raise();
   m_pDropArea->installEventFilter(this);
   LoadChosenAddress();
 
-  g_State.PageMode = PageMode::Share;
+  m_state.PageMode = PageMode::Share;
   RefreshView(ReachMode::Lan);
 
-  g_State.MainDialog = this;
+  m_state.MainDialog = this;
 
-  if (!m_pServer) m_pServer = services.StartServer(g_State.PortText);
+  if (!m_marlix.Web()) services.StartServer(m_marlix, m_state.PortText);
 
   m_pRadioLan->setChecked(true);
   MirrorRadios();
@@ -158,16 +161,18 @@ bool CMarlixDlg::OnInitDialog() {
   m_pWorkerView = std::make_shared<CRevocableDialog>(this);
   try {
     m_startupWorker =
-        std::thread([work = services.StartupWork, view = m_pWorkerView, stop = &m_stopWorker] { work(*view, *stop); });
+        std::thread([work = services.StartupWork, state = &m_state, view = m_pWorkerView, stop = &m_stopWorker] {
+          work(*state, *view, *stop);
+        });
   } catch (const std::system_error&) {
     // Without the worker, the local address is looked for at the first drop.
   }
   return true;
 }
 
-int WorkerThread(CRevocableDialog& dialog, const std::atomic<bool>& stop) {
+int WorkerThread(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
   ServiceSignIn(dialog, &stop);
-  if (!stop) DiscoverLocalAddress();
+  if (!stop) DiscoverLocalAddress(state);
   return 0;
 }
 
@@ -189,16 +194,15 @@ void CMarlixDlg::ShutDown() {
   StopStartupWorker();
 
   // Workers' updates are queued, never waited for, so the stop cannot hang on them.
-  if (m_pServer) StopWebService(m_pServer);
+  m_marlix.StopWeb();
   RemoveWanMapping();  // the router port this run opened closes with the program
-  ClearItems();
-  RemoveSharedTexts();
-  m_pServer = nullptr;
+  m_state.ClearItems();
+  RemoveSharedTexts(m_state);
   m_pDropArea.reset();
-  DialogServices().SignOut();
-  g_State.WaitDialog = nullptr;
+  DialogServices().SignOut(m_state);
+  m_state.WaitDialog = nullptr;
   m_pWaitDlg.reset();
-  DeleteTempArchives();
+  m_state.DeleteTempArchives();
   DialogServices().DetachRelays();
   JoinStartupWorker();
   QDialog::done(QDialog::Rejected);

@@ -6,19 +6,12 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <cerrno>
+#include <cstring>
 
-#include "app/Token.h"
 #include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
 #include "web/TextPage.h"
-
-namespace {
-
-// Shared texts lie in this folder of the working directory while they are shared (a dot-folder,
-// never served as local files), one file per text named by a token no one guesses.
-const char kTextFolder[] = ".texts";
-
-}  // namespace
 
 void CMarlixDlg::PasteText() {
   const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -41,19 +34,12 @@ bool CMarlixDlg::ShareText(const QString& text) {
     return false;
   }
   if (!ReadyToShare()) return false;
-  QDir().mkdir(QString::fromLatin1(kTextFolder), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-  QFile file(QString::fromLatin1(kTextFolder) + QLatin1Char('/') + QString::fromStdString(MakeToken()));
-  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
-    ShowMessageBox(this, tr("无法保存要分享的文字：") + file.errorString());
-    file.remove();
+  int error = 0;
+  const CSharedItem item = ::ShareText(m_state, std::string(bytes.constData(), static_cast<size_t>(bytes.size())), error);
+  if (item.Token.empty()) {
+    ShowMessageBox(this, tr("无法保存要分享的文字：") + QString::fromLocal8Bit(std::strerror(error ? error : EIO)));
     return false;
   }
-  file.close();
-  ShareItem(QFile::encodeName(QFileInfo(file).absoluteFilePath()).toStdString(), 'm');
+  ShowItem(item);
   return true;
-}
-
-void CMarlixDlg::RemoveSharedTexts() {
-  QDir folder(QString::fromLatin1(kTextFolder));
-  if (folder.exists()) folder.removeRecursively();
 }

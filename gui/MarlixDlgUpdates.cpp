@@ -75,10 +75,10 @@ void CMarlixDlg::RelayUploadFailed(const std::string& token, const std::string& 
   OnInterface([this, token, shown = CoreTextForUi(text)] {
     if (m_bShutDown) return;
     m_pStatus->setText(shown);
-    if (token != g_State.CurrentItemToken) return;  // an earlier item's upload: its link is gone already
-    g_State.RelayStarted = 0;
-    if (g_State.PageMode != PageMode::Share || g_State.ReachMode != ReachMode::Cloud || !m_pDropArea) return;
-    g_State.CurrentAddress.clear();
+    if (token != m_state.CurrentItemToken) return;  // an earlier item's upload: its link is gone already
+    m_state.RelayStarted = 0;
+    if (m_state.PageMode != PageMode::Share || m_state.ReachMode != ReachMode::Cloud || !m_pDropArea) return;
+    m_state.CurrentAddress.clear();
     ResetProgress();
     m_pDropArea->SetContent(QStringLiteral("ban.png"), shown, 1);
     UpdateAddressTooltip();

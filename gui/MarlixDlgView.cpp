@@ -20,6 +20,7 @@
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
 #include "service/ServiceConfig.h"
+#include "service/ShareFlow.h"
 
 namespace {
 
@@ -34,41 +35,41 @@ const char* const kCloudUploadRefused = QT_TRANSLATE_NOOP("CMarlixDlg", "目前�
 
 void CMarlixDlg::RefreshView(ReachMode mode) {
   m_pCaption->hide();
-  g_State.ReachMode = mode;
+  m_state.ReachMode = mode;
 
-  if (g_State.PageMode == PageMode::Upload) {
+  if (m_state.PageMode == PageMode::Upload) {
     ShowUploadPage();
     return;
   }
   if (mode == ReachMode::None) return;
 
-  if (g_State.CurrentItemPath.empty()) {
+  if (m_state.CurrentItemPath.empty()) {
     m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 1);
     return;
   }
 
   if (mode == ReachMode::Cloud && !RelayConfigured()) {
     // No relay set: say so and how to set one, instead of a link no phone could open.
-    g_State.CurrentAddress.clear();
+    m_state.CurrentAddress.clear();
     m_pDropArea->SetContent(QStringLiteral("ban.png"), CoreTextForUi(kNoRelayText), 1);
     return;
   }
-  if (mode == ReachMode::Cloud) DialogServices().RelayUpload(g_State.CurrentItemToken, this, g_State.CurrentItemPath);
+  if (mode == ReachMode::Cloud) DialogServices().RelayUpload(m_state, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
 
   if (m_pProgress->value() != 0) m_pProgress->show();
   m_pCaption->show();
 
   if (mode == ReachMode::Lan) {
-    BuildLanAddress(g_State.CurrentItemToken);
+    BuildLanAddress(m_state.CurrentItemToken);
   } else if (mode == ReachMode::Wan) {
-    BuildWanAddress(this, g_State.CurrentItemToken);
+    BuildWanAddress(this, m_state.CurrentItemToken);
   } else {
-    BuildCloudLink(g_State.CurrentItemToken);
+    BuildCloudLink(m_state.CurrentItemToken);
   }
 
   // Without an address (no external address in the Internet mode) "1.bmp" still holds an earlier
   // address's code; the drop area keeps what it shows rather than offer that stale code.
-  if (!g_State.CurrentAddress.empty())
+  if (!m_state.CurrentAddress.empty())
     m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，下载文件到手机"), 2);
 
   UpdateItemCaption();
@@ -76,31 +77,30 @@ void CMarlixDlg::RefreshView(ReachMode mode) {
 }
 
 void CMarlixDlg::BuildLanAddress(const std::string& token) {
-  g_State.CurrentAddress =
-      "http://" + UrlHost(g_State.LocalAddress.Get()) + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
-  GenerateQrBitmap(g_State.CurrentAddress);
+  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Lan, {token, m_state.ItemKind, m_state.CurrentItemPath}));
+}
+
+void CMarlixDlg::BuildCloudLink(const std::string& token) {
+  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {token, m_state.ItemKind, m_state.CurrentItemPath}));
 }
 
 void CMarlixDlg::BuildWanAddress(CMainDialogView* dialog, const std::string& token) {
-  const std::string external = g_State.ExternalAddress.Get();
-  if (external.empty()) {
+  const std::string address =
+      ItemAddress(m_state, ReachMode::Wan, {token, m_state.ItemKind, m_state.CurrentItemPath});
+  if (address.empty()) {
     ShowMessageBox(this, tr(kMappingPending));
     dialog->SetStatus(tr(kMappingPending).toStdString());
-    g_State.CurrentAddress.clear();
-    return;
   }
-  g_State.CurrentAddress =
-      "http://" + UrlHost(external) + ":" + g_State.PortText + "/" + g_State.ItemKind + "?t=" + token;
-  GenerateQrBitmap(g_State.CurrentAddress);
+  ShowAddress(m_state, address);
 }
 
 void CMarlixDlg::UpdateItemCaption() {
   // The platform's separator stands for the backslash.
-  if (g_State.ItemKind == "m") {  // a text's file name is only its token
+  if (m_state.ItemKind == "m") {  // a text's file name is only its token
     SetCaptionText(tr("下载:") + tr("文字"));
     return;
   }
-  const QString path = QString::fromUtf8(g_State.CurrentItemPath);
+  const QString path = QString::fromUtf8(m_state.CurrentItemPath);
   const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
   if (last > 0)
     SetCaptionText(tr("下载:") + path.mid(last + 1));
@@ -110,21 +110,21 @@ void CMarlixDlg::UpdateItemCaption() {
 
 void CMarlixDlg::ShowSharePage() {
   if (m_bOpeningPort) return;
-  g_State.PageMode = PageMode::Share;
-  RefreshView(g_State.ReachMode);
+  m_state.PageMode = PageMode::Share;
+  RefreshView(m_state.ReachMode);
   UpdateItemCaption();
 }
 
 void CMarlixDlg::ShowUploadPage() {
   if (m_bOpeningPort) return;
-  g_State.PageMode = PageMode::Upload;
-  g_State.CurrentAddress.clear();
+  m_state.PageMode = PageMode::Upload;
+  m_state.CurrentAddress.clear();
   ResetProgress();
-  g_State.CurrentAddress = "http://";
+  ReachMode mode = ReachMode::None;
   if (m_pRadioLan->isChecked()) {
-    g_State.CurrentAddress += UrlHost(g_State.LocalAddress.Get());
+    mode = ReachMode::Lan;
   } else if (m_pRadioWan->isChecked()) {
-    g_State.CurrentAddress += g_State.ExternalAddress.Get();
+    mode = ReachMode::Wan;
   } else if (m_pRadioCloud->isChecked()) {
     ShowMessageBox(this, tr(kCloudUploadRefused));
     m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kCloudUploadRefused), 1);
@@ -133,8 +133,7 @@ void CMarlixDlg::ShowUploadPage() {
     repaint();
     return;
   }
-  g_State.CurrentAddress += ":" + g_State.PortText + UploadPagePath();
-  GenerateQrBitmap(g_State.CurrentAddress);
+  ShowAddress(m_state, UploadPageAddress(m_state, mode));
   m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
   m_pCaption->show();
   SetCaptionText(tr("等待从手机上传文件..."));
@@ -143,7 +142,7 @@ void CMarlixDlg::ShowUploadPage() {
 
 void CMarlixDlg::OnReachModeRadio(int id) {
   if (m_bOpeningPort) return;
-  g_State.CurrentAddress.clear();
+  m_state.CurrentAddress.clear();
   m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 2);
   SetCaptionText(QString());
   ResetProgress();
@@ -156,11 +155,11 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       break;
     case IDC_RADIO_WAN:
       mode = ReachMode::Wan;
-      if (g_State.WanAttempted) {
+      if (m_state.WanAttempted) {
         m_pStatus->setText(tr(kWanStatus));
       } else if (!RunPortOpening()) {
         // The failure picture and status stay: no address can be composed in this mode.
-        g_State.ReachMode = mode;
+        m_state.ReachMode = mode;
         return;
       }
       break;
@@ -187,15 +186,15 @@ bool CMarlixDlg::RunPortOpening() {
   // applying queued updates, and the modal wait dialog keeps input away from the main dialog.
   WanSetupResult outcome = WanSetupResult::Failed;
   QEventLoop loop;
-  std::thread exchange([&loop, &outcome, setup = DialogServices().WanSetup] {
-    outcome = setup();
+  std::thread exchange([&loop, &outcome, state = &m_state, setup = DialogServices().WanSetup] {
+    outcome = setup(*state);
     QMetaObject::invokeMethod(
         &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
   });
   loop.exec();
   exchange.join();
 
-  const bool success = outcome == WanSetupResult::Mapped && !g_State.ExternalAddress.Empty();
+  const bool success = outcome == WanSetupResult::Mapped && !m_state.ExternalAddress.Empty();
   if (success) {
     wait->SetText(tr("外网已经打通，可正常使用!"));
     m_pStatus->setText(tr(kWanStatus));
@@ -210,7 +209,7 @@ bool CMarlixDlg::RunPortOpening() {
     MirrorRadios();
     m_pDropArea->SetContent(QStringLiteral("ban.png"), tr("外网模式开启失败，无法传输文件"), 1);
   }
-  g_State.WanAttempted = 1;
+  m_state.WanAttempted = 1;
   wait->hide();
   update();
   repaint();
@@ -219,7 +218,7 @@ bool CMarlixDlg::RunPortOpening() {
 }
 
 void CMarlixDlg::OpenReceivedFolder() {
-  DialogServices().OpenUrl(QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("tmp"))));
+  DialogServices().OpenUrl(QUrl::fromLocalFile(QString::fromStdString(m_state.HomePath("tmp"))));
 }
 
 void CMarlixDlg::ResetProgress() {
@@ -234,7 +233,7 @@ void CMarlixDlg::SetCaptionText(const QString& text) {
 }
 
 void CMarlixDlg::MirrorRadios() {
-  g_State.SelectedMode = m_pRadioLan->isChecked()     ? ReachMode::Lan
+  m_state.SelectedMode = m_pRadioLan->isChecked()     ? ReachMode::Lan
                          : m_pRadioWan->isChecked()   ? ReachMode::Wan
                          : m_pRadioCloud->isChecked() ? ReachMode::Cloud
                                                       : ReachMode::None;

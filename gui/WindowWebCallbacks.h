@@ -1,8 +1,9 @@
 #pragma once
 // What the window's web service reports to the window: the program's callbacks, plus the upload's
 // progress as its bytes arrive and the texts phones send. Called on the service's threads; each
-// reaches the window only through g_State.MainDialog (queued, never waiting).
+// reaches the window only through the state's MainDialog (queued, never waiting); the state
+// outlives the service.
 
 #include "web/WebService.h"
 
-CWebCallbacks WindowWebCallbacks();
+CWebCallbacks WindowWebCallbacks(SharedState& state);

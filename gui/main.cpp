@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "app/WorkingDirectory.h"
+#include "web/HttpServer.h"
 #include "gui/MarlixApp.h"
 #include "gui/PathHandOff.h"
 #include "gui/SettingsDlg.h"
@@ -11,12 +12,13 @@
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a phone that hangs up must not end the program
+  RaiseOpenFileLimit();           // every phone's connection is a descriptor
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marlix"));
   ApplyKeptSettings();
   InstallUiTranslation(QString::fromStdString(FindDataDirectory()));
   // `marlix PATH...` while a window runs: that window shares them, and this program ends. The paths
-  // are made absolute here, before the program changes to its working directory.
+  // are made absolute here, against the folder the program was started in.
   const QStringList paths = CommandLinePaths(QApplication::arguments().mid(1));
   if (!paths.isEmpty() && HandPathsToRunningWindow(paths)) return 0;
   CMarlixApp app;

@@ -77,9 +77,9 @@ bool IsLocalAddress(const std::string& address) {
   return false;
 }
 
-void DiscoverLocalAddress() {
-  const std::string chosen = g_State.ChosenAddress.Get();
+void DiscoverLocalAddress(SharedState& state) {
+  const std::string chosen = state.ChosenAddress.Get();
   const std::string address =
       !chosen.empty() && IsLocalAddress(chosen) ? chosen : ChooseLocalAddress(ListAdapterAddresses());
-  if (!address.empty()) g_State.LocalAddress.Set(address);
+  if (!address.empty()) state.LocalAddress.Set(address);
 }

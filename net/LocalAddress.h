@@ -29,7 +29,8 @@ std::string ChooseLocalAddress(const std::vector<AdapterAddress>& adapters);
 // True when the text is one of the addresses ListLocalAddresses gives.
 bool IsLocalAddress(const std::string& address);
 
-// Publishes the PC's address on its local network whole in LocalAddress: the address the user chose
+// Publishes the PC's address on its local network whole in the state's LocalAddress: the address the user chose
 // (ChosenAddress) while it is one of the PC's addresses, else the discovery's pick. Leaves
 // LocalAddress unchanged when there is none. Any thread.
-void DiscoverLocalAddress();
+struct SharedState;
+void DiscoverLocalAddress(SharedState& state);

@@ -97,7 +97,7 @@ int UpnpDiscoverGateway() {
   return 0;
 }
 
-int UpnpClearPortMappings() {
+int UpnpClearPortMappings(const std::string& port) {
   std::vector<MappingEntry> entries;
   for (int index = 0; index < kMaxListedEntries; ++index) {
     if (!ControlAddressKnown()) return -1;
@@ -112,7 +112,7 @@ int UpnpClearPortMappings() {
 
   // Only the program's own mappings of the server port to this PC go; others' entries stay.
   for (const MappingEntry& entry : entries) {
-    if (entry.Description != kUpnpMappingDescription || entry.ExternalPort != g_State.PortText ||
+    if (entry.Description != kUpnpMappingDescription || entry.ExternalPort != port ||
         entry.InternalClient != g_Gateway.GatewayLanAddress)
       continue;
     std::string protocol;
@@ -126,7 +126,7 @@ int UpnpClearPortMappings() {
   return 0;
 }
 
-int UpnpMapServerPort(std::string& externalAddress) {
+int UpnpMapServerPort(const std::string& port, std::string& externalAddress) {
   std::string protocol;
   UpnpNormaliseProtocol("TCP", protocol);
 
@@ -144,7 +144,6 @@ int UpnpMapServerPort(std::string& externalAddress) {
     return kUpnpNoGateway;
   }
 
-  const std::string& port = g_State.PortText;
   const int added =
       UPNP_AddPortMapping(ControlUrl(), ServiceType(), port.c_str(), port.c_str(), g_Gateway.GatewayLanAddress,
                           kUpnpMappingDescription, protocol.c_str(), nullptr, "0");

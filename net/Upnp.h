@@ -1,6 +1,6 @@
 #pragma once
 // The router port mapping over UPnP (miniupnpc): find the Internet gateway device, remove the
-// program's earlier mappings, map the server port (PortText, TCP, to this PC) and learn the public
+// program's earlier mappings, map the server port (TCP, to this PC) and learn the public
 // address. The gateway state lives from UpnpDiscoverGateway to UpnpRelease; calls block.
 
 #include <string>
@@ -16,15 +16,15 @@ inline constexpr const char* kUpnpMappingDescription = "Marlix";
 int UpnpDiscoverGateway();
 
 // Lists the gateway's mapping table and deletes the program's own earlier mappings of the server
-// port (description "Marlix", TCP, external port PortText, this PC as internal client). Other
+// port (description "Marlix", TCP, external port `port`, this PC as internal client). Other
 // entries stay. Returns -1 when no gateway control address is known, else 0.
-int UpnpClearPortMappings();
+int UpnpClearPortMappings(const std::string& port);
 
 // Asks for the public address (copied into externalAddress when the gateway reports a valid one,
-// otherwise left as it was) and maps PortText to this PC. Returns 0 when the mapping was added and
+// otherwise left as it was) and maps `port` to this PC. Returns 0 when the mapping was added and
 // then found on the gateway, the gateway's or the library's failure code otherwise, or
 // kUpnpNoGateway without a gateway control address.
-int UpnpMapServerPort(std::string& externalAddress);
+int UpnpMapServerPort(const std::string& port, std::string& externalAddress);
 
 // Deletes the mapping that UpnpMapServerPort added in this run, at the gateway the set-up found (no
 // new discovery; one SOAP call). Returns 0 when there was none, else the gateway's or the library's

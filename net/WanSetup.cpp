@@ -6,15 +6,15 @@
 #include "net/PublicAddress.h"
 #include "net/Upnp.h"
 
-WanSetupResult RunWanSetup() {
+WanSetupResult RunWanSetup(SharedState& state) {
   UpnpDiscoverGateway();
-  UpnpClearPortMappings();
+  UpnpClearPortMappings(state.PortText);
 
   std::string external;
   int result = 0;
   int attempts = 0;
   do {
-    result = UpnpMapServerPort(external);
+    result = UpnpMapServerPort(state.PortText, external);
     ++attempts;
   } while ((result != 0 || external.empty()) && attempts < 3);
 
@@ -30,7 +30,7 @@ WanSetupResult RunWanSetup() {
 
   // An address is handed out only when the port behind it is mapped.
   if (external.empty() || result != 0) return WanSetupResult::Failed;
-  g_State.ExternalAddress.Set(external);
+  state.ExternalAddress.Set(external);
   return WanSetupResult::Mapped;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+struct SharedState;
+
 // How the router port opening ended.
 enum class WanSetupResult {
   Mapped,     // the server port is mapped and ExternalAddress holds the router's public address
@@ -9,11 +11,12 @@ enum class WanSetupResult {
 };
 
 // The router port opening: discover the gateway, remove the program's earlier mappings, map the
-// server port (up to three attempts) and release. Publishes ExternalAddress only when Mapped. When the
+// state's server port (up to three attempts) and release. Publishes the state's ExternalAddress only
+// when Mapped. When the
 // gateway reports an external address that is not public (IsPublicIpv4), the mapping just made is
 // removed again; a gateway that refuses to map (501) while its address is not public or not given
 // counts as BehindNat too (miniupnpd on a private WAN address reports none and answers 501).
-WanSetupResult RunWanSetup();
+WanSetupResult RunWanSetup(SharedState& state);
 
 // The text that tells the user why the set-up failed; empty for Mapped.
 const char* WanSetupFailureText(WanSetupResult result);

@@ -31,7 +31,7 @@ void Put32(uint8_t* at, uint32_t value) {
 
 }  // namespace
 
-int GenerateQrBitmap(const std::string& address) {
+int GenerateQrBitmap(const std::string& address, const std::string& path) {
   CQrMatrix qr;
   if (!EncodeQr(address, qr)) Fail("NULL returned");
 
@@ -68,7 +68,7 @@ int GenerateQrBitmap(const std::string& address) {
   Put16(infoHeader + 14, 24);  // bits per pixel
   // Compression, image size, resolutions and colour counts stay 0.
 
-  std::FILE* file = std::fopen("1.bmp", "wb");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) Fail("Unable to open file");
   std::fwrite(fileHeader, 1, sizeof fileHeader, file);
   std::fwrite(infoHeader, 1, sizeof infoHeader, file);

@@ -21,7 +21,6 @@
 #include <thread>
 
 #include "app/SharedState.h"
-#include "qr/QrBitmap.h"
 #include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
@@ -55,6 +54,9 @@ struct RelayUploadJob {
   uint32_t FileSize = 0;
   std::shared_ptr<CRevocableDialog> Dialog;
   std::string Token;
+  // The state the upload counts in; it outlives the thread (the front end waits for the uploads
+  // at close, WaitCloudRelayIdle).
+  SharedState* State = nullptr;
 
   ~RelayUploadJob() {
     if (Socket >= 0) ::close(Socket);
@@ -261,7 +263,7 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   Connect(*job);
   std::string failure;
   if (job->ConnectionState == 0) {
-    ++g_State.CloudRelayCount;
+    ++job->State->CloudRelayCount;
     // A request cut short: the relay learns at once that no more of its body comes.
     if (!Send(*job)) ::shutdown(job->Socket, SHUT_WR);
     const RelayReply reply = ParseRelayReply(ReadReply(job->Socket));
@@ -280,9 +282,9 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
 
 }  // namespace
 
-void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const std::string& path) {
-  if (g_State.RelayStarted || !RelayConfigured()) return;
-  if (g_State.ItemKind == "d") {
+void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path) {
+  if (state.RelayStarted || !RelayConfigured()) return;
+  if (state.ItemKind == "d") {
     if (dialog) {
       dialog->SetStatus(kRelayFolderStatus);
       dialog->ShowMessage(kRelayFolderMessage);
@@ -305,7 +307,7 @@ void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const s
   }
   if (!job->File || !S_ISREG(st.st_mode)) {
     // Nothing to read: the upload ends here, as one that could not connect would.
-    g_State.RelayStarted = 1;
+    state.RelayStarted = 1;
     return;
   }
   job->FileSize = static_cast<uint32_t>(size);
@@ -333,6 +335,7 @@ void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const s
   }
   job->Dialog = DialogReference(dialog);
   job->Token = token;
+  job->State = &state;
 
   RelayThreads& t = Threads();
   {
@@ -345,17 +348,9 @@ void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const s
     std::lock_guard<std::mutex> lock(t.Lock);
     if (--t.Running == 0) t.Idle.notify_all();
   }
-  g_State.RelayStarted = 1;
+  state.RelayStarted = 1;
 }
 
-void BuildCloudLink(const std::string& token) {
-  if (!RelayConfigured()) {  // no link to show: the window says why instead
-    g_State.CurrentAddress.clear();
-    return;
-  }
-  g_State.CurrentAddress = "http://" + ServiceHost() + "/q?t=" + token;
-  GenerateQrBitmap(g_State.CurrentAddress);
-}
 
 void CloudRelayDetachDialog() {
   std::shared_ptr<CRevocableDialog> dialog;

@@ -2,6 +2,7 @@
 #include <string>
 
 class CMainDialogView;
+struct SharedState;
 
 // Starts the relay upload of the current item on a thread of its own (at most once per dropped item:
 // RelayStarted). Folders are refused with a message, and so are files of 4 GiB and more, which the
@@ -10,11 +11,7 @@ class CMainDialogView;
 // the file, or cannot be reached, or ends or stalls (no byte moves for 30 s; the connection is given
 // 5 s) before its answer, it calls dialog->RelayUploadFailed with the token and
 // RelayFailureText(reason). Runs on the interface thread.
-void CloudRelayUpload(const std::string& token, CMainDialogView* dialog, const std::string& path);
-
-// Writes "http://" + ServiceHost + "/q?t=" + token into CurrentAddress and its QR code into "1.bmp";
-// with no relay set, empties CurrentAddress and writes no image.
-void BuildCloudLink(const std::string& token);
+void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path);
 
 // Called by the window and the terminal front end at shutdown, before the dialog is destroyed: upload
 // threads still running stop touching the dialog (they go on sending, and do not hold the process

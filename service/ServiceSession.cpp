@@ -27,11 +27,11 @@ void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
   if (newer) dialog.Call([&](CMainDialogView& d) { d.ShowMessage(kNewVersionText, "http://" + host); });
 }
 
-void ServiceSignOut() {
+void ServiceSignOut(const SharedState& state) {
   if (!RelayConfigured()) return;
   const std::string address = "http://" + ServiceHost() +
-                              "/logout?lan=" + std::to_string(g_State.DownloadCount.load()) +
-                              "&cloud=" + std::to_string(g_State.CloudRelayCount.load());
+                              "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
+                              "&cloud=" + std::to_string(state.CloudRelayCount.load());
   CHttpClient client;
   client.SetTimeLimit(kSignOutLimitMs);
   client.Request(address.c_str());

@@ -35,9 +35,9 @@ std::string CutUtf8(const std::string& s, size_t max) {
   return s.substr(0, end);
 }
 
-bool IsListed(const std::string& path) {
-  std::lock_guard<std::mutex> lock(g_State.TempArchiveLock);
-  for (const std::string& p : g_State.TempArchiveList)
+bool IsListed(SharedState& state, const std::string& path) {
+  std::lock_guard<std::mutex> lock(state.TempArchiveLock);
+  for (const std::string& p : state.TempArchiveList)
     if (p == path) return true;
   return false;
 }
@@ -58,7 +58,7 @@ CPreparedArchive PrepareArchive(CWebService& service, const std::string& folderP
   std::shared_ptr<CFolderArchives::CArchive> archive = service.Archives().ArchiveOf(folderPath);
   std::lock_guard<std::mutex> step(archive->step);
   struct stat st {};
-  if (!archive->path.empty() && IsListed(archive->path)) {
+  if (!archive->path.empty() && IsListed(service.State(), archive->path)) {
     if (::stat(archive->path.c_str(), &st) == 0) {
       prepared.path = archive->path;
       return prepared;
@@ -66,7 +66,7 @@ CPreparedArchive PrepareArchive(CWebService& service, const std::string& folderP
   } else {
     archive->path = service.Archives().ReservePath(OwnName(folderPath), prepared.diskFull);
     if (archive->path.empty()) return prepared;
-    AddTempArchive(archive->path);
+    service.State().AddTempArchive(archive->path);
   }
   CZipWalkReport report;
   report.cancel = &service.StopFlag();
@@ -108,7 +108,7 @@ std::string CFolderArchives::ReservePath(const std::string& ownName, bool& diskF
   std::lock_guard<std::mutex> lock(m_lock);
   const std::string stem = CutUtf8(ownName, kNameMax - 16);
   for (int n = 1; n < 10000; ++n) {
-    const std::string path = (n == 1 ? stem : stem + " (" + std::to_string(n) + ")") + ".zip";
+    const std::string path = m_state.HomePath((n == 1 ? stem : stem + " (" + std::to_string(n) + ")") + ".zip");
     if (m_chosenPaths.count(path)) continue;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
@@ -124,7 +124,7 @@ std::string CFolderArchives::ReservePath(const std::string& ownName, bool& diskF
 }
 
 void CFolderArchives::BeginCompressingCaption() {
-  CMainDialogView* dialog = g_State.MainDialog;
+  CMainDialogView* dialog = m_state.MainDialog;
   if (!dialog) return;
   {
     std::lock_guard<std::mutex> lock(m_captionLock);
@@ -137,7 +137,7 @@ void CFolderArchives::BeginCompressingCaption() {
 }
 
 void CFolderArchives::EndCompressingCaption(int leftOut) {
-  CMainDialogView* dialog = g_State.MainDialog;
+  CMainDialogView* dialog = m_state.MainDialog;
   if (!dialog) return;
   std::lock_guard<std::mutex> lock(m_captionLock);
   const bool last = --m_captionUsers == 0;
@@ -149,7 +149,7 @@ void CFolderArchives::EndCompressingCaption(int leftOut) {
 }
 
 CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query) {
-  const std::string folderPath = LookupItem(query);
+  const std::string folderPath = LookupItem(service.State(), query);
   if (folderPath.empty()) return CHttpReply::Dropped();
   // Only a shared folder has an archive; a file's token is answered as an unknown one.
   struct stat st {};
@@ -162,8 +162,8 @@ CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request,
   if (archive.path.empty()) return ArchiveError(archive.diskFull);
 
   CFileReply file(request, archive.path);
-  if (file.StartsAtFirstByte()) g_State.DownloadCount.fetch_add(1);
+  if (file.StartsAtFirstByte()) service.State().DownloadCount.fetch_add(1);
   return file.Reply({{"Content-Type", "application/x-zip-compressed"},
                      {"Content-Disposition", AttachmentDisposition(OwnName(folderPath) + ".zip")}},
-                    true);
+                    service.State().MainDialog);
 }

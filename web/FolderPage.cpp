@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/SharedState.h"
+#include "web/WebService.h"
 #include "web/AcceptLanguage.h"
 #include "web/FileSize.h"
 #include "web/FolderPageHtml.h"
@@ -55,8 +56,9 @@ std::vector<std::string> ListFolderFiles(const std::string& folder) {
   return files;
 }
 
-CHttpReply ServeFolderPage(const CHttpRequest& request, const char* query) {
-  const std::string folder = LookupItem(query);
+CHttpReply ServeFolderPage(CWebService& service, const CHttpRequest& request, const char* query) {
+  SharedState& state = service.State();
+  const std::string folder = LookupItem(state, query);
   if (folder.empty()) return CHttpReply::Dropped();
   // The token that named this folder; the archive link names the folder by it, never by the raw query.
   const std::string token = std::string(query).substr(std::string(query).find('=') + 1);
@@ -69,7 +71,7 @@ CHttpReply ServeFolderPage(const CHttpRequest& request, const char* query) {
   model.chinese = AcceptsChinese(request.Header("Accept-Language"));
   for (const std::string& file : files) {
     CFolderPageFile entry;
-    entry.token = FolderFileToken(file);
+    entry.token = state.FolderFileToken(file);
     if (file.size() > folder.size() + 1) entry.relativePath = file.substr(folder.size() + 1);
     entry.size = FileSize(file);
     entry.picture = IsPictureName(file);

@@ -4,9 +4,9 @@
 
 #include "app/SharedState.h"
 
-std::string LookupItem(const char* query) {
+std::string LookupItem(SharedState& state, const char* query) {
   if (!query) return {};
   const char* eq = std::strchr(query, '=');
   if (!eq || eq == query) return {};
-  return FindItem(eq + 1).value_or(std::string());
+  return state.FindItem(eq + 1).value_or(std::string());
 }

@@ -35,12 +35,20 @@ int OpenRegular(int folder, const std::string& name, int64_t& size) {
 
 // The servable file for a local path, opened: a page file directly in the working directory, or a
 // regular file directly inside "tmp/" (a real folder, not a link). -1 for anything else.
-int OpenServable(const std::string& path, int64_t& size) {
-  if (IsPageFile(path)) return OpenRegular(AT_FDCWD, path, size);
-  if (path.compare(0, sizeof kReceivedPrefix - 1, kReceivedPrefix) != 0) return -1;
-  const std::string name = path.substr(sizeof kReceivedPrefix - 1);
-  if (!IsReceivedName(name)) return -1;
-  const int folder = ::open("tmp", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+int OpenServable(const std::string& home, const std::string& path, int64_t& size) {
+  const bool received = path.compare(0, sizeof kReceivedPrefix - 1, kReceivedPrefix) == 0;
+  if (!IsPageFile(path) && !received) return -1;
+  const std::string name = received ? path.substr(sizeof kReceivedPrefix - 1) : path;
+  if (received && !IsReceivedName(name)) return -1;
+  const int homeFolder = ::open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (homeFolder < 0) return -1;
+  if (!received) {
+    const int fd = OpenRegular(homeFolder, name, size);
+    ::close(homeFolder);
+    return fd;
+  }
+  const int folder = ::openat(homeFolder, "tmp", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  ::close(homeFolder);
   if (folder < 0) return -1;
   const int fd = OpenRegular(folder, name, size);
   ::close(folder);
@@ -49,7 +57,8 @@ int OpenServable(const std::string& path, int64_t& size) {
 
 }  // namespace
 
-CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri, bool admitted) {
+CHttpReply ServeLocalFile(const std::string& home, const CHttpRequest& request, const std::string& uri,
+                          bool admitted) {
   if (!LookupContentType(uri)) {
     CHttpReply bad;
     bad.Memory = "<html><body>Bad Request</body></html>";
@@ -60,7 +69,7 @@ CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri, b
   const std::string path = uri.empty() ? uri : uri.substr(1);
   int64_t size = 0;
   // Refused: answered exactly as a missing file is.
-  const int fd = admitted ? OpenServable(path, size) : -1;
+  const int fd = admitted ? OpenServable(home, path, size) : -1;
   // Received files come from phones: the browser must neither run them in the page's origin nor
   // guess another type for them.
   const bool received = path.compare(0, sizeof kReceivedPrefix - 1, kReceivedPrefix) == 0;
@@ -73,9 +82,9 @@ CHttpReply ServeLocalFile(const CHttpRequest& request, const std::string& uri, b
     headers.emplace_back("Content-Security-Policy", "sandbox");
     headers.emplace_back("X-Content-Type-Options", "nosniff");
   }
-  return file.Reply(std::move(headers), false);
+  return file.Reply(std::move(headers), nullptr);
 }
 
-CHttpReply MissingFileReply(const CHttpRequest& request, const std::string& uri) {
-  return ServeLocalFile(request, LookupContentType(uri) ? uri : "/missing.txt", false);
+CHttpReply MissingFileReply(const std::string& home, const CHttpRequest& request, const std::string& uri) {
+  return ServeLocalFile(home, request, LookupContentType(uri) ? uri : "/missing.txt", false);
 }

@@ -5,9 +5,11 @@
 #include "web/ContentType.h"
 #include "web/ItemLookup.h"
 #include "web/StreamFile.h"
+#include "web/WebService.h"
 
-CHttpReply ServeSharedFile(const CHttpRequest& request, const char* query) {
-  const std::string path = LookupItem(query);
+CHttpReply ServeSharedFile(CWebService& service, const CHttpRequest& request, const char* query) {
+  SharedState& state = service.State();
+  const std::string path = LookupItem(state, query);
   if (path.empty()) return CHttpReply::Dropped();
 
   const size_t slash = path.rfind('/');
@@ -15,9 +17,9 @@ CHttpReply ServeSharedFile(const CHttpRequest& request, const char* query) {
   const char* type = name.empty() ? nullptr : LookupContentType(name);
   CFileReply file(request, path);
   // A resumed download or a player's seek is the same download: only the one from byte 0 counts.
-  if (file.StartsAtFirstByte()) ++g_State.DownloadCount;
-  if (g_State.MainDialog && (file.StartsAtFirstByte() || file.HasBody())) g_State.MainDialog->ShowProgress();
+  if (file.StartsAtFirstByte()) ++state.DownloadCount;
+  if (state.MainDialog && (file.StartsAtFirstByte() || file.HasBody())) state.MainDialog->ShowProgress();
   return file.Reply({{"Content-Type", type ? type : "application/octet-stream"},
                      {"Content-Disposition", AttachmentDisposition(name)}},
-                    true);
+                    state.MainDialog);
 }

@@ -11,7 +11,7 @@
 #include <ctime>
 #include <memory>
 
-#include "app/SharedState.h"
+#include "app/MainDialogView.h"
 
 namespace {
 
@@ -115,7 +115,7 @@ void CFileReply::Decide(const CHttpRequest& request) {
 
 bool CFileReply::StartsAtFirstByte() const { return m_range.kind != ByteRange::Unsatisfiable && m_first == 0; }
 
-CHttpReply CFileReply::Reply(std::vector<std::pair<std::string, std::string>> headers, bool withProgress) {
+CHttpReply CFileReply::Reply(std::vector<std::pair<std::string, std::string>> headers, CMainDialogView* progress) {
   CHttpReply reply;
   reply.Headers = std::move(headers);
   char line[96] = {};
@@ -147,9 +147,9 @@ CHttpReply CFileReply::Reply(std::vector<std::pair<std::string, std::string>> he
   m_fd = -1;
   reply.Offset = m_first;
   reply.Length = m_length;
-  if (withProgress && g_State.MainDialog) {
-    auto progress = std::make_shared<CProgress>(g_State.MainDialog, m_size, m_first);
-    reply.OnProgress = [progress](int64_t before, int64_t sent) { progress->Advance(before, sent); };
+  if (progress) {
+    auto shown = std::make_shared<CProgress>(progress, m_size, m_first);
+    reply.OnProgress = [shown](int64_t before, int64_t sent) { shown->Advance(before, sent); };
   }
   return reply;
 }

@@ -8,6 +8,8 @@
 #include "web/HttpReply.h"
 #include "web/HttpRequest.h"
 
+class CMainDialogView;
+
 // One file sent as the reply to a request: every route that sends a file goes through it, so that
 // each such reply carries Accept-Ranges and the file's validators and answers Range and If-Range.
 //
@@ -32,11 +34,11 @@ class CFileReply {
   int64_t Size() const { return m_size; }
 
   // The reply: "200", "206" or "416", then `headers` as given, then Content-Length, Accept-Ranges,
-  // Content-Range where it belongs, ETag and Last-Modified, and the bytes of the range. With
-  // progress, the main dialog's progress bar shows the whole percent of the file (not of the range)
+  // Content-Range where it belongs, ETag and Last-Modified, and the bytes of the range. With a
+  // progress view, that dialog's progress bar shows the whole percent of the file (not of the range)
   // reached, as after each 4096-byte piece, and gets a position only when it changes; without it the
   // kernel sends the file (sendfile). Hands the file to the reply.
-  CHttpReply Reply(std::vector<std::pair<std::string, std::string>> headers, bool withProgress);
+  CHttpReply Reply(std::vector<std::pair<std::string, std::string>> headers, CMainDialogView* progress);
 
   // The strong validator of a file of that size, modification time and inode, quoted.
   static std::string MakeETag(int64_t size, int64_t mtimeNs, uint64_t inode);

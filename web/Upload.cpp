@@ -114,7 +114,7 @@ void AddUploadError(CUploadReplies& replies, const CUploadError& error) {
 }
 
 // The JSON reply for a saved file: its name, size, type and address in the reach mode in use.
-std::string SavedFileReply(const std::string& saved) {
+std::string SavedFileReply(SharedState& state, const std::string& saved) {
   const int64_t size = FileSize(saved);
   size_t slash = saved.rfind('/');
   if (slash == std::string::npos) slash = saved.rfind('\\');
@@ -122,19 +122,19 @@ std::string SavedFileReply(const std::string& saved) {
   const char* type = LookupContentType(saved);
   if (!type) type = "application/octet-stream";
 
-  CMainDialogView* dialog = g_State.MainDialog;
-  const ReachMode mode = g_State.SelectedMode;
+  CMainDialogView* dialog = state.MainDialog;
+  const ReachMode mode = state.SelectedMode;
   std::string host;
   bool answer = true;
   if (mode == ReachMode::Lan) {
-    host = g_State.LocalAddress.Get();
+    host = state.LocalAddress.Get();
   } else if (mode == ReachMode::Wan) {
-    host = g_State.ExternalAddress.Get();
+    host = state.ExternalAddress.Get();
   } else {
     answer = false;
   }
   std::string body;
-  if (answer) body = UploadReplyBody(name, size, type, host, g_State.PortText, g_State.UploadSecret);
+  if (answer) body = UploadReplyBody(name, size, type, host, state.PortText, state.UploadSecret);
   if (dialog) {
     dialog->ShowProgress();
     dialog->SetProgressPos(100);
@@ -142,17 +142,18 @@ std::string SavedFileReply(const std::string& saved) {
   return body;
 }
 
-// File parts go to new files in "tmp"; a part that does not complete leaves nothing behind.
+// File parts go to new files in the working directory's "tmp"; a part that does not complete leaves
+// nothing behind.
 class CTmpFileSink : public CMultipartSink {
  public:
-  CTmpFileSink(const CWebCallbacks& callbacks, CUploadReplies& replies, int64_t declared)
-      : m_callbacks(callbacks), m_replies(replies), m_declared(declared) {}
+  CTmpFileSink(SharedState& state, const CWebCallbacks& callbacks, CUploadReplies& replies, int64_t declared)
+      : m_state(state), m_callbacks(callbacks), m_replies(replies), m_declared(declared) {}
   ~CTmpFileSink() override {
     if (m_fd >= 0) Abandon();
   }
 
   int Begin(const std::string& sentName) override {
-    m_fd = CreateSavedFile("tmp", sentName, m_path);
+    m_fd = CreateSavedFile(m_state.HomePath("tmp"), sentName, m_path);
     if (m_fd < 0) return errno ? errno : EIO;
     m_name = sentName;
     m_percent = -1;
@@ -182,7 +183,7 @@ class CTmpFileSink : public CMultipartSink {
       return e;
     }
     if (m_callbacks.OnUploadSaved) m_callbacks.OnUploadSaved(m_path);
-    m_replies.Add(SavedFileReply(m_path));
+    m_replies.Add(SavedFileReply(m_state, m_path));
     return 0;
   }
   void Abandon() override {
@@ -201,6 +202,7 @@ class CTmpFileSink : public CMultipartSink {
     m_callbacks.OnUploadProgress(m_name, percent);
   }
 
+  SharedState& m_state;
   const CWebCallbacks& m_callbacks;
   CUploadReplies& m_replies;
   const int64_t m_declared;  // the request's Content-Length, or -1
@@ -226,12 +228,12 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
   }
   // A body that cannot fit is refused before anything is written.
   const int64_t declared = request.ContentLength;
-  const int64_t room = FreeSpace("tmp") - service.PartialUploads().ReservedBytes();
+  const int64_t room = FreeSpace(service.State().HomePath("tmp")) - service.PartialUploads().ReservedBytes();
   if (declared > 0 && room >= 0 && declared > room - kFreeSpaceReserve) {
     AddUploadError(replies, ErrorOf(UploadFailure::DiskFull));
     return replies.Take();
   }
-  CTmpFileSink sink(service.Callbacks(), replies, declared);
+  CTmpFileSink sink(service.State(), service.Callbacks(), replies, declared);
   const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
   const CMultipartOutcome outcome = ReceiveMultipart(boundary, read, sink);
   if (outcome.failure != UploadFailure::None) AddUploadError(replies, ErrorOf(outcome.failure));
@@ -267,26 +269,18 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
     if (service.Callbacks().OnUploadSaved) service.Callbacks().OnUploadSaved(answer.storedPath);
     saved = 1;
   }
-  replies.Add(SavedFileReply(answer.storedPath));
+  replies.Add(SavedFileReply(service.State(), answer.storedPath));
   return replies.Take();
 }
 
-void OnUploadFileDone(const std::string& path) {
-  CMainDialogView* dialog = g_State.MainDialog;
-  if (!dialog) return;
-  dialog->SetCaption("正在上传: " + path);
-  dialog->ShowProgress();
-  dialog->SetProgressPos(1);
-}
-
-CHttpReply DeleteLocalFile(const std::string& uri) {
+CHttpReply DeleteLocalFile(const std::string& home, const std::string& uri) {
   // Only a file directly inside "tmp": the one name after "/tmp/", without separators, not "." or "..",
   // removed relative to "tmp" opened as a real folder, so that no link leads the removal elsewhere.
   static const std::string kPrefix = "/tmp/";
   if (uri.compare(0, kPrefix.size(), kPrefix) == 0) {
     const std::string name = uri.substr(kPrefix.size());
     if (!name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos) {
-      const int folder = ::open("tmp", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const int folder = ::open((home + "/tmp").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (folder >= 0) {
         ::unlinkat(folder, name.c_str(), 0);
         ::close(folder);

@@ -6,7 +6,8 @@
 
 class CWebService;
 
-// "/u": stores the file parts of a multipart/form-data body in "tmp"; `saved` tells how many were
+// "/u": stores the file parts of a multipart/form-data body in the working directory's "tmp" (the
+// callbacks get each stored file's full path); `saved` tells how many were
 // saved. Each saved file, and a failure, adds a JSON reply of the fixed upload header; a request that
 // adds none gets no reply at all. Reads the body as it arrives: runs apart.
 CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved);
@@ -16,8 +17,5 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
 // body as it arrives: runs apart.
 CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved);
 
-// The program's callback when a file part's closing delimiter has arrived: caption and progress.
-void OnUploadFileDone(const std::string& path);
-
-// DELETE: removes a received file and answers {"success":true}.
-CHttpReply DeleteLocalFile(const std::string& uri);
+// DELETE: removes a received file of the working directory `home` and answers {"success":true}.
+CHttpReply DeleteLocalFile(const std::string& home, const std::string& uri);

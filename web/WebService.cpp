@@ -40,14 +40,12 @@ std::string DispatchPath(const std::string& rawPath) {
   return CleanRequestUri(decoded);
 }
 
-CWebCallbacks DefaultWebCallbacks() {
-  CWebCallbacks cb;
-  cb.OnUploadFileDone = &OnUploadFileDone;
-  cb.OnUploadSaved = [](const std::string&) {};
-  return cb;
-}
 
-CWebService::CWebService(CWebCallbacks callbacks) : m_callbacks(std::move(callbacks)) {}
+CWebService::CWebService(SharedState& state, CWebCallbacks callbacks)
+    : m_state(state),
+      m_callbacks(std::move(callbacks)),
+      m_archives(state),
+      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {}
 
 CWebService::~CWebService() { Stop(); }
 
@@ -61,7 +59,7 @@ void CWebService::Stop() { m_server.Stop(); }
 bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
   const std::string address = ClientAddressKey(request.Peer);
   if (!m_limiter.Admit(address)) return false;
-  if (!LookupItem(request.QueryOrNull()).empty()) return true;
+  if (!LookupItem(m_state, request.QueryOrNull()).empty()) return true;
   m_limiter.RecordMiss(address);
   return false;
 }
@@ -69,7 +67,7 @@ bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
 bool CWebService::AdmitUploadRequest(const CHttpRequest& request) {
   const std::string address = ClientAddressKey(request.Peer);
   if (!m_limiter.Admit(address)) return false;
-  if (QueryHasUploadSecret(request.Query, g_State.UploadSecret)) return true;
+  if (QueryHasUploadSecret(request.Query, m_state.UploadSecret)) return true;
   m_limiter.RecordMiss(address);
   return false;
 }
@@ -95,49 +93,49 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   const bool receiver = uri == "/u" || uri == "/r" || uri == "/x";
   const bool writes = request.Method == "DELETE" || (receiver && request.Method != "GET" && request.Method != "HEAD");
   if (writes || receiver || uri.rfind("/tmp/", 0) == 0) {
-    if (!AdmitUploadRequest(request)) return MissingFileReply(request, uri);
+    if (!AdmitUploadRequest(request)) return MissingFileReply(m_state.Home, request, uri);
     auto header = [&](const char* name) { return std::string(request.Header(name) ? request.Header(name) : ""); };
     if (writes && IsCrossSiteWrite(header("Origin"), header("Referer"), header("Host")))
       return CHttpReply::Text(403, "text/plain", "Forbidden: a page of another site cannot write here\n");
   }
-  if (request.Method == "DELETE") return DeleteLocalFile(uri);
+  if (request.Method == "DELETE") return DeleteLocalFile(m_state.Home, uri);
   if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t" || uri == "/m") && query &&
       !AdmitTokenRequest(request)) {
     // Refused or unknown: no reply at all, as for any token that names nothing.
     return CHttpReply::Dropped();
   }
-  if (uri == "/f" && query) return ServeSharedFile(request, query);
-  if (uri == "/d" && query) return ServeFolderPage(request, query);
+  if (uri == "/f" && query) return ServeSharedFile(*this, request, query);
+  if (uri == "/d" && query) return ServeFolderPage(*this, request, query);
   if (uri == "/z" && query) return ServeFolderArchive(*this, request, query);
   if (uri == "/t" && query) {
     // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
-    const std::string jpeg = m_thumbnails.Get(LookupItem(query));
+    const std::string jpeg = m_thumbnails.Get(LookupItem(m_state, query));
     CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
     reply.AddHeader("Cache-Control", "private, max-age=86400");
     reply.AddHeader("Content-Security-Policy", "sandbox");
     reply.AddHeader("X-Content-Type-Options", "nosniff");
     return reply;
   }
-  if (uri == "/m" && query) return ServeTextPage(request, LookupItem(query));
+  if (uri == "/m" && query) return ServeTextPage(request, LookupItem(m_state, query));
   if (uri == "/x") return ReceiveText(request, m_callbacks.OnTextReceived);
   if (uri == "/r") {
     int saved = 0;
     CHttpReply reply = ReceiveResumableUpload(*this, request, saved);
-    if (saved && g_State.MainDialog) g_State.MainDialog->SetReceivedCount(saved);
+    if (saved && m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
     return reply;
   }
   if (uri == "/u") {
     int saved = 0;
     CHttpReply reply = ReceiveUpload(*this, request, saved);
-    if (g_State.MainDialog) g_State.MainDialog->SetReceivedCount(saved);
+    if (m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
     return reply;
   }
-  return ServeLocalFile(request, uri);
+  return ServeLocalFile(m_state.Home, request, uri);
 }
 
-CWebService* StartWebService(const std::string& listen, CWebCallbacks callbacks) {
+CWebService* StartWebService(SharedState& state, const std::string& listen, CWebCallbacks callbacks) {
   RaiseOpenFileLimit();
-  auto* service = new CWebService(std::move(callbacks));
+  auto* service = new CWebService(state, std::move(callbacks));
   if (service->Start(listen)) return service;
   delete service;
   return nullptr;

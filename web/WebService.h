@@ -1,6 +1,7 @@
 #pragma once
-// The embedded web service: one object per running service, owning the HTTP server, the guessing
-// limiter, the folder archives, the callbacks and the stop flag. The handlers are given it.
+// The embedded web service of one running Marlix: it serves that Marlix's state (its items, its
+// secret, its working directory) and owns the HTTP server, the guessing limiter, the folder
+// archives, the callbacks and the stop flag. The handlers are given it.
 // Start and Stop from one thread; Serve runs on the server's threads.
 
 #include <atomic>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/SharedState.h"
 #include "web/FolderArchive.h"
 #include "web/GuessLimiter.h"
 #include "web/HttpHandler.h"
@@ -32,12 +34,10 @@ struct CWebCallbacks {
   std::function<void(const std::string& text)> OnTextReceived;
 };
 
-// The callbacks as the program fills them: the main dialog's caption and progress.
-CWebCallbacks DefaultWebCallbacks();
-
 class CWebService : public IHttpHandler {
  public:
-  explicit CWebService(CWebCallbacks callbacks = DefaultWebCallbacks());
+  // The state must outlive the service.
+  explicit CWebService(SharedState& state, CWebCallbacks callbacks = {});
   ~CWebService() override;
   CWebService(const CWebService&) = delete;
   CWebService& operator=(const CWebService&) = delete;
@@ -53,10 +53,11 @@ class CWebService : public IHttpHandler {
   bool Stopping() const { return m_server.StopFlag(); }
   const std::atomic<bool>& StopFlag() const { return m_server.StopFlag(); }
 
+  SharedState& State() { return m_state; }
   CGuessLimiter& Limiter() { return m_limiter; }
   CFolderArchives& Archives() { return m_archives; }
   CWebCallbacks& Callbacks() { return m_callbacks; }
-  // Uploads in pieces (".uploading" beside "tmp"), removed with the service.
+  // Uploads in pieces (".uploading" beside "tmp" in the working directory), removed with the service.
   CPartialUploads& PartialUploads() { return m_partials; }
   // The folder pages' thumbnails, kept while the service lives.
   CThumbnailCache& Thumbnails() { return m_thumbnails; }
@@ -79,17 +80,19 @@ class CWebService : public IHttpHandler {
   bool AdmitUploadRequest(const CHttpRequest& request);
   CHttpReply Dispatch(CHttpRequest& request);
 
+  SharedState& m_state;
   CWebCallbacks m_callbacks;
   CGuessLimiter m_limiter;
   CFolderArchives m_archives;
   CHttpServerOptions m_options;
-  CPartialUploads m_partials{".uploading", "tmp"};
+  CPartialUploads m_partials;
   CThumbnailCache m_thumbnails;
   CHttpServer m_server;
 };
 
 // The program's way in: a started service (null when it cannot listen), and its stop and end.
-CWebService* StartWebService(const std::string& listen, CWebCallbacks callbacks = DefaultWebCallbacks());
+CWebService* StartWebService(SharedState& state, const std::string& listen,
+                             CWebCallbacks callbacks = {});
 void StopWebService(CWebService* service);
 
 // The dispatch's path: the target's path percent-decoded, then cleaned (CleanRequestUri).
