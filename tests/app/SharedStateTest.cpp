@@ -11,49 +11,48 @@
 using namespace marlix_test;
 
 TEST(SharedState, ItemTableKeepsTheFirstEntryOfATokenWhenAskedTo) {
-  g_State.Reset();
-  InsertItem("00000001", "/a");
-  EXPECT_FALSE(InsertItemIfAbsent("00000001", "/b"));
-  EXPECT_EQ(FindItem("00000001"), "/a");
-  InsertItem("00000001", "/c");
-  EXPECT_EQ(FindItem("00000001"), "/c");
-  EXPECT_EQ(FindItem("00000002"), std::nullopt);
-  ClearItems();
-  EXPECT_EQ(FindItem("00000001"), std::nullopt);
+  SharedState state;
+  state.InsertItem("00000001", "/a");
+  EXPECT_FALSE(state.InsertItemIfAbsent("00000001", "/b"));
+  EXPECT_EQ(state.FindItem("00000001"), "/a");
+  state.InsertItem("00000001", "/c");
+  EXPECT_EQ(state.FindItem("00000001"), "/c");
+  EXPECT_EQ(state.FindItem("00000002"), std::nullopt);
+  state.ClearItems();
+  EXPECT_EQ(state.FindItem("00000001"), std::nullopt);
 }
 
 TEST(SharedState, ConcurrentInsertionsAndLookupsAllLand) {
-  g_State.Reset();
+  SharedState state;
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
-    threads.emplace_back([t] {
+    threads.emplace_back([t, &state] {
       for (int i = 0; i < 500; ++i) {
         const std::string token = std::to_string(t * 1000 + i);
-        InsertItemIfAbsent(token, "/p" + token);
-        EXPECT_EQ(FindItem(token), "/p" + token);
-        ++g_State.DownloadCount;
+        state.InsertItemIfAbsent(token, "/p" + token);
+        EXPECT_EQ(state.FindItem(token), "/p" + token);
+        ++state.DownloadCount;
       }
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(g_State.ItemTable.size(), 4000u);
-  EXPECT_EQ(g_State.DownloadCount, 4000);
-  g_State.Reset();
+  EXPECT_EQ(state.ItemTable.size(), 4000u);
+  EXPECT_EQ(state.DownloadCount, 4000);
 }
 
 TEST(SharedState, TempArchivesAreDeletedEvenWhenOneCannotBe) {
   CTempWorkDir dir;
-  g_State.Reset();
-  DeleteTempArchives();  // an empty list deletes nothing
+  SharedState state;
+  state.DeleteTempArchives();  // an empty list deletes nothing
   WriteFile("keep.zip", "k");
   std::filesystem::create_directory("busy.zip");
   WriteFile("busy.zip/inside", "x");  // a folder that is not empty cannot be removed as a file
   WriteFile("second.zip", "s");
-  AddTempArchive("busy.zip");
-  AddTempArchive("second.zip");
-  DeleteTempArchives();
+  state.AddTempArchive("busy.zip");
+  state.AddTempArchive("second.zip");
+  state.DeleteTempArchives();
   EXPECT_TRUE(std::filesystem::exists("busy.zip"));
   EXPECT_FALSE(std::filesystem::exists("second.zip"));
   EXPECT_TRUE(std::filesystem::exists("keep.zip"));
-  EXPECT_TRUE(g_State.TempArchiveList.empty());
+  EXPECT_TRUE(state.TempArchiveList.empty());
 }

@@ -47,10 +47,10 @@ QString RightClick(QWidget* widget) {
 TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSettings) {
   Settings().remove(QStringLiteral("network/address"));
   Start();
-  g_State.LocalAddress.Set("127.0.0.1");
+  State().LocalAddress.Set("127.0.0.1");
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  const std::string token = g_State.CurrentItemToken;
+  const std::string token = State().CurrentItemToken;
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QStringLiteral("http://127.0.0.1:8081/f?t=") + QString::fromStdString(token));
 
   // A right click on the drop area and on the rest of the dialog opens the one menu.
@@ -79,8 +79,8 @@ TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSe
   // The last address that is not loopback: an IPv6 one where the machine has one, in brackets.
   const std::string host = other->address.find(':') == std::string::npos ? other->address : "[" + other->address + "]";
   const std::string address = "http://" + host + ":8081/f?t=" + token;
-  EXPECT_EQ(g_State.LocalAddress.Get(), other->address);
-  EXPECT_EQ(g_State.CurrentAddress, address);
+  EXPECT_EQ(State().LocalAddress.Get(), other->address);
+  EXPECT_EQ(State().CurrentAddress, address);
   EXPECT_EQ(DecodeQr("1.bmp"), address);
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(address));
   EXPECT_EQ(Settings().value(QStringLiteral("network/address")).toString().toStdString(), other->address);
@@ -88,24 +88,23 @@ TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSe
   EXPECT_TRUE(FindAction(again.get(), pick->text())->isChecked());
 
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(g_State.CurrentAddress, "http://" + host + ":8081" + UploadPagePath());
-  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(g_State.CurrentAddress));
+  EXPECT_EQ(State().CurrentAddress, "http://" + host + ":8081" + State().UploadPagePath());
+  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(State().CurrentAddress));
   SaveScreenshot(m_dlg.get(), QStringLiteral("address-picked"));
 }
 
 TEST_F(CMainDialogTest, TheSavedAddressIsUsedAtTheNextStartWhileItExists) {
   Settings().setValue(QStringLiteral("network/address"), QStringLiteral("127.0.0.1"));
   Start();
-  DiscoverLocalAddress();
-  EXPECT_EQ(g_State.LocalAddress.Get(), "127.0.0.1");
+  DiscoverLocalAddress(State());
+  EXPECT_EQ(State().LocalAddress.Get(), "127.0.0.1");
   m_dlg->ShutDown();
   m_dlg.reset();
-  g_State.Reset();
 
   // Gone since (another network): the default rule.
   Settings().setValue(QStringLiteral("network/address"), QStringLiteral("203.0.113.77"));
   Start();
-  DiscoverLocalAddress();
-  EXPECT_EQ(g_State.LocalAddress.Get(), ChooseLocalAddress(ListAdapterAddresses()));
+  DiscoverLocalAddress(State());
+  EXPECT_EQ(State().LocalAddress.Get(), ChooseLocalAddress(ListAdapterAddresses()));
   Settings().remove(QStringLiteral("network/address"));
 }

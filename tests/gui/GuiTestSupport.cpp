@@ -83,21 +83,23 @@ void SaveScreenshot(QWidget* window, const QString& name) {
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) { return QTest::qWaitFor(condition, timeoutMs); }
 
 void CMainDialogTest::SetUp() {
-  g_State.Reset();
+  m_marlix = std::make_unique<CMarlix>(m_dir.Path().string());
   ResetDialogServices();
   CDialogServices& s = DialogServices();
   s.MessageBox = [this](QWidget*, const QString& text) { m_messages << text; };
   s.OpenUrl = [this](const QUrl& url) { m_opened << url; };
   s.ExitProcess = [this](int code) { m_exitCodes.push_back(code); };
   s.ChoosePort = [] { return std::string("8081"); };
-  s.StartServer = [this](const std::string& port) -> CWebService* {
+  s.StartServer = [this](CMarlix&, const std::string& port) {
     m_serverPorts.push_back(port);
-    return nullptr;
+    return false;
   };
-  s.WanSetup = [] { return WanSetupResult::Failed; };
-  s.RelayUpload = [this](const std::string& token, CMainDialogView*, const std::string&) { m_relays.push_back(token); };
-  s.StartupWork = [](CRevocableDialog&, const std::atomic<bool>&) { ++s_startupRuns; };
-  s.SignOut = [this] { ++m_signOuts; };
+  s.WanSetup = [](SharedState&) { return WanSetupResult::Failed; };
+  s.RelayUpload = [this](SharedState&, const std::string& token, CMainDialogView*, const std::string&) {
+    m_relays.push_back(token);
+  };
+  s.StartupWork = [](SharedState&, CRevocableDialog&, const std::atomic<bool>&) { ++s_startupRuns; };
+  s.SignOut = [this](const SharedState&) { ++m_signOuts; };
   s.DetachRelays = [this] { m_detached = m_signOuts; };
 
   // The pictures that ship beside the program, so that the screenshots show what users see.
@@ -111,16 +113,16 @@ void CMainDialogTest::TearDown() {
   if (m_dlg && !m_dlg->IsShutDown()) m_dlg->ShutDown();
   m_dlg.reset();
   ResetDialogServices();
-  g_State.Reset();
+  m_marlix.reset();
   SetConfiguredRelay("");
 }
 
 void CMainDialogTest::Start() {
-  m_dlg = std::make_unique<CMarlixDlg>();
+  m_dlg = std::make_unique<CMarlixDlg>(*m_marlix);
   ASSERT_TRUE(m_dlg->OnInitDialog());
   m_dlg->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
-  g_State.LocalAddress.Set("192.168.1.5");
+  State().LocalAddress.Set("192.168.1.5");
 }
 
 void CMainDialogTest::Drop(const QStringList& paths) {

@@ -45,7 +45,11 @@ class CMainDialogTest : public ::testing::Test {
   QString Text(int id) const;
   bool Checked(int id) const;
 
+  // The running Marlix the dialog is the front end of, in m_dir.
+  SharedState& State() { return m_marlix->State(); }
+
   CTempWorkDir m_dir;
+  std::unique_ptr<CMarlix> m_marlix;
   std::unique_ptr<CMarlixDlg> m_dlg;
   QStringList m_messages;
   QList<QUrl> m_opened;

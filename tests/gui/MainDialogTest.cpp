@@ -54,7 +54,7 @@ TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
   EXPECT_FALSE(Checked(IDC_RADIO_WAN));
   EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
   EXPECT_TRUE(Item(IDC_RADIO_WAN)->isEnabled());
-  EXPECT_EQ(g_State.SelectedMode, ReachMode::Lan);
+  EXPECT_EQ(State().SelectedMode, ReachMode::Lan);
   EXPECT_EQ(Text(IDC_STATUS), QString());
   EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
   EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
@@ -70,11 +70,11 @@ TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
   ASSERT_NE(area->Canvas(), nullptr);
   EXPECT_EQ(area->Canvas()->size(), area->contentsRect().size());
 
-  EXPECT_EQ(g_State.PageMode, PageMode::Share);
-  EXPECT_EQ(g_State.PortText, "8081");
+  EXPECT_EQ(State().PageMode, PageMode::Share);
+  EXPECT_EQ(State().PortText, "8081");
   EXPECT_EQ(m_serverPorts, std::vector<std::string>{"8081"});
-  EXPECT_EQ(g_State.MainDialog, m_dlg.get());
-  ASSERT_NE(g_State.WaitDialog, nullptr);
+  EXPECT_EQ(State().MainDialog, m_dlg.get());
+  ASSERT_NE(State().WaitDialog, nullptr);
   EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
   EXPECT_EQ(m_dlg->WaitDialog()->Text(), QStringLiteral("正在进行端口映射，打通外网\r\n请稍等片刻..."));
   EXPECT_TRUE(m_messages.isEmpty());
@@ -85,12 +85,12 @@ TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
 
 TEST_F(CMainDialogTest, NoFreePortShowsTheMessageAndEnds) {
   DialogServices().ChoosePort = [] { return std::string(); };
-  CMarlixDlg dialog;
+  CMarlixDlg dialog(*m_marlix);
   EXPECT_FALSE(dialog.OnInitDialog());
   EXPECT_EQ(m_messages, QStringList{QStringLiteral("无端口可用，程序无法运行！！！")});
   EXPECT_EQ(m_exitCodes, std::vector<int>{0});
   EXPECT_TRUE(m_serverPorts.empty());
-  EXPECT_EQ(g_State.MainDialog, nullptr);
+  EXPECT_EQ(State().MainDialog, nullptr);
   EXPECT_EQ(dialog.DropArea(), nullptr);
 }
 
@@ -102,12 +102,12 @@ TEST_F(CMainDialogTest, FileAndFolderDroppedInLanMode) {
   const QString folder = QDir::current().absoluteFilePath(QStringLiteral("photos"));
 
   Drop({file});
-  const std::string token = g_State.CurrentItemToken;
+  const std::string token = State().CurrentItemToken;
   EXPECT_TRUE(IsToken(token)) << token;
-  EXPECT_EQ(FindItem(token), file.toStdString());
-  EXPECT_EQ(g_State.ItemTable.size(), 1u);
-  EXPECT_EQ(g_State.ItemKind, "f");
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/f?t=" + token);
+  EXPECT_EQ(State().FindItem(token), file.toStdString());
+  EXPECT_EQ(State().ItemTable.size(), 1u);
+  EXPECT_EQ(State().ItemKind, "f");
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + token);
   EXPECT_TRUE(Item(IDC_SHARE)->isVisible());
   EXPECT_TRUE(Item(IDC_CAPTION)->isVisible());
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
@@ -116,13 +116,13 @@ TEST_F(CMainDialogTest, FileAndFolderDroppedInLanMode) {
   EXPECT_EQ(m_dlg->DropArea()->Layout(), 2);
 
   Drop({folder});
-  const std::string folderToken = g_State.CurrentItemToken;
+  const std::string folderToken = State().CurrentItemToken;
   EXPECT_NE(folderToken, token);
-  EXPECT_EQ(g_State.ItemKind, "d");
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/d?t=" + folderToken);
+  EXPECT_EQ(State().ItemKind, "d");
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/d?t=" + folderToken);
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:photos"));
-  EXPECT_EQ(FindItem(token), file.toStdString());  // the first stays shared
-  EXPECT_EQ(FindItem(folderToken), folder.toStdString());
+  EXPECT_EQ(State().FindItem(token), file.toStdString());  // the first stays shared
+  EXPECT_EQ(State().FindItem(folderToken), folder.toStdString());
   EXPECT_TRUE(m_messages.isEmpty());
 }
 
@@ -131,7 +131,7 @@ TEST_F(CMainDialogTest, DroppedFileQrCodeDecodesToItsAddress) {
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
   if (!QFile::exists(QStringLiteral("1.bmp"))) GTEST_SKIP() << "GenerateQrBitmap wrote no 1.bmp yet";
-  EXPECT_EQ(DecodeQr("1.bmp"), g_State.CurrentAddress);
+  EXPECT_EQ(DecodeQr("1.bmp"), State().CurrentAddress);
   SaveScreenshot(m_dlg.get(), QStringLiteral("shared-file-qr"));
 }
 
@@ -143,9 +143,9 @@ TEST_F(CMainDialogTest, ThreeFilesAtOnceEndOnTheThird) {
     paths << QDir::current().absoluteFilePath(QString::fromUtf8(name));
   }
   Drop(paths);
-  ASSERT_EQ(g_State.ItemTable.size(), 3u);
+  ASSERT_EQ(State().ItemTable.size(), 3u);
   std::vector<std::string> found;
-  for (const auto& [token, path] : g_State.ItemTable) {
+  for (const auto& [token, path] : State().ItemTable) {
     EXPECT_TRUE(IsToken(token));
     found.push_back(path);
   }
@@ -153,10 +153,10 @@ TEST_F(CMainDialogTest, ThreeFilesAtOnceEndOnTheThird) {
   QStringList sorted = paths;
   sorted.sort();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(found[static_cast<size_t>(i)], sorted[i].toStdString());
-  EXPECT_EQ(g_State.CurrentItemPath, paths[2].toStdString());
-  EXPECT_EQ(FindItem(g_State.CurrentItemToken), paths[2].toStdString());
+  EXPECT_EQ(State().CurrentItemPath, paths[2].toStdString());
+  EXPECT_EQ(State().FindItem(State().CurrentItemToken), paths[2].toStdString());
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:three.txt"));
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/f?t=" + g_State.CurrentItemToken);
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + State().CurrentItemToken);
 }
 
 TEST_F(CMainDialogTest, DropOnTheUploadPageIsRefused) {
@@ -165,22 +165,22 @@ TEST_F(CMainDialogTest, DropOnTheUploadPageIsRefused) {
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
   EXPECT_EQ(m_messages, QStringList{QStringLiteral("正等待文件从手机上传呢，拿手机扫描一下就可以上传...")});
-  EXPECT_TRUE(g_State.ItemTable.empty());
+  EXPECT_TRUE(State().ItemTable.empty());
   EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081" + UploadPagePath());
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081" + State().UploadPagePath());
 }
 
 TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
   Start();
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  const std::string itemAddress = g_State.CurrentAddress;
+  const std::string itemAddress = State().CurrentAddress;
   m_dlg->SetProgressPos(100);
   m_dlg->ShowProgress();
 
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(g_State.PageMode, PageMode::Upload);
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081" + UploadPagePath());
+  EXPECT_EQ(State().PageMode, PageMode::Upload);
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081" + State().UploadPagePath());
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
   EXPECT_EQ(m_dlg->DropArea()->Caption(), QStringLiteral("扫描二维码，从手机上传文件到电脑"));
   EXPECT_EQ(m_dlg->DropArea()->Layout(), 2);
@@ -190,13 +190,13 @@ TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
   EXPECT_EQ(static_cast<QProgressBar*>(Item(IDC_PROGRESS))->value(), 0);
   EXPECT_TRUE(Item(IDC_SHARE)->isVisible());
   if (QFile::exists(QStringLiteral("1.bmp"))) {
-    EXPECT_EQ(DecodeQr("1.bmp"), g_State.CurrentAddress);
+    EXPECT_EQ(DecodeQr("1.bmp"), State().CurrentAddress);
   }
   SaveScreenshot(m_dlg.get(), QStringLiteral("upload-page"));
 
   Click(IDC_SHARE_PAGE);
-  EXPECT_EQ(g_State.PageMode, PageMode::Share);
-  EXPECT_EQ(g_State.CurrentAddress, itemAddress);
+  EXPECT_EQ(State().PageMode, PageMode::Share);
+  EXPECT_EQ(State().CurrentAddress, itemAddress);
   EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
   EXPECT_TRUE(Item(IDC_CAPTION)->isVisible());
@@ -217,7 +217,7 @@ TEST_F(CMainDialogTest, UploadPageInCloudModeIsRefused) {
   SetConfiguredRelay("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("经云端中转，下完即删除，十分钟不下载，链接失效"));
-  EXPECT_EQ(g_State.SelectedMode, ReachMode::Cloud);
+  EXPECT_EQ(State().SelectedMode, ReachMode::Cloud);
   Click(IDC_UPLOAD_PAGE);
   const QString refusal = QStringLiteral("目前暂时不支持手机通过云中转上传文件到电脑");
   EXPECT_EQ(m_messages, QStringList{refusal});
@@ -225,36 +225,36 @@ TEST_F(CMainDialogTest, UploadPageInCloudModeIsRefused) {
   EXPECT_EQ(m_dlg->DropArea()->Caption(), refusal);
   EXPECT_EQ(m_dlg->DropArea()->Layout(), 1);
   EXPECT_EQ(Text(IDC_CAPTION), QString());
-  EXPECT_EQ(g_State.CurrentAddress, "http://");
+  EXPECT_EQ(State().CurrentAddress, "");  // no address to offer
 }
 
 TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   Start();
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  const std::string token = g_State.CurrentItemToken;
+  const std::string token = State().CurrentItemToken;
   m_dlg->SetProgressPos(40);
   m_dlg->ShowProgress();
 
-  g_State.LocalAddress.Set("10.0.0.7");
+  State().LocalAddress.Set("10.0.0.7");
   Click(IDC_RADIO_LAN);  // already checked: the handler runs all the same
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("手机和电脑在同一个无线(WIFI)网络下请使用此方式"));
-  EXPECT_EQ(g_State.CurrentAddress, "http://10.0.0.7:8081/f?t=" + token);
+  EXPECT_EQ(State().CurrentAddress, "http://10.0.0.7:8081/f?t=" + token);
   EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:a.jpg"));
   EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
 
   Click(IDC_RADIO_CLOUD);  // no relay set: said in plain words, no link, nothing sent
-  EXPECT_EQ(g_State.ReachMode, ReachMode::Cloud);
-  EXPECT_EQ(g_State.CurrentAddress, "");
+  EXPECT_EQ(State().ReachMode, ReachMode::Cloud);
+  EXPECT_EQ(State().CurrentAddress, "");
   EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kNoRelayText));
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
   EXPECT_TRUE(m_relays.empty());
   SetConfiguredRelay("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
-  EXPECT_EQ(g_State.CurrentAddress, "http://relay.test:8200/q?t=" + token);
+  EXPECT_EQ(State().CurrentAddress, "http://relay.test:8200/q?t=" + token);
   EXPECT_EQ(m_relays, std::vector<std::string>{token});
-  EXPECT_EQ(g_State.SelectedMode, ReachMode::Cloud);
+  EXPECT_EQ(State().SelectedMode, ReachMode::Cloud);
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
 
   // The relay refuses the upload (told from its upload thread): its reason replaces the QR code.
@@ -263,7 +263,7 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
     view->RelayUploadFailed(token, refusal);
   }).join();
   ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == QString::fromStdString(refusal); }));
-  EXPECT_EQ(g_State.CurrentAddress, "");
+  EXPECT_EQ(State().CurrentAddress, "");
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
   EXPECT_EQ(m_dlg->DropArea()->Caption(), QString::fromStdString(refusal));
   m_dlg->CopyShareLink();  // no address: nothing to copy or say
@@ -274,16 +274,16 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   Start();
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  const std::string token = g_State.CurrentItemToken;
+  const std::string token = State().CurrentItemToken;
 
   // The exchange waits until the interface thread has looked at the wait dialog.
   std::atomic<int> setupCalls{0};
   std::atomic<bool> started{false}, seen{false};
-  DialogServices().WanSetup = [&] {
+  DialogServices().WanSetup = [&](SharedState&) {
     ++setupCalls;
     started = true;
     for (int i = 0; i < 500 && !seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    g_State.ExternalAddress.Set("198.51.100.7");
+    State().ExternalAddress.Set("198.51.100.7");
     return WanSetupResult::Mapped;
   };
   bool visible = false, centred = false, blocked = false, ignored = false;
@@ -301,7 +301,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
     m_dlg->OnDropFiles({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
     m_dlg->ShowUploadPage();
     m_dlg->close();
-    ignored = g_State.ItemTable.size() == 1 && g_State.PageMode == PageMode::Share && !m_dlg->IsShutDown() &&
+    ignored = State().ItemTable.size() == 1 && State().PageMode == PageMode::Share && !m_dlg->IsShutDown() &&
               wait->isVisible();
     seen = true;
   });
@@ -317,12 +317,12 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   EXPECT_EQ(waitText, QStringLiteral("正在进行端口映射（打通外网）\r\n请稍等片刻..."));
   EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
   EXPECT_EQ(m_dlg->WaitDialog()->Text(), QStringLiteral("外网已经打通，可正常使用!"));
-  EXPECT_EQ(g_State.WanAttempted, 1);
-  EXPECT_EQ(g_State.ReachMode, ReachMode::Wan);
+  EXPECT_EQ(State().WanAttempted, 1);
+  EXPECT_EQ(State().ReachMode, ReachMode::Wan);
   EXPECT_TRUE(Checked(IDC_RADIO_WAN));
   const QString speed = QStringLiteral("外网直连方式，传输速度由宽带的【上行速度】决定");
   EXPECT_EQ(Text(IDC_STATUS), speed);
-  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081/f?t=" + token);
+  EXPECT_EQ(State().CurrentAddress, "http://198.51.100.7:8081/f?t=" + token);
   EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
 
   // A second choice runs no exchange.
@@ -330,28 +330,28 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   Click(IDC_RADIO_WAN);
   EXPECT_EQ(setupCalls, 1);
   EXPECT_EQ(Text(IDC_STATUS), speed);
-  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081/f?t=" + token);
+  EXPECT_EQ(State().CurrentAddress, "http://198.51.100.7:8081/f?t=" + token);
 
   // The upload page takes the external address.
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(g_State.CurrentAddress, "http://198.51.100.7:8081" + UploadPagePath());
+  EXPECT_EQ(State().CurrentAddress, "http://198.51.100.7:8081" + State().UploadPagePath());
   EXPECT_TRUE(m_messages.isEmpty());
 }
 
 TEST_F(CMainDialogTest, RouterBehindAnotherNatIsSaidAndTheInternetModeIsOff) {
   Start();
-  DialogServices().WanSetup = [] { return WanSetupResult::BehindNat; };
+  DialogServices().WanSetup = [](SharedState&) { return WanSetupResult::BehindNat; };
   Click(IDC_RADIO_WAN);
   EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kWanBehindNatText));
   EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
-  EXPECT_TRUE(g_State.ExternalAddress.Empty());
+  EXPECT_TRUE(State().ExternalAddress.Empty());
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
 }
 
 TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   Start();
   std::atomic<int> setupCalls{0};
-  DialogServices().WanSetup = [&] {
+  DialogServices().WanSetup = [&](SharedState&) {
     ++setupCalls;
     return WanSetupResult::Failed;
   };
@@ -362,9 +362,9 @@ TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
   EXPECT_FALSE(Checked(IDC_RADIO_LAN));
   EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
-  EXPECT_EQ(g_State.SelectedMode, ReachMode::None);
-  EXPECT_EQ(g_State.ReachMode, ReachMode::Wan);
-  EXPECT_EQ(g_State.WanAttempted, 1);
+  EXPECT_EQ(State().SelectedMode, ReachMode::None);
+  EXPECT_EQ(State().ReachMode, ReachMode::Wan);
+  EXPECT_EQ(State().WanAttempted, 1);
   EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
   EXPECT_EQ(m_dlg->DropArea()->Caption(), QStringLiteral("外网模式开启失败，无法传输文件"));
@@ -375,8 +375,8 @@ TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   // A drop now records the item but has no address to show.
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  EXPECT_EQ(g_State.ItemTable.size(), 1u);
-  EXPECT_TRUE(g_State.CurrentAddress.empty());
+  EXPECT_EQ(State().ItemTable.size(), 1u);
+  EXPECT_TRUE(State().CurrentAddress.empty());
   ASSERT_FALSE(m_messages.isEmpty());
   EXPECT_EQ(m_messages.last(), QStringLiteral("正在进行端口映射，请稍后再试"));
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("正在进行端口映射，请稍后再试"));
@@ -388,7 +388,7 @@ TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   // LAN works normally afterwards.
   Click(IDC_RADIO_LAN);
   EXPECT_TRUE(Checked(IDC_RADIO_LAN));
-  EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:8081/f?t=" + g_State.CurrentItemToken);
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + State().CurrentItemToken);
   EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
   EXPECT_EQ(setupCalls, 1);
 }
@@ -397,7 +397,7 @@ TEST_F(CMainDialogTest, ShareButtonOnBothPages) {
   Start();
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  const QString address = QString::fromStdString(g_State.CurrentAddress);
+  const QString address = QString::fromStdString(State().CurrentAddress);
   Click(IDC_SHARE);
   EXPECT_EQ(QApplication::clipboard()->text(), address);
   ASSERT_EQ(m_messages.size(), 1);
@@ -406,7 +406,7 @@ TEST_F(CMainDialogTest, ShareButtonOnBothPages) {
 
   Click(IDC_UPLOAD_PAGE);
   Click(IDC_SHARE);
-  const QString upload = QString::fromStdString("http://192.168.1.5:8081" + UploadPagePath());
+  const QString upload = QString::fromStdString("http://192.168.1.5:8081" + State().UploadPagePath());
   EXPECT_EQ(QApplication::clipboard()->text(), upload);
   ASSERT_EQ(m_messages.size(), 2);
   EXPECT_EQ(m_messages[1], QStringLiteral("外发链接已生成：") + upload +
@@ -423,7 +423,7 @@ TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
   SetConfiguredRelay("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
-  ASSERT_FALSE(g_State.CurrentAddress.empty());
+  ASSERT_FALSE(State().CurrentAddress.empty());
   Click(IDC_SHARE);
   EXPECT_EQ(m_messages, QStringList{QStringLiteral("不好意思，本版本不提供云端分享，稍后版本将开放！")});
   EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("before"));
@@ -434,7 +434,7 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   std::string seenCaption;
   // The interface thread waits for the worker without handling events: a blocking call would hang.
   std::thread worker([&] {
-    CMainDialogView* view = g_State.MainDialog;
+    CMainDialogView* view = State().MainDialog;
     for (int pos = 0; pos <= 37; ++pos) view->SetProgressPos(pos);
     view->ShowProgress();
     view->SetCaption("正在上传: tmp/x.jpg");
@@ -482,20 +482,20 @@ TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
   WriteFile("A1.zip", "x");
-  AddTempArchive("A1.zip");
-  AddTempArchive("missing.zip");
+  State().AddTempArchive("A1.zip");
+  State().AddTempArchive("missing.zip");
   Click(IDC_CLOSE);
   EXPECT_TRUE(m_dlg->IsShutDown());
   EXPECT_FALSE(m_dlg->isVisible());
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("正在关闭软件，请稍后..."));
-  EXPECT_TRUE(g_State.ItemTable.empty());
+  EXPECT_TRUE(State().ItemTable.empty());
   EXPECT_EQ(m_dlg->DropArea(), nullptr);
   EXPECT_EQ(m_dlg->WaitDialog(), nullptr);
-  EXPECT_EQ(g_State.WaitDialog, nullptr);
+  EXPECT_EQ(State().WaitDialog, nullptr);
   EXPECT_EQ(m_signOuts, 1);
   EXPECT_EQ(m_detached, 1);
   EXPECT_FALSE(fs::exists("A1.zip"));
-  EXPECT_TRUE(g_State.TempArchiveList.empty());
+  EXPECT_TRUE(State().TempArchiveList.empty());
 }
 
 TEST_F(CMainDialogTest, OnlyLocalFilesAreTakenFromADrop) {
@@ -509,12 +509,12 @@ TEST_F(CMainDialogTest, OnlyLocalFilesAreTakenFromADrop) {
   EXPECT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(m_dlg.get(), &drop);
-  EXPECT_EQ(g_State.ItemKind, "m");
-  EXPECT_EQ(ReadFile(g_State.CurrentItemPath), "http://192.0.2.1/a.jpg");
+  EXPECT_EQ(State().ItemKind, "m");
+  EXPECT_EQ(ReadFile(State().CurrentItemPath), "http://192.0.2.1/a.jpg");
 
   // A folder given with a trailing slash is named by its last part.
   fs::create_directory("album");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("album")) + QLatin1Char('/')});
-  EXPECT_EQ(g_State.ItemKind, "d");
+  EXPECT_EQ(State().ItemKind, "d");
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:album"));
 }

@@ -23,10 +23,10 @@ TEST_F(CMainDialogTest, PathsHandedToTheRunningWindowAreSharedAsADrop) {
   const QStringList paths = CommandLinePaths({QStringLiteral("one.txt"), QStringLiteral("./两个 文件.txt")});
   EXPECT_EQ(paths[0], QDir::current().absoluteFilePath(QStringLiteral("one.txt")));
   ASSERT_TRUE(HandPathsToRunningWindow(paths, name));
-  ASSERT_TRUE(WaitFor([&] { return QString::fromStdString(g_State.CurrentItemPath) == paths[1]; }));
+  ASSERT_TRUE(WaitFor([&] { return QString::fromStdString(State().CurrentItemPath) == paths[1]; }));
   {
-    std::lock_guard<std::mutex> lock(g_State.ItemLock);
-    EXPECT_EQ(g_State.ItemTable.size(), 2u);
+    std::lock_guard<std::mutex> lock(State().ItemLock);
+    EXPECT_EQ(State().ItemTable.size(), 2u);
   }
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:两个 文件.txt"));
   EXPECT_TRUE(Item(IDC_SHARE)->isVisible());

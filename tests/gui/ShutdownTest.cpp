@@ -26,10 +26,10 @@ namespace fs = std::filesystem;
 TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) {
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
-  DialogServices().StartServer = [](const std::string& p) { return StartWebService("127.0.0.1:" + p); };
+  DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) { return marlix.StartWeb("127.0.0.1:" + p); };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);
-  EXPECT_EQ(g_State.PortText, port);
+  EXPECT_EQ(State().PortText, port);
 
   // A large file of the working directory, served by its name in 4096-byte pieces.
   {
@@ -40,13 +40,13 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   }
   WriteFile("A1B2C3D4.zip", "one");
   WriteFile("E5F6A7B8.zip", "two");
-  AddTempArchive("A1B2C3D4.zip");
-  AddTempArchive("E5F6A7B8.zip");
+  State().AddTempArchive("A1B2C3D4.zip");
+  State().AddTempArchive("E5F6A7B8.zip");
 
   // Shared by a drop, the file is delivered with progress updates from the service's worker; where
   // the shared-file route gives nothing, the file is fetched by its name in the working directory.
   Drop({QDir::current().absoluteFilePath(QStringLiteral("big.bin"))});
-  const std::string token = g_State.CurrentItemToken;
+  const std::string token = State().CurrentItemToken;
 
   // The phone reads slowly, so the download is still running when the window closes.
   std::atomic<long long> received{0};
@@ -103,7 +103,7 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
 TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
-  DialogServices().StartServer = [](const std::string& p) { return StartWebService("127.0.0.1:" + p); };
+  DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) { return marlix.StartWeb("127.0.0.1:" + p); };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);
   // About 800 MB to pack from 16 MB on disk: one text file under fifty names.
@@ -113,7 +113,7 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   for (int i = 1; i < 50; ++i)
     fs::create_hard_link("shared/Large/t0.txt", std::string("shared/Large/t").append(std::to_string(i)).append(".txt"));
   Drop({QDir::current().absoluteFilePath(QStringLiteral("shared/Large"))});
-  const std::string token = g_State.CurrentItemToken;
+  const std::string token = State().CurrentItemToken;
 
   std::thread phone([p = std::stoi(port), token] {
     const int fd = ConnectLoopback(p);
@@ -141,12 +141,12 @@ TEST_F(CMainDialogTest, CloseWhileTheRelayNeverAnswersEndsWithinTwoSeconds) {
   CSilentListener relay;
   SetConfiguredRelay(relay.Host());
   std::atomic<bool> signingIn{false}, workerEnded{false};
-  DialogServices().StartupWork = [&](CRevocableDialog& dialog, const std::atomic<bool>& stop) {
+  DialogServices().StartupWork = [&](SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
     signingIn = true;
-    WorkerThread(dialog, stop);
+    WorkerThread(state, dialog, stop);
     workerEnded = true;
   };
-  DialogServices().SignOut = [] { ServiceSignOut(); };
+  DialogServices().SignOut = [](const SharedState& state) { ServiceSignOut(state); };
   Start();
   ASSERT_TRUE(WaitFor([&] { return signingIn.load(); }));
   QTest::qWait(300);  // the sign-in's request is under way

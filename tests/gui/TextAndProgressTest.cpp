@@ -31,8 +31,8 @@ class CWindowServiceTest : public CMainDialogTest {
   void StartServed() {
     m_port = FreeLoopbackPort();
     DialogServices().ChoosePort = [p = std::to_string(m_port)] { return p; };
-    DialogServices().StartServer = [](const std::string& p) {
-      return StartWebService("127.0.0.1:" + p, WindowWebCallbacks());
+    DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) {
+      return marlix.StartWeb("127.0.0.1:" + p, WindowWebCallbacks(marlix.State()));
     };
     Start();
     ASSERT_NE(m_dlg->Server(), nullptr);
@@ -61,7 +61,7 @@ class CWindowServiceTest : public CMainDialogTest {
 TEST_F(CWindowServiceTest, TextFromThePhoneShowsAndItsButtonCopiesIt) {
   StartServed();
   const std::string text = "取件码 4711\nhttps://example.org/?a=1&b=<2>";
-  EXPECT_NE(Request(PostText("/x?k=" + g_State.UploadSecret, "text/plain; charset=utf-8", text)).find("200 OK"),
+  EXPECT_NE(Request(PostText("/x?k=" + State().UploadSecret, "text/plain; charset=utf-8", text)).find("200 OK"),
             std::string::npos);
   ASSERT_TRUE(WaitFor([&] { return m_dlg->ReceivedTextBox() && m_dlg->ReceivedTextBox()->isVisible(); }));
   EXPECT_EQ(m_dlg->ReceivedTextBox()->Text(), QString::fromStdString(text));
@@ -86,7 +86,7 @@ TEST_F(CWindowServiceTest, PastedOrDroppedTextIsSharedAsAPage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 30));
     m_messages.clear();
-    g_State.CurrentItemToken.clear();
+    State().CurrentItemToken.clear();
     const QString text = QString::fromStdString(c.text);
     if (c.how == How::Paste) {
       QApplication::clipboard()->setText(text);
@@ -105,13 +105,13 @@ TEST_F(CWindowServiceTest, PastedOrDroppedTextIsSharedAsAPage) {
       QApplication::sendEvent(m_dlg.get(), &drop);
     }
     if (!c.shared) {
-      EXPECT_TRUE(g_State.CurrentItemToken.empty());
+      EXPECT_TRUE(State().CurrentItemToken.empty());
       EXPECT_EQ(m_messages.size(), 1);
       continue;
     }
-    const std::string token = g_State.CurrentItemToken;
+    const std::string token = State().CurrentItemToken;
     ASSERT_FALSE(token.empty());
-    EXPECT_EQ(g_State.CurrentAddress, "http://192.168.1.5:" + std::to_string(m_port) + "/m?t=" + token);
+    EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:" + std::to_string(m_port) + "/m?t=" + token);
     std::string escaped = QString(text).toHtmlEscaped().toStdString();
     const std::string page = Request("GET /m?t=" + token + " HTTP/1.0\r\n\r\n");
     EXPECT_NE(page.find("200 OK"), std::string::npos);
@@ -141,7 +141,7 @@ TEST_F(CWindowServiceTest, UploadProgressFollowsTheBytes) {
   std::string reply;
   std::thread phone([&] {
     reply =
-        RawRequest(m_port, PostText("/u?k=" + g_State.UploadSecret, "multipart/form-data; boundary=" + boundary, body));
+        RawRequest(m_port, PostText("/u?k=" + State().UploadSecret, "multipart/form-data; boundary=" + boundary, body));
     done = true;
   });
   while (!done) {

@@ -87,12 +87,13 @@ TEST(LocalAddress, DiscoveryInANamespaceTakesTheRealAdapterAndKeepsTheChoiceWhil
       "ip addr add 10.77.0.5/24 dev enp3s0";
   const std::string seen = InNewNetworkNamespace(build, [] {
     std::string r = ChooseLocalAddress(ListAdapterAddresses()) + "|" + Listed(ListLocalAddresses()) + "|";
-    g_State.ChosenAddress.Set("10.77.0.5");
-    DiscoverLocalAddress();
-    r += g_State.LocalAddress.Get() + "|";
-    g_State.ChosenAddress.Set("10.66.0.1");  // kept from a run on another network
-    DiscoverLocalAddress();
-    r += g_State.LocalAddress.Get() + "|";
+    SharedState state;
+    state.ChosenAddress.Set("10.77.0.5");
+    DiscoverLocalAddress(state);
+    r += state.LocalAddress.Get() + "|";
+    state.ChosenAddress.Set("10.66.0.1");  // kept from a run on another network
+    DiscoverLocalAddress(state);
+    r += state.LocalAddress.Get() + "|";
     std::system("ip link del enp3s0 >/dev/null 2>&1");
     r += ChooseLocalAddress(ListAdapterAddresses());
     return r;
@@ -120,10 +121,9 @@ TEST(LocalAddress, AdapterListHoldsEachAdapterOnceWithItsFirstIPv4Address) {
 }
 
 TEST(LocalAddress, DiscoveryPublishesTheChoiceOrLeavesTheOldValue) {
-  g_State.Reset();
-  g_State.LocalAddress.Set("old");
+  SharedState state;
+  state.LocalAddress.Set("old");
   const std::string expected = ChooseLocalAddress(ListAdapterAddresses());
-  DiscoverLocalAddress();
-  EXPECT_EQ(g_State.LocalAddress.Get(), expected.empty() ? "old" : expected);
-  g_State.Reset();
+  DiscoverLocalAddress(state);
+  EXPECT_EQ(state.LocalAddress.Get(), expected.empty() ? "old" : expected);
 }

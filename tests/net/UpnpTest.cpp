@@ -30,14 +30,18 @@ namespace {
 
 // The set-up as the program runs it, for a server on the given port: "ok ADDRESS", "failed ADDRESS"
 // or "behind NAT ADDRESS".
-std::string WanSetupOnPort(const std::string& port) {
-  g_State.Reset();
-  g_State.PortText = port;
-  const WanSetupResult result = RunWanSetup();
+std::string WanSetupOnPort(SharedState& state, const std::string& port) {
+  state.PortText = port;
+  const WanSetupResult result = RunWanSetup(state);
   return std::string(result == WanSetupResult::Mapped   ? "ok "
                      : result == WanSetupResult::Failed ? "failed "
                                                         : "behind NAT ") +
-         g_State.ExternalAddress.Get();
+         state.ExternalAddress.Get();
+}
+
+std::string WanSetupOnPort(const std::string& port) {
+  SharedState state;
+  return WanSetupOnPort(state, port);
 }
 
 std::string Action(const std::string& name) { return "{\"action\": \"" + name + "\""; }
@@ -71,9 +75,11 @@ TEST(UpnpGateway, CleanGatewayMapsTheServerPortAndForwards) {
     // Internet side opening the mapped port of the router.
     marlix_test::WriteFile("index.html", "upload page of this PC");
     CRecordingMainDialog dialog;
-    const std::string result = WanSetupOnPort("8081");
-    g_State.MainDialog = &dialog;
-    CWebService* server = StartWebService("8081");
+    SharedState state;
+    state.Home = std::filesystem::current_path().string();
+    const std::string result = WanSetupOnPort(state, "8081");
+    state.MainDialog = &dialog;
+    CWebService* server = StartWebService(state, "8081");
     if (!server) return std::string("no server");
     const std::string page =
         lab.Exec(isp, std::string("curl -s --max-time 5 http://") + CUpnpLab::kGatewayWanIp + ":8081/index.html");

@@ -72,7 +72,7 @@ bool FinderAt(const Image& img, int x0, int y0) {
 // Generates the image of the text and checks everything that does not depend on the symbol's content.
 Image GenerateAndCheck(const std::string& text) {
   Image img;
-  EXPECT_EQ(GenerateQrBitmap(text), 0);
+  EXPECT_EQ(GenerateQrBitmap(text, "1.bmp"), 0);
   img.bytes = ReadFile("1.bmp");
   const std::string& b = img.bytes;
   if (b.size() < 54) {
@@ -192,7 +192,7 @@ TEST(QrBitmap, OverwritesAnOlderLargerFile) {
 
 TEST(QrBitmapFailure, EmptyTextEndsTheProcess) {
   CTempWorkDir dir;
-  const ChildResult r = RunInChild([] { GenerateQrBitmap(""); });
+  const ChildResult r = RunInChild([] { GenerateQrBitmap("", "1.bmp"); });
   EXPECT_EQ(r.out, "NULL returned\n");
   EXPECT_EQ(r.status, 255);  // exit(-1)
   EXPECT_FALSE(fs::exists("1.bmp"));
@@ -201,7 +201,7 @@ TEST(QrBitmapFailure, EmptyTextEndsTheProcess) {
 TEST(QrBitmapFailure, UnwritableFileEndsTheProcess) {
   CTempWorkDir dir;
   fs::create_directory("1.bmp");  // cannot be opened as a file, not even by root
-  const ChildResult r = RunInChild([] { GenerateQrBitmap("http://192.168.1.5:8081/f?t=1A2B3C4D"); });
+  const ChildResult r = RunInChild([] { GenerateQrBitmap("http://192.168.1.5:8081/f?t=1A2B3C4D", "1.bmp"); });
   EXPECT_EQ(r.out, "Unable to open file\n");
   EXPECT_EQ(r.status, 255);
 }
@@ -224,7 +224,7 @@ TEST(QrBitmapFailure, PixelBufferThatCannotBeAllocatedEndsTheProcess) {
     const rlim_t limit = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (1 << 20);
     const rlimit lim{limit, limit};
     ::setrlimit(RLIMIT_AS, &lim);
-    GenerateQrBitmap(text);
+    GenerateQrBitmap(text, "1.bmp");
   });
   EXPECT_EQ(r.out, "Out of memory\n");
   EXPECT_EQ(r.status, 255);

@@ -21,11 +21,11 @@ TEST_F(RelayTest, TheLinkDownloadsTheFileUnderItsNameOnceAndThenItIsGone) {
   StartRelay();
   Relay("1A2B3C4D", "报告.txt", "hello");
   ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 1; }));
-  EXPECT_EQ(g_State.CloudRelayCount, 1);
+  EXPECT_EQ(m_state.CloudRelayCount, 1);
 
-  BuildCloudLink("1A2B3C4D");
-  EXPECT_EQ(g_State.CurrentAddress, Base() + "/q?t=1A2B3C4D");
-  const HttpGetResult got = HttpGet(g_State.CurrentAddress);
+  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4D", "f", ""}));
+  EXPECT_EQ(m_state.CurrentAddress, Base() + "/q?t=1A2B3C4D");
+  const HttpGetResult got = HttpGet(m_state.CurrentAddress);
   EXPECT_EQ(got.Status, 200);
   EXPECT_EQ(got.Body, "hello");
   EXPECT_NE(got.Head.find("Content-Disposition: attachment;"), std::string::npos) << got.Head;
@@ -33,7 +33,7 @@ TEST_F(RelayTest, TheLinkDownloadsTheFileUnderItsNameOnceAndThenItIsGone) {
 
   ASSERT_TRUE(Eventually([&] { return StoredFiles() == 0; }));
   EXPECT_EQ(m_relay.StoredCount(), 0);
-  EXPECT_EQ(HttpGet(g_State.CurrentAddress).Status, 404);
+  EXPECT_EQ(HttpGet(m_state.CurrentAddress).Status, 404);
 }
 
 TEST_F(RelayTest, AnEmptyFileIsStoredAndDownloadedEmpty) {
@@ -63,7 +63,7 @@ TEST_F(RelayTest, NoRelayListeningMeansNoCountAndNoProgress) {
   StartRelay();
   m_relay.Stop();  // the port now refuses connections
   Relay("0000DEAD", "a.txt", "abc");
-  EXPECT_EQ(g_State.CloudRelayCount, 0);
+  EXPECT_EQ(m_state.CloudRelayCount, 0);
   EXPECT_EQ(m_dialog.Events(),
             (std::vector<std::string>{"SetProgressPos 0",
                                       "RelayUploadFailed 0000DEAD " + RelayFailureText(kRelayNoConnection)}));
@@ -108,9 +108,9 @@ TEST_F(RelayTest, SignInAndSignOutReachTheRelay) {
   CRevocableDialog view(&m_dialog);
   ServiceSignIn(view);
   EXPECT_TRUE(m_dialog.Messages().empty());
-  g_State.DownloadCount = 4;
-  g_State.CloudRelayCount = 1;
-  ServiceSignOut();
+  m_state.DownloadCount = 4;
+  m_state.CloudRelayCount = 1;
+  ServiceSignOut(m_state);
   EXPECT_TRUE(Logged("logout from 127.0.0.1 lan=4 cloud=1"));
 }
 

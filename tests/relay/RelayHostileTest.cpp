@@ -121,8 +121,8 @@ TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
   ServiceSignIn(view);
   EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>{"有新版本，请下载新版本"});
   EXPECT_EQ(m_dialog.Opened(), std::vector<std::string>{base});
-  g_State.DownloadCount = 3;
-  ServiceSignOut();
+  m_state.DownloadCount = 3;
+  ServiceSignOut(m_state);
 
   ::kill(pid, SIGTERM);
   int status = -1;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/SharedState.h"
+#include "service/ShareFlow.h"
 #include "relay/RelayServer.h"
 #include "service/CloudRelay.h"
 #include "service/HttpClient.h"
@@ -76,8 +77,8 @@ bool Eventually(F&& condition, int timeoutMs = 10000) {
 class RelayTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_State.Reset();
-    g_State.MainDialog = &m_dialog;
+    m_state.Home = m_dir.Path().string();
+    m_state.MainDialog = &m_dialog;
     SetHttpClientDiagnostics(false);
   }
 
@@ -104,7 +105,6 @@ class RelayTest : public ::testing::Test {
     EXPECT_TRUE(WaitCloudRelayIdle(20000));
     CloudRelayDetachDialog();
     m_relay.Stop();
-    g_State.Reset();
     unsetenv("MARLIX_SERVICE_HOST");
     unsetenv("MARLIX_UPLOAD_HOST");
     SetHttpClientDiagnostics(true);
@@ -135,13 +135,14 @@ class RelayTest : public ::testing::Test {
   // Relays a file made in the working directory under the given name; returns once the upload ended.
   void Relay(const std::string& token, const std::string& name, const std::string& content) {
     marlix_test::WriteFile(name, content);
-    g_State.RelayStarted = 0;
-    CloudRelayUpload(token, &m_dialog, (m_dir.Path() / name).string());
+    m_state.RelayStarted = 0;
+    CloudRelayUpload(m_state, token, &m_dialog, (m_dir.Path() / name).string());
     ASSERT_TRUE(WaitCloudRelayIdle(20000));
   }
 
   marlix_test::CTempWorkDir m_dir;
   CRecordingMainDialog m_dialog;
+  SharedState m_state;  // outlives the relay uploads: TearDown waits for them
   CRelayServer m_relay;
   int m_port = 0;
   std::mutex m_logLock;

@@ -38,8 +38,8 @@ TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
   UseHost(server.Host());
   setenv("MARLIX_UPLOAD_HOST", "upload.example", 1);
   marlix_test::WriteFile("docs/报告.txt", "hello");
-  CloudRelayUpload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
-  EXPECT_EQ(g_State.RelayStarted, 1);
+  CloudRelayUpload(m_state, "1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
+  EXPECT_EQ(m_state.RelayStarted, 1);
   ASSERT_TRUE(server.WaitRequests(1));
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
 
@@ -47,21 +47,21 @@ TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
   ASSERT_EQ(name.size(), 10u);
   EXPECT_EQ(server.Requests()[0], ExpectedHead("upload.example", 35) + BigEndian(8) + "1A2B3C4D" + BigEndian(10) +
                                       name + BigEndian(5) + "hello");
-  EXPECT_EQ(g_State.CloudRelayCount, 1);
+  EXPECT_EQ(m_state.CloudRelayCount, 1);
   EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"SetProgressPos 0", "ShowProgress", "SetProgressPos 100"}));
 
   // The same dropped item is uploaded once: later calls return at once.
-  CloudRelayUpload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
+  CloudRelayUpload(m_state, "1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
   EXPECT_FALSE(server.WaitRequests(2, 300));
-  EXPECT_EQ(g_State.CloudRelayCount, 1);
+  EXPECT_EQ(m_state.CloudRelayCount, 1);
 }
 
 TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
   marlix_test::WriteFile("empty.bin", "");
-  CloudRelayUpload("0000FFFF", &m_dialog, (m_dir.Path() / "empty.bin").string());
+  CloudRelayUpload(m_state, "0000FFFF", &m_dialog, (m_dir.Path() / "empty.bin").string());
   ASSERT_TRUE(server.WaitRequests(1));
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
   EXPECT_EQ(server.Requests()[0], ExpectedHead(server.Host(), 8 + 9 + 12) + BigEndian(8) + "0000FFFF" + BigEndian(9) +
@@ -73,43 +73,43 @@ TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
   std::filesystem::create_directory("photos");
-  g_State.ItemKind = "d";
-  for (int i = 0; i < 2; ++i) CloudRelayUpload("0000000D", &m_dialog, (m_dir.Path() / "photos").string());
-  EXPECT_EQ(g_State.RelayStarted, 0);
+  m_state.ItemKind = "d";
+  for (int i = 0; i < 2; ++i) CloudRelayUpload(m_state, "0000000D", &m_dialog, (m_dir.Path() / "photos").string());
+  EXPECT_EQ(m_state.RelayStarted, 0);
   EXPECT_EQ(m_dialog.Statuses(), std::vector<std::string>(2, kRelayFolderStatus));
   EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>(2, kRelayFolderMessage));
   EXPECT_FALSE(server.WaitRequests(1, 300));
-  EXPECT_EQ(g_State.CloudRelayCount, 0);
+  EXPECT_EQ(m_state.CloudRelayCount, 0);
 }
 
 TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  CloudRelayUpload("00000001", &m_dialog, (m_dir.Path() / "missing.txt").string());
-  EXPECT_EQ(g_State.RelayStarted, 1);
+  CloudRelayUpload(m_state, "00000001", &m_dialog, (m_dir.Path() / "missing.txt").string());
+  EXPECT_EQ(m_state.RelayStarted, 1);
   EXPECT_EQ(CloudRelayUploadsRunning(), 0);
 
   // 4 GiB does not fit the 32-bit size field: refused with a message (a sparse file takes no space).
-  g_State.RelayStarted = 0;
+  m_state.RelayStarted = 0;
   const std::string big = (m_dir.Path() / "big.iso").string();
   marlix_test::WriteFile(big, "");
   ASSERT_EQ(::truncate(big.c_str(), 4ll << 30), 0);
-  CloudRelayUpload("00000002", &m_dialog, big);
-  EXPECT_EQ(g_State.RelayStarted, 0);
+  CloudRelayUpload(m_state, "00000002", &m_dialog, big);
+  EXPECT_EQ(m_state.RelayStarted, 0);
   EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>{kRelayTooLargeMessage});
   EXPECT_EQ(m_dialog.Statuses(), std::vector<std::string>{kRelayTooLargeStatus});
 
   EXPECT_FALSE(server.WaitRequests(1, 300));
-  EXPECT_EQ(g_State.CloudRelayCount, 0);
+  EXPECT_EQ(m_state.CloudRelayCount, 0);
   EXPECT_TRUE(m_dialog.Progress().empty());
 }
 
 TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
   UseRefusingHost();
   marlix_test::WriteFile("a.txt", "abc");
-  CloudRelayUpload("0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
+  CloudRelayUpload(m_state, "0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
-  EXPECT_EQ(g_State.CloudRelayCount, 0);
+  EXPECT_EQ(m_state.CloudRelayCount, 0);
   EXPECT_EQ(m_dialog.Events(),
             (std::vector<std::string>{"SetProgressPos 0",
                                       "RelayUploadFailed 0000000A " + RelayFailureText(kRelayNoConnection)}));
@@ -133,8 +133,8 @@ TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
     CRecordingMainDialog dialog;
     CScriptedServer server([&](const std::string&) { return c.Reply; });
     UseHost(server.Host());
-    g_State.RelayStarted = 0;
-    CloudRelayUpload("0000000A", &dialog, (m_dir.Path() / "a.txt").string());
+    m_state.RelayStarted = 0;
+    CloudRelayUpload(m_state, "0000000A", &dialog, (m_dir.Path() / "a.txt").string());
     ASSERT_TRUE(WaitCloudRelayIdle(10000));
     const std::vector<std::string> events = dialog.Events();
     if (c.Reason.empty()) {
@@ -153,7 +153,7 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   UseHost(server.Host());
   marlix_test::WriteFile("big.bin", std::string(16 << 20, 'q'));
   auto dialog = std::make_unique<CRecordingMainDialog>();
-  CloudRelayUpload("0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
+  CloudRelayUpload(m_state, "0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
   ASSERT_TRUE(server.WaitHead());
   EXPECT_EQ(CloudRelayUploadsRunning(), 1);
 
@@ -170,15 +170,15 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
 
 TEST_F(ServiceTest, WithNoRelaySetNothingStartsAndNoLinkIsMade) {
   marlix_test::WriteFile("a.txt", "a");
-  g_State.ItemKind = "f";
-  g_State.CurrentAddress = "http://old";
-  CloudRelayUpload("1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());
-  BuildCloudLink("1A2B3C4D");
+  m_state.ItemKind = "f";
+  m_state.CurrentAddress = "http://old";
+  CloudRelayUpload(m_state, "1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());
+  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4D", "f", ""}));
   CRevocableDialog view(&m_dialog);
   ServiceSignIn(view);
-  ServiceSignOut();
-  EXPECT_EQ(g_State.RelayStarted, 0);
+  ServiceSignOut(m_state);
+  EXPECT_EQ(m_state.RelayStarted, 0);
   EXPECT_EQ(CloudRelayUploadsRunning(), 0);
-  EXPECT_EQ(g_State.CurrentAddress, "");
+  EXPECT_EQ(m_state.CurrentAddress, "");
   EXPECT_TRUE(m_dialog.Events().empty());
 }

@@ -51,25 +51,25 @@ TEST_F(ServiceTest, SignInShowsNothingForOtherAnswersOrNoService) {
 TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  ServiceSignOut();
+  ServiceSignOut(m_state);
   EXPECT_EQ(RequestLine(server, 1), "GET /logout?lan=0&cloud=0 HTTP/1.1");
 
   // Three file downloads and one folder download, as the web service counts them once their reply
   // header is written (the delivery itself is tested with the web service).
-  for (int i = 0; i < 4; ++i) ++g_State.DownloadCount;
+  for (int i = 0; i < 4; ++i) ++m_state.DownloadCount;
   // Two relays: one reaches the service, one finds no service listening.
   marlix_test::WriteFile("a.txt", "abc");
   const std::string path = (m_dir.Path() / "a.txt").string();
-  CloudRelayUpload("0000000A", &m_dialog, path);
+  CloudRelayUpload(m_state, "0000000A", &m_dialog, path);
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
   ASSERT_TRUE(server.WaitRequests(2));
   UseRefusingHost();
-  g_State.RelayStarted = 0;
-  CloudRelayUpload("0000000B", &m_dialog, path);
+  m_state.RelayStarted = 0;
+  CloudRelayUpload(m_state, "0000000B", &m_dialog, path);
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
 
   UseHost(server.Host());
-  ServiceSignOut();
+  ServiceSignOut(m_state);
   EXPECT_EQ(RequestLine(server, 3), "GET /logout?lan=4&cloud=1 HTTP/1.1");
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/SharedState.h"
+#include "service/ShareFlow.h"
 #include "service/CloudRelay.h"
 #include "service/HttpClient.h"
 #include "support/RecordingMainDialog.h"
@@ -16,14 +17,13 @@
 class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_State.Reset();
-    g_State.MainDialog = &m_dialog;
+    m_state.Home = m_dir.Path().string();
+    m_state.MainDialog = &m_dialog;
     SetHttpClientDiagnostics(false);
   }
   void TearDown() override {
     EXPECT_TRUE(WaitCloudRelayIdle(20000));
     CloudRelayDetachDialog();
-    g_State.Reset();
     unsetenv("MARLIX_SERVICE_HOST");
     unsetenv("MARLIX_UPLOAD_HOST");
     SetHttpClientDiagnostics(true);
@@ -36,4 +36,5 @@ class ServiceTest : public ::testing::Test {
 
   marlix_test::CTempWorkDir m_dir;
   CRecordingMainDialog m_dialog;
+  SharedState m_state;  // outlives the relay uploads: TearDown waits for them
 };

@@ -82,19 +82,20 @@ int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect) {
 }
 
 CTestServer::CTestServer(const std::function<void(CWebService&)>& configure) {
-  g_State.Reset();
-  g_State.MainDialog = &m_dialog;
-  g_State.LocalAddress.Set("127.0.0.1");
-  m_service = std::make_unique<CWebService>();
+  m_state.Home = m_dir.Path().string();
+  m_state.MainDialog = &m_dialog;
+  m_state.LocalAddress.Set("127.0.0.1");
+  m_service = std::make_unique<CWebService>(m_state);
   if (configure) configure(*m_service);
   if (!m_service->Start("127.0.0.1:0")) throw std::runtime_error("the web service did not start");
   m_port = m_service->Port();
-  g_State.PortText = std::to_string(m_port);
+  m_state.PortText = std::to_string(m_port);
 }
 
-CTestServer::~CTestServer() {
-  Stop();
-  g_State.Reset();
+CTestServer::~CTestServer() { Stop(); }
+
+std::string CTestServer::WithSecret(const std::string& target) const {
+  return marlix_test::WithSecret(m_state.UploadSecret, target);
 }
 
 void CTestServer::Stop() {
@@ -167,8 +168,8 @@ std::string InLibraryOrder(const std::string& reply) {
          reply.substr(headEnd + 2);
 }
 
-std::string WithSecret(const std::string& target) {
-  return target + (target.find('?') == std::string::npos ? "?k=" : "&k=") + g_State.UploadSecret;
+std::string WithSecret(const std::string& secret, const std::string& target) {
+  return target + (target.find('?') == std::string::npos ? "?k=" : "&k=") + secret;
 }
 
 }  // namespace marlix_test

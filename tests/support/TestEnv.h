@@ -31,9 +31,9 @@ class CTempWorkDir {
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);
 
-// Resets g_State, installs a recording dialog, and starts the real web service on a free loopback
-// port inside a fresh temporary working directory. Stops it in the destructor. `configure` may set
-// the service's options before it starts.
+// A fresh state with a recording dialog, whose working directory is a fresh temporary folder, and
+// the real web service over it on a free loopback port. Stops it in the destructor. `configure` may
+// set the service's options before it starts.
 class CTestServer {
  public:
   explicit CTestServer(const std::function<void(CWebService&)>& configure = {});
@@ -44,10 +44,15 @@ class CTestServer {
   const std::filesystem::path& Dir() const { return m_dir.Path(); }
   void Stop();
   CWebService& Service() { return *m_service; }
+  SharedState& State() { return m_state; }
+  // The request target with this server's upload secret added to its query as "k", as the upload
+  // page sends it ("/tmp/a.txt?k=SECRET", "/f?t=X&k=SECRET").
+  std::string WithSecret(const std::string& target) const;
 
  private:
   CTempWorkDir m_dir;
   CRecordingMainDialog m_dialog;
+  SharedState m_state;
   std::unique_ptr<CWebService> m_service;
   int m_port = 0;
 };
@@ -75,10 +80,8 @@ std::string WithoutValidators(const std::string& reply);
 // The set of lines and their values are the same.
 std::string InLibraryOrder(const std::string& reply);
 
-// The request target with the run's upload secret added to its query as "k", as the upload page
-// sends it ("/tmp/a.txt?k=SECRET", "/f?t=X&k=SECRET"). CTestServer draws a new secret when it
-// starts: call this after the server is made.
-std::string WithSecret(const std::string& target);
+// The target with the secret added to its query as "k".
+std::string WithSecret(const std::string& secret, const std::string& target);
 
 // Splits a raw reply into the header block (up to and including the empty line) and the body.
 void SplitReply(const std::string& reply, std::string& head, std::string& body);

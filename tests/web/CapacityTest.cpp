@@ -67,11 +67,11 @@ TEST(Capacity, AddressKeysCountIpv6ByItsNetwork) {
 }
 
 TEST(Capacity, BothFamiliesAreServedOnOnePort) {
-  g_State.Reset();
+  SharedState state;
   CTempWorkDir dir;
   WriteFile("x.txt", "X");
-  InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
-  CWebService service;
+  state.InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
+  CWebService service(state);
   ASSERT_TRUE(service.Start("0"));
   const int v6 = ConnectIpv6Loopback(service.Port());
   if (v6 < 0) GTEST_SKIP() << "no IPv6 loopback here";
@@ -79,17 +79,16 @@ TEST(Capacity, BothFamiliesAreServedOnOnePort) {
   EXPECT_TRUE(RawRequest(service.Port(), "GET /f?t=1A2B3C4D HTTP/1.0\r\n\r\n").ends_with("\r\n\r\nX"));
   service.Stop();
   // Listening on ::1 alone.
-  CWebService v6only;
+  CWebService v6only(state);
   ASSERT_TRUE(v6only.Start("[::1]:0"));
   EXPECT_TRUE(Exchange(ConnectIpv6Loopback(v6only.Port()), "GET /f?t=1A2B3C4D HTTP/1.0\r\n\r\n").ends_with("X"));
-  g_State.Reset();
 }
 
 TEST(Capacity, AThousandTricklingConnectionsLeaveOtherPhonesServed) {
   RaiseOpenFileLimit();
   CTestServer server;
   WriteFile("1M.bin", std::string(1 << 20, 'm'));
-  InsertItem("1A2B3C4D", fs::absolute("1M.bin").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("1M.bin").string());
   std::vector<int> idle;
   for (int a = 0; a < 100; ++a) {
     for (int c = 0; c < 10; ++c) {
@@ -114,7 +113,7 @@ TEST(Capacity, StopEndsOpenTransfersAtOnceWithoutConnectingToItself) {
   const int big = ::open("big.bin", O_CREAT | O_WRONLY, 0644);
   ASSERT_EQ(::ftruncate(big, off_t{1} << 30), 0);
   ::close(big);
-  InsertItem("1A2B3C4D", fs::absolute("big.bin").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("big.bin").string());
   std::vector<int> open;
   for (int i = 0; i < 60; ++i) {
     const int fd = ConnectLoopbackFrom("127.0.3." + std::to_string(i / 6 + 1), server.Port());
@@ -122,8 +121,8 @@ TEST(Capacity, StopEndsOpenTransfersAtOnceWithoutConnectingToItself) {
     ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
     open.push_back(fd);
   }
-  for (int i = 0; i < 500 && g_State.DownloadCount < 10; ++i) ::usleep(10000);
-  EXPECT_EQ(g_State.DownloadCount, 10);
+  for (int i = 0; i < 500 && server.State().DownloadCount < 10; ++i) ::usleep(10000);
+  EXPECT_EQ(server.State().DownloadCount, 10);
   const auto begin = std::chrono::steady_clock::now();
   server.Stop();
   EXPECT_LT(Seconds(begin), 5.0);  // a hang, not a speed

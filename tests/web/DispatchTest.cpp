@@ -39,30 +39,28 @@ TEST(Token, Is128BitsOfUrlSafeTextAndVaries) {
 }
 
 TEST(ItemTokens, SharesGetNewTokensAndAFoldersFileKeepsItsOwn) {
-  g_State.Reset();
-  const std::string first = AddItem("/x/a.txt"), second = AddItem("/x/a.txt");
+  SharedState state;
+  const std::string first = state.AddItem("/x/a.txt"), second = state.AddItem("/x/a.txt");
   EXPECT_NE(first, second);
-  const std::string file = FolderFileToken("/x/d/b.jpg");
-  for (int view = 0; view < 3; ++view) EXPECT_EQ(FolderFileToken("/x/d/b.jpg"), file);
-  EXPECT_NE(FolderFileToken("/x/d/c.jpg"), file);
-  EXPECT_EQ(LookupItem(("t=" + file).c_str()), "/x/d/b.jpg");
+  const std::string file = state.FolderFileToken("/x/d/b.jpg");
+  for (int view = 0; view < 3; ++view) EXPECT_EQ(state.FolderFileToken("/x/d/b.jpg"), file);
+  EXPECT_NE(state.FolderFileToken("/x/d/c.jpg"), file);
+  EXPECT_EQ(LookupItem(state, ("t=" + file).c_str()), "/x/d/b.jpg");
   {
-    std::lock_guard<std::mutex> lock(g_State.ItemLock);
-    EXPECT_EQ(g_State.ItemTable.size(), 4u);
+    std::lock_guard<std::mutex> lock(state.ItemLock);
+    EXPECT_EQ(state.ItemTable.size(), 4u);
   }
-  g_State.Reset();
 }
 
 TEST(ItemLookup, TakesEverythingAfterTheFirstEqualsSign) {
-  g_State.Reset();
-  InsertItem("1A2B3C4D", "/x/a.txt");
-  EXPECT_EQ(LookupItem("t=1A2B3C4D"), "/x/a.txt");
-  EXPECT_EQ(LookupItem("anything=1A2B3C4D"), "/x/a.txt");
-  EXPECT_EQ(LookupItem("=1A2B3C4D"), "");
-  EXPECT_EQ(LookupItem("1A2B3C4D"), "");
-  EXPECT_EQ(LookupItem("t=1A2B3C4D&x=1"), "");
-  EXPECT_EQ(LookupItem(nullptr), "");
-  g_State.Reset();
+  SharedState state;
+  state.InsertItem("1A2B3C4D", "/x/a.txt");
+  EXPECT_EQ(LookupItem(state, "t=1A2B3C4D"), "/x/a.txt");
+  EXPECT_EQ(LookupItem(state, "anything=1A2B3C4D"), "/x/a.txt");
+  EXPECT_EQ(LookupItem(state, "=1A2B3C4D"), "");
+  EXPECT_EQ(LookupItem(state, "1A2B3C4D"), "");
+  EXPECT_EQ(LookupItem(state, "t=1A2B3C4D&x=1"), "");
+  EXPECT_EQ(LookupItem(state, nullptr), "");
 }
 
 TEST(FileSize, IsZeroForMissingFoldersAndEmptyFiles) {
@@ -78,7 +76,7 @@ TEST(FileSize, IsZeroForMissingFoldersAndEmptyFiles) {
 
 TEST(Dispatch, GetOfUploadPathWithoutBodySetsReceivedCountToZero) {
   CTestServer server;
-  const std::string reply = RawRequest(server.Port(), "GET " + WithSecret("/u") + " HTTP/1.0\r\n\r\n");
+  const std::string reply = RawRequest(server.Port(), "GET " + server.WithSecret("/u") + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(reply, "");
   EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{0});
 }
@@ -121,12 +119,12 @@ void MakeSparseFile(const std::string& name, off_t size) {
 TEST(Dispatch, RoutesByMethodUriAndQuery) {
   CTestServer server;
   WriteFile("shared.txt", "S");
-  InsertItem("1A2B3C4D", std::filesystem::absolute("shared.txt").string());
+  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("shared.txt").string());
   // DELETE belongs to the delete rule whatever the URI; it never serves the shared file.
-  const std::string deleted = RawRequest(server.Port(), "DELETE " + WithSecret("/f?t=1A2B3C4D") + " HTTP/1.0\r\n\r\n");
+  const std::string deleted = RawRequest(server.Port(), "DELETE " + server.WithSecret("/f?t=1A2B3C4D") + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(deleted.find("attachment"), std::string::npos) << deleted;
   EXPECT_TRUE(deleted.ends_with("\r\n\r\n{\"success\":true}")) << deleted;
-  EXPECT_EQ(g_State.DownloadCount, 0);
+  EXPECT_EQ(server.State().DownloadCount, 0);
   // "/f", "/d" and "/z" without a query are local files without an extension.
   EXPECT_EQ(Get(server, "/f"), kBadRequest);
   EXPECT_EQ(Get(server, "/d"), kBadRequest);
@@ -155,15 +153,15 @@ TEST(Dispatch, LocalFilesByExtension) {
                                                                                                                 // no
                                                                                                                 // body
   const std::string sandbox = "Content-Security-Policy: sandbox\r\nX-Content-Type-Options: nosniff\r\n";
-  EXPECT_EQ(WithoutValidators(Get(server, WithSecret("/tmp/photo.jpg"))),
+  EXPECT_EQ(WithoutValidators(Get(server, server.WithSecret("/tmp/photo.jpg"))),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n" + sandbox +
                            "Content-Length: 4\r\nAccept-Ranges: bytes\r\n\r\nJPEG"));
-  EXPECT_EQ(WithoutValidators(Get(server, WithSecret("/tmp//a%20b.txt"))),
+  EXPECT_EQ(WithoutValidators(Get(server, server.WithSecret("/tmp//a%20b.txt"))),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n" + sandbox +
                            "Content-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nspaced"));
   EXPECT_EQ(Get(server, "/favicon.ico"),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\nContent-Length: 0\r\n\r\n"));
-  EXPECT_EQ(g_State.DownloadCount, 0);
+  EXPECT_EQ(server.State().DownloadCount, 0);
   EXPECT_TRUE(server.Dialog().Progress().empty());
 }
 
@@ -200,14 +198,14 @@ TEST(Dispatch, RequestsAreServedWhileTwentyDownloadsStall) {
   CTestServer server;
   MakeSparseFile("big.bin", off_t{1} << 30);
   WriteFile("index.html", "small");
-  InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
+  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
   std::vector<int> stalled;
   // From twenty addresses: one address may hold only a few workers.
   for (int i = 0; i < 20; ++i)
     stalled.push_back(StalledRequest(server.Port(), "/f?t=1A2B3C4D", "127.0.0." + std::to_string(10 + i)));
   // Every download has started once the count reaches 20.
-  for (int i = 0; i < 500 && g_State.DownloadCount < 20; ++i) ::usleep(10000);
-  ASSERT_EQ(g_State.DownloadCount, 20);
+  for (int i = 0; i < 500 && server.State().DownloadCount < 20; ++i) ::usleep(10000);
+  ASSERT_EQ(server.State().DownloadCount, 20);
 
   // Stalled downloads hold no thread: the next request is served meanwhile.
   std::future<std::string> waiting = std::async(std::launch::async, [&] { return Get(server, "/index.html"); });
@@ -222,10 +220,10 @@ TEST(Dispatch, RequestsAreServedWhileTwentyDownloadsStall) {
 TEST(Dispatch, StoppingTheServiceDuringADownloadDoesNotHang) {
   CTestServer server;
   MakeSparseFile("big.bin", off_t{1} << 30);
-  InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
+  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
   const int fd = StalledRequest(server.Port(), "/f?t=1A2B3C4D");
-  for (int i = 0; i < 500 && g_State.DownloadCount < 1; ++i) ::usleep(10000);
-  ASSERT_EQ(g_State.DownloadCount, 1);
+  for (int i = 0; i < 500 && server.State().DownloadCount < 1; ++i) ::usleep(10000);
+  ASSERT_EQ(server.State().DownloadCount, 1);
   std::future<void> stop = std::async(std::launch::async, [&] { server.Stop(); });
   EXPECT_EQ(stop.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   stop.wait();

@@ -37,10 +37,10 @@ TEST(LocalFileExposure, OnlyPageFilesAndFilesDirectlyInTmpAreServed) {
           "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nserved"));
   EXPECT_TRUE(Get(server, "/upload.js").ends_with("served"));
   EXPECT_TRUE(Get(server, "/dnd.png").ends_with("served"));
-  EXPECT_TRUE(Get(server, WithSecret("/tmp/ok.txt")).ends_with("served"));
+  EXPECT_TRUE(Get(server, server.WithSecret("/tmp/ok.txt")).ends_with("served"));
   // A received picture or page is sandboxed: its script cannot act in the upload page's origin.
   EXPECT_EQ(
-      WithoutValidators(Get(server, WithSecret("/tmp/x.svg"))),
+      WithoutValidators(Get(server, server.WithSecret("/tmp/x.svg"))),
       InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/svg+xml\r\nContent-Security-Policy: sandbox\r\n"
                      "X-Content-Type-Options: nosniff\r\nContent-Length: 6\r\nAccept-Ranges: bytes\r\n\r\nserved"));
 
@@ -49,10 +49,10 @@ TEST(LocalFileExposure, OnlyPageFilesAndFilesDirectlyInTmpAreServed) {
   EXPECT_EQ(Get(server, "/Docs.zip"), Missing("application/x-zip-compressed"));
   EXPECT_EQ(Get(server, "/notes.txt"), Missing("text/plain"));
   EXPECT_EQ(Get(server, "/sub/a.txt"), Missing("text/plain"));
-  EXPECT_EQ(Get(server, WithSecret("/sub/a.txt")), Missing("text/plain"));  // the secret opens only tmp/
+  EXPECT_EQ(Get(server, server.WithSecret("/sub/a.txt")), Missing("text/plain"));  // the secret opens only tmp/
   EXPECT_EQ(Get(server, "/.docker/config.json"), Missing("text/json"));
-  EXPECT_EQ(Get(server, WithSecret("/tmp/sub/b.txt")), Missing("text/plain", true));
-  EXPECT_EQ(Get(server, WithSecret("/tmp/.hidden.txt")), Missing("text/plain", true));
+  EXPECT_EQ(Get(server, server.WithSecret("/tmp/sub/b.txt")), Missing("text/plain", true));
+  EXPECT_EQ(Get(server, server.WithSecret("/tmp/.hidden.txt")), Missing("text/plain", true));
 }
 
 TEST(LocalFileExposure, NoSymbolicLinkIsFollowedByGetOrDelete) {
@@ -63,18 +63,18 @@ TEST(LocalFileExposure, NoSymbolicLinkIsFollowedByGetOrDelete) {
   fs::create_symlink(outside / "secret.txt", "index.html");
   fs::create_symlink(outside / "secret.txt", "tmp/link.txt");
   EXPECT_EQ(Get(server, "/index.html"), Missing("text/html"));
-  EXPECT_EQ(Get(server, WithSecret("/tmp/link.txt")), Missing("text/plain", true));
+  EXPECT_EQ(Get(server, server.WithSecret("/tmp/link.txt")), Missing("text/plain", true));
   // Deleting the link removes the link, never what it points at.
-  RawRequest(server.Port(), "DELETE " + WithSecret("/tmp/link.txt") + " HTTP/1.0\r\n\r\n");
+  RawRequest(server.Port(), "DELETE " + server.WithSecret("/tmp/link.txt") + " HTTP/1.0\r\n\r\n");
   EXPECT_FALSE(fs::is_symlink("tmp/link.txt"));
   EXPECT_TRUE(fs::exists(outside / "secret.txt"));
 
   // "tmp" itself a link to another folder: nothing in it is served or deleted.
   fs::remove_all("tmp");
   fs::create_directory_symlink(outside, "tmp");
-  EXPECT_EQ(Get(server, WithSecret("/tmp/secret.txt")), Missing("text/plain", true));
+  EXPECT_EQ(Get(server, server.WithSecret("/tmp/secret.txt")), Missing("text/plain", true));
   const std::string deleted =
-      RawRequest(server.Port(), "DELETE " + WithSecret("/tmp/secret.txt") + " HTTP/1.0\r\n\r\n");
+      RawRequest(server.Port(), "DELETE " + server.WithSecret("/tmp/secret.txt") + " HTTP/1.0\r\n\r\n");
   EXPECT_TRUE(deleted.ends_with("{\"success\":true}")) << deleted;
   EXPECT_TRUE(fs::exists(outside / "secret.txt"));
   fs::remove_all(outside);

@@ -41,9 +41,13 @@ CDownload Download(CTestServer& server, const std::string& token) {
   return d;
 }
 
-std::vector<std::string> Listed() {
-  std::lock_guard<std::mutex> lock(g_State.TempArchiveLock);
-  return g_State.TempArchiveList;
+// The archives listed for deletion, by their names in the working directory.
+std::vector<std::string> Listed(CTestServer& server) {
+  std::lock_guard<std::mutex> lock(server.State().TempArchiveLock);
+  std::vector<std::string> names;
+  for (const std::string& path : server.State().TempArchiveList)
+    names.push_back(std::filesystem::path(path).lexically_relative(server.Dir()).string());
+  return names;
 }
 
 std::vector<std::string> NamesOf(const CDownload& d, const std::string& file) {
@@ -69,8 +73,8 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   const fs::path outside = server.Dir() / "elsewhere";  // shared folders lie outside the working directory
   WriteFile(outside / "Trip/a.jpg", "jpeg bytes");
   WriteFile(outside / "Trip/sub/b.txt", std::string(20000, 'b'));
-  InsertItem("1A2B3C4D", (outside / "Trip").string());
-  InsertItem("0000AAAA", (outside / "Trip").string());  // the same folder shared twice
+  server.State().InsertItem("1A2B3C4D", (outside / "Trip").string());
+  server.State().InsertItem("0000AAAA", (outside / "Trip").string());  // the same folder shared twice
   server.Dialog().SetCaptionText("扫描二维码，下载文件到手机");
 
   const CDownload first = Download(server, "1A2B3C4D");
@@ -79,7 +83,7 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   EXPECT_EQ(Header(first.head, "Content-Disposition"), "attachment;filename=\"Trip.zip\";filename*=UTF-8''Trip.zip");
   EXPECT_EQ(Header(first.head, "Content-Length"), std::to_string(first.body.size()));
   EXPECT_EQ(NamesOf(first, outside / "first.zip"), (std::vector<std::string>{"a.jpg", "sub/", "sub/b.txt"}));
-  EXPECT_EQ(Listed(), std::vector<std::string>{"Trip.zip"});
+  EXPECT_EQ(Listed(server), std::vector<std::string>{"Trip.zip"});
   EXPECT_EQ(ReadFile(server.Dir() / "Trip.zip"), first.body);
 
   // The caption said it was compressing, then came back; the progress bar started at 1 and ended at 100.
@@ -96,15 +100,15 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   WriteFile(outside / "Trip/new.txt", "added later");
   EXPECT_EQ(Download(server, "1A2B3C4D").body, first.body);
   EXPECT_EQ(Download(server, "0000AAAA").body, first.body);
-  EXPECT_EQ(Listed(), std::vector<std::string>{"Trip.zip"});
-  EXPECT_EQ(g_State.DownloadCount.load(), 3);
+  EXPECT_EQ(Listed(server), std::vector<std::string>{"Trip.zip"});
+  EXPECT_EQ(server.State().DownloadCount.load(), 3);
 
   // Unknown tokens and malformed queries get no reply.
   EXPECT_EQ(RawRequest(server.Port(), "GET /z?t=FFFFFFFF HTTP/1.0\r\n\r\n"), "");
   EXPECT_EQ(RawRequest(server.Port(), "GET /z?1A2B3C4D HTTP/1.0\r\n\r\n"), "");
 
   server.Stop();
-  DeleteTempArchives();
+  server.State().DeleteTempArchives();
   EXPECT_TRUE(ZipFilesIn(server.Dir()).empty());
 }
 
@@ -115,7 +119,7 @@ TEST(FolderArchive, ConcurrentFirstRequestsBothGetTheWholeArchivePackedOnce) {
   for (uint64_t i = 0; text.size() < 6 * 1024 * 1024; ++i) text += "row " + std::to_string(i * 7919 % 100003) + "\n";
   for (int i = 0; i < 4; ++i)
     WriteFile(server.Dir() / "src/Big" / std::string("f").append(std::to_string(i)).append(".txt"), text);
-  InsertItem("00000001", (server.Dir() / "src/Big").string());
+  server.State().InsertItem("00000001", (server.Dir() / "src/Big").string());
   CDownload a, b;
   std::thread ta([&] { a = Download(server, "00000001"); });
   std::thread tb([&] { b = Download(server, "00000001"); });
@@ -125,7 +129,7 @@ TEST(FolderArchive, ConcurrentFirstRequestsBothGetTheWholeArchivePackedOnce) {
   EXPECT_EQ(a.body, b.body);
   EXPECT_EQ(Header(b.head, "Content-Length"), std::to_string(b.body.size()));
   EXPECT_EQ(NamesOf(a, server.Dir() / "src/a.zip").size(), 4u);
-  EXPECT_EQ(Listed(), std::vector<std::string>{"Big.zip"});
+  EXPECT_EQ(Listed(server), std::vector<std::string>{"Big.zip"});
   // The caption came back to what it was before either request.
   EXPECT_EQ(server.Dialog().GetCaption(), "");
 }
@@ -135,8 +139,8 @@ TEST(FolderArchive, FoldersOfTheSameNameGetTheirOwnArchivesAndForeignFilesAreLef
   const fs::path outside = server.Dir() / "elsewhere";
   WriteFile(outside / "a/Docs/one.txt", "one");
   WriteFile(outside / "b/Docs/two.txt", "two");
-  InsertItem("AAAAAAAA", (outside / "a/Docs").string());
-  InsertItem("BBBBBBBB", (outside / "b/Docs").string());
+  server.State().InsertItem("AAAAAAAA", (outside / "a/Docs").string());
+  server.State().InsertItem("BBBBBBBB", (outside / "b/Docs").string());
   // A file at the archive's path that this run did not make: left from a crash, or the user's.
   WriteFile(server.Dir() / "Docs.zip", "the user's own file");
 
@@ -148,13 +152,13 @@ TEST(FolderArchive, FoldersOfTheSameNameGetTheirOwnArchivesAndForeignFilesAreLef
   EXPECT_EQ(NamesOf(b, outside / "b.zip"), std::vector<std::string>{"two.txt"});
   EXPECT_EQ(Download(server, "AAAAAAAA").body, a.body);
   EXPECT_EQ(Download(server, "BBBBBBBB").body, b.body);
-  const auto listed = Listed();
+  const auto listed = Listed(server);
   ASSERT_EQ(listed.size(), 2u);
   EXPECT_NE(listed[0], listed[1]);
   EXPECT_EQ(ReadFile(server.Dir() / "Docs.zip"), "the user's own file");
 
   server.Stop();
-  DeleteTempArchives();
+  server.State().DeleteTempArchives();
   EXPECT_EQ(ZipFilesIn(server.Dir()), std::vector<std::string>{"Docs.zip"});
   EXPECT_EQ(ReadFile(server.Dir() / "Docs.zip"), "the user's own file");
 }
@@ -165,8 +169,8 @@ TEST(FolderArchive, AttachmentNameCannotBreakTheHeaderAndCarriesUtf8) {
   const std::string evil = "a\"b\r\nX-Evil: 1";
   WriteFile(outside / evil / "f.txt", "f");
   WriteFile(outside / "照片/猫.jpg", "cat");
-  InsertItem("EEEEEEEE", (outside / evil).string());
-  InsertItem("CCCCCCCC", (outside / "照片").string());
+  server.State().InsertItem("EEEEEEEE", (outside / evil).string());
+  server.State().InsertItem("CCCCCCCC", (outside / "照片").string());
 
   const CDownload e = Download(server, "EEEEEEEE");
   EXPECT_EQ(e.head.find("\r\nX-Evil"), std::string::npos);  // no header line of its own
@@ -196,7 +200,7 @@ TEST(FolderArchive, ArchiveOverFourGiBUsesZip64AndIsSentWhole) {
     ::close(fd);
   }
   WriteFile(folder / "z-after.txt", "an entry past 4 GiB");
-  InsertItem("44444444", folder.string());
+  server.State().InsertItem("44444444", folder.string());
 
   // Stream the reply, keeping the header, the byte count and the end.
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -243,7 +247,7 @@ TEST(FolderArchive, ArchiveOverFourGiBUsesZip64AndIsSentWhole) {
   EXPECT_EQ(py.entries[1].method, 8);
 
   server.Stop();
-  DeleteTempArchives();
+  server.State().DeleteTempArchives();
   EXPECT_FALSE(fs::exists(server.Dir() / "Huge.zip"));
 }
 
@@ -254,8 +258,8 @@ TEST(FolderArchive, UnreadableEntriesAreLeftOutAndCountedOnTheCaptionAndFileToke
   WriteFile(folder / "z.txt", "z");
   fs::create_symlink("/nonexistent", folder / "m-link");
   fs::create_symlink("/nonexistent", folder / "n-link");
-  InsertItem("11111111", folder.string());
-  InsertItem("22222222", (folder / "a.txt").string());
+  server.State().InsertItem("11111111", folder.string());
+  server.State().InsertItem("22222222", (folder / "a.txt").string());
   server.Dialog().SetCaptionText("before");
 
   const CDownload d = Download(server, "11111111");
@@ -266,7 +270,7 @@ TEST(FolderArchive, UnreadableEntriesAreLeftOutAndCountedOnTheCaptionAndFileToke
   // A file's token: nothing packed, nothing answered, as for an unknown token.
   EXPECT_EQ(RawRequest(server.Port(), "GET /z?t=22222222 HTTP/1.0\r\n\r\n"), "");
   EXPECT_EQ(ZipFilesIn(server.Dir()), std::vector<std::string>{"Mixed.zip"});
-  EXPECT_EQ(Listed(), std::vector<std::string>{"Mixed.zip"});
+  EXPECT_EQ(Listed(server), std::vector<std::string>{"Mixed.zip"});
 }
 
 TEST(FolderArchive, ArchiveNotWrittenWholeIsNeverSentAndTheNextRequestPacksAgain) {
@@ -278,8 +282,8 @@ TEST(FolderArchive, ArchiveNotWrittenWholeIsNeverSentAndTheNextRequestPacksAgain
   unsigned x = 7;
   for (char& c : noise) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 16);
   WriteFile(server.Dir() / "src/Full/noise.bin", noise);
-  InsertItem("33333333", (server.Dir() / "src/Full").string());
-  fs::current_path(small);  // archives are made in the working directory, here on the small disk
+  server.State().InsertItem("33333333", (server.Dir() / "src/Full").string());
+  server.State().Home = small.string();  // archives are made in the working directory, here on the small disk
 
   const CDownload full = Download(server, "33333333");
   EXPECT_EQ(full.head.rfind("HTTP/1.0 507 Insufficient Storage\r\n", 0), 0u) << full.head;
@@ -291,8 +295,7 @@ TEST(FolderArchive, ArchiveNotWrittenWholeIsNeverSentAndTheNextRequestPacksAgain
   const CDownload later = Download(server, "33333333");
   EXPECT_EQ(later.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << later.head;
   EXPECT_EQ(NamesOf(later, server.Dir() / "src/later.zip"), std::vector<std::string>{"noise.bin"});
-  EXPECT_EQ(Listed(), std::vector<std::string>{"Full.zip"});
-  fs::current_path(server.Dir());
+  EXPECT_EQ(Listed(server), std::vector<std::string>{"small/Full.zip"});
 }
 
 TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) {
@@ -304,7 +307,7 @@ TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) 
   WriteFile(folder / "t00.txt", text);
   for (int i = 1; i < 50; ++i)
     fs::create_hard_link(folder / "t00.txt", folder / std::string("t").append(std::to_string(i)).append(".txt"));
-  InsertItem("55555555", folder.string());
+  server.State().InsertItem("55555555", folder.string());
 
   std::string reply = "unset";
   std::thread phone([&] { reply = RawRequest(server.Port(), "GET /z?t=55555555 HTTP/1.0\r\n\r\n"); });
@@ -318,5 +321,5 @@ TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) 
   EXPECT_LT(seconds, 2.0);
   EXPECT_EQ(reply, "");
   EXPECT_TRUE(ZipFilesIn(server.Dir()).empty());
-  DeleteTempArchives();
+  server.State().DeleteTempArchives();
 }

@@ -42,7 +42,7 @@ TEST(FolderPage, RowsShowNamesSizesAndSubfoldersAndTheirLinksDownload) {
   WriteFile("Photos/Trip/a.jpg", "AAA");
   WriteFile("Photos/Trip/day1/b.txt", "BB");
   const std::string folder = fs::absolute("Photos/Trip").string();
-  InsertItem("1A2B3C4D", folder);
+  server.State().InsertItem("1A2B3C4D", folder);
 
   const std::string reply = Get(server, "/d?t=1A2B3C4D");
   std::string head, page;
@@ -66,7 +66,7 @@ TEST(FolderPage, RowsShowNamesSizesAndSubfoldersAndTheirLinksDownload) {
       << page;
   EXPECT_EQ(Body(Get(server, "/f?t=" + tokens[0])), "AAA");
   EXPECT_EQ(Body(Get(server, "/f?t=" + tokens[1])), "BB");
-  EXPECT_EQ(g_State.DownloadCount, 2);
+  EXPECT_EQ(server.State().DownloadCount, 2);
   EXPECT_EQ(server.Dialog().Progress(), (std::vector<int>{100, 100}));
   // "AAA" is no picture: its thumbnail is refused, and the row stays as it is.
   EXPECT_EQ(Get(server, "/t?t=" + tokens[0]).substr(0, 22), "HTTP/1.0 404 Not Found");
@@ -76,7 +76,7 @@ TEST(FolderPage, EveryViewGivesTheSameWorkingTokens) {
   CTestServer server;
   WriteFile("f/one.txt", "1");
   WriteFile("f/two.txt", "2");
-  InsertItem("1A2B3C4D", fs::absolute("f").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("f").string());
   const std::vector<std::string> first = LinkTokens(Body(Get(server, "/d?t=1A2B3C4D")));
   const std::vector<std::string> second = LinkTokens(Body(Get(server, "/d?t=1A2B3C4D")));
   ASSERT_EQ(first.size(), 2u);
@@ -93,8 +93,8 @@ TEST(FolderPage, EveryViewGivesTheSameWorkingTokens) {
 TEST(FolderPage, EmptyOrDeletedFolderGivesAnEmptyList) {
   CTestServer server;
   fs::create_directory("empty");
-  InsertItem("00000001", fs::absolute("empty").string());
-  InsertItem("00000002", fs::absolute("deleted").string());
+  server.State().InsertItem("00000001", fs::absolute("empty").string());
+  server.State().InsertItem("00000002", fs::absolute("deleted").string());
   for (const char* token : {"00000001", "00000002"}) {
     const std::string page = Body(Get(server, std::string("/d?t=") + token));
     EXPECT_NE(page.find("<a class=zip href=\"/z?t=" + std::string(token) + "\">"), std::string::npos) << page;
@@ -108,7 +108,7 @@ TEST(FolderPage, EmptyOrDeletedFolderGivesAnEmptyList) {
 TEST(FolderPage, NamesAreEscapedAndTheQueryIsNotEchoed) {
   CTestServer server;
   WriteFile("f/<b>&\"x'.txt", "x");
-  InsertItem("1A2B3C4D", fs::absolute("f").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("f").string());
   // The query resolves to the token after its first "=", so the markup before it must not reach the page.
   const std::string page = Body(Get(server, "/d?%22%3E%3Cscript%3Ealert(1)%3C/script%3E=1A2B3C4D"));
   EXPECT_EQ(page.find("<script>"), std::string::npos) << page;
@@ -124,7 +124,7 @@ TEST(FolderPage, PageOfAnySizeIsBuiltWhole) {
   CTestServer server;
   const std::string longName(200, 'n');
   for (int i = 0; i < 6000; ++i) WriteFile("big/" + std::to_string(i) + longName, "");
-  InsertItem("1A2B3C4D", fs::absolute("big").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("big").string());
   const std::string page = Body(Get(server, "/d?t=1A2B3C4D"));
   EXPECT_GT(page.size(), 1u << 20);
   EXPECT_EQ(LinkTokens(page).size(), 6000u);
@@ -148,7 +148,7 @@ TEST(FolderListing, DepthFirstFilesOnlyAndLinkLoopsEnd) {
 TEST(FolderPage, TheArchiveLinkReadsEnglishUnlessTheBrowserAsksForChinese) {
   CTestServer server;
   fs::create_directory("f");
-  InsertItem("1A2B3C4D", fs::absolute("f").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("f").string());
   for (const char* languages : {"", "de-DE,de;q=0.9", "en-US,en;q=0.9,zh-CN;q=0.8", "zh;q=0", "fr, *;q=0.5"})
     EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">Download all as ZIP</span>"), std::string::npos)
         << languages;

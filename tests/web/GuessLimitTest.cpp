@@ -31,7 +31,7 @@ TEST(GuessLimit, MissesBeyondTheFreeOnesBlockOnlyThatAddressForGrowingTimes) {
   limits.FirstBlockSeconds = 1;
   server.Service().Limiter().SetLimits(limits);
   WriteFile("x.txt", "X");
-  InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
   const auto live = [&](const std::string& from) { return GetFrom(server, from, "/f?t=1A2B3C4D").ends_with("X"); };
 
   for (int i = 0; i < 30; ++i) ASSERT_TRUE(live("127.0.0.2")) << i;  // hits never count
@@ -72,8 +72,8 @@ TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {
   WriteFile("shared/Album/a.jpg", "A");
   WriteFile("shared/Album/sub/b.jpg", "B");
   fs::create_directory("tmp");
-  InsertItem("11111111", fs::absolute("shared/report.pdf").string());
-  InsertItem("22222222", fs::absolute("shared/Album").string());
+  server.State().InsertItem("11111111", fs::absolute("shared/report.pdf").string());
+  server.State().InsertItem("22222222", fs::absolute("shared/Album").string());
   const std::string phone = "127.0.0.2";
   const std::string boundary = "----phone";
   // More rounds than free misses: a single step counted as a miss would show.
@@ -98,12 +98,12 @@ TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {
                              boundary + "--\r\n";
     const std::string stored =
         RawRequest(server.Port(),
-                   "POST " + WithSecret("/u") + " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
+                   "POST " + server.WithSecret("/u") + " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
                        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
                    phone);
     EXPECT_NE(stored.find("\"name\":\"up.txt\""), std::string::npos) << stored;
-    EXPECT_TRUE(GetFrom(server, phone, WithSecret("/tmp/up.txt")).ends_with("UP"));
-    EXPECT_TRUE(RawRequest(server.Port(), "DELETE " + WithSecret("/tmp/up.txt") + " HTTP/1.0\r\n\r\n", phone)
+    EXPECT_TRUE(GetFrom(server, phone, server.WithSecret("/tmp/up.txt")).ends_with("UP"));
+    EXPECT_TRUE(RawRequest(server.Port(), "DELETE " + server.WithSecret("/tmp/up.txt") + " HTTP/1.0\r\n\r\n", phone)
                     .ends_with("{\"success\":true}"));
     EXPECT_FALSE(fs::exists("tmp/up.txt"));
   }

@@ -71,7 +71,7 @@ TEST(Range, SharedFileAnswersEachKindOfRangeAndCountsOnlyFromTheFirstByte) {
   CTestServer server;
   const std::string data = RandomBytes(10000);
   WriteFile("clip.mp4", data);
-  InsertItem("1A2B3C4D", fs::absolute("clip.mp4").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("clip.mp4").string());
   const std::string f = "/f?t=1A2B3C4D";
 
   const std::string whole = Request(server, f);
@@ -81,7 +81,7 @@ TEST(Range, SharedFileAnswersEachKindOfRangeAndCountsOnlyFromTheFirstByte) {
   EXPECT_EQ(etag.front(), '"');
   EXPECT_TRUE(date.ends_with(" GMT")) << date;
   EXPECT_EQ(Body(whole), data);
-  EXPECT_EQ(g_State.DownloadCount, 1);
+  EXPECT_EQ(server.State().DownloadCount, 1);
 
   struct {
     const char* range;
@@ -96,7 +96,7 @@ TEST(Range, SharedFileAnswersEachKindOfRangeAndCountsOnlyFromTheFirstByte) {
     EXPECT_EQ(Header(reply, "ETag"), etag);
     EXPECT_EQ(Body(reply), data.substr(p.first, p.last - p.first + 1)) << p.range;
   }
-  EXPECT_EQ(g_State.DownloadCount, 2);  // only "0-99" started at the first byte
+  EXPECT_EQ(server.State().DownloadCount, 2);  // only "0-99" started at the first byte
 
   const std::string beyond = Request(server, f, "Range: bytes=10000-\r\n");
   EXPECT_EQ(Status(beyond), "HTTP/1.0 416 Range Not Satisfiable");
@@ -105,13 +105,13 @@ TEST(Range, SharedFileAnswersEachKindOfRangeAndCountsOnlyFromTheFirstByte) {
   const std::string several = Request(server, f, "Range: bytes=0-1,5-6\r\n");
   EXPECT_EQ(Status(several), "HTTP/1.0 200 OK");
   EXPECT_EQ(Body(several), data);
-  EXPECT_EQ(g_State.DownloadCount, 3);
+  EXPECT_EQ(server.State().DownloadCount, 3);
 }
 
 TEST(Range, IfRangeSendsTheWholeNewFileOnceTheFileHasChanged) {
   CTestServer server;
   WriteFile("doc.txt", "first version");
-  InsertItem("1A2B3C4D", fs::absolute("doc.txt").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("doc.txt").string());
   const std::string old = Request(server, "/f?t=1A2B3C4D");
   const std::string etag = Header(old, "ETag"), date = Header(old, "Last-Modified");
 
@@ -135,28 +135,28 @@ TEST(Range, IfRangeSendsTheWholeNewFileOnceTheFileHasChanged) {
 TEST(Range, ArchivesReceivedFilesAndPageFilesTakeRangesToo) {
   CTestServer server;
   WriteFile("Trip/a.txt", RandomBytes(3000));
-  InsertItem("1A2B3C4D", fs::absolute("Trip").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("Trip").string());
   const std::string archive = Body(Request(server, "/z?t=1A2B3C4D"));
   ASSERT_GT(archive.size(), 100u);
   const std::string tail = Request(server, "/z?t=1A2B3C4D", "Range: bytes=100-\r\n");
   EXPECT_EQ(Status(tail), "HTTP/1.0 206 Partial Content");
   EXPECT_EQ(Body(tail), archive.substr(100));
-  EXPECT_EQ(g_State.DownloadCount, 1);
+  EXPECT_EQ(server.State().DownloadCount, 1);
 
   WriteFile("tmp/photo.jpg", "0123456789");
   WriteFile("index.html", "<p>up</p>");
-  EXPECT_EQ(Body(Request(server, WithSecret("/tmp/photo.jpg"), "Range: bytes=-3\r\n")), "789");
+  EXPECT_EQ(Body(Request(server, server.WithSecret("/tmp/photo.jpg"), "Range: bytes=-3\r\n")), "789");
   EXPECT_EQ(Body(Request(server, "/index.html", "Range: bytes=3-4\r\n")), "up");
   // A missing file is answered as before, whatever the Range.
   EXPECT_EQ(Request(server, "/favicon.ico", "Range: bytes=0-\r\n"),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\nContent-Length: 0\r\n\r\n"));
-  EXPECT_EQ(g_State.DownloadCount, 1);
+  EXPECT_EQ(server.State().DownloadCount, 1);
 }
 
 TEST(Range, ProgressShowsThePositionWithinTheWholeFile) {
   CTestServer server;
   WriteFile("10000.bin", std::string(10000, 'x'));
-  InsertItem("1A2B3C4D", fs::absolute("10000.bin").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("10000.bin").string());
   Request(server, "/f?t=1A2B3C4D", "Range: bytes=5000-\r\n");
   EXPECT_EQ(server.Dialog().Progress(), (std::vector<int>{90, 100}));
 }
@@ -166,7 +166,7 @@ TEST(Range, CurlResumesADownloadThatBrokeOffAndGetsTheSameBytes) {
   // Large enough that both the cut and the rest go through the kernel copy.
   const std::string data = RandomBytes(3 << 20);
   WriteFile("big.bin", data);
-  InsertItem("1A2B3C4D", fs::absolute("big.bin").string());
+  server.State().InsertItem("1A2B3C4D", fs::absolute("big.bin").string());
   const std::string url = server.Base() + "/f?t=1A2B3C4D";
 
   // The phone drops off after about a third of the file: the part it has lies on disk.
@@ -189,6 +189,6 @@ TEST(Range, CurlResumesADownloadThatBrokeOffAndGetsTheSameBytes) {
   const std::string command = "curl -sS -f -C - -o out.bin '" + url + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
   EXPECT_TRUE(ReadFile("out.bin") == data) << "resumed file differs";
-  for (int i = 0; i < 200 && g_State.DownloadCount < 1; ++i) ::usleep(10000);
-  EXPECT_EQ(g_State.DownloadCount, 1);  // the resumed request is the same download
+  for (int i = 0; i < 200 && server.State().DownloadCount < 1; ++i) ::usleep(10000);
+  EXPECT_EQ(server.State().DownloadCount, 1);  // the resumed request is the same download
 }

@@ -22,8 +22,8 @@ std::string Get(const CTestServer& server, const std::string& target) {
   return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n");
 }
 
-std::string Share(const fs::path& path, const std::string& token = "1A2B3C4D") {
-  InsertItem(token, fs::absolute(path).string());
+std::string Share(CTestServer& server, const fs::path& path, const std::string& token = "1A2B3C4D") {
+  server.State().InsertItem(token, fs::absolute(path).string());
   return token;
 }
 
@@ -37,12 +37,12 @@ size_t CountBytes(char*, size_t size, size_t count, void* total) {
 TEST(SharedFile, HeaderIsExactAndBodyFollows) {
   CTestServer server;
   WriteFile("docs/report.pdf", "%PDF-1.4 body");
-  Share("docs/report.pdf");
+  Share(server, "docs/report.pdf");
   EXPECT_EQ(WithoutValidators(Get(server, "/f?t=1A2B3C4D")),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: application/pdf\r\n"
                            "Content-Disposition: attachment;filename=\"report.pdf\";filename*=UTF-8''report.pdf\r\n"
                            "Content-Length: 13\r\nAccept-Ranges: bytes\r\n\r\n%PDF-1.4 body"));
-  EXPECT_EQ(g_State.DownloadCount, 1);
+  EXPECT_EQ(server.State().DownloadCount, 1);
   EXPECT_EQ(server.Dialog().Events().front(), "ShowProgress");
 }
 
@@ -50,8 +50,8 @@ TEST(SharedFile, ContentTypeComesFromTheNameAndUtf8NamesAreKept) {
   CTestServer server;
   WriteFile("docs/照片.JPG", "jpeg");
   WriteFile("docs/notes", "n");
-  Share("docs/照片.JPG", "00000001");
-  Share("docs/notes", "00000002");
+  Share(server, "docs/照片.JPG", "00000001");
+  Share(server, "docs/notes", "00000002");
   std::string head, body;
   SplitReply(WithoutValidators(Get(server, "/f?t=00000001")), head, body);
   EXPECT_EQ(head, InLibraryOrder(
@@ -71,7 +71,7 @@ TEST(SharedFile, NamesCannotBreakOrInjectHeaderLines) {
   CTestServer server;
   const std::string name = "evil\"\r\nX-Injected: 1\r\n.txt";
   WriteFile(name, "e");
-  Share(name);
+  Share(server, name);
   std::string head, body;
   SplitReply(WithoutValidators(Get(server, "/f?t=1A2B3C4D")), head, body);
   EXPECT_EQ(head.find("\r\nX-Injected"), std::string::npos) << head;
@@ -85,13 +85,13 @@ TEST(SharedFile, NamesCannotBreakOrInjectHeaderLines) {
 TEST(SharedFile, TokenRule) {
   CTestServer server;
   WriteFile("a.txt", "A");
-  Share("a.txt");
+  Share(server, "a.txt");
   EXPECT_EQ(Get(server, "/f?x=1A2B3C4D").substr(0, 15), "HTTP/1.0 200 OK");  // the name is ignored
   EXPECT_EQ(Get(server, "/f?t=DEADBEEF"), "");                               // unknown token
   EXPECT_EQ(Get(server, "/f?1A2B3C4D"), "");                                 // no "="
   EXPECT_EQ(Get(server, "/f?=1A2B3C4D"), "");                                // "=" first
   EXPECT_EQ(Get(server, "/f?t=1A2B3C4D&x=1"), "");                           // the whole rest is the token
-  EXPECT_EQ(g_State.DownloadCount, 1);
+  EXPECT_EQ(server.State().DownloadCount, 1);
 }
 
 TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
@@ -100,10 +100,10 @@ TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
   WriteFile("gone.txt", "x");
   fs::create_directory("folder.txt");
   ASSERT_EQ(::mkfifo("pipe.txt", 0600), 0);
-  Share("empty.txt", "00000001");
-  Share("gone.txt", "00000002");
-  Share("folder.txt", "00000003");
-  Share("pipe.txt", "00000004");
+  Share(server, "empty.txt", "00000001");
+  Share(server, "gone.txt", "00000002");
+  Share(server, "folder.txt", "00000003");
+  Share(server, "pipe.txt", "00000004");
   fs::remove("gone.txt");
   for (const char* token : {"00000001", "00000002", "00000003", "00000004"}) {
     std::string head, body;
@@ -111,13 +111,13 @@ TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
     EXPECT_NE(head.find("\r\nContent-Length: 0\r\n"), std::string::npos) << token << head;
     EXPECT_EQ(body, "") << token;
   }
-  EXPECT_EQ(g_State.DownloadCount, 4);
+  EXPECT_EQ(server.State().DownloadCount, 4);
   EXPECT_TRUE(server.Dialog().Progress().empty());
 
   if (::geteuid() != 0) {  // root reads any file whatever its mode
     WriteFile("locked.txt", "secret");
     fs::permissions("locked.txt", fs::perms::none);
-    Share("locked.txt", "00000005");
+    Share(server, "locked.txt", "00000005");
     std::string head, body;
     SplitReply(Get(server, "/f?t=00000005"), head, body);
     EXPECT_NE(head.find("\r\nContent-Length: 0\r\n\r\n"), std::string::npos) << head;
@@ -129,8 +129,8 @@ TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
   CTestServer server;
   WriteFile("10000.bin", std::string(10000, 'x'));
   WriteFile("1M.bin", std::string(1 << 20, 'y'));
-  Share("10000.bin", "00000001");
-  Share("1M.bin", "00000002");
+  Share(server, "10000.bin", "00000001");
+  Share(server, "1M.bin", "00000002");
   std::string head, body;
   SplitReply(Get(server, "/f?t=00000001"), head, body);
   EXPECT_EQ(body.size(), 10000u);
@@ -156,7 +156,7 @@ TEST(SharedFile, FileOver2GiBIsSentWholeWithItsTrueLength) {
     ASSERT_EQ(::pwrite(fd, "tail!", 5, size - 5), 5);
     ::close(fd);
   }
-  Share("big.bin");
+  Share(server, "big.bin");
   CURL* curl = curl_easy_init();
   const std::string url = server.Base() + "/f?t=1A2B3C4D";
   uint64_t received = 0;

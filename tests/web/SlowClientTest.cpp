@@ -20,7 +20,7 @@ using namespace marlix_test;
 TEST(SlowClients, TricklingHeadersAndBodiesFromOneAddressDoNotStopOtherPhones) {
   CTestServer server;
   WriteFile("x.txt", "X");
-  InsertItem("1A2B3C4D", std::filesystem::absolute("x.txt").string());
+  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("x.txt").string());
   std::vector<int> slow;
   const std::string body =
       "POST /u HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"

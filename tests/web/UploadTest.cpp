@@ -39,14 +39,14 @@ std::string FieldPart(const std::string& name, const std::string& value) {
 
 std::string Close() { return "--" + kBoundary + "--\r\n"; }
 
-std::string PostRequest(const std::string& body, const std::string& contentType = "") {
+std::string PostRequest(const CTestServer& server, const std::string& body, const std::string& contentType = "") {
   const std::string type = contentType.empty() ? "multipart/form-data; boundary=" + kBoundary : contentType;
-  return "POST " + WithSecret("/u") + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
+  return "POST " + server.WithSecret("/u") + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: " + type +
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 std::string Upload(CTestServer& server, const std::string& filename, const std::string& content) {
-  return RawRequest(server.Port(), PostRequest(FilePart(filename, content) + Close()));
+  return RawRequest(server.Port(), PostRequest(server, FilePart(filename, content) + Close()));
 }
 
 std::string Body(const std::string& reply) {
@@ -55,10 +55,10 @@ std::string Body(const std::string& reply) {
   return body;
 }
 
-std::string Reply(const std::string& name, size_t size, const std::string& type, const std::string& base) {
+std::string Reply(const CTestServer& server, const std::string& name, size_t size, const std::string& type, const std::string& base) {
   return "{\"files\":[{\"name\":\"" + name + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" + type +
-         "\",\"url\":\"" + WithSecret(base + "/tmp/" + name) + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" +
-         WithSecret(base + "/tmp/" + name) + "\",\"delete_type\":\"DELETE\"}]}";
+         "\",\"url\":\"" + server.WithSecret(base + "/tmp/" + name) + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" +
+         server.WithSecret(base + "/tmp/" + name) + "\",\"delete_type\":\"DELETE\"}]}";
 }
 
 std::string Pattern(size_t size, unsigned seed) {
@@ -114,7 +114,7 @@ class UploadTest : public ::testing::Test {
 TEST_F(UploadTest, OneFileIsStoredAndAnsweredWithTheFixedHeaderAndJson) {
   const std::string reply = Upload(server, "photo.jpg", "JPEGDATA");
   EXPECT_EQ(Stored("photo.jpg"), "JPEGDATA");
-  const std::string body = Reply("photo.jpg", 8, "image/jpeg", server.Base());
+  const std::string body = Reply(server, "photo.jpg", 8, "image/jpeg", server.Base());
   // The fixed header, in the HTTP library's order; it closes the connection and says so, where the
   // header used to claim "Connection: Keep-Alive".
   EXPECT_EQ(reply,
@@ -132,11 +132,11 @@ TEST_F(UploadTest, OneFileIsStoredAndAnsweredWithTheFixedHeaderAndJson) {
 }
 
 TEST_F(UploadTest, TakenNamesAreNumberedAndNoFileIsEverReplaced) {
-  EXPECT_EQ(Body(Upload(server, "photo.jpg", "a")), Reply("photo.jpg", 1, "image/jpeg", server.Base()));
-  EXPECT_EQ(Body(Upload(server, "photo.jpg", "bb")), Reply("photo(0).jpg", 2, "image/jpeg", server.Base()));
-  EXPECT_EQ(Body(Upload(server, "photo.jpg", "ccc")), Reply("photo(1).jpg", 3, "image/jpeg", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "photo.jpg", "a")), Reply(server, "photo.jpg", 1, "image/jpeg", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "photo.jpg", "bb")), Reply(server, "photo(0).jpg", 2, "image/jpeg", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "photo.jpg", "ccc")), Reply(server, "photo(1).jpg", 3, "image/jpeg", server.Base()));
   Upload(server, "README", "one");
-  EXPECT_EQ(Body(Upload(server, "README", "two")), Reply("README(0)", 3, "application/octet-stream", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "README", "two")), Reply(server, "README(0)", 3, "application/octet-stream", server.Base()));
   EXPECT_EQ(Stored("photo.jpg"), "a");
   EXPECT_EQ(Stored("photo(0).jpg"), "bb");
   EXPECT_EQ(Stored("photo(1).jpg"), "ccc");
@@ -145,7 +145,7 @@ TEST_F(UploadTest, TakenNamesAreNumberedAndNoFileIsEverReplaced) {
 }
 
 TEST_F(UploadTest, EmptyFileAndBoundaryTextInsideTheDataAreStoredWhole) {
-  EXPECT_EQ(Body(Upload(server, "empty.txt", "")), Reply("empty.txt", 0, "text/plain", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "empty.txt", "")), Reply(server, "empty.txt", 0, "text/plain", server.Base()));
   EXPECT_TRUE(fs::exists(server.Dir() / "tmp/empty.txt"));
   EXPECT_EQ(Stored("empty.txt"), "");
 
@@ -156,7 +156,7 @@ TEST_F(UploadTest, EmptyFileAndBoundaryTextInsideTheDataAreStoredWhole) {
 
 TEST_F(UploadTest, LargeFileInWritesOfVariedSizesWithTheDelimiterSplitBetweenReads) {
   const std::string data = Pattern(100000, 7);
-  const std::string request = PostRequest(FilePart("big.bin", data) + Close());
+  const std::string request = PostRequest(server, FilePart("big.bin", data) + Close());
   const size_t delimiterAt = request.find("\r\n--" + kBoundary, request.find("\r\n\r\n") + 4 + 200);
   ASSERT_NE(delimiterAt, std::string::npos);
   const size_t d = kBoundary.size() + 4;
@@ -168,7 +168,7 @@ TEST_F(UploadTest, LargeFileInWritesOfVariedSizesWithTheDelimiterSplitBetweenRea
     cuts.push_back(delimiterAt + inside);
     const std::string reply = SendInPieces(server.Port(), request, cuts);
     const std::string name = run == 0 ? "big.bin" : "big(" + std::to_string(run - 1) + ").bin";
-    EXPECT_EQ(Body(reply), Reply(name, data.size(), "application/octet-stream", server.Base())) << inside;
+    EXPECT_EQ(Body(reply), Reply(server, name, data.size(), "application/octet-stream", server.Base())) << inside;
     EXPECT_TRUE(Stored(name) == data) << "split " << inside << " bytes into the delimiter";
     ++run;
   }
@@ -176,11 +176,11 @@ TEST_F(UploadTest, LargeFileInWritesOfVariedSizesWithTheDelimiterSplitBetweenRea
 
 TEST_F(UploadTest, TwoFilePartsInOneRequestGetTwoReplies) {
   const std::string reply =
-      RawRequest(server.Port(), PostRequest(FilePart("a.txt", "first") + FilePart("b.png", "second") + Close()));
+      RawRequest(server.Port(), PostRequest(server, FilePart("a.txt", "first") + FilePart("b.png", "second") + Close()));
   EXPECT_EQ(Stored("a.txt"), "first");
   EXPECT_EQ(Stored("b.png"), "second");
-  const std::string b = Reply("b.png", 6, "image/png", server.Base());
-  EXPECT_NE(reply.find(Reply("a.txt", 5, "text/plain", server.Base()) + "HTTP/1.1 200 OK\r\n"), std::string::npos);
+  const std::string b = Reply(server, "b.png", 6, "image/png", server.Base());
+  EXPECT_NE(reply.find(Reply(server, "a.txt", 5, "text/plain", server.Base()) + "HTTP/1.1 200 OK\r\n"), std::string::npos);
   EXPECT_EQ(reply.substr(reply.size() - b.size()), b);
   EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{2});
 }
@@ -193,7 +193,7 @@ void ExpectError(const std::string& reply, const std::string& status, const std:
 }
 
 TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
-  EXPECT_EQ(RawRequest(server.Port(), PostRequest(FieldPart("note", "hi") + FilePart("a.txt", "x") + Close())), "");
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(server, FieldPart("note", "hi") + FilePart("a.txt", "x") + Close())), "");
   EXPECT_TRUE(Listing().empty());
 
   // The body ends before the closing delimiter: nothing stays under the name, and the phone is told.
@@ -201,11 +201,11 @@ TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   const std::string data = Pattern(20000, 3);
   const std::string partial = FilePart("cut.bin", data);
   const std::string request =
-      "POST " + WithSecret("/u") + " HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
+      "POST " + server.WithSecret("/u") + " HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
       "\r\nContent-Length: " + std::to_string(partial.size() - 2) + "\r\n\r\n" + partial.substr(0, partial.size() - 2);
   ExpectError(RawRequest(server.Port(), request), "400 Bad Request", "incomplete");
   // The phone drops off halfway: the connection ends inside the body.
-  const std::string whole = PostRequest(FilePart("dropped.bin", data) + Close());
+  const std::string whole = PostRequest(server, FilePart("dropped.bin", data) + Close());
   const int fd = ConnectLoopback(server.Port());
   ASSERT_GE(fd, 0);
   ::send(fd, whole.data(), whole.size() / 2, MSG_NOSIGNAL);
@@ -216,8 +216,8 @@ TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   EXPECT_EQ(Listing(), std::vector<std::string>{"kept.txt"});
   EXPECT_EQ(Stored("kept.txt"), "finished earlier");
 
-  EXPECT_EQ(RawRequest(server.Port(), "GET " + WithSecret("/u") + " HTTP/1.1\r\nHost: x\r\n\r\n"), "");
-  EXPECT_EQ(RawRequest(server.Port(), PostRequest(FilePart("a.txt", "x") + Close(), "multipart/form-data")), "");
+  EXPECT_EQ(RawRequest(server.Port(), "GET " + server.WithSecret("/u") + " HTTP/1.1\r\nHost: x\r\n\r\n"), "");
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(server, FilePart("a.txt", "x") + Close(), "multipart/form-data")), "");
 
   fs::remove_all(server.Dir() / "tmp");
   ExpectError(Upload(server, "a.txt", "x"), "500 Internal Server Error", "cannot_store");
@@ -230,7 +230,7 @@ TEST_F(UploadTest, BoundariesAreReadWholeOrRefused) {
     const std::string body = "--" + boundary + "\r\ncontent-disposition: form-data; name=\"f\"; filename=\"" + name +
                              "\"\r\nCONTENT-TYPE: text/plain\r\n\r\n" + Pattern(109, 5) + "\r\n--" + boundary +
                              "--\r\n";
-    return RawRequest(server.Port(), PostRequest(body, "multipart/form-data; " + typeTail));
+    return RawRequest(server.Port(), PostRequest(server, body, "multipart/form-data; " + typeTail));
   };
   const std::string b70(70, 'b'), b71(71, 'b'), b200(200, 'c');
   EXPECT_NE(Body(post(b70, "boundary=" + b70, "70.txt")), "");
@@ -263,7 +263,7 @@ TEST_F(UploadTest, FullDiskKeepsFinishedFilesAndLeavesNoPartialOne) {
 
   // Without a declared length the disk fills during the write: the partial file goes.
   const std::string body = FilePart("twelve.bin", Pattern(12 << 20, 2)) + Close();
-  std::string chunked = "POST " + WithSecret("/u") +
+  std::string chunked = "POST " + server.WithSecret("/u") +
                         " HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
                         "\r\nTransfer-Encoding: chunked\r\n\r\n";
   for (size_t at = 0; at < body.size(); at += 65536) {
@@ -289,34 +289,34 @@ TEST_F(UploadTest, PartHeaderBlockMustEndWithinTheFirst8192Bytes) {
     EXPECT_EQ(block.size(), blockSize);
     return block + Pattern(50000, 9) + "\r\n" + Close();
   };
-  EXPECT_NE(Body(RawRequest(server.Port(), PostRequest(padded("fits.bin", 8192)))), "");
+  EXPECT_NE(Body(RawRequest(server.Port(), PostRequest(server, padded("fits.bin", 8192)))), "");
   EXPECT_EQ(Stored("fits.bin"), Pattern(50000, 9));
-  EXPECT_EQ(RawRequest(server.Port(), PostRequest(padded("over.bin", 8193))), "");
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(server, padded("over.bin", 8193))), "");
   EXPECT_EQ(Listing(), std::vector<std::string>{"fits.bin"});
 }
 
 TEST_F(UploadTest, SizesOfTwoGibibytesAndMoreAreRight) {
   // The hook that runs before the file is closed grows it (sparsely) past 4 GiB.
   server.Service().Callbacks().OnUploadFileDone = [](const std::string& path) {
-    OnUploadFileDone(path);
     ASSERT_EQ(::truncate(path.c_str(), 5'000'000'000LL), 0);
   };
-  EXPECT_EQ(Body(Upload(server, "huge.mp4", "x")), Reply("huge.mp4", 5'000'000'000ULL, "video/mp4", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "huge.mp4", "x")), Reply(server, "huge.mp4", 5'000'000'000ULL, "video/mp4", server.Base()));
 }
 
 TEST_F(UploadTest, QuotedBoundaryAndCloudModeWithEmptyReply) {
-  g_State.SelectedMode = ReachMode::Cloud;  // told by the front end
+  SharedState& state = server.State();
+  state.SelectedMode = ReachMode::Cloud;  // told by the front end
   const std::string reply =
-      RawRequest(server.Port(), PostRequest(FilePart("q.txt", "quoted") + Close(),
+      RawRequest(server.Port(), PostRequest(server, FilePart("q.txt", "quoted") + Close(),
                                             "multipart/form-data; boundary=\"" + kBoundary + "\"; charset=utf-8"));
   EXPECT_NE(reply.find("\r\nContent-Length: 0\r\n"), std::string::npos);
   EXPECT_EQ(Body(reply), "");
   EXPECT_EQ(Stored("q.txt"), "quoted");
 
-  g_State.SelectedMode = ReachMode::Wan;
-  g_State.ExternalAddress.Set("198.51.100.7");
+  state.SelectedMode = ReachMode::Wan;
+  state.ExternalAddress.Set("198.51.100.7");
   EXPECT_EQ(Body(Upload(server, "w.txt", "wan")),
-            Reply("w.txt", 3, "text/plain", "http://198.51.100.7:" + g_State.PortText));
+            Reply(server, "w.txt", 3, "text/plain", "http://198.51.100.7:" + state.PortText));
 }
 
 TEST_F(UploadTest, DeleteRemovesOnlyFilesDirectlyInsideTmp) {
@@ -327,7 +327,7 @@ TEST_F(UploadTest, DeleteRemovesOnlyFilesDirectlyInsideTmp) {
   const std::string success = "{\"success\":true}";
   const auto del = [&](const std::string& target) {
     const std::string reply =
-        RawRequest(server.Port(), "DELETE " + WithSecret(target) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        RawRequest(server.Port(), "DELETE " + server.WithSecret(target) + " HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_NE(reply.find("\r\nContent-Length: 16\r\n"), std::string::npos) << target;
     EXPECT_EQ(Body(reply), success) << target;
   };
@@ -383,11 +383,11 @@ TEST_F(UploadTest, HostileNamesStayInsideTmpAndTheReplyStaysValidJson) {
     EXPECT_EQ(Stored(c.stored), "data") << c.sent;
     const std::string base = server.Base() + "/tmp/";
     if (c.stored == "50%#?.txt") {
-      EXPECT_NE(Body(reply).find("\"url\":\"" + WithSecret(base + "50%25%23%3F.txt") + "\""), std::string::npos)
+      EXPECT_NE(Body(reply).find("\"url\":\"" + server.WithSecret(base + "50%25%23%3F.txt") + "\""), std::string::npos)
           << Body(reply);
       // The address in the reply fetches and deletes exactly that file.
       const std::string got =
-          RawRequest(server.Port(), "GET " + WithSecret("/tmp/50%25%23%3F.txt") + " HTTP/1.0\r\n\r\n");
+          RawRequest(server.Port(), "GET " + server.WithSecret("/tmp/50%25%23%3F.txt") + " HTTP/1.0\r\n\r\n");
       EXPECT_EQ(Body(got), "data");
     }
   }
@@ -421,7 +421,7 @@ TEST_F(UploadTest, FiftyConcurrentUploadsOfOneNameAllArriveUnderFiftyNames) {
   for (int i = 0; i < kUploads; ++i) contents.push_back(Pattern(30000 + static_cast<size_t>(i) * 977, 100u + i));
   std::vector<std::thread> threads;
   std::vector<long> statuses(kUploads, 0);
-  const std::string url = server.Base() + WithSecret("/u");
+  const std::string url = server.Base() + server.WithSecret("/u");
   for (int i = 0; i < kUploads; ++i) {
     threads.emplace_back([&, i] {
       CURL* curl = curl_easy_init();
