@@ -30,6 +30,7 @@
 #include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
+#include "cli/TerminalWords.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
@@ -81,8 +82,12 @@ int Usage() {
   return 2;
 }
 
-// The core's message in the user's language.
-void PrintCoreText(const char* text) { std::fprintf(stderr, "%s\n", ShownCoreText(text).c_str()); }
+// An event the terminal tells by itself, before or without the dialog: its words, line and message.
+void PrintEvent(ViewEventId id) {
+  const CTerminalWords words = TerminalWords({id}, UiSpeaksChinese());
+  for (const std::string& text : {words.Line, words.Message})
+    if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 // The last element of a path, as the item's name.
 std::string ItemName(const std::string& path) {
@@ -212,11 +217,7 @@ int main(int argc, char** argv) {
   if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
   if (opt.cloud && !RelayConfigured()) {
-    std::fputs(Say("marlix-cli: no relay is set. Start a marlix-relay and name it with\n"
-                   "  MARLIX_SERVICE_HOST=HOST[:PORT] marlix-cli share --cloud PATH...\n",
-                   "marlix-cli: 未设置云中转服务器。请启动 marlix-relay，并这样指定它:\n"
-                   "  MARLIX_SERVICE_HOST=主机[:端口] marlix-cli share --cloud 路径...\n"),
-               stderr);
+    PrintEvent(ViewEventId::NoRelaySet);
     return 1;
   }
 
@@ -242,7 +243,7 @@ int main(int argc, char** argv) {
 
   const std::string port = ChooseServerPort();
   if (port.empty()) {
-    PrintCoreText(kNoPortMessage);
+    PrintEvent(ViewEventId::NoFreePort);
     return 1;
   }
   g_State.PortText = port;
@@ -281,7 +282,7 @@ int main(int argc, char** argv) {
       host = g_State.ExternalAddress.Get();
       std::fprintf(stderr, "%s\n", host.c_str());
     } else {
-      PrintCoreText(WanSetupFailureText(wan));
+      PrintEvent(WanSetupFailureEvent(wan));
       StopWebService(server);
       ServiceSignOut();
       return 1;
@@ -312,7 +313,8 @@ int main(int argc, char** argv) {
                      given.c_str(), std::strerror(error));
       }
       if (opt.cloud && folder) {  // the relay takes files only: said once, nothing started
-        std::fprintf(stderr, "%s: %s\n", given.c_str(), ShownCoreText(kRelayFolderMessage).c_str());
+        std::fprintf(stderr, "%s: %s\n", given.c_str(),
+                     TerminalWords({ViewEventId::RelayFolderRefused}, UiSpeaksChinese()).Message.c_str());
         continue;
       }
       const std::string token = AddItem(fullPath);

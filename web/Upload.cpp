@@ -10,11 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/SharedState.h"
+#include "app/TransferProgress.h"
 #include "web/ContentType.h"
 #include "web/FileSize.h"
 #include "web/FreeSpace.h"
@@ -137,7 +139,7 @@ std::string SavedFileReply(const std::string& saved) {
   if (answer) body = UploadReplyBody(name, size, type, host, g_State.PortText, g_State.UploadSecret);
   if (dialog) {
     dialog->ShowProgress();
-    dialog->SetProgressPos(100);
+    dialog->Report({.Id = ViewEventId::FileStored, .Name = saved});
   }
   return body;
 }
@@ -146,7 +148,7 @@ std::string SavedFileReply(const std::string& saved) {
 class CTmpFileSink : public CMultipartSink {
  public:
   CTmpFileSink(const CWebCallbacks& callbacks, CUploadReplies& replies, int64_t declared)
-      : m_callbacks(callbacks), m_replies(replies), m_declared(declared) {}
+      : m_callbacks(callbacks), m_replies(replies), m_progress({ViewEventId::UploadProgress}, declared) {}
   ~CTmpFileSink() override {
     if (m_fd >= 0) Abandon();
   }
@@ -154,8 +156,8 @@ class CTmpFileSink : public CMultipartSink {
   int Begin(const std::string& sentName) override {
     m_fd = CreateSavedFile("tmp", sentName, m_path);
     if (m_fd < 0) return errno ? errno : EIO;
-    m_name = sentName;
-    m_percent = -1;
+    m_progress.Restart(sentName);
+    if (CMainDialogView* dialog = g_State.MainDialog) dialog->ShowProgress();
     ReportProgress();
     return 0;
   }
@@ -194,19 +196,14 @@ class CTmpFileSink : public CMultipartSink {
 
  private:
   void ReportProgress() {
-    if (!m_callbacks.OnUploadProgress || m_declared <= 0) return;
-    const int percent = static_cast<int>(std::min<int64_t>(99, m_written * 100 / m_declared));
-    if (percent == m_percent) return;
-    m_percent = percent;
-    m_callbacks.OnUploadProgress(m_name, percent);
+    CMainDialogView* dialog = g_State.MainDialog;
+    if (const CViewEvent* progress = m_progress.Advance(m_written); progress && dialog) dialog->Report(*progress);
   }
 
   const CWebCallbacks& m_callbacks;
   CUploadReplies& m_replies;
-  const int64_t m_declared;  // the request's Content-Length, or -1
-  int64_t m_written = 0;     // file bytes of all parts so far
-  int m_percent = -1;        // the share last reported
-  std::string m_name;        // the part's name as sent
+  int64_t m_written = 0;  // file bytes of all parts so far
+  CTransferProgress m_progress;  // of the request's declared length
   int m_fd = -1;
   bool m_closeFailed = false;  // Finish closed the file but the close reported a failure
   std::string m_path;
@@ -248,8 +245,22 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
     if (n > 0 && callbacks.OnUploadBytes) callbacks.OnUploadBytes(static_cast<size_t>(n));
     return n;
   };
-  const CResumableAnswer answer =
-      AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read);
+  // The bar follows the whole file across its pieces: a piece that starts past the beginning reports
+  // only the percents it adds.
+  std::optional<CTransferProgress> progress;
+  const CPieceProgress onPiece = [&](const std::string& name, int64_t held, int64_t size) {
+    CMainDialogView* dialog = g_State.MainDialog;
+    if (!dialog) return;
+    const bool first = !progress;
+    if (first) {
+      progress.emplace(CViewEvent{.Id = ViewEventId::UploadProgress, .Name = name}, size);
+      dialog->ShowProgress();
+    }
+    const CViewEvent* event = progress->Advance(held);
+    if (event && !(first && held > 0)) dialog->Report(*event);
+  };
+  const CResumableAnswer answer = AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query,
+                                                        request.ContentLength, read, onPiece);
   CUploadReplies replies;
   if (answer.storedPath.empty()) {
     const char* status = answer.status == 200   ? "200 OK"
@@ -274,9 +285,7 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
 void OnUploadFileDone(const std::string& path) {
   CMainDialogView* dialog = g_State.MainDialog;
   if (!dialog) return;
-  dialog->SetCaption("正在上传: " + path);
-  dialog->ShowProgress();
-  dialog->SetProgressPos(1);
+  dialog->Report({.Id = ViewEventId::FileReceived, .Name = path});
 }
 
 CHttpReply DeleteLocalFile(const std::string& uri) {

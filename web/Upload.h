@@ -16,7 +16,7 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
 // body as it arrives: runs apart.
 CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved);
 
-// The program's callback when a file part's closing delimiter has arrived: caption and progress.
+// The program's callback when a file part's closing delimiter has arrived: reports FileReceived.
 void OnUploadFileDone(const std::string& path);
 
 // DELETE: removes a received file and answers {"success":true}.
