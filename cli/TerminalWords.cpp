@@ -10,8 +10,10 @@ struct CPhrase {
 // The terminal's sentences. "%1" stands for a count.
 constexpr CPhrase kUploading = {"正在上传: ", "Uploading: "};
 constexpr CPhrase kCompressing = {"正在压缩...", "Compressing..."};
-constexpr CPhrase kLeftOut = {"有 %1 项无法读取，未打包", "%1 entries could not be read and were left out of the archive"};
-constexpr CPhrase kNoFreePort = {"无端口可用，程序无法运行！！！", "No free port (8081 to 8091): the program cannot run."};
+constexpr CPhrase kLeftOut = {"有 %1 项无法读取，未打包",
+                              "%1 entries could not be read and were left out of the archive"};
+constexpr CPhrase kNoFreePort = {"无端口可用，程序无法运行！！！",
+                                 "No free port (8081 to 8091): the program cannot run."};
 constexpr CPhrase kWanFailed = {"外网直连方式不可用，可能路由器不支持端口映射",
                                 "Direct Internet mode unavailable: the router may not support port mapping."};
 constexpr CPhrase kWanBehindNat = {
@@ -29,8 +31,9 @@ constexpr CPhrase kRelayFolderMessage = {"不好意思，由于服务器带宽�
                                          "Sorry: whole folders cannot be relayed through the cloud."};
 constexpr CPhrase kRelayTooLargeStatus = {"4 GiB 及以上的文件不能云端中转！",
                                           "Files of 4 GiB or more cannot be relayed through the cloud."};
-constexpr CPhrase kRelayTooLargeMessage = {"不好意思，文件太大：云端中转只接受小于 4 GiB 的文件！",
-                                           "Sorry, the file is too large: the cloud relay takes only files under 4 GiB."};
+constexpr CPhrase kRelayTooLargeMessage = {
+    "不好意思，文件太大：云端中转只接受小于 4 GiB 的文件！",
+    "Sorry, the file is too large: the cloud relay takes only files under 4 GiB."};
 constexpr CPhrase kRelayFailed = {"云中转上传失败：", "The relay upload failed: "};
 constexpr CPhrase kRelayNoConnection = {"无法连接云中转服务器", "cannot connect to the relay"};
 constexpr CPhrase kRelayNoAnswer = {"云中转服务器没有回应", "the relay did not answer"};

@@ -21,6 +21,4 @@ bool InstallUiTranslation(const QString& dataDir) {
   return true;
 }
 
-void RemoveUiTranslation() {
-  QCoreApplication::removeTranslator(&Translator());
-}
+void RemoveUiTranslation() { QCoreApplication::removeTranslator(&Translator()); }

@@ -18,7 +18,8 @@ void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
             client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
-  if (newer) dialog.Call([&](CMainDialogView& d) { d.Report({.Id = ViewEventId::NewVersion, .Name = "http://" + host}); });
+  if (newer)
+    dialog.Call([&](CMainDialogView& d) { d.Report({.Id = ViewEventId::NewVersion, .Name = "http://" + host}); });
 }
 
 void ServiceSignOut() {

@@ -42,4 +42,3 @@ class CFolderArchives {
 
 // "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run. May wait for the packing.
 CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query);
-

@@ -97,6 +97,7 @@ CResumableAnswer AnswerResumableUpload(CPartialUploads& uploads, const std::stri
     return Json(
         200, "{\"id\":\"" + id + "\",\"offset\":" + std::to_string(held) + ",\"size\":" + std::to_string(size) + "}");
   }
-  if (method == "PUT" && QueryNumber(query, "offset", offset)) return Append(uploads, id, offset, contentLength, read, progress);
+  if (method == "PUT" && QueryNumber(query, "offset", offset))
+    return Append(uploads, id, offset, contentLength, read, progress);
   return Refused(PartialStatus::BadRequest);
 }

@@ -202,7 +202,7 @@ class CTmpFileSink : public CMultipartSink {
 
   const CWebCallbacks& m_callbacks;
   CUploadReplies& m_replies;
-  int64_t m_written = 0;  // file bytes of all parts so far
+  int64_t m_written = 0;         // file bytes of all parts so far
   CTransferProgress m_progress;  // of the request's declared length
   int m_fd = -1;
   bool m_closeFailed = false;  // Finish closed the file but the close reported a failure

@@ -463,8 +463,9 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   EXPECT_TRUE(Item(IDC_RECEIVED)->isVisible());
   EXPECT_EQ(Text(IDC_RECEIVED), QStringLiteral("3"));
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("目前不提供整个文件夹进行云端中转功能！"));
-  EXPECT_EQ(m_messages, (QStringList{QStringLiteral("不好意思，由于服务器带宽问题，目前不提供整个文件夹进行云端中转功能！"),
-                                     QStringLiteral("有新版本，请下载新版本")}));
+  EXPECT_EQ(m_messages,
+            (QStringList{QStringLiteral("不好意思，由于服务器带宽问题，目前不提供整个文件夹进行云端中转功能！"),
+                         QStringLiteral("有新版本，请下载新版本")}));
   ASSERT_EQ(m_opened.size(), 1);
   EXPECT_EQ(m_opened[0], QUrl(QStringLiteral("http://127.0.0.1:8200/")));
 

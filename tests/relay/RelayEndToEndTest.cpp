@@ -52,7 +52,7 @@ TEST_F(RelayTest, AMebibyteGoesInEightChunksWithTheBarEndingAtOneHundred) {
   Relay("00100000", "one.bin", content);
   EXPECT_EQ(m_dialog.Events().front(), "HideProgress");  // before it connects
   const std::vector<int64_t> progress = m_dialog.Progress(ViewEventId::RelayProgress);
-  ASSERT_GE(progress.size(), 8u);  // at least one a chunk
+  ASSERT_GE(progress.size(), 8u);    // at least one a chunk
   EXPECT_LE(progress.size(), 101u);  // at most one a percent
   EXPECT_EQ(progress.back(), 1 << 20);
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));

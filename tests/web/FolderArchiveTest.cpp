@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 std::string Header(const std::string& head, const std::string& name) {
   const size_t at = head.find("\r\n" + name + ": ");
   if (at == std::string::npos) return {};
@@ -86,8 +85,8 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   ASSERT_GE(events.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 3),
             (std::vector<std::string>{"ShowProgress", "PackingStarted", "PackingFinished 0"}));
-  EXPECT_EQ(events.back(), "DownloadProgress " + std::to_string(first.body.size()) + "/" +
-                               std::to_string(first.body.size()));
+  EXPECT_EQ(events.back(),
+            "DownloadProgress " + std::to_string(first.body.size()) + "/" + std::to_string(first.body.size()));
 
   // Later requests, by either token, get the same archive even though the folder changed.
   WriteFile(outside / "Trip/new.txt", "added later");

@@ -135,9 +135,9 @@ TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
   SplitReply(Get(server, "/f?t=00000001"), head, body);
   EXPECT_EQ(body.size(), 10000u);
   // The bar's 40, 81 and 100.
-  EXPECT_EQ(server.Dialog().Events(), (std::vector<std::string>{"ShowProgress", "DownloadProgress 4096/10000",
-                                                                "DownloadProgress 8192/10000",
-                                                                "DownloadProgress 10000/10000"}));
+  EXPECT_EQ(server.Dialog().Events(),
+            (std::vector<std::string>{"ShowProgress", "DownloadProgress 4096/10000", "DownloadProgress 8192/10000",
+                                      "DownloadProgress 10000/10000"}));
 
   SplitReply(Get(server, "/f?t=00000002"), head, body);
   EXPECT_EQ(body.size(), 1u << 20);
