@@ -49,9 +49,9 @@ void CCliMainDialog::Report(const CViewEvent& event) {
       }
       break;
     }
-    case ViewEventId::RelayFailed:
+    case ViewEventId::RelayFailed:  // over the bar's line, which it leaves as it is
       ++m_relayFailures;
-      PrintCaption(words.Line);
+      std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", words.Line.c_str());
       break;
     case ViewEventId::WanFailed:
     case ViewEventId::WanBehindNat:
