@@ -14,8 +14,6 @@ struct PortRange {
 };
 inline constexpr PortRange kServerPorts{8081, 11};
 
-// The first free port of the range as decimal text, or empty when all of them are taken.
+// The first free port of the range as decimal text, or empty when all of them are taken (the front
+// ends then say NoFreePort and end).
 std::string ChooseServerPort(PortRange range = kServerPorts);
-
-// Shown when no port is free; the program then ends with code 0.
-inline constexpr const char* kNoPortMessage = "无端口可用，程序无法运行！！！";

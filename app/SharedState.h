@@ -79,6 +79,8 @@ struct SharedState {
   std::string UploadPagePath() const;
   // A file or folder in the working directory: Home + "/" + name.
   std::string HomePath(const std::string& name) const;
+  // A path as the user is shown it: relative to the working directory when inside it ("tmp/NAME").
+  std::string ShownPath(const std::string& path) const;
 
   // Appends one archive path to TempArchiveList under its lock.
   void AddTempArchive(const std::string& path);

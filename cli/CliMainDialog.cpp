@@ -2,9 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/UiLanguage.h"
+#include "cli/TerminalWords.h"
 
 namespace {
 
@@ -16,17 +18,102 @@ bool StderrIsTerminal() {
 
 }  // namespace
 
+void CCliMainDialog::Report(const CViewEvent& event) {
+  const CTerminalWords words = TerminalWords(event, UiSpeaksChinese());
+  std::lock_guard<std::mutex> lock(m_lock);
+  switch (event.Id) {
+    case ViewEventId::DownloadProgress:
+    case ViewEventId::RelayProgress:
+      MoveBar(PercentDone(event));
+      break;
+    case ViewEventId::UploadProgress:  // 100 is for the stored file
+      MoveBar(std::clamp(PercentDone(event), 1, 99));
+      break;
+    case ViewEventId::FileReceived:
+      PrintCaption(words.Line);
+      break;
+    case ViewEventId::FileStored:
+      MoveBar(100);
+      break;
+    case ViewEventId::PackingStarted:
+      if (m_packings++ == 0) m_savedCaption = m_caption;
+      PrintCaption(words.Line);
+      MoveBar(1);
+      break;
+    case ViewEventId::PackingFinished: {
+      const bool last = m_packings > 0 && --m_packings == 0;
+      if (event.Count > 0) {
+        PrintCaption(words.Line);
+      } else if (last) {
+        PrintCaption(m_savedCaption);
+      }
+      break;
+    }
+    case ViewEventId::RelayFailed:  // over the bar's line, which it leaves as it is
+      ++m_relayFailures;
+      std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", words.Line.c_str());
+      break;
+    case ViewEventId::WanFailed:
+    case ViewEventId::WanBehindNat:
+    case ViewEventId::NoRelaySet:
+    case ViewEventId::RelayFolderRefused:
+    case ViewEventId::RelayFileTooLarge:
+      PrintStatus(words.Line);
+      if (!words.Message.empty()) PrintMessage(words.Message, {});
+      break;
+    case ViewEventId::NoFreePort:
+      PrintMessage(words.Message, {});
+      break;
+    case ViewEventId::NewVersion:
+      PrintMessage(words.Message, event.Name);
+      break;
+  }
+  std::fflush(stderr);
+}
+
 // A transfer starts: its first position is shown whatever came before.
 void CCliMainDialog::ShowProgress() {
   std::lock_guard<std::mutex> lock(m_lock);
   m_lastPos = -1;
 }
 
-void CCliMainDialog::SetProgressPos(int pos) {
+void CCliMainDialog::HideProgress() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  MoveBar(0);
+  std::fflush(stderr);
+}
+
+void CCliMainDialog::SetReceivedCount(int count) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::fprintf(stderr, "received %d\n", count);
+  std::fflush(stderr);
+}
+
+int CCliMainDialog::RelayFailures() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_relayFailures;
+}
+
+void CCliMainDialog::PrintCaption(const std::string& text) {
+  m_caption = text;
+  m_lastPos = -1;
+  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", text.c_str());
+}
+
+void CCliMainDialog::PrintStatus(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+
+void CCliMainDialog::PrintMessage(const std::string& text, const std::string& openAfter) {
+  if (openAfter.empty()) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+  } else {
+    std::fprintf(stderr, "%s %s\n", text.c_str(), openAfter.c_str());
+  }
+}
+
+void CCliMainDialog::MoveBar(int pos) {
   // At most five updates a second, and always the end: a terminal line need not follow every
   // percent, and many small downloads at once must not queue up behind stderr.
   const auto now = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> lock(m_lock);
   if (pos == m_lastPos) return;
   if (pos < 100 && m_lastPos >= 0 && now - m_lastShown < std::chrono::milliseconds(200)) return;
   m_lastPos = pos;
@@ -37,53 +124,4 @@ void CCliMainDialog::SetProgressPos(int pos) {
   } else {
     std::fprintf(stderr, "progress %d\n", pos);
   }
-  std::fflush(stderr);
-}
-
-void CCliMainDialog::SetCaption(const std::string& text) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_caption = text;
-  m_lastPos = -1;
-  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", ShownCoreText(text).c_str());
-  std::fflush(stderr);
-}
-
-std::string CCliMainDialog::GetCaption() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_caption;
-}
-
-void CCliMainDialog::SetReceivedCount(int count) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  std::fprintf(stderr, "received %d\n", count);
-  std::fflush(stderr);
-}
-
-void CCliMainDialog::SetStatus(const std::string& text) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  std::fprintf(stderr, "%s\n", ShownCoreText(text).c_str());
-  std::fflush(stderr);
-}
-
-void CCliMainDialog::ShowMessage(const std::string& text, const std::string& openAfter) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  const std::string shown = ShownCoreText(text);
-  if (openAfter.empty()) {
-    std::fprintf(stderr, "%s\n", shown.c_str());
-  } else {
-    std::fprintf(stderr, "%s %s\n", shown.c_str(), openAfter.c_str());
-  }
-  std::fflush(stderr);
-}
-
-void CCliMainDialog::RelayUploadFailed(const std::string&, const std::string& text) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  ++m_relayFailures;
-  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", ShownCoreText(text).c_str());
-  std::fflush(stderr);
-}
-
-int CCliMainDialog::RelayFailures() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  return m_relayFailures;
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The terminal front end's stand-in for the main window: progress and captions go to stderr.
+// The terminal front end's stand-in for the main window: the core's events, worded from the
+// terminal's table (TerminalWords), and the progress bar go to stderr. Any thread.
 
 #include <chrono>
 #include <mutex>
@@ -9,21 +10,25 @@
 
 class CCliMainDialog : public CMainDialogView {
  public:
+  void Report(const CViewEvent& event) override;
   void ShowProgress() override;
-  void SetProgressPos(int pos) override;
-  void ShowCaption() override {}
-  void SetCaption(const std::string& text) override;
-  std::string GetCaption() override;
+  // The bar goes back to 0 (a terminal line cannot be hidden).
+  void HideProgress() override;
   void SetReceivedCount(int count) override;
-  void SetStatus(const std::string& text) override;
-  void ShowMessage(const std::string& text, const std::string& openAfter) override;
-  // Prints the text and counts the failure; main shows no address for such an item.
-  void RelayUploadFailed(const std::string& token, const std::string& text) override;
+  // Relay failures reported so far; main shows no address for such an item.
   int RelayFailures();
 
  private:
+  // Each with m_lock held. A caption line starts the bar afresh; a status line does not.
+  void PrintCaption(const std::string& text);
+  void PrintStatus(const std::string& text);
+  void PrintMessage(const std::string& text, const std::string& openAfter);
+  void MoveBar(int pos);
+
   std::mutex m_lock;
-  std::string m_caption;
+  std::string m_caption;       // the caption line's text, as shown
+  std::string m_savedCaption;  // shown again when the last packing under way ends
+  int m_packings = 0;
   int m_lastPos = -1;
   int m_relayFailures = 0;
   std::chrono::steady_clock::time_point m_lastShown{};

@@ -30,6 +30,7 @@
 #include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
+#include "cli/TerminalWords.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
@@ -79,8 +80,12 @@ int Usage() {
   return 2;
 }
 
-// The core's message in the user's language.
-void PrintCoreText(const char* text) { std::fprintf(stderr, "%s\n", ShownCoreText(text).c_str()); }
+// An event the terminal tells by itself, before or without the dialog: its words, line and message.
+void PrintEvent(ViewEventId id) {
+  const CTerminalWords words = TerminalWords({id}, UiSpeaksChinese());
+  for (const std::string& text : {words.Line, words.Message})
+    if (!text.empty()) std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 // The last element of a path, as the item's name.
 std::string ItemName(const std::string& path) {
@@ -185,9 +190,7 @@ void OnTextReceivedPrinted(const std::string& text) {
 }
 
 // The stored file's path as the terminal prints it: relative to the working directory ("tmp/NAME").
-void PrintUploadSaved(const std::string& home, const std::string& path) {
-  const bool inHome = path.size() > home.size() && path.compare(0, home.size(), home) == 0 && path[home.size()] == '/';
-  const std::string shown = inHome ? path.substr(home.size() + 1) : path;
+void PrintUploadSaved(const std::string& shown) {
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
   std::printf("%s\n", shown.c_str());
@@ -210,11 +213,7 @@ int main(int argc, char** argv) {
   if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
   if (opt.cloud && !RelayConfigured()) {
-    std::fputs(Say("marlix-cli: no relay is set. Start a marlix-relay and name it with\n"
-                   "  MARLIX_SERVICE_HOST=HOST[:PORT] marlix-cli share --cloud PATH...\n",
-                   "marlix-cli: 未设置云中转服务器。请启动 marlix-relay，并这样指定它:\n"
-                   "  MARLIX_SERVICE_HOST=主机[:端口] marlix-cli share --cloud 路径...\n"),
-               stderr);
+    PrintEvent(ViewEventId::NoRelaySet);
     return 1;
   }
 
@@ -245,7 +244,7 @@ int main(int argc, char** argv) {
 
   const std::string port = ChooseServerPort();
   if (port.empty()) {
-    PrintCoreText(kNoPortMessage);
+    PrintEvent(ViewEventId::NoFreePort);
     return 1;
   }
   state.ReachMode = opt.cloud ? ReachMode::Cloud : opt.wan ? ReachMode::Wan : ReachMode::Lan;
@@ -255,14 +254,8 @@ int main(int argc, char** argv) {
   state.MainDialog = &dialog;
 
   CWebCallbacks callbacks;
-  // The caption names the file whose closing delimiter has arrived; the bar starts.
-  callbacks.OnUploadFileDone = [&dialog](const std::string& path) {
-    dialog.SetCaption("正在上传: " + path);
-    dialog.ShowProgress();
-    dialog.SetProgressPos(1);
-  };
   if (opt.command == "receive") {
-    callbacks.OnUploadSaved = [home = marlix.Home()](const std::string& path) { PrintUploadSaved(home, path); };
+    callbacks.OnUploadSaved = [&state](const std::string& path) { PrintUploadSaved(state.ShownPath(path)); };
     callbacks.OnTextReceived = &OnTextReceivedPrinted;
   }
   if (!marlix.StartWeb(port, callbacks)) {
@@ -286,7 +279,7 @@ int main(int argc, char** argv) {
     if (wan == WanSetupResult::Mapped) {
       std::fprintf(stderr, "%s\n", state.ExternalAddress.Get().c_str());
     } else {
-      PrintCoreText(WanSetupFailureText(wan));
+      PrintEvent(WanSetupFailureEvent(wan));
       marlix.StopWeb();
       ServiceSignOut(state);
       return 1;
@@ -318,7 +311,8 @@ int main(int argc, char** argv) {
                      given.c_str(), std::strerror(error));
       }
       if (opt.cloud && folder) {  // the relay takes files only: said once, nothing started
-        std::fprintf(stderr, "%s: %s\n", given.c_str(), ShownCoreText(kRelayFolderMessage).c_str());
+        std::fprintf(stderr, "%s: %s\n", given.c_str(),
+                     TerminalWords({ViewEventId::RelayFolderRefused}, UiSpeaksChinese()).Message.c_str());
         continue;
       }
       const CSharedItem item = ShareItem(state, fullPath);

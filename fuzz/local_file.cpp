@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 int g_port = 0;
+SharedState* g_state = nullptr;   // the served state, for the life of the process
 CWebService* g_server = nullptr;  // runs until the process ends
 fs::path g_root;
 
@@ -80,9 +81,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   FUZZ_CHECK(::mkdtemp(pattern));
   g_root = pattern;
   LayOut();
-  fs::current_path(g_root / "home");
+  g_state = new SharedState;
+  g_state->Home = (g_root / "home").string();
   for (int port = 20000 + ::getpid() % 20000;; ++port) {
-    g_server = StartWebService("127.0.0.1:" + std::to_string(port));
+    g_server = StartWebService(*g_state, "127.0.0.1:" + std::to_string(port));
     if (g_server) {
       g_port = port;
       break;
@@ -124,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // refuse this address everything of the upload direction.
   g_server->Limiter().Reset();
   // With the run's upload secret, as the owner's phone asks: the confinement must hold even then.
-  const std::string target = path + (path.find('?') == std::string::npos ? "?k=" : "&k=") + g_State.UploadSecret;
+  const std::string target = path + (path.find('?') == std::string::npos ? "?k=" : "&k=") + g_state->UploadSecret;
   const std::string reply = Ask((del ? "DELETE " : "GET ") + target + " HTTP/1.0\r\n\r\n");
   FUZZ_CHECK(reply.find("SECRET") == std::string::npos);
   // The secret does open tmp/: the received file itself is served.

@@ -4,9 +4,9 @@
 // button and the Close button.
 //
 // Its handlers run on the interface thread. The web service's and the relay's threads reach it only
-// through CMainDialogView: every change they ask for is queued to the interface thread, and what
-// they read (the caption text) is mirrored under a lock, so no call ever waits for the interface
-// thread. The mode the user checks is told to the core in SharedState::SelectedMode.
+// through CMainDialogView: every event and change they report is queued to the interface thread, so
+// no call ever waits for it. The window words the core's events itself, with Qt's translations
+// (Words). The mode the user checks is told to the core in SharedState::SelectedMode.
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -14,7 +14,6 @@
 #include <QStringList>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -48,6 +47,13 @@ enum : int {
   IDC_SHARE_PAGE = 1013,
   IDC_RECEIVED = 1014,
   IDC_CAPTION = -1,
+};
+
+// What the window says for one event: the text of the caption or status line (or of the drop area),
+// and the text of a message box. Either may be empty; both are for an event that only moves the bar.
+struct CWindowWords {
+  QString Line;
+  QString Message;
 };
 
 class CMarlixDlg : public QDialog, public CMainDialogView {
@@ -101,21 +107,17 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   bool IsShutDown() const { return m_bShutDown; }
 
   // CMainDialogView: safe from any thread.
+  void Report(const CViewEvent& event) override;
   void ShowProgress() override;
-  void SetProgressPos(int pos) override;
+  // Hides the bar and sets it back to 0.
   void HideProgress() override;
-  void ShowCaption() override;
-  void SetCaption(const std::string& text) override;
-  std::string GetCaption() override;
   void SetReceivedCount(int count) override;
-  void SetStatus(const std::string& text) override;
-  void ShowMessage(const std::string& text, const std::string& openAfter = {}) override;
   // Shows the text in the received-text box (made on first use), in place of the one before.
   void ShowReceivedText(const std::string& text) override;
   CReceivedTextBox* ReceivedTextBox() const { return m_pReceivedText.get(); }
-  // Shows the relay's refusal in the status line and, while that item is shown, in the place of
-  // its QR code; the address goes, and the next return to the cloud mode uploads again.
-  void RelayUploadFailed(const std::string& token, const std::string& text) override;
+
+  // The event in the window's language (the installed translation, else the Chinese source). Any thread.
+  static CWindowWords Words(const CViewEvent& event);
 
  protected:
   void reject() override;
@@ -138,7 +140,13 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // Runs the change now on the interface thread, else queues it there.
   template <class F>
   void OnInterface(F&& change);
-  // The caption line and its mirror; on the interface thread.
+  // An event reported to the window, on the interface thread.
+  void ApplyEvent(const CViewEvent& event);
+  // The relay stored nothing for the item: its reason on the status line and, while that item is
+  // shown, in the place of its QR code; the address goes, and the next return to the cloud mode
+  // uploads again.
+  void ShowRelayFailure(const std::string& token, const QString& text);
+  // The caption line; on the interface thread.
   void SetCaptionText(const QString& text);
   // Tells the core the mode whose radio button is checked (None when none is).
   void MirrorRadios();
@@ -184,9 +192,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   std::atomic<bool> m_stopWorker{false};
   std::shared_ptr<CRevocableDialog> m_pWorkerView;
 
-  // What workers read, mirrored under m_mirrorLock.
-  std::mutex m_mirrorLock;
-  std::string m_mirrorCaption;
+  // Folder packings under way, and the caption line's text from before the first of them, which the
+  // last one puts back.
+  int m_packings = 0;
+  QString m_savedCaption;
 };
 
 // The start-up worker: signs in to the service, then finds the local address; returns 0. Reaches

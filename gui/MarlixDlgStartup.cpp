@@ -122,7 +122,7 @@ bool CMarlixDlg::OnInitDialog() {
   // The port: the first free one of 8081 to 8091.
   const std::string port = services.ChoosePort();
   if (port.empty()) {
-    ShowMessageBox(nullptr, CoreTextForUi(kNoPortMessage));
+    ShowMessageBox(nullptr, Words({ViewEventId::NoFreePort}).Message);
     services.ExitProcess(0);
     return false;
   }

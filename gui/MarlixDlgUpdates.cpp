@@ -1,18 +1,17 @@
-// What other threads may do to the main dialog. Each change runs at once on the interface thread and
-// is queued there from any other thread; the worker never waits. The caption text and the checked
-// radio button are mirrored under a lock for workers to read.
+// What other threads may do to the main dialog, and how it words the core's events. Each report runs
+// at once on the interface thread and is queued there from any other thread; the worker never waits.
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <algorithm>
 
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
 #include "gui/ReceivedTextBox.h"
-#include "gui/UiTranslation.h"
 
 bool CMarlixDlg::OnInterfaceThread() const { return QThread::currentThread() == thread(); }
 
@@ -24,33 +23,114 @@ void CMarlixDlg::OnInterface(F&& change) {
     QMetaObject::invokeMethod(this, std::forward<F>(change), Qt::QueuedConnection);
 }
 
+CWindowWords CMarlixDlg::Words(const CViewEvent& event) {
+  const QString name = QString::fromStdString(event.Name);
+  switch (event.Id) {
+    case ViewEventId::DownloadProgress:
+    case ViewEventId::RelayProgress:
+    case ViewEventId::FileStored:
+      return {};
+    case ViewEventId::UploadProgress:
+    case ViewEventId::FileReceived:
+      return {tr("正在上传: ") + name, {}};
+    case ViewEventId::PackingStarted:
+      return {tr("正在压缩..."), {}};
+    case ViewEventId::PackingFinished:
+      if (event.Count <= 0) return {};  // the caption before the packing comes back
+      return {tr("有 %1 项无法读取，未打包").arg(event.Count), {}};
+    case ViewEventId::NoFreePort:
+      return {{}, tr("无端口可用，程序无法运行！！！")};
+    case ViewEventId::WanFailed:
+      return {tr("外网直连方式不可用，可能路由器不支持端口映射"), {}};
+    case ViewEventId::WanBehindNat:
+      return {tr("路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以"), {}};
+    case ViewEventId::NoRelaySet:
+      return {tr("未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。"), {}};
+    case ViewEventId::RelayFolderRefused:
+      return {tr("目前不提供整个文件夹进行云端中转功能！"),
+              tr("不好意思，由于服务器带宽问题，目前不提供整个文件夹进行云端中转功能！")};
+    case ViewEventId::RelayFileTooLarge:
+      return {tr("4 GiB 及以上的文件不能云端中转！"), tr("不好意思，文件太大：云端中转只接受小于 4 GiB 的文件！")};
+    case ViewEventId::RelayFailed: {
+      const auto failure = static_cast<RelayFailure>(event.Code);
+      const QString reason = failure == RelayFailure::NoConnection ? tr("无法连接云中转服务器")
+                             : failure == RelayFailure::NoAnswer   ? tr("云中转服务器没有回应")
+                                                                   : name;  // the relay's own words
+      return {tr("云中转上传失败：") + reason, {}};
+    }
+    case ViewEventId::NewVersion:
+      return {{}, tr("有新版本，请下载新版本")};
+  }
+  return {};
+}
+
+void CMarlixDlg::Report(const CViewEvent& event) {
+  OnInterface([this, event] { ApplyEvent(event); });
+}
+
+void CMarlixDlg::ApplyEvent(const CViewEvent& event) {
+  const CWindowWords words = Words(event);
+  switch (event.Id) {
+    case ViewEventId::DownloadProgress:
+    case ViewEventId::RelayProgress:
+      m_pProgress->setValue(PercentDone(event));
+      break;
+    case ViewEventId::UploadProgress:  // the file's name, and the bar follows its bytes; 100 is for the stored file
+      SetCaptionText(words.Line);
+      m_pProgress->show();
+      m_pProgress->setValue(std::clamp(PercentDone(event), 1, 99));
+      break;
+    case ViewEventId::FileReceived:  // names the stored file; the bar stays where the bytes took it
+      SetCaptionText(words.Line);
+      break;
+    case ViewEventId::FileStored:
+      m_pProgress->setValue(100);
+      break;
+    case ViewEventId::PackingStarted:
+      m_pCaption->show();
+      if (m_packings++ == 0) m_savedCaption = m_pCaption->text();
+      SetCaptionText(words.Line);
+      m_pProgress->setValue(1);
+      break;
+    case ViewEventId::PackingFinished: {
+      const bool last = m_packings > 0 && --m_packings == 0;
+      if (event.Count > 0) {
+        SetCaptionText(words.Line);
+      } else if (last) {
+        SetCaptionText(m_savedCaption);
+      }
+      break;
+    }
+    case ViewEventId::WanFailed:
+    case ViewEventId::WanBehindNat:
+    case ViewEventId::NoRelaySet:
+      m_pStatus->setText(words.Line);
+      break;
+    case ViewEventId::RelayFolderRefused:
+    case ViewEventId::RelayFileTooLarge:
+      m_pStatus->setText(words.Line);
+      ShowMessageBox(this, words.Message);
+      break;
+    case ViewEventId::RelayFailed:
+      ShowRelayFailure(event.Token, words.Line);
+      break;
+    case ViewEventId::NoFreePort:
+      ShowMessageBox(this, words.Message);
+      break;
+    case ViewEventId::NewVersion:
+      // The home page opens once the user has closed the notice.
+      ShowMessageBox(this, words.Message);
+      if (!event.Name.empty()) DialogServices().OpenUrl(QUrl(QString::fromStdString(event.Name)));
+      break;
+  }
+}
+
 void CMarlixDlg::ShowProgress() {
   OnInterface([this] { m_pProgress->show(); });
 }
 
-void CMarlixDlg::SetProgressPos(int pos) {
-  OnInterface([this, pos] { m_pProgress->setValue(pos); });
-}
-
 void CMarlixDlg::HideProgress() {
-  OnInterface([this] { m_pProgress->hide(); });
-}
-
-void CMarlixDlg::ShowCaption() {
-  OnInterface([this] { m_pCaption->show(); });
-}
-
-void CMarlixDlg::SetCaption(const std::string& text) {
-  {
-    std::lock_guard<std::mutex> lock(m_mirrorLock);
-    m_mirrorCaption = text;
-  }
-  OnInterface([this, shown = CoreTextForUi(text)] { SetCaptionText(shown); });
-}
-
-std::string CMarlixDlg::GetCaption() {
-  std::lock_guard<std::mutex> lock(m_mirrorLock);
-  return m_mirrorCaption;
+  OnInterface([this] { ResetProgress(); });
 }
 
 void CMarlixDlg::SetReceivedCount(int count) {
@@ -60,29 +140,16 @@ void CMarlixDlg::SetReceivedCount(int count) {
   });
 }
 
-void CMarlixDlg::SetStatus(const std::string& text) {
-  OnInterface([this, shown = CoreTextForUi(text)] { m_pStatus->setText(shown); });
-}
-
-void CMarlixDlg::ShowMessage(const std::string& text, const std::string& openAfter) {
-  OnInterface([this, shown = CoreTextForUi(text), openAfter] {
-    ShowMessageBox(this, shown);
-    if (!openAfter.empty()) DialogServices().OpenUrl(QUrl(QString::fromStdString(openAfter)));
-  });
-}
-
-void CMarlixDlg::RelayUploadFailed(const std::string& token, const std::string& text) {
-  OnInterface([this, token, shown = CoreTextForUi(text)] {
-    if (m_bShutDown) return;
-    m_pStatus->setText(shown);
-    if (token != m_state.CurrentItemToken) return;  // an earlier item's upload: its link is gone already
-    m_state.RelayStarted = 0;
-    if (m_state.PageMode != PageMode::Share || m_state.ReachMode != ReachMode::Cloud || !m_pDropArea) return;
-    m_state.CurrentAddress.clear();
-    ResetProgress();
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), shown, 1);
-    UpdateAddressTooltip();
-  });
+void CMarlixDlg::ShowRelayFailure(const std::string& token, const QString& text) {
+  if (m_bShutDown) return;
+  m_pStatus->setText(text);
+  if (token != m_state.CurrentItemToken) return;  // an earlier item's upload: its link is gone already
+  m_state.RelayStarted = 0;
+  if (m_state.PageMode != PageMode::Share || m_state.ReachMode != ReachMode::Cloud || !m_pDropArea) return;
+  m_state.CurrentAddress.clear();
+  ResetProgress();
+  m_pDropArea->SetContent(QStringLiteral("ban.png"), text, 1);
+  UpdateAddressTooltip();
 }
 
 void CMarlixDlg::ShowReceivedText(const std::string& text) {

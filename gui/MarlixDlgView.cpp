@@ -15,7 +15,6 @@
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
 #include "gui/SystemNotReadyDlg.h"
-#include "gui/UiTranslation.h"
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
@@ -51,7 +50,7 @@ void CMarlixDlg::RefreshView(ReachMode mode) {
   if (mode == ReachMode::Cloud && !RelayConfigured()) {
     // No relay set: say so and how to set one, instead of a link no phone could open.
     m_state.CurrentAddress.clear();
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), CoreTextForUi(kNoRelayText), 1);
+    m_pDropArea->SetContent(QStringLiteral("ban.png"), Words({ViewEventId::NoRelaySet}).Line, 1);
     return;
   }
   if (mode == ReachMode::Cloud) DialogServices().RelayUpload(m_state, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
@@ -84,12 +83,12 @@ void CMarlixDlg::BuildCloudLink(const std::string& token) {
   ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {token, m_state.ItemKind, m_state.CurrentItemPath}));
 }
 
-void CMarlixDlg::BuildWanAddress(CMainDialogView* dialog, const std::string& token) {
+void CMarlixDlg::BuildWanAddress(CMainDialogView*, const std::string& token) {
   const std::string address =
       ItemAddress(m_state, ReachMode::Wan, {token, m_state.ItemKind, m_state.CurrentItemPath});
   if (address.empty()) {
     ShowMessageBox(this, tr(kMappingPending));
-    dialog->SetStatus(tr(kMappingPending).toStdString());
+    m_pStatus->setText(tr(kMappingPending));
   }
   ShowAddress(m_state, address);
 }
@@ -164,7 +163,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       }
       break;
     case IDC_RADIO_CLOUD:
-      m_pStatus->setText(RelayConfigured() ? tr(kCloudStatus) : CoreTextForUi(kNoRelayText));
+      m_pStatus->setText(RelayConfigured() ? tr(kCloudStatus) : Words({ViewEventId::NoRelaySet}).Line);
       mode = ReachMode::Cloud;
       break;
     default:
@@ -201,7 +200,7 @@ bool CMarlixDlg::RunPortOpening() {
   } else {
     // Mapped without an address counts as failed.
     const WanSetupResult failure = outcome == WanSetupResult::BehindNat ? outcome : WanSetupResult::Failed;
-    m_pStatus->setText(CoreTextForUi(WanSetupFailureText(failure)));
+    m_pStatus->setText(Words({WanSetupFailureEvent(failure)}).Line);
     m_pRadioWan->setAutoExclusive(false);
     m_pRadioWan->setChecked(false);
     m_pRadioWan->setAutoExclusive(true);
@@ -226,11 +225,7 @@ void CMarlixDlg::ResetProgress() {
   m_pProgress->setValue(0);
 }
 
-void CMarlixDlg::SetCaptionText(const QString& text) {
-  m_pCaption->setText(text);
-  std::lock_guard<std::mutex> lock(m_mirrorLock);
-  m_mirrorCaption = text.toStdString();
-}
+void CMarlixDlg::SetCaptionText(const QString& text) { m_pCaption->setText(text); }
 
 void CMarlixDlg::MirrorRadios() {
   m_state.SelectedMode = m_pRadioLan->isChecked()     ? ReachMode::Lan

@@ -1,8 +1,7 @@
 #pragma once
-// What the window's web service reports to the window: the program's callbacks, plus the upload's
-// progress as its bytes arrive and the texts phones send. Called on the service's threads; each
-// reaches the window only through the state's MainDialog (queued, never waiting); the state
-// outlives the service.
+// What the window's web service reports to the window besides its events: the texts phones send.
+// Called on the service's threads; each reaches the window only through the state's MainDialog
+// (queued, never waiting); the state outlives the service.
 
 #include "web/WebService.h"
 

@@ -34,16 +34,8 @@ WanSetupResult RunWanSetup(SharedState& state) {
   return WanSetupResult::Mapped;
 }
 
-const char* WanSetupFailureText(WanSetupResult result) {
-  switch (result) {
-    case WanSetupResult::Mapped:
-      return "";
-    case WanSetupResult::BehindNat:
-      return kWanBehindNatText;
-    case WanSetupResult::Failed:
-      break;
-  }
-  return kWanFailedText;
+ViewEventId WanSetupFailureEvent(WanSetupResult result) {
+  return result == WanSetupResult::BehindNat ? ViewEventId::WanBehindNat : ViewEventId::WanFailed;
 }
 
 void RemoveWanMapping() { UpnpRemoveAddedMapping(); }

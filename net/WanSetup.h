@@ -1,13 +1,15 @@
 #pragma once
 
+#include "app/ViewEvent.h"
+
 struct SharedState;
 
 // How the router port opening ended.
 enum class WanSetupResult {
   Mapped,     // the server port is mapped and ExternalAddress holds the router's public address
-  Failed,     // no gateway, or it would not map the port (kWanFailedText)
+  Failed,     // no gateway, or it would not map the port
   BehindNat,  // the router's own WAN address is not public: another NAT sits between it and the
-              // Internet, so the mapping would reach no phone outside; none is left (kWanBehindNatText)
+              // Internet, so the mapping would reach no phone outside; none is left
 };
 
 // The router port opening: discover the gateway, remove the program's earlier mappings, map the
@@ -18,12 +20,8 @@ enum class WanSetupResult {
 // counts as BehindNat too (miniupnpd on a private WAN address reports none and answers 501).
 WanSetupResult RunWanSetup(SharedState& state);
 
-// The text that tells the user why the set-up failed; empty for Mapped.
-const char* WanSetupFailureText(WanSetupResult result);
+// The event that tells the user why the set-up failed (WanFailed or WanBehindNat); not for Mapped.
+ViewEventId WanSetupFailureEvent(WanSetupResult result);
 
 // At shutdown: the router mapping this run added goes (UpnpRemoveAddedMapping).
 void RemoveWanMapping();
-
-inline constexpr const char* kWanFailedText = "外网直连方式不可用，可能路由器不支持端口映射";
-inline constexpr const char* kWanBehindNatText =
-    "路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以";

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "app/SharedState.h"
+#include "app/TransferProgress.h"
 #include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
@@ -212,11 +213,6 @@ RelayReply ParseRelayReply(const std::string& reply) {
   return parsed;
 }
 
-std::string RelayFailureText(const std::string& reason) {
-  std::string text = kRelayFailedPattern;
-  return text.replace(text.find("%s"), 2, reason);
-}
-
 namespace {
 
 // Sends the bytes in as many calls as it takes; after each call, onSent(count). False on a failed call.
@@ -241,6 +237,7 @@ bool Send(RelayUploadJob& job) {
 
   std::unique_ptr<char[]> chunk(new char[kChunkSize]);
   uint64_t total = 0;
+  CTransferProgress progress({.Id = ViewEventId::RelayProgress, .Token = job.Token}, job.FileSize);
   while (total < job.FileSize) {
     // Never more than the size announced, even when the file has grown meanwhile.
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunkSize, job.FileSize - total));
@@ -251,8 +248,8 @@ bool Send(RelayUploadJob& job) {
     if (got == 0) return false;  // read error, or the file shrank
     const bool ok = SendAll(job.Socket, chunk.get(), got, [&](size_t sent) {
       total += sent;
-      const int pos = static_cast<int>(total * 100 / job.FileSize);
-      job.Dialog->Call([pos](CMainDialogView& d) { d.SetProgressPos(pos); });
+      if (const CViewEvent* event = progress.Advance(static_cast<int64_t>(total)))
+        job.Dialog->Call([event](CMainDialogView& d) { d.Report(*event); });
     });
     if (!ok) return false;
   }
@@ -261,19 +258,20 @@ bool Send(RelayUploadJob& job) {
 
 void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   Connect(*job);
-  std::string failure;
+  CViewEvent failed{.Id = ViewEventId::RelayFailed, .Token = job->Token};
   if (job->ConnectionState == 0) {
     ++job->State->CloudRelayCount;
     // A request cut short: the relay learns at once that no more of its body comes.
     if (!Send(*job)) ::shutdown(job->Socket, SHUT_WR);
     const RelayReply reply = ParseRelayReply(ReadReply(job->Socket));
-    if (reply.Status != 200) failure = reply.Status == 0 ? kRelayNoAnswer : reply.Reason;
+    if (reply.Status != 200) {
+      failed.Code = static_cast<int>(reply.Status == 0 ? RelayFailure::NoAnswer : RelayFailure::Refused);
+      failed.Name = reply.Reason;
+    }
   } else {
-    failure = kRelayNoConnection;
+    failed.Code = static_cast<int>(RelayFailure::NoConnection);
   }
-  if (!failure.empty()) {
-    job->Dialog->Call([&](CMainDialogView& d) { d.RelayUploadFailed(job->Token, RelayFailureText(failure)); });
-  }
+  if (failed.Code != 0) job->Dialog->Call([&](CMainDialogView& d) { d.Report(failed); });
   job.reset();
   RelayThreads& t = Threads();
   std::lock_guard<std::mutex> lock(t.Lock);
@@ -285,10 +283,7 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
 void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path) {
   if (state.RelayStarted || !RelayConfigured()) return;
   if (state.ItemKind == "d") {
-    if (dialog) {
-      dialog->SetStatus(kRelayFolderStatus);
-      dialog->ShowMessage(kRelayFolderMessage);
-    }
+    if (dialog) dialog->Report({ViewEventId::RelayFolderRefused});
     return;
   }
   const std::string name = UploadName(path);
@@ -299,10 +294,7 @@ void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogV
   uint64_t size = 0;
   if (job->File && ::fstat(::fileno(job->File), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
   if (size > kMaxRelayedSize) {
-    if (dialog) {
-      dialog->SetStatus(kRelayTooLargeStatus);
-      dialog->ShowMessage(kRelayTooLargeMessage);
-    }
+    if (dialog) dialog->Report({ViewEventId::RelayFileTooLarge});
     return;
   }
   if (!job->File || !S_ISREG(st.st_mode)) {
@@ -329,10 +321,7 @@ void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogV
   Append(*job, name);
   AppendBigEndian(*job, job->FileSize);
 
-  if (dialog) {
-    dialog->HideProgress();
-    dialog->SetProgressPos(0);
-  }
+  if (dialog) dialog->HideProgress();
   job->Dialog = DialogReference(dialog);
   job->Token = token;
   job->State = &state;

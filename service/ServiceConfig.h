@@ -13,9 +13,6 @@ bool RelayConfigured();
 // The relay address from the window's settings ("" for none); applies from the next request on.
 void SetConfiguredRelay(const std::string& hostAndPort);
 
-// What the cloud mode shows while no relay is set.
-inline constexpr const char* kNoRelayText = "未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。";
-
 // Splits "host" or "host:port" (port 80 when none is given). False when the port is not a number
 // from 1 to 65535 or the host is empty.
 bool SplitHostPort(const std::string& text, std::string& host, int& port);

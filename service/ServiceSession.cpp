@@ -7,12 +7,6 @@
 #include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
-namespace {
-
-const char kNewVersionText[] = "有新版本，请下载新版本";
-
-}  // namespace
-
 void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
   const std::string host = ServiceHost();
   if (host.empty()) return;  // no relay set: nothing is sent
@@ -24,7 +18,8 @@ void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
             client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
-  if (newer) dialog.Call([&](CMainDialogView& d) { d.ShowMessage(kNewVersionText, "http://" + host); });
+  if (newer)
+    dialog.Call([&](CMainDialogView& d) { d.Report({.Id = ViewEventId::NewVersion, .Name = "http://" + host}); });
 }
 
 void ServiceSignOut(const SharedState& state) {

@@ -152,6 +152,66 @@ Please wait a moment...</translation>
         <source>文字</source>
         <translation>text</translation>
     </message>
+    <message>
+        <source>正在上传: </source>
+        <translation>Uploading: </translation>
+    </message>
+    <message>
+        <source>正在压缩...</source>
+        <translation>Compressing...</translation>
+    </message>
+    <message>
+        <source>有 %1 项无法读取，未打包</source>
+        <translation>%1 entries could not be read and were left out of the archive</translation>
+    </message>
+    <message>
+        <source>无端口可用，程序无法运行！！！</source>
+        <translation>No free port (8081 to 8091): the program cannot run.</translation>
+    </message>
+    <message>
+        <source>外网直连方式不可用，可能路由器不支持端口映射</source>
+        <translation>Direct Internet mode unavailable: the router may not support port mapping.</translation>
+    </message>
+    <message>
+        <source>路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以</source>
+        <translation>The router sits behind another NAT, so phones outside cannot reach this PC this way; the cloud relay mode can.</translation>
+    </message>
+    <message>
+        <source>未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。</source>
+        <translation>No relay is set: enter its address under &quot;Settings...&quot; in the right-click menu.</translation>
+    </message>
+    <message>
+        <source>目前不提供整个文件夹进行云端中转功能！</source>
+        <translation>Whole folders cannot be relayed through the cloud.</translation>
+    </message>
+    <message>
+        <source>不好意思，由于服务器带宽问题，目前不提供整个文件夹进行云端中转功能！</source>
+        <translation>Sorry: whole folders cannot be relayed through the cloud.</translation>
+    </message>
+    <message>
+        <source>4 GiB 及以上的文件不能云端中转！</source>
+        <translation>Files of 4 GiB or more cannot be relayed through the cloud.</translation>
+    </message>
+    <message>
+        <source>不好意思，文件太大：云端中转只接受小于 4 GiB 的文件！</source>
+        <translation>Sorry, the file is too large: the cloud relay takes only files under 4 GiB.</translation>
+    </message>
+    <message>
+        <source>无法连接云中转服务器</source>
+        <translation>cannot connect to the relay</translation>
+    </message>
+    <message>
+        <source>云中转服务器没有回应</source>
+        <translation>the relay did not answer</translation>
+    </message>
+    <message>
+        <source>云中转上传失败：</source>
+        <translation>The relay upload failed: </translation>
+    </message>
+    <message>
+        <source>有新版本，请下载新版本</source>
+        <translation>A new version is available: please download it.</translation>
+    </message>
 </context>
 <context>
     <name>CReceivedTextBox</name>

@@ -95,8 +95,6 @@ CHttpReply ArchiveError(bool diskFull) {
 
 }  // namespace
 
-std::string LeftOutCaption(int count) { return "有 " + std::to_string(count) + " 项无法读取，未打包"; }
-
 std::shared_ptr<CFolderArchives::CArchive> CFolderArchives::ArchiveOf(const std::string& folderPath) {
   std::lock_guard<std::mutex> lock(m_lock);
   std::shared_ptr<CArchive>& a = m_archives[folderPath];
@@ -126,26 +124,14 @@ std::string CFolderArchives::ReservePath(const std::string& ownName, bool& diskF
 void CFolderArchives::BeginCompressingCaption() {
   CMainDialogView* dialog = m_state.MainDialog;
   if (!dialog) return;
-  {
-    std::lock_guard<std::mutex> lock(m_captionLock);
-    dialog->ShowCaption();
-    if (m_captionUsers++ == 0) m_savedCaption = dialog->GetCaption();
-    dialog->SetCaption("正在压缩...");
-  }
   dialog->ShowProgress();
-  dialog->SetProgressPos(1);
+  dialog->Report({ViewEventId::PackingStarted});
 }
 
 void CFolderArchives::EndCompressingCaption(int leftOut) {
   CMainDialogView* dialog = m_state.MainDialog;
   if (!dialog) return;
-  std::lock_guard<std::mutex> lock(m_captionLock);
-  const bool last = --m_captionUsers == 0;
-  if (leftOut > 0) {
-    dialog->SetCaption(LeftOutCaption(leftOut));
-  } else if (last) {
-    dialog->SetCaption(m_savedCaption);
-  }
+  dialog->Report({.Id = ViewEventId::PackingFinished, .Count = leftOut});
 }
 
 CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query) {

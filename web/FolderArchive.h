@@ -13,7 +13,7 @@ class CWebService;
 struct SharedState;
 
 // The folder archives of one web service: which archive file belongs to which shared folder, the
-// names chosen in this run, and the caption shown while packing. Thread-safe.
+// names chosen in this run, and the window told of each packing. Thread-safe.
 class CFolderArchives {
  public:
   // Archives are made in the state's working directory; the state outlives this.
@@ -33,8 +33,9 @@ class CFolderArchives {
   // working directory takes no new file (diskFull then tells why).
   std::string ReservePath(const std::string& ownName, bool& diskFull);
 
+  // Tell the window that a packing starts (PackingStarted) and that it ended, with the number of
+  // entries it left out (PackingFinished); the window words the caption.
   void BeginCompressingCaption();
-  // Puts the caption back, or, when the packing left entries out, says how many.
   void EndCompressingCaption(int leftOut);
 
  private:
@@ -42,14 +43,7 @@ class CFolderArchives {
   std::mutex m_lock;  // guards the two maps, for one look-up or choice at a time
   std::map<std::string, std::shared_ptr<CArchive>> m_archives;  // folder path -> its archive
   std::set<std::string> m_chosenPaths;                          // archive files chosen in this run
-
-  std::mutex m_captionLock;  // the caption is saved by the first packing request and restored by the last
-  int m_captionUsers = 0;
-  std::string m_savedCaption;
 };
 
 // "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run. May wait for the packing.
 CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query);
-
-// The caption line's text after a packing that left `count` entries out (they could not be read).
-std::string LeftOutCaption(int count);

@@ -184,6 +184,11 @@ int64_t CPartialUploads::CPiece::Held() const {
   return m_entry->held;
 }
 
+std::string CPartialUploads::CPiece::Name() const {
+  std::lock_guard<std::mutex> lock(m_entry->lock);
+  return m_entry->name;
+}
+
 PartialStatus CPartialUploads::CPiece::Write(const char* data, size_t count) {
   std::lock_guard<std::mutex> lock(m_entry->lock);
   CPartialEntry& e = *m_entry;

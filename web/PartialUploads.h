@@ -72,6 +72,8 @@ class CPartialUploads {
     // folder), Ok when more is to come, or Superseded / DiskFull / CannotStore.
     PartialStatus Finish(std::string& storedPath);
     int64_t Held() const;
+    // The upload's file name as sent.
+    std::string Name() const;
 
    private:
     friend class CPartialUploads;

@@ -44,7 +44,7 @@ CResumableAnswer Refused(PartialStatus status) {
 }
 
 CResumableAnswer Append(CPartialUploads& uploads, const std::string& id, int64_t offset, int64_t contentLength,
-                        const CBodyRead& read) {
+                        const CBodyRead& read, const CPieceProgress& progress) {
   std::unique_ptr<CPartialUploads::CPiece> piece;
   int64_t held = 0;
   std::string stored;
@@ -58,6 +58,8 @@ CResumableAnswer Append(CPartialUploads& uploads, const std::string& id, int64_t
   if (contentLength > size - offset)
     return Json(413, "{\"error\":\"bad_form\",\"message\":\"The piece reaches beyond the file's size\"}");
 
+  const std::string name = progress ? piece->Name() : std::string();
+  if (progress) progress(name, offset, size);
   std::vector<char> buffer(kReadPiece);
   for (;;) {
     const int n = read(buffer.data(), buffer.size());
@@ -65,6 +67,7 @@ CResumableAnswer Append(CPartialUploads& uploads, const std::string& id, int64_t
     const PartialStatus written = piece->Write(buffer.data(), static_cast<size_t>(n));
     if (written == PartialStatus::Superseded) return Held(id, piece->Held(), 409);
     if (written != PartialStatus::Ok) return Refused(written);
+    if (progress) progress(name, piece->Held(), size);
   }
   const PartialStatus finished = piece->Finish(stored);
   if (finished == PartialStatus::Complete) return Stored(stored, true);
@@ -76,7 +79,7 @@ CResumableAnswer Append(CPartialUploads& uploads, const std::string& id, int64_t
 }  // namespace
 
 CResumableAnswer AnswerResumableUpload(CPartialUploads& uploads, const std::string& method, const std::string& query,
-                                       int64_t contentLength, const CBodyRead& read) {
+                                       int64_t contentLength, const CBodyRead& read, const CPieceProgress& progress) {
   std::string id, name;
   int64_t size = 0, mtime = 0, offset = 0, held = 0;
   if (method == "POST") {
@@ -94,6 +97,7 @@ CResumableAnswer AnswerResumableUpload(CPartialUploads& uploads, const std::stri
     return Json(
         200, "{\"id\":\"" + id + "\",\"offset\":" + std::to_string(held) + ",\"size\":" + std::to_string(size) + "}");
   }
-  if (method == "PUT" && QueryNumber(query, "offset", offset)) return Append(uploads, id, offset, contentLength, read);
+  if (method == "PUT" && QueryNumber(query, "offset", offset))
+    return Append(uploads, id, offset, contentLength, read, progress);
   return Refused(PartialStatus::BadRequest);
 }

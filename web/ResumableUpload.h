@@ -13,6 +13,7 @@
 //   upload's: {"error":CODE,"message":TEXT} with 400, 413, 500 or 507.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "web/MultipartReceiver.h"
@@ -27,7 +28,12 @@ struct CResumableAnswer {
   bool newlyStored = false;
 };
 
+// Told while a piece is written, at its start and after each write: the file's name as sent, the
+// bytes of it held so far and its size.
+using CPieceProgress = std::function<void(const std::string& name, int64_t held, int64_t size)>;
+
 // Answers one request to "/r". read is used by PUT only (the body, read to its end or its failure).
 // contentLength is -1 when the request declares none.
 CResumableAnswer AnswerResumableUpload(CPartialUploads& uploads, const std::string& method, const std::string& query,
-                                       int64_t contentLength, const CBodyRead& read);
+                                       int64_t contentLength, const CBodyRead& read,
+                                       const CPieceProgress& progress = {});

@@ -12,17 +12,19 @@
 #include <memory>
 
 #include "app/MainDialogView.h"
+#include "app/TransferProgress.h"
 
 namespace {
 
 // Positions are those of a copy in 4096-byte pieces.
 constexpr int64_t kPiece = 4096;
 
-// Sends the progress bar the whole percent of the file reached after every 4096-byte piece of the
-// range that a block completed, and after the block's own end, each position only when it changes.
+// Reports the download's position in the file after every 4096-byte piece of the range that a block
+// completed, and after the block's own end, each only when it reaches a new whole percent.
 class CProgress {
  public:
-  CProgress(CMainDialogView* dialog, int64_t size, int64_t first) : m_dialog(dialog), m_size(size), m_first(first) {}
+  CProgress(CMainDialogView* dialog, int64_t size, int64_t first)
+      : m_dialog(dialog), m_first(first), m_progress({ViewEventId::DownloadProgress}, size) {}
   void Advance(int64_t before, int64_t sent) {
     if (!m_dialog) return;
     for (int64_t mark = (before / kPiece + 1) * kPiece; mark <= sent; mark += kPiece) Report(mark);
@@ -31,14 +33,11 @@ class CProgress {
 
  private:
   void Report(int64_t sent) {
-    const double reached = static_cast<double>(m_first + sent);
-    const int pos = static_cast<int>(reached / static_cast<double>(m_size) * 100.0);
-    if (pos != m_lastPos) m_dialog->SetProgressPos(m_lastPos = pos);
+    if (const CViewEvent* event = m_progress.Advance(m_first + sent)) m_dialog->Report(*event);
   }
   CMainDialogView* m_dialog;
-  int64_t m_size;
   int64_t m_first;
-  int m_lastPos = -1;
+  CTransferProgress m_progress;
 };
 
 // An HTTP date (IMF-fixdate) in English whatever the process's locale.

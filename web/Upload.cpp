@@ -10,11 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/SharedState.h"
+#include "app/TransferProgress.h"
 #include "web/ContentType.h"
 #include "web/FileSize.h"
 #include "web/FreeSpace.h"
@@ -137,7 +139,7 @@ std::string SavedFileReply(SharedState& state, const std::string& saved) {
   if (answer) body = UploadReplyBody(name, size, type, host, state.PortText, state.UploadSecret);
   if (dialog) {
     dialog->ShowProgress();
-    dialog->SetProgressPos(100);
+    dialog->Report({.Id = ViewEventId::FileStored, .Name = state.ShownPath(saved)});
   }
   return body;
 }
@@ -147,7 +149,7 @@ std::string SavedFileReply(SharedState& state, const std::string& saved) {
 class CTmpFileSink : public CMultipartSink {
  public:
   CTmpFileSink(SharedState& state, const CWebCallbacks& callbacks, CUploadReplies& replies, int64_t declared)
-      : m_state(state), m_callbacks(callbacks), m_replies(replies), m_declared(declared) {}
+      : m_state(state), m_callbacks(callbacks), m_replies(replies), m_progress({ViewEventId::UploadProgress}, declared) {}
   ~CTmpFileSink() override {
     if (m_fd >= 0) Abandon();
   }
@@ -155,8 +157,8 @@ class CTmpFileSink : public CMultipartSink {
   int Begin(const std::string& sentName) override {
     m_fd = CreateSavedFile(m_state.HomePath("tmp"), sentName, m_path);
     if (m_fd < 0) return errno ? errno : EIO;
-    m_name = sentName;
-    m_percent = -1;
+    m_progress.Restart(sentName);
+    if (CMainDialogView* dialog = m_state.MainDialog) dialog->ShowProgress();
     ReportProgress();
     return 0;
   }
@@ -174,6 +176,8 @@ class CTmpFileSink : public CMultipartSink {
     return 0;
   }
   int Finish() override {
+    if (CMainDialogView* dialog = m_state.MainDialog)
+      dialog->Report({.Id = ViewEventId::FileReceived, .Name = m_state.ShownPath(m_path)});
     if (m_callbacks.OnUploadFileDone) m_callbacks.OnUploadFileDone(m_path);
     const int fd = m_fd;
     m_fd = -1;
@@ -195,20 +199,15 @@ class CTmpFileSink : public CMultipartSink {
 
  private:
   void ReportProgress() {
-    if (!m_callbacks.OnUploadProgress || m_declared <= 0) return;
-    const int percent = static_cast<int>(std::min<int64_t>(99, m_written * 100 / m_declared));
-    if (percent == m_percent) return;
-    m_percent = percent;
-    m_callbacks.OnUploadProgress(m_name, percent);
+    CMainDialogView* dialog = m_state.MainDialog;
+    if (const CViewEvent* progress = m_progress.Advance(m_written); progress && dialog) dialog->Report(*progress);
   }
 
   SharedState& m_state;
   const CWebCallbacks& m_callbacks;
   CUploadReplies& m_replies;
-  const int64_t m_declared;  // the request's Content-Length, or -1
-  int64_t m_written = 0;     // file bytes of all parts so far
-  int m_percent = -1;        // the share last reported
-  std::string m_name;        // the part's name as sent
+  int64_t m_written = 0;         // file bytes of all parts so far
+  CTransferProgress m_progress;  // of the request's declared length
   int m_fd = -1;
   bool m_closeFailed = false;  // Finish closed the file but the close reported a failure
   std::string m_path;
@@ -250,8 +249,22 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
     if (n > 0 && callbacks.OnUploadBytes) callbacks.OnUploadBytes(static_cast<size_t>(n));
     return n;
   };
-  const CResumableAnswer answer =
-      AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read);
+  // The bar follows the whole file across its pieces: a piece that starts past the beginning reports
+  // only the percents it adds.
+  std::optional<CTransferProgress> progress;
+  const CPieceProgress onPiece = [&](const std::string& name, int64_t held, int64_t size) {
+    CMainDialogView* dialog = service.State().MainDialog;
+    if (!dialog) return;
+    const bool first = !progress;
+    if (first) {
+      progress.emplace(CViewEvent{.Id = ViewEventId::UploadProgress, .Name = name}, size);
+      dialog->ShowProgress();
+    }
+    const CViewEvent* event = progress->Advance(held);
+    if (event && !(first && held > 0)) dialog->Report(*event);
+  };
+  const CResumableAnswer answer = AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query,
+                                                        request.ContentLength, read, onPiece);
   CUploadReplies replies;
   if (answer.storedPath.empty()) {
     const char* status = answer.status == 200   ? "200 OK"

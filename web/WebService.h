@@ -18,16 +18,13 @@
 #include "web/PartialUploads.h"
 #include "web/ThumbnailCache.h"
 
-// What the service reports about uploads. Called on the thread that receives the upload.
+// What the service reports about uploads besides the window's events (their progress, the file
+// received and stored: CMainDialogView::Report). Called on the thread that receives the upload.
 struct CWebCallbacks {
   // A file part's closing delimiter has arrived; the file is still open.
   std::function<void(const std::string& path)> OnUploadFileDone;
   // Bytes of a file part were written.
   std::function<void(size_t count)> OnUploadBytes;
-  // A file part is being written: its name as sent and the share (0 to 99) of the request's declared
-  // body written so far; called at the part's start and whenever that share grows. Not called when
-  // the request declares no length.
-  std::function<void(const std::string& name, int percent)> OnUploadProgress;
   // A file part has been saved and closed.
   std::function<void(const std::string& path)> OnUploadSaved;
   // A text sent from the upload page (UTF-8, at most 64 KiB, as the phone sent it: show it escaped).

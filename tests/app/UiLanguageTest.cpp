@@ -1,4 +1,4 @@
-// The language choice from the environment, and the English of the core's texts.
+// The language choice from the environment.
 
 #include <gtest/gtest.h>
 
@@ -55,13 +55,4 @@ TEST(UiLanguage, TheFirstVariableSetChoosesAndOnlyChineseIsChinese) {
     CLanguageEnv env(c.language, c.all, c.messages, c.lang);
     EXPECT_EQ(UiSpeaksChinese(), c.chinese) << c.language << "|" << c.all << "|" << c.messages << "|" << c.lang;
   }
-}
-
-TEST(UiLanguage, CoreTextsHaveEnglishWholeAndByPrefix) {
-  EXPECT_EQ(EnglishCoreText("正在压缩..."), "Compressing...");
-  EXPECT_EQ(EnglishCoreText("正在上传: tmp/照片.jpg"), "Uploading: tmp/照片.jpg");
-  EXPECT_EQ(EnglishCoreText("有 3 项无法读取，未打包"), "3 entries could not be read and were left out of the archive");
-  EXPECT_EQ(EnglishCoreText("未知的文字"), "未知的文字");
-  CLanguageEnv chinese("zh_CN", "", "", "");
-  EXPECT_EQ(ShownCoreText("正在压缩..."), "正在压缩...");
 }

@@ -1,5 +1,5 @@
 // The window in English: the shipped translation, found in the build tree's data folder, chosen by
-// the language variables; core texts on the caption line follow. Chinese stays the source text.
+// the language variables; the core's events on the caption line follow. Chinese stays the source text.
 
 #include <QPushButton>
 #include <cstdlib>
@@ -23,7 +23,7 @@ TEST_F(CMainDialogTest, AnEnglishSystemGetsTheEnglishWindowAndAChineseOneTheChin
   EXPECT_EQ(m_dlg->WaitDialog()->windowTitle(), QStringLiteral("Opening the Internet path"));
   Click(IDC_RADIO_LAN);
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("Use this when the phone and this computer share one Wi-Fi network"));
-  m_dlg->SetCaption("正在压缩...");
+  m_dlg->Report({.Id = ViewEventId::PackingStarted});
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("Compressing..."));
   Click(IDC_UPLOAD_PAGE);
   SaveScreenshot(m_dlg.get(), QStringLiteral("english-upload-page"));

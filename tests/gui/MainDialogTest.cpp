@@ -175,7 +175,7 @@ TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
   const std::string itemAddress = State().CurrentAddress;
-  m_dlg->SetProgressPos(100);
+  m_dlg->Report({.Id = ViewEventId::DownloadProgress, .Done = 8, .Total = 8});
   m_dlg->ShowProgress();
 
   Click(IDC_UPLOAD_PAGE);
@@ -233,7 +233,7 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
   const std::string token = State().CurrentItemToken;
-  m_dlg->SetProgressPos(40);
+  m_dlg->Report({.Id = ViewEventId::DownloadProgress, .Done = 40, .Total = 100});
   m_dlg->ShowProgress();
 
   State().LocalAddress.Set("10.0.0.7");
@@ -247,7 +247,7 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   Click(IDC_RADIO_CLOUD);  // no relay set: said in plain words, no link, nothing sent
   EXPECT_EQ(State().ReachMode, ReachMode::Cloud);
   EXPECT_EQ(State().CurrentAddress, "");
-  EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kNoRelayText));
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。"));
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
   EXPECT_TRUE(m_relays.empty());
   SetConfiguredRelay("relay.test:8200");
@@ -258,14 +258,17 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("1.bmp"));
 
   // The relay refuses the upload (told from its upload thread): its reason replaces the QR code.
-  const std::string refusal = RelayFailureText("relay storage full");
+  const QString refusal = QStringLiteral("云中转上传失败：relay storage full");
   std::thread([&, view = static_cast<CMainDialogView*>(m_dlg.get())] {
-    view->RelayUploadFailed(token, refusal);
+    view->Report({.Id = ViewEventId::RelayFailed,
+                  .Code = static_cast<int>(RelayFailure::Refused),
+                  .Name = "relay storage full",
+                  .Token = token});
   }).join();
-  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == QString::fromStdString(refusal); }));
+  ASSERT_TRUE(WaitFor([&] { return Text(IDC_STATUS) == refusal; }));
   EXPECT_EQ(State().CurrentAddress, "");
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
-  EXPECT_EQ(m_dlg->DropArea()->Caption(), QString::fromStdString(refusal));
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), refusal);
   m_dlg->CopyShareLink();  // no address: nothing to copy or say
   EXPECT_TRUE(m_messages.isEmpty());
 }
@@ -342,7 +345,7 @@ TEST_F(CMainDialogTest, RouterBehindAnotherNatIsSaidAndTheInternetModeIsOff) {
   Start();
   DialogServices().WanSetup = [](SharedState&) { return WanSetupResult::BehindNat; };
   Click(IDC_RADIO_WAN);
-  EXPECT_EQ(Text(IDC_STATUS), QString::fromUtf8(kWanBehindNatText));
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以"));
   EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
   EXPECT_TRUE(State().ExternalAddress.Empty());
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
@@ -431,42 +434,46 @@ TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
 
 TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   Start();
-  std::string seenCaption;
+  Click(IDC_UPLOAD_PAGE);
   // The interface thread waits for the worker without handling events: a blocking call would hang.
   std::thread worker([&] {
     CMainDialogView* view = State().MainDialog;
-    for (int pos = 0; pos <= 37; ++pos) view->SetProgressPos(pos);
-    view->ShowProgress();
-    view->SetCaption("正在上传: tmp/x.jpg");
-    view->ShowCaption();
-    seenCaption = view->GetCaption();
-    view->SetReceivedCount(3);
-    view->SetStatus("状态");
-    view->ShowMessage("有新版本", "http://127.0.0.1:8200/");
+    for (int64_t done = 0; done <= 37; ++done)
+      view->Report({.Id = ViewEventId::DownloadProgress, .Done = done * 1000, .Total = 100000});
     view->HideProgress();
     view->ShowProgress();
+    // Two packings overlap: the caption before them comes back when the last one ends.
+    view->Report({.Id = ViewEventId::PackingStarted});
+    view->Report({.Id = ViewEventId::PackingStarted});
+    view->Report({.Id = ViewEventId::PackingFinished});
+    view->Report({.Id = ViewEventId::RelayProgress, .Done = 37, .Total = 100});
+    view->SetReceivedCount(3);
+    view->Report({.Id = ViewEventId::RelayFolderRefused});
+    view->Report({.Id = ViewEventId::NewVersion, .Name = "http://127.0.0.1:8200/"});
   });
   worker.join();
-  EXPECT_EQ(seenCaption, "正在上传: tmp/x.jpg");
   EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());  // nothing applied yet
 
   auto* progress = static_cast<QProgressBar*>(Item(IDC_PROGRESS));
-  EXPECT_TRUE(WaitFor([&] { return !m_messages.isEmpty(); }));
+  EXPECT_TRUE(WaitFor([&] { return m_messages.size() == 2; }));
   EXPECT_TRUE(progress->isVisible());
   EXPECT_EQ(progress->value(), 37);
   EXPECT_TRUE(Item(IDC_CAPTION)->isVisible());
-  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("正在上传: tmp/x.jpg"));
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("正在压缩..."));
   EXPECT_TRUE(Item(IDC_RECEIVED)->isVisible());
   EXPECT_EQ(Text(IDC_RECEIVED), QStringLiteral("3"));
-  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("状态"));
-  EXPECT_EQ(m_messages, QStringList{QStringLiteral("有新版本")});
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("目前不提供整个文件夹进行云端中转功能！"));
+  EXPECT_EQ(m_messages,
+            (QStringList{QStringLiteral("不好意思，由于服务器带宽问题，目前不提供整个文件夹进行云端中转功能！"),
+                         QStringLiteral("有新版本，请下载新版本")}));
   ASSERT_EQ(m_opened.size(), 1);
   EXPECT_EQ(m_opened[0], QUrl(QStringLiteral("http://127.0.0.1:8200/")));
 
-  // A worker's own caption change is what it reads back until the interface changes it.
-  Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(m_dlg->GetCaption(), "等待从手机上传文件...");
-  EXPECT_FALSE(progress->isVisible());
+  State().MainDialog->Report({.Id = ViewEventId::PackingFinished});
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("等待从手机上传文件..."));
+  State().MainDialog->Report({.Id = ViewEventId::PackingStarted});
+  State().MainDialog->Report({.Id = ViewEventId::PackingFinished, .Count = 2});  // said, not put back
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("有 2 项无法读取，未打包"));
 }
 
 TEST_F(CMainDialogTest, ReceivedFilesButtonOpensTheUploadFolder) {

@@ -71,10 +71,10 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   std::atomic<bool> stopUpdates{false};
   std::thread updater([&, view = static_cast<CMainDialogView*>(m_dlg.get())] {
     for (int i = 0; !stopUpdates; ++i) {
-      view->SetProgressPos(i % 101);
+      view->Report({.Id = ViewEventId::DownloadProgress, .Done = i % 101, .Total = 100});
       view->ShowProgress();
-      view->SetCaption("正在压缩...");
-      (void)view->GetCaption();
+      view->Report({.Id = ViewEventId::PackingStarted});
+      view->Report({.Id = ViewEventId::PackingFinished});
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   });

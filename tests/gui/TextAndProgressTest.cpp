@@ -121,44 +121,68 @@ TEST_F(CWindowServiceTest, PastedOrDroppedTextIsSharedAsAPage) {
   EXPECT_FALSE(QDir(QStringLiteral(".texts")).exists());
 }
 
+// Both routes a phone's upload takes: the multipart receiver, and the upload page's resumable pieces.
 TEST_F(CWindowServiceTest, UploadProgressFollowsTheBytes) {
   StartServed();
   QDir().mkdir(QStringLiteral("tmp"));  // made by the working directory's preparation in the program
   Click(IDC_UPLOAD_PAGE);
   auto* bar = qobject_cast<QProgressBar*>(Item(IDC_PROGRESS));
   ASSERT_NE(bar, nullptr);
-  std::vector<int> values;
-  QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { values.push_back(v); });
-  std::vector<QString> captions;
   auto* caption = qobject_cast<QLabel*>(Item(IDC_CAPTION));
+  const std::string data(32 << 20, 'b');
 
-  const std::string boundary = "----marlixprogress";
-  const std::string body = "--" + boundary +
-                           "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"big.bin\"\r\n"
-                           "Content-Type: application/octet-stream\r\n\r\n" +
-                           std::string(32 << 20, 'b') + "\r\n--" + boundary + "--\r\n";
-  std::atomic<bool> done{false};
-  std::string reply;
-  std::thread phone([&] {
-    reply =
-        RawRequest(m_port, PostText("/u?k=" + State().UploadSecret, "multipart/form-data; boundary=" + boundary, body));
-    done = true;
-  });
-  while (!done) {
-    QTest::qWait(5);
-    if (captions.empty() || captions.back() != caption->text()) captions.push_back(caption->text());
-  }
-  phone.join();
-  QTest::qWait(50);
-  ASSERT_FALSE(values.empty()) << reply;
-  EXPECT_EQ(values.back(), 100);
-  int between = 0;
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (values[i] > 1 && values[i] < 100) ++between;
-    if (i > 0 && values[i] != 0) {
-      EXPECT_GE(values[i], values[i - 1]);
+  for (const bool resumable : {false, true}) {
+    SCOPED_TRACE(resumable ? "/r" : "/u");
+    const std::string name = resumable ? "big-r.bin" : "big.bin";
+    std::vector<int> values;
+    const QMetaObject::Connection watch =
+        QObject::connect(bar, &QProgressBar::valueChanged, [&](int v) { values.push_back(v); });
+    std::vector<QString> captions;
+    std::atomic<bool> done{false};
+    std::string reply;
+    std::thread phone([&] {
+      if (resumable) {
+        // Started, then sent in four pieces of 8 MiB, as the upload page sends a file.
+        const std::string started = RawRequest(
+            m_port,
+            PostText("/r?name=" + name + "&size=" + std::to_string(data.size()) + "&mtime=1&k=" + State().UploadSecret,
+                     "application/octet-stream", ""));
+        const size_t at = started.find("\"id\":\"") + 6;
+        const std::string id = started.substr(at, started.find('"', at) - at);
+        for (size_t offset = 0; offset < data.size(); offset += 8 << 20) {
+          reply = RawRequest(m_port, "PUT /r?id=" + id + "&offset=" + std::to_string(offset) +
+                                         "&k=" + State().UploadSecret +
+                                         " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(8 << 20) +
+                                         "\r\n\r\n" + data.substr(offset, 8 << 20));
+        }
+      } else {
+        const std::string boundary = "----marlixprogress";
+        const std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+                                 name + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + data + "\r\n--" +
+                                 boundary + "--\r\n";
+        reply = RawRequest(m_port,
+                           PostText("/u?k=" + State().UploadSecret, "multipart/form-data; boundary=" + boundary, body));
+      }
+      done = true;
+    });
+    while (!done) {
+      QTest::qWait(5);
+      if (captions.empty() || captions.back() != caption->text()) captions.push_back(caption->text());
     }
+    phone.join();
+    QTest::qWait(50);
+    QObject::disconnect(watch);
+    ASSERT_FALSE(values.empty()) << reply;
+    EXPECT_EQ(values.back(), 100);
+    int between = 0;
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (values[i] > 1 && values[i] < 100) ++between;
+      if (i > 0 && values[i] != 0) {
+        EXPECT_GE(values[i], values[i - 1]);
+      }
+    }
+    EXPECT_GE(between, 10);  // the bar follows the bytes, queued: most steps arrive
+    // The file's name while it arrives.
+    EXPECT_NE(std::find(captions.begin(), captions.end(), QString::fromStdString("正在上传: " + name)), captions.end());
   }
-  EXPECT_GE(between, 10);  // one step a hundredth, queued: most arrive
-  EXPECT_NE(std::find(captions.begin(), captions.end(), QStringLiteral("正在上传: big.bin")), captions.end());
 }

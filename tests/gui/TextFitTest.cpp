@@ -12,8 +12,6 @@
 #include "gui/ReceivedTextBox.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/UiTranslation.h"
-#include "net/WanSetup.h"
-#include "service/ServiceConfig.h"
 
 using namespace marlix_test;
 
@@ -47,26 +45,28 @@ std::string Overflow(QWidget* control, const QString& text) {
          std::to_string(room.width()) + " x " + std::to_string(room.height());
 }
 
-// A window text: the translation context and the source (Chinese) text, or a core text.
+// A window text: the translation context and the source (Chinese) text, or an event's words.
 constexpr int kWaitText = -2;  // the wait dialog's text
 
 struct CShownText {
   int Control;
-  const char* Context;  // nullptr: a core text, worded by CoreTextForUi
+  const char* Context;  // nullptr: the line that CMarlixDlg::Words gives the event
   const char* Source;
+  ViewEventId Event = ViewEventId::DownloadProgress;
 };
 
 const CShownText kTexts[] = {
     {IDC_STATUS, "CMarlixDlg", "手机和电脑在同一个无线(WIFI)网络下请使用此方式"},
     {IDC_STATUS, "CMarlixDlg", "外网直连方式，传输速度由宽带的【上行速度】决定"},
-    {IDC_STATUS, nullptr, kWanFailedText},
+    {IDC_STATUS, nullptr, nullptr, ViewEventId::WanFailed},
     {IDC_STATUS, "CMarlixDlg", "正在进行端口映射，请稍后再试"},
     {IDC_STATUS, "CMarlixDlg", "经云端中转，下完即删除，十分钟不下载，链接失效"},
-    {IDC_STATUS, nullptr, kNoRelayText},
-    {IDC_STATUS, nullptr, "目前不提供整个文件夹进行云端中转功能！"},
+    {IDC_STATUS, nullptr, nullptr, ViewEventId::NoRelaySet},
+    {IDC_STATUS, nullptr, nullptr, ViewEventId::RelayFolderRefused},
+    {IDC_STATUS, nullptr, nullptr, ViewEventId::RelayFileTooLarge},
     {IDC_STATUS, "CMarlixDlg", "正在关闭软件，请稍后..."},
     {IDC_CAPTION, "CMarlixDlg", "等待从手机上传文件..."},
-    {IDC_CAPTION, nullptr, "正在压缩..."},
+    {IDC_CAPTION, nullptr, nullptr, ViewEventId::PackingStarted},
     {IDC_RECEIVED, nullptr, "99"},
     {kWaitText, "CSystemNotReadyDlg", kWaitInitialText},
     {kWaitText, "CMarlixDlg", "正在进行端口映射（打通外网）\r\n请稍等片刻..."},
@@ -93,10 +93,11 @@ TEST_F(CMainDialogTest, EveryTextFitsItsControlInBothLanguages) {
     }
     // The texts shown later.
     for (const CShownText& row : kTexts) {
-      QString text = row.Context ? QCoreApplication::translate(row.Context, row.Source) : CoreTextForUi(row.Source);
+      QString text =
+          row.Context ? QCoreApplication::translate(row.Context, row.Source) : CMarlixDlg::Words({row.Event}).Line;
       text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
       QWidget* control = row.Control == kWaitText ? m_dlg->WaitDialog()->findChild<QLabel*>() : Item(row.Control);
-      EXPECT_EQ(Overflow(control, text), "") << row.Source;
+      EXPECT_EQ(Overflow(control, text), "") << text.toStdString();
     }
     // The received-text box, laid out by its own layout.
     m_dlg->ShowReceivedText("x");

@@ -15,6 +15,7 @@
 
 #include "UpnpLab.h"
 #include "app/UiLanguage.h"
+#include "cli/TerminalWords.h"
 #include "net/WanSetup.h"
 #include "support/TestEnv.h"
 
@@ -112,7 +113,9 @@ TEST(UpnpCli, ReceiveWanWithoutGatewayPrintsTheFailure) {
   });
   ASSERT_TRUE(run.exited) << run.err;
   EXPECT_NE(run.result.rfind("exit 1\n", 0), std::string::npos) << run.result;
-  EXPECT_NE(run.result.find(ShownCoreText(kWanFailedText) + "\n--\nno image"), std::string::npos) << run.result;
+  EXPECT_NE(run.result.find(TerminalWords({ViewEventId::WanFailed}, UiSpeaksChinese()).Line + "\n--\nno image"),
+            std::string::npos)
+      << run.result;
   EXPECT_EQ(run.result.find("http://"), std::string::npos) << run.result;
 }
 
@@ -131,7 +134,9 @@ TEST(UpnpCli, BehindAnotherNatShareAndReceiveSayItAndExitOne) {
     });
     ASSERT_TRUE(run.exited) << run.err;
     EXPECT_EQ(run.result.rfind("exit 1\n--\n", 0), 0u) << run.result;
-    EXPECT_NE(run.result.find(ShownCoreText(kWanBehindNatText) + "\n"), std::string::npos) << run.result;
+    EXPECT_NE(run.result.find(TerminalWords({ViewEventId::WanBehindNat}, UiSpeaksChinese()).Line + "\n"),
+              std::string::npos)
+        << run.result;
     EXPECT_EQ(run.result.find("100.64.3.4"), std::string::npos) << run.result;
   }
   // Each run mapped the port and removed it again.

@@ -243,7 +243,7 @@ TEST(UpnpFakeGateway, RouterBehindACarrierNatKeepsNoMappingAndGivesNoAddress) {
   EXPECT_EQ(CountOf(calls, Action("AddPortMapping")), 1) << calls;
   ASSERT_EQ(CountOf(calls, Action("DeletePortMapping")), 1) << calls;
   EXPECT_GT(calls.find(Action("DeletePortMapping")), calls.find(Action("AddPortMapping"))) << calls;
-  EXPECT_STREQ(WanSetupFailureText(WanSetupResult::BehindNat), kWanBehindNatText);
+  EXPECT_EQ(WanSetupFailureEvent(WanSetupResult::BehindNat), ViewEventId::WanBehindNat);
 }
 
 TEST(UpnpGateway, MiniupnpdOnAPrivateWanAddressIsSaidToSitBehindAnotherNat) {

@@ -50,10 +50,11 @@ TEST_F(RelayTest, AMebibyteGoesInEightChunksWithTheBarEndingAtOneHundred) {
   StartRelay();
   const std::string content = Pattern(1 << 20);
   Relay("00100000", "one.bin", content);
-  const std::vector<int> progress = m_dialog.Progress();
-  ASSERT_GE(progress.size(), 9u);  // the 0 before connecting, then at least one per chunk
-  EXPECT_EQ(progress.front(), 0);
-  EXPECT_EQ(progress.back(), 100);
+  EXPECT_EQ(m_dialog.Events().front(), "HideProgress");  // before it connects
+  const std::vector<int64_t> progress = m_dialog.Progress(ViewEventId::RelayProgress);
+  ASSERT_GE(progress.size(), 8u);    // at least one a chunk
+  EXPECT_LE(progress.size(), 101u);  // at most one a percent
+  EXPECT_EQ(progress.back(), 1 << 20);
   EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
   ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 1; }));
   EXPECT_EQ(HttpGet(Base() + "/q?t=00100000").Body, content);
@@ -64,9 +65,7 @@ TEST_F(RelayTest, NoRelayListeningMeansNoCountAndNoProgress) {
   m_relay.Stop();  // the port now refuses connections
   Relay("0000DEAD", "a.txt", "abc");
   EXPECT_EQ(m_state.CloudRelayCount, 0);
-  EXPECT_EQ(m_dialog.Events(),
-            (std::vector<std::string>{"SetProgressPos 0",
-                                      "RelayUploadFailed 0000DEAD " + RelayFailureText(kRelayNoConnection)}));
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "RelayFailed 0000DEAD 1"}));
   EXPECT_EQ(StoredFiles(), 0u);
 }
 
@@ -79,18 +78,17 @@ TEST_F(RelayTest, TheStorageLimitRefusesBeforeStoringTheClientSaysWhyAndADownloa
   EXPECT_EQ(StoredFiles(), 1u);
   const std::vector<std::string> events = m_dialog.Events();
   EXPECT_EQ(std::count(events.begin(), events.end(),
-                       "RelayUploadFailed 0000A002 " +
-                           RelayFailureText("relay storage full: the file needs 600 bytes, 400 of 1000 are free")),
+                       "RelayFailed 0000A002 3 relay storage full: the file needs 600 bytes, 400 of 1000 are free"),
             1)
       << ::testing::PrintToString(events);
-  EXPECT_EQ(events.back().rfind("RelayUploadFailed", 0), 0u);
+  EXPECT_EQ(events.back().rfind("RelayFailed", 0), 0u);
 
   // The download deletes the first file and gives its bytes back: the second fits now.
   EXPECT_EQ(HttpGet(Base() + "/q?t=0000A001").Body, std::string(600, 'a'));
   ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 0; }));
   Relay("0000A003", "b.bin", std::string(600, 'b'));
   EXPECT_EQ(m_relay.StoredCount(), 1);
-  EXPECT_EQ(m_dialog.Events().back().rfind("RelayUploadFailed", 0), std::string::npos);
+  EXPECT_EQ(m_dialog.Events().back().rfind("RelayFailed", 0), std::string::npos);
 }
 
 TEST_F(RelayTest, AFileNotDownloadedInTimeIsDeleted) {
@@ -107,7 +105,7 @@ TEST_F(RelayTest, SignInAndSignOutReachTheRelay) {
   EXPECT_EQ(HttpGet(Base() + "/login").Body, "0");
   CRevocableDialog view(&m_dialog);
   ServiceSignIn(view);
-  EXPECT_TRUE(m_dialog.Messages().empty());
+  EXPECT_TRUE(m_dialog.Events().empty());
   m_state.DownloadCount = 4;
   m_state.CloudRelayCount = 1;
   ServiceSignOut(m_state);

@@ -119,8 +119,7 @@ TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
   setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
   CRevocableDialog view(&m_dialog);
   ServiceSignIn(view);
-  EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>{"有新版本，请下载新版本"});
-  EXPECT_EQ(m_dialog.Opened(), std::vector<std::string>{base});
+  EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"NewVersion " + base});
   m_state.DownloadCount = 3;
   ServiceSignOut(m_state);
 

@@ -9,7 +9,6 @@
 
 #include "ScriptedServer.h"
 #include "ServiceTestEnv.h"
-#include "app/UiLanguage.h"
 #include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
@@ -48,7 +47,8 @@ TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
   EXPECT_EQ(server.Requests()[0], ExpectedHead("upload.example", 35) + BigEndian(8) + "1A2B3C4D" + BigEndian(10) +
                                       name + BigEndian(5) + "hello");
   EXPECT_EQ(m_state.CloudRelayCount, 1);
-  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"SetProgressPos 0", "ShowProgress", "SetProgressPos 100"}));
+  EXPECT_EQ(m_dialog.Events(),
+            (std::vector<std::string>{"HideProgress", "ShowProgress", "RelayProgress 1A2B3C4D 5/5"}));
 
   // The same dropped item is uploaded once: later calls return at once.
   CloudRelayUpload(m_state, "1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
@@ -66,7 +66,7 @@ TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
   EXPECT_EQ(server.Requests()[0], ExpectedHead(server.Host(), 8 + 9 + 12) + BigEndian(8) + "0000FFFF" + BigEndian(9) +
                                       "empty.bin" + BigEndian(0));
-  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"SetProgressPos 0", "ShowProgress"}));
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "ShowProgress"}));
 }
 
 TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
@@ -76,8 +76,7 @@ TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
   m_state.ItemKind = "d";
   for (int i = 0; i < 2; ++i) CloudRelayUpload(m_state, "0000000D", &m_dialog, (m_dir.Path() / "photos").string());
   EXPECT_EQ(m_state.RelayStarted, 0);
-  EXPECT_EQ(m_dialog.Statuses(), std::vector<std::string>(2, kRelayFolderStatus));
-  EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>(2, kRelayFolderMessage));
+  EXPECT_EQ(m_dialog.Events(), std::vector<std::string>(2, "RelayFolderRefused"));
   EXPECT_FALSE(server.WaitRequests(1, 300));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
 }
@@ -96,12 +95,11 @@ TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
   ASSERT_EQ(::truncate(big.c_str(), 4ll << 30), 0);
   CloudRelayUpload(m_state, "00000002", &m_dialog, big);
   EXPECT_EQ(m_state.RelayStarted, 0);
-  EXPECT_EQ(m_dialog.Messages(), std::vector<std::string>{kRelayTooLargeMessage});
-  EXPECT_EQ(m_dialog.Statuses(), std::vector<std::string>{kRelayTooLargeStatus});
+  EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"RelayFileTooLarge"});
 
   EXPECT_FALSE(server.WaitRequests(1, 300));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
-  EXPECT_TRUE(m_dialog.Progress().empty());
+  EXPECT_TRUE(m_dialog.Reports(ViewEventId::RelayProgress).empty());
 }
 
 TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
@@ -110,23 +108,20 @@ TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
   CloudRelayUpload(m_state, "0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
   ASSERT_TRUE(WaitCloudRelayIdle(10000));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
-  EXPECT_EQ(m_dialog.Events(),
-            (std::vector<std::string>{"SetProgressPos 0",
-                                      "RelayUploadFailed 0000000A " + RelayFailureText(kRelayNoConnection)}));
-  EXPECT_TRUE(m_dialog.Messages().empty());
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "RelayFailed 0000000A 1"}));
 }
 
 TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
   struct Case {
-    std::string Reply;   // what the relay answers; empty: it closes without a word
-    std::string Reason;  // what the client shows; empty: stored
+    std::string Reply;    // what the relay answers; empty: it closes without a word
+    std::string Failure;  // the failure's code and the relay's reason; empty: stored
   };
   const Case cases[] = {
       {HttpReply("OK"), ""},
-      {"HTTP/1.1 507 Insufficient Storage\r\nContent-Length: 19\r\n\r\nrelay storage full\n", "relay storage full"},
-      {"HTTP/1.1 409 Conflict\r\nContent-Length: 0\r\n\r\n", "409 Conflict"},
-      {"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\nbad\x01\tname", "badname"},
-      {"", kRelayNoAnswer},
+      {"HTTP/1.1 507 Insufficient Storage\r\nContent-Length: 19\r\n\r\nrelay storage full\n", "3 relay storage full"},
+      {"HTTP/1.1 409 Conflict\r\nContent-Length: 0\r\n\r\n", "3 409 Conflict"},
+      {"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\nbad\x01\tname", "3 badname"},
+      {"", "2"},  // no answer
   };
   marlix_test::WriteFile("a.txt", "abc");
   for (const Case& c : cases) {
@@ -137,14 +132,13 @@ TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
     CloudRelayUpload(m_state, "0000000A", &dialog, (m_dir.Path() / "a.txt").string());
     ASSERT_TRUE(WaitCloudRelayIdle(10000));
     const std::vector<std::string> events = dialog.Events();
-    if (c.Reason.empty()) {
-      EXPECT_EQ(events.back(), "SetProgressPos 100");
+    if (c.Failure.empty()) {
+      EXPECT_EQ(events.back(), "RelayProgress 0000000A 3/3");
     } else {
-      EXPECT_EQ(events.back(), "RelayUploadFailed 0000000A " + RelayFailureText(c.Reason)) << c.Reply;
+      EXPECT_EQ(events.back(), "RelayFailed 0000000A " + c.Failure) << c.Reply;
     }
     CloudRelayDetachDialog();
   }
-  EXPECT_EQ(EnglishCoreText(RelayFailureText(kRelayNoAnswer)), "The relay upload failed: the relay did not answer");
 }
 
 TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {

@@ -11,8 +11,6 @@
 
 namespace {
 
-const char kNotice[] = "有新版本，请下载新版本";
-
 // The first line of the request that the server saw last.
 std::string RequestLine(CScriptedServer& server, size_t n) {
   EXPECT_TRUE(server.WaitRequests(n));
@@ -30,8 +28,8 @@ TEST_F(ServiceTest, SignInShowsTheNoticeAndOpensTheHomePageWhenTheAnswerBeginsWi
     UseHost(server.Host());
     ServiceSignIn(view);
     EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
-    EXPECT_EQ(dialog.Messages(), std::vector<std::string>{kNotice}) << answer;
-    EXPECT_EQ(dialog.Opened(), std::vector<std::string>{"http://" + server.Host()}) << answer;
+    // The notice, with the home page to open after it.
+    EXPECT_EQ(dialog.Events(), std::vector<std::string>{"NewVersion http://" + server.Host()}) << answer;
   }
 }
 
@@ -45,7 +43,7 @@ TEST_F(ServiceTest, SignInShowsNothingForOtherAnswersOrNoService) {
   }
   UseRefusingHost();
   ServiceSignIn(view);
-  EXPECT_TRUE(m_dialog.Messages().empty());
+  EXPECT_TRUE(m_dialog.Events().empty());
 }
 
 TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {

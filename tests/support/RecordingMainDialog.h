@@ -1,62 +1,78 @@
 #pragma once
-// A main dialog that records every call, for tests of the core. Thread-safe.
+// A main dialog that records every call and every event reported, for tests of the core. Thread-safe.
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/MainDialogView.h"
 
+// The event's id as written in the code ("DownloadProgress").
+inline const char* EventName(ViewEventId id) {
+  static const char* const kNames[] = {
+      "DownloadProgress", "UploadProgress",     "RelayProgress",     "FileReceived", "FileStored",
+      "PackingStarted",   "PackingFinished",    "NoFreePort",        "WanFailed",    "WanBehindNat",
+      "NoRelaySet",       "RelayFolderRefused", "RelayFileTooLarge", "RelayFailed",  "NewVersion",
+  };
+  static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(kLastViewEventId) + 1);
+  return kNames[static_cast<int>(id)];
+}
+
 class CRecordingMainDialog : public CMainDialogView {
  public:
+  void Report(const CViewEvent& event) override {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_reports.push_back(event);
+    m_events.push_back(Describe(event));
+  }
   void ShowProgress() override { Record("ShowProgress"); }
-  void SetProgressPos(int pos) override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_progress.push_back(pos);
-    m_events.push_back("SetProgressPos " + std::to_string(pos));
-  }
-  void ShowCaption() override { Record("ShowCaption"); }
-  void SetCaption(const std::string& text) override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_caption = text;
-    m_captions.push_back(text);
-    m_events.push_back("SetCaption " + text);
-  }
-  std::string GetCaption() override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    return m_caption;
-  }
+  void HideProgress() override { Record("HideProgress"); }
   void SetReceivedCount(int count) override {
     std::lock_guard<std::mutex> lock(m_lock);
     m_receivedCounts.push_back(count);
     m_events.push_back("SetReceivedCount " + std::to_string(count));
   }
-  void SetStatus(const std::string& text) override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_statuses.push_back(text);
-    m_events.push_back("SetStatus " + text);
-  }
-  void RelayUploadFailed(const std::string& token, const std::string& text) override {
-    Record("RelayUploadFailed " + token + " " + text);
-  }
-  void ShowMessage(const std::string& text, const std::string& openAfter) override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_messages.push_back(text);
-    m_opened.push_back(openAfter);
-    m_events.push_back("ShowMessage " + text);
-  }
 
-  void SetCaptionText(const std::string& text) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_caption = text;
-  }
-  std::vector<int> Progress() { return Copy(m_progress); }
-  std::vector<std::string> Captions() { return Copy(m_captions); }
-  std::vector<int> ReceivedCounts() { return Copy(m_receivedCounts); }
-  std::vector<std::string> Statuses() { return Copy(m_statuses); }
-  std::vector<std::string> Messages() { return Copy(m_messages); }
-  std::vector<std::string> Opened() { return Copy(m_opened); }
+  // Every call, in order: the method's name, or the event as Describe writes it.
   std::vector<std::string> Events() { return Copy(m_events); }
+  std::vector<CViewEvent> Reports() { return Copy(m_reports); }
+  // The events of one id.
+  std::vector<CViewEvent> Reports(ViewEventId id) {
+    std::vector<CViewEvent> found;
+    for (const CViewEvent& e : Reports())
+      if (e.Id == id) found.push_back(e);
+    return found;
+  }
+  // The bytes done of one id's progress events, in order.
+  std::vector<int64_t> Progress(ViewEventId id) {
+    std::vector<int64_t> done;
+    for (const CViewEvent& e : Reports(id)) done.push_back(e.Done);
+    return done;
+  }
+  std::vector<int> ReceivedCounts() { return Copy(m_receivedCounts); }
+
+  // "DownloadProgress 4096/10000", "FileReceived tmp/a.jpg", "PackingFinished 2",
+  // "RelayFailed 0000000A 3 reason": the id, then the values it carries.
+  static std::string Describe(const CViewEvent& e) {
+    std::string text = EventName(e.Id);
+    if (!e.Token.empty()) text += " " + e.Token;
+    switch (e.Id) {
+      case ViewEventId::DownloadProgress:
+      case ViewEventId::UploadProgress:
+      case ViewEventId::RelayProgress:
+        if (!e.Name.empty()) text += " " + e.Name;
+        return text + " " + std::to_string(e.Done) + "/" + std::to_string(e.Total);
+      case ViewEventId::PackingFinished:
+        return text + " " + std::to_string(e.Count);
+      case ViewEventId::RelayFailed:
+        text += " " + std::to_string(e.Code);
+        break;
+      default:
+        break;
+    }
+    return e.Name.empty() ? text : text + " " + e.Name;
+  }
 
  private:
   void Record(const std::string& event) {
@@ -70,12 +86,7 @@ class CRecordingMainDialog : public CMainDialogView {
   }
 
   std::mutex m_lock;
-  std::string m_caption;
-  std::vector<int> m_progress;
-  std::vector<std::string> m_captions;
+  std::vector<CViewEvent> m_reports;
   std::vector<int> m_receivedCounts;
-  std::vector<std::string> m_statuses;
-  std::vector<std::string> m_messages;
-  std::vector<std::string> m_opened;
   std::vector<std::string> m_events;
 };

@@ -162,7 +162,7 @@ TEST(Dispatch, LocalFilesByExtension) {
   EXPECT_EQ(Get(server, "/favicon.ico"),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: image/x-icon\r\nContent-Length: 0\r\n\r\n"));
   EXPECT_EQ(server.State().DownloadCount, 0);
-  EXPECT_TRUE(server.Dialog().Progress().empty());
+  EXPECT_TRUE(server.Dialog().Reports().empty());
 }
 
 TEST(Dispatch, UriIsCleanedByTheDispatchRule) {

@@ -22,8 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char kCompressing[] = "正在压缩...";
-
 std::string Header(const std::string& head, const std::string& name) {
   const size_t at = head.find("\r\n" + name + ": ");
   if (at == std::string::npos) return {};
@@ -75,7 +73,6 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   WriteFile(outside / "Trip/sub/b.txt", std::string(20000, 'b'));
   server.State().InsertItem("1A2B3C4D", (outside / "Trip").string());
   server.State().InsertItem("0000AAAA", (outside / "Trip").string());  // the same folder shared twice
-  server.Dialog().SetCaptionText("扫描二维码，下载文件到手机");
 
   const CDownload first = Download(server, "1A2B3C4D");
   EXPECT_EQ(first.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << first.head;
@@ -86,15 +83,14 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   EXPECT_EQ(Listed(server), std::vector<std::string>{"Trip.zip"});
   EXPECT_EQ(ReadFile(server.Dir() / "Trip.zip"), first.body);
 
-  // The caption said it was compressing, then came back; the progress bar started at 1 and ended at 100.
-  const auto captions = server.Dialog().Captions();
-  ASSERT_EQ(captions.size(), 2u);
-  EXPECT_EQ(captions[0], kCompressing);
-  EXPECT_EQ(captions[1], "扫描二维码，下载文件到手机");
-  const auto progress = server.Dialog().Progress();
-  ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.front(), 1);
-  EXPECT_EQ(progress.back(), 100);
+  // The window was told of the packing and of its end with nothing left out, then the archive's
+  // bytes went out to its end.
+  const std::vector<std::string> events = server.Dialog().Events();
+  ASSERT_GE(events.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 3),
+            (std::vector<std::string>{"ShowProgress", "PackingStarted", "PackingFinished 0"}));
+  EXPECT_EQ(events.back(),
+            "DownloadProgress " + std::to_string(first.body.size()) + "/" + std::to_string(first.body.size()));
 
   // Later requests, by either token, get the same archive even though the folder changed.
   WriteFile(outside / "Trip/new.txt", "added later");
@@ -130,8 +126,12 @@ TEST(FolderArchive, ConcurrentFirstRequestsBothGetTheWholeArchivePackedOnce) {
   EXPECT_EQ(Header(b.head, "Content-Length"), std::to_string(b.body.size()));
   EXPECT_EQ(NamesOf(a, server.Dir() / "src/a.zip").size(), 4u);
   EXPECT_EQ(Listed(server), std::vector<std::string>{"Big.zip"});
-  // The caption came back to what it was before either request.
-  EXPECT_EQ(server.Dialog().GetCaption(), "");
+  // Each request told of its packing (or its wait for it) and of its end: the window puts its caption
+  // back after the last.
+  EXPECT_EQ(server.Dialog().Reports(ViewEventId::PackingStarted).size(), 2u);
+  const std::vector<CViewEvent> finished = server.Dialog().Reports(ViewEventId::PackingFinished);
+  ASSERT_EQ(finished.size(), 2u);
+  EXPECT_EQ(finished[0].Count + finished[1].Count, 0);
 }
 
 TEST(FolderArchive, FoldersOfTheSameNameGetTheirOwnArchivesAndForeignFilesAreLeftAlone) {
@@ -260,12 +260,11 @@ TEST(FolderArchive, UnreadableEntriesAreLeftOutAndCountedOnTheCaptionAndFileToke
   fs::create_symlink("/nonexistent", folder / "n-link");
   server.State().InsertItem("11111111", folder.string());
   server.State().InsertItem("22222222", (folder / "a.txt").string());
-  server.Dialog().SetCaptionText("before");
 
   const CDownload d = Download(server, "11111111");
   EXPECT_EQ(d.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u);
   EXPECT_EQ(NamesOf(d, server.Dir() / "src/out.zip"), (std::vector<std::string>{"a.txt", "z.txt"}));
-  EXPECT_EQ(server.Dialog().GetCaption(), "有 2 项无法读取，未打包");
+  EXPECT_EQ(server.Dialog().Reports(ViewEventId::PackingFinished).back().Count, 2);
 
   // A file's token: nothing packed, nothing answered, as for an unknown token.
   EXPECT_EQ(RawRequest(server.Port(), "GET /z?t=22222222 HTTP/1.0\r\n\r\n"), "");
@@ -311,7 +310,7 @@ TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) 
 
   std::string reply = "unset";
   std::thread phone([&] { reply = RawRequest(server.Port(), "GET /z?t=55555555 HTTP/1.0\r\n\r\n"); });
-  for (int i = 0; i < 500 && server.Dialog().Captions().empty(); ++i)
+  for (int i = 0; i < 500 && server.Dialog().Reports(ViewEventId::PackingStarted).empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto start = std::chrono::steady_clock::now();

@@ -112,7 +112,7 @@ TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
     EXPECT_EQ(body, "") << token;
   }
   EXPECT_EQ(server.State().DownloadCount, 4);
-  EXPECT_TRUE(server.Dialog().Progress().empty());
+  EXPECT_TRUE(server.Dialog().Reports().empty());
 
   if (::geteuid() != 0) {  // root reads any file whatever its mode
     WriteFile("locked.txt", "secret");
@@ -134,15 +134,21 @@ TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
   std::string head, body;
   SplitReply(Get(server, "/f?t=00000001"), head, body);
   EXPECT_EQ(body.size(), 10000u);
-  EXPECT_EQ(server.Dialog().Progress(), (std::vector<int>{40, 81, 100}));
+  // The bar's 40, 81 and 100.
+  EXPECT_EQ(server.Dialog().Events(),
+            (std::vector<std::string>{"ShowProgress", "DownloadProgress 4096/10000", "DownloadProgress 8192/10000",
+                                      "DownloadProgress 10000/10000"}));
 
   SplitReply(Get(server, "/f?t=00000002"), head, body);
   EXPECT_EQ(body.size(), 1u << 20);
-  const std::vector<int> progress = server.Dialog().Progress();
+  const std::vector<CViewEvent> progress = server.Dialog().Reports(ViewEventId::DownloadProgress);
   // 256 pieces: every whole percent once, from 0 (1/256 is 0.39 %) to 100.
-  std::vector<int> expected{40, 81, 100};
-  for (int pos = 0; pos <= 100; ++pos) expected.push_back(pos);
-  EXPECT_EQ(progress, expected);
+  ASSERT_EQ(progress.size(), 3u + 101u);
+  for (int pos = 0; pos <= 100; ++pos) {
+    EXPECT_EQ(PercentDone(progress[3 + pos]), pos);
+    EXPECT_EQ(progress[3 + pos].Total, 1 << 20);
+    EXPECT_EQ(progress[3 + pos].Done % 4096, 0);
+  }
 }
 
 // A sparse file just over 2 GiB goes out whole with its true length.
@@ -169,8 +175,8 @@ TEST(SharedFile, FileOver2GiBIsSentWholeWithItsTrueLength) {
   curl_easy_cleanup(curl);
   EXPECT_EQ(announced, size);
   EXPECT_EQ(received, static_cast<uint64_t>(size));
-  const std::vector<int> progress = server.Dialog().Progress();
-  ASSERT_EQ(progress.size(), 101u);
-  EXPECT_EQ(progress.front(), 0);
-  EXPECT_EQ(progress.back(), 100);
+  const std::vector<int64_t> progress = server.Dialog().Progress(ViewEventId::DownloadProgress);
+  ASSERT_EQ(progress.size(), 101u);  // one a percent, in bytes past 2 GiB
+  EXPECT_LT(progress.front(), size / 100);
+  EXPECT_EQ(progress.back(), size);
 }

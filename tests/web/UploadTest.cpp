@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <set>
@@ -127,8 +128,12 @@ TEST_F(UploadTest, OneFileIsStoredAndAnsweredWithTheFixedHeaderAndJson) {
                            "Content-Type: application/json\r\n\r\n" +
                            body));
   EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{1});
-  EXPECT_EQ(server.Dialog().Captions(), std::vector<std::string>{"正在上传: tmp/photo.jpg"});
-  EXPECT_EQ(server.Dialog().Progress(), (std::vector<int>{1, 100}));
+  // The bytes as they came, of the request's length; then the file received, stored and counted.
+  const std::string of = "/" + std::to_string((FilePart("photo.jpg", "JPEGDATA") + Close()).size());
+  EXPECT_EQ(server.Dialog().Events(),
+            (std::vector<std::string>{"ShowProgress", "UploadProgress photo.jpg 0" + of,
+                                      "UploadProgress photo.jpg 8" + of, "FileReceived tmp/photo.jpg", "ShowProgress",
+                                      "FileStored tmp/photo.jpg", "SetReceivedCount 1"}));
 }
 
 TEST_F(UploadTest, TakenNamesAreNumberedAndNoFileIsEverReplaced) {
@@ -452,4 +457,49 @@ TEST_F(UploadTest, FiftyConcurrentUploadsOfOneNameAllArriveUnderFiftyNames) {
   for (const std::string& name : Listing()) stored.insert(Stored(name));
   EXPECT_EQ(Listing().size(), static_cast<size_t>(kUploads));
   EXPECT_TRUE(stored == expected);
+}
+
+// The window's bar as a phone's upload arrives, by the multipart receiver and by the upload page's
+// resumable pieces: events in bytes of the file as it comes, named as sent, at most one a percent,
+// then the stored file.
+TEST_F(UploadTest, ProgressIsReportedInBytesAsTheFileArrives) {
+  const std::string data = Pattern(3 << 20, 11);
+  const auto exchange = [&](const std::string& method, const std::string& target, const std::string& body) {
+    return RawRequest(server.Port(), method + " " + server.WithSecret(target) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                         "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  };
+  struct Case {
+    std::string name;
+    bool resumable;
+  } cases[] = {{"multi.bin", false}, {"resumed.bin", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int64_t total = static_cast<int64_t>(data.size());
+    if (c.resumable) {
+      // Started, then sent in three pieces of one MiB.
+      const std::string started =
+          Body(exchange("POST", "/r?name=" + c.name + "&size=" + std::to_string(data.size()) + "&mtime=1", ""));
+      const size_t at = started.find("\"id\":\"");
+      ASSERT_NE(at, std::string::npos) << started;
+      const std::string id = started.substr(at + 6, started.find('"', at + 6) - at - 6);
+      for (size_t offset = 0; offset < data.size(); offset += 1 << 20)
+        exchange("PUT", "/r?id=" + id + "&offset=" + std::to_string(offset), data.substr(offset, 1 << 20));
+    } else {
+      const std::string body = FilePart(c.name, data) + Close();
+      total = static_cast<int64_t>(body.size());  // the request's declared length
+      RawRequest(server.Port(), PostRequest(server, body));
+    }
+    EXPECT_EQ(Stored(c.name), data);
+    std::vector<CViewEvent> progress;
+    for (const CViewEvent& e : server.Dialog().Reports(ViewEventId::UploadProgress))
+      if (e.Name == c.name) progress.push_back(e);
+    ASSERT_GE(progress.size(), 10u);   // the bar moves as the pieces are written
+    EXPECT_LE(progress.size(), 101u);  // at most once a percent
+    EXPECT_EQ(progress.front().Done, 0);
+    for (size_t i = 1; i < progress.size(); ++i) EXPECT_GT(PercentDone(progress[i]), PercentDone(progress[i - 1]));
+    EXPECT_EQ(progress.back().Done, c.resumable ? total : static_cast<int64_t>(data.size()));
+    for (const CViewEvent& e : progress) EXPECT_EQ(e.Total, total);
+    const std::vector<std::string> events = server.Dialog().Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "FileStored tmp/" + c.name), events.end());
+  }
 }
