@@ -11,8 +11,8 @@ std::string SharedState::UploadPagePath() const { return "/index.html?k=" + Uplo
 std::string SharedState::HomePath(const std::string& name) const { return Home + "/" + name; }
 
 std::string SharedState::ShownPath(const std::string& path) const {
-  const bool inside = !Home.empty() && path.size() > Home.size() && path.compare(0, Home.size(), Home) == 0 &&
-                      path[Home.size()] == '/';
+  const bool inside =
+      !Home.empty() && path.size() > Home.size() && path.compare(0, Home.size(), Home) == 0 && path[Home.size()] == '/';
   return inside ? path.substr(Home.size() + 1) : path;
 }
 

@@ -9,8 +9,8 @@
 #include "gui/WindowWebCallbacks.h"
 #include "net/WanSetup.h"
 #include "service/CloudRelay.h"
-#include "service/ServiceSession.h"
 #include "service/Marlix.h"
+#include "service/ServiceSession.h"
 #include "web/WebService.h"
 
 namespace {

@@ -63,8 +63,7 @@ bool CMarlixDlg::ReadyToShare() {
 
 void CMarlixDlg::OnDropFiles(const QStringList& paths) {
   if (!ReadyToShare()) return;
-  for (const QString& dropped : paths)
-    ShowItem(::ShareItem(m_state, QFile::encodeName(dropped).toStdString()));
+  for (const QString& dropped : paths) ShowItem(::ShareItem(m_state, QFile::encodeName(dropped).toStdString()));
 }
 
 void CMarlixDlg::ShowItem(const CSharedItem& item) {

@@ -160,10 +160,8 @@ bool CMarlixDlg::OnInitDialog() {
 
   m_pWorkerView = std::make_shared<CRevocableDialog>(this);
   try {
-    m_startupWorker =
-        std::thread([work = services.StartupWork, state = &m_state, view = m_pWorkerView, stop = &m_stopWorker] {
-          work(*state, *view, *stop);
-        });
+    m_startupWorker = std::thread([work = services.StartupWork, state = &m_state, view = m_pWorkerView,
+                                   stop = &m_stopWorker] { work(*state, *view, *stop); });
   } catch (const std::system_error&) {
     // Without the worker, the local address is looked for at the first drop.
   }

@@ -35,7 +35,8 @@ bool CMarlixDlg::ShareText(const QString& text) {
   }
   if (!ReadyToShare()) return false;
   int error = 0;
-  const CSharedItem item = ::ShareText(m_state, std::string(bytes.constData(), static_cast<size_t>(bytes.size())), error);
+  const CSharedItem item =
+      ::ShareText(m_state, std::string(bytes.constData(), static_cast<size_t>(bytes.size())), error);
   if (item.Token.empty()) {
     ShowMessageBox(this, tr("无法保存要分享的文字：") + QString::fromLocal8Bit(std::strerror(error ? error : EIO)));
     return false;

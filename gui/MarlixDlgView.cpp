@@ -53,7 +53,8 @@ void CMarlixDlg::RefreshView(ReachMode mode) {
     m_pDropArea->SetContent(QStringLiteral("ban.png"), Words({ViewEventId::NoRelaySet}).Line, 1);
     return;
   }
-  if (mode == ReachMode::Cloud) DialogServices().RelayUpload(m_state, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
+  if (mode == ReachMode::Cloud)
+    DialogServices().RelayUpload(m_state, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
 
   if (m_pProgress->value() != 0) m_pProgress->show();
   m_pCaption->show();
@@ -84,8 +85,7 @@ void CMarlixDlg::BuildCloudLink(const std::string& token) {
 }
 
 void CMarlixDlg::BuildWanAddress(CMainDialogView*, const std::string& token) {
-  const std::string address =
-      ItemAddress(m_state, ReachMode::Wan, {token, m_state.ItemKind, m_state.CurrentItemPath});
+  const std::string address = ItemAddress(m_state, ReachMode::Wan, {token, m_state.ItemKind, m_state.CurrentItemPath});
   if (address.empty()) {
     ShowMessageBox(this, tr(kMappingPending));
     m_pStatus->setText(tr(kMappingPending));

@@ -4,11 +4,11 @@
 #include <csignal>
 
 #include "app/WorkingDirectory.h"
-#include "web/HttpServer.h"
 #include "gui/MarlixApp.h"
 #include "gui/PathHandOff.h"
 #include "gui/SettingsDlg.h"
 #include "gui/UiTranslation.h"
+#include "web/HttpServer.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a phone that hangs up must not end the program

@@ -340,7 +340,6 @@ void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogV
   state.RelayStarted = 1;
 }
 
-
 void CloudRelayDetachDialog() {
   std::shared_ptr<CRevocableDialog> dialog;
   {

@@ -24,8 +24,7 @@ void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
 
 void ServiceSignOut(const SharedState& state) {
   if (!RelayConfigured()) return;
-  const std::string address = "http://" + ServiceHost() +
-                              "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
+  const std::string address = "http://" + ServiceHost() + "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
                               "&cloud=" + std::to_string(state.CloudRelayCount.load());
   CHttpClient client;
   client.SetTimeLimit(kSignOutLimitMs);

@@ -7,12 +7,12 @@
 #include <utility>
 
 #include "app/SharedState.h"
-#include "web/WebService.h"
 #include "web/AcceptLanguage.h"
 #include "web/FileSize.h"
 #include "web/FolderPageHtml.h"
 #include "web/ItemLookup.h"
 #include "web/Thumbnail.h"
+#include "web/WebService.h"
 
 namespace {
 

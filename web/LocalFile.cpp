@@ -57,8 +57,7 @@ int OpenServable(const std::string& home, const std::string& path, int64_t& size
 
 }  // namespace
 
-CHttpReply ServeLocalFile(const std::string& home, const CHttpRequest& request, const std::string& uri,
-                          bool admitted) {
+CHttpReply ServeLocalFile(const std::string& home, const CHttpRequest& request, const std::string& uri, bool admitted) {
   if (!LookupContentType(uri)) {
     CHttpReply bad;
     bad.Memory = "<html><body>Bad Request</body></html>";

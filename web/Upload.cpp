@@ -149,7 +149,10 @@ std::string SavedFileReply(SharedState& state, const std::string& saved) {
 class CTmpFileSink : public CMultipartSink {
  public:
   CTmpFileSink(SharedState& state, const CWebCallbacks& callbacks, CUploadReplies& replies, int64_t declared)
-      : m_state(state), m_callbacks(callbacks), m_replies(replies), m_progress({ViewEventId::UploadProgress}, declared) {}
+      : m_state(state),
+        m_callbacks(callbacks),
+        m_replies(replies),
+        m_progress({ViewEventId::UploadProgress}, declared) {}
   ~CTmpFileSink() override {
     if (m_fd >= 0) Abandon();
   }

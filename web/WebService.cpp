@@ -40,7 +40,6 @@ std::string DispatchPath(const std::string& rawPath) {
   return CleanRequestUri(decoded);
 }
 
-
 CWebService::CWebService(SharedState& state, CWebCallbacks callbacks)
     : m_state(state),
       m_callbacks(std::move(callbacks)),

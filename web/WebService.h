@@ -88,8 +88,7 @@ class CWebService : public IHttpHandler {
 };
 
 // The program's way in: a started service (null when it cannot listen), and its stop and end.
-CWebService* StartWebService(SharedState& state, const std::string& listen,
-                             CWebCallbacks callbacks = {});
+CWebService* StartWebService(SharedState& state, const std::string& listen, CWebCallbacks callbacks = {});
 void StopWebService(CWebService* service);
 
 // The dispatch's path: the target's path percent-decoded, then cleaned (CleanRequestUri).

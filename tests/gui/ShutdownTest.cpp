@@ -26,7 +26,9 @@ namespace fs = std::filesystem;
 TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) {
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
-  DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) { return marlix.StartWeb("127.0.0.1:" + p); };
+  DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) {
+    return marlix.StartWeb("127.0.0.1:" + p);
+  };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);
   EXPECT_EQ(State().PortText, port);
@@ -103,7 +105,9 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
 TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   const std::string port = std::to_string(FreeLoopbackPort());
   DialogServices().ChoosePort = [port] { return port; };
-  DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) { return marlix.StartWeb("127.0.0.1:" + p); };
+  DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) {
+    return marlix.StartWeb("127.0.0.1:" + p);
+  };
   Start();
   ASSERT_NE(m_dlg->Server(), nullptr);
   // About 800 MB to pack from 16 MB on disk: one text file under fifty names.

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "app/SharedState.h"
-#include "service/ShareFlow.h"
 #include "relay/RelayServer.h"
 #include "service/CloudRelay.h"
 #include "service/HttpClient.h"
+#include "service/ShareFlow.h"
 #include "support/RecordingMainDialog.h"
 #include "support/TestEnv.h"
 

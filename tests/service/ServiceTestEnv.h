@@ -8,9 +8,9 @@
 #include <string>
 
 #include "app/SharedState.h"
-#include "service/ShareFlow.h"
 #include "service/CloudRelay.h"
 #include "service/HttpClient.h"
+#include "service/ShareFlow.h"
 #include "support/RecordingMainDialog.h"
 #include "support/TestEnv.h"
 

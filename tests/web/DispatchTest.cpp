@@ -121,7 +121,8 @@ TEST(Dispatch, RoutesByMethodUriAndQuery) {
   WriteFile("shared.txt", "S");
   server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("shared.txt").string());
   // DELETE belongs to the delete rule whatever the URI; it never serves the shared file.
-  const std::string deleted = RawRequest(server.Port(), "DELETE " + server.WithSecret("/f?t=1A2B3C4D") + " HTTP/1.0\r\n\r\n");
+  const std::string deleted =
+      RawRequest(server.Port(), "DELETE " + server.WithSecret("/f?t=1A2B3C4D") + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(deleted.find("attachment"), std::string::npos) << deleted;
   EXPECT_TRUE(deleted.ends_with("\r\n\r\n{\"success\":true}")) << deleted;
   EXPECT_EQ(server.State().DownloadCount, 0);

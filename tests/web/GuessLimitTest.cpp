@@ -96,11 +96,11 @@ TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {
                              "\r\nContent-Disposition: form-data; name=\"files[]\"; filename=\"up.txt\"\r\n"
                              "Content-Type: text/plain\r\n\r\nUP\r\n--" +
                              boundary + "--\r\n";
-    const std::string stored =
-        RawRequest(server.Port(),
-                   "POST " + server.WithSecret("/u") + " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
-                       "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
-                   phone);
+    const std::string stored = RawRequest(server.Port(),
+                                          "POST " + server.WithSecret("/u") +
+                                              " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=" + boundary +
+                                              "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+                                          phone);
     EXPECT_NE(stored.find("\"name\":\"up.txt\""), std::string::npos) << stored;
     EXPECT_TRUE(GetFrom(server, phone, server.WithSecret("/tmp/up.txt")).ends_with("UP"));
     EXPECT_TRUE(RawRequest(server.Port(), "DELETE " + server.WithSecret("/tmp/up.txt") + " HTTP/1.0\r\n\r\n", phone)

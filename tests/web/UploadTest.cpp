@@ -56,7 +56,8 @@ std::string Body(const std::string& reply) {
   return body;
 }
 
-std::string Reply(const CTestServer& server, const std::string& name, size_t size, const std::string& type, const std::string& base) {
+std::string Reply(const CTestServer& server, const std::string& name, size_t size, const std::string& type,
+                  const std::string& base) {
   return "{\"files\":[{\"name\":\"" + name + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" + type +
          "\",\"url\":\"" + server.WithSecret(base + "/tmp/" + name) + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" +
          server.WithSecret(base + "/tmp/" + name) + "\",\"delete_type\":\"DELETE\"}]}";
@@ -141,7 +142,8 @@ TEST_F(UploadTest, TakenNamesAreNumberedAndNoFileIsEverReplaced) {
   EXPECT_EQ(Body(Upload(server, "photo.jpg", "bb")), Reply(server, "photo(0).jpg", 2, "image/jpeg", server.Base()));
   EXPECT_EQ(Body(Upload(server, "photo.jpg", "ccc")), Reply(server, "photo(1).jpg", 3, "image/jpeg", server.Base()));
   Upload(server, "README", "one");
-  EXPECT_EQ(Body(Upload(server, "README", "two")), Reply(server, "README(0)", 3, "application/octet-stream", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "README", "two")),
+            Reply(server, "README(0)", 3, "application/octet-stream", server.Base()));
   EXPECT_EQ(Stored("photo.jpg"), "a");
   EXPECT_EQ(Stored("photo(0).jpg"), "bb");
   EXPECT_EQ(Stored("photo(1).jpg"), "ccc");
@@ -180,12 +182,13 @@ TEST_F(UploadTest, LargeFileInWritesOfVariedSizesWithTheDelimiterSplitBetweenRea
 }
 
 TEST_F(UploadTest, TwoFilePartsInOneRequestGetTwoReplies) {
-  const std::string reply =
-      RawRequest(server.Port(), PostRequest(server, FilePart("a.txt", "first") + FilePart("b.png", "second") + Close()));
+  const std::string reply = RawRequest(
+      server.Port(), PostRequest(server, FilePart("a.txt", "first") + FilePart("b.png", "second") + Close()));
   EXPECT_EQ(Stored("a.txt"), "first");
   EXPECT_EQ(Stored("b.png"), "second");
   const std::string b = Reply(server, "b.png", 6, "image/png", server.Base());
-  EXPECT_NE(reply.find(Reply(server, "a.txt", 5, "text/plain", server.Base()) + "HTTP/1.1 200 OK\r\n"), std::string::npos);
+  EXPECT_NE(reply.find(Reply(server, "a.txt", 5, "text/plain", server.Base()) + "HTTP/1.1 200 OK\r\n"),
+            std::string::npos);
   EXPECT_EQ(reply.substr(reply.size() - b.size()), b);
   EXPECT_EQ(server.Dialog().ReceivedCounts(), std::vector<int>{2});
 }
@@ -198,7 +201,8 @@ void ExpectError(const std::string& reply, const std::string& status, const std:
 }
 
 TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
-  EXPECT_EQ(RawRequest(server.Port(), PostRequest(server, FieldPart("note", "hi") + FilePart("a.txt", "x") + Close())), "");
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(server, FieldPart("note", "hi") + FilePart("a.txt", "x") + Close())),
+            "");
   EXPECT_TRUE(Listing().empty());
 
   // The body ends before the closing delimiter: nothing stays under the name, and the phone is told.
@@ -222,7 +226,8 @@ TEST_F(UploadTest, FormFieldFirstMissingFolderEarlyEndAndPlainGetSaveNothing) {
   EXPECT_EQ(Stored("kept.txt"), "finished earlier");
 
   EXPECT_EQ(RawRequest(server.Port(), "GET " + server.WithSecret("/u") + " HTTP/1.1\r\nHost: x\r\n\r\n"), "");
-  EXPECT_EQ(RawRequest(server.Port(), PostRequest(server, FilePart("a.txt", "x") + Close(), "multipart/form-data")), "");
+  EXPECT_EQ(RawRequest(server.Port(), PostRequest(server, FilePart("a.txt", "x") + Close(), "multipart/form-data")),
+            "");
 
   fs::remove_all(server.Dir() / "tmp");
   ExpectError(Upload(server, "a.txt", "x"), "500 Internal Server Error", "cannot_store");
@@ -305,7 +310,8 @@ TEST_F(UploadTest, SizesOfTwoGibibytesAndMoreAreRight) {
   server.Service().Callbacks().OnUploadFileDone = [](const std::string& path) {
     ASSERT_EQ(::truncate(path.c_str(), 5'000'000'000LL), 0);
   };
-  EXPECT_EQ(Body(Upload(server, "huge.mp4", "x")), Reply(server, "huge.mp4", 5'000'000'000ULL, "video/mp4", server.Base()));
+  EXPECT_EQ(Body(Upload(server, "huge.mp4", "x")),
+            Reply(server, "huge.mp4", 5'000'000'000ULL, "video/mp4", server.Base()));
 }
 
 TEST_F(UploadTest, QuotedBoundaryAndCloudModeWithEmptyReply) {
