@@ -174,7 +174,7 @@ Please wait a moment...</translation>
     </message>
     <message>
         <source>路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以</source>
-        <translation>The router sits behind another NAT, so phones outside cannot reach this PC this way; the cloud relay mode can.</translation>
+        <translation>Behind another NAT: phones outside cannot reach this PC; use the relay.</translation>
     </message>
     <message>
         <source>未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。</source>

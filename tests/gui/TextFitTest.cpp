@@ -59,6 +59,7 @@ const CShownText kTexts[] = {
     {IDC_STATUS, "CMarlixDlg", "手机和电脑在同一个无线(WIFI)网络下请使用此方式"},
     {IDC_STATUS, "CMarlixDlg", "外网直连方式，传输速度由宽带的【上行速度】决定"},
     {IDC_STATUS, nullptr, nullptr, ViewEventId::WanFailed},
+    {IDC_STATUS, nullptr, nullptr, ViewEventId::WanBehindNat},
     {IDC_STATUS, "CMarlixDlg", "正在进行端口映射，请稍后再试"},
     {IDC_STATUS, "CMarlixDlg", "经云端中转，下完即删除，十分钟不下载，链接失效"},
     {IDC_STATUS, nullptr, nullptr, ViewEventId::NoRelaySet},
