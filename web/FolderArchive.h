@@ -8,6 +8,7 @@
 
 #include "web/HttpReply.h"
 #include "web/HttpRequest.h"
+#include "zip/ArchiveBuild.h"
 
 class CWebService;
 struct SharedState;
@@ -19,12 +20,14 @@ class CFolderArchives {
   // Archives are made in the state's working directory; the state outlives this.
   explicit CFolderArchives(SharedState& state) : m_state(state) {}
 
-  // The archive of one shared folder. Its mutex makes the test for the file, the packing and the
-  // listing in TempArchiveList one step, so that concurrent requests pack it once and all send it
-  // whole.
+  // The archive of one shared folder. Its mutex makes the test for the file, the start of its
+  // packing and the listing in TempArchiveList one step, so that concurrent requests pack it once:
+  // a request that finds the packing under way follows it (or waits for its end) and sends the same
+  // bytes.
   struct CArchive {
     std::mutex step;
-    std::string path;  // the file in the working directory, once chosen
+    std::string path;                      // the file in the working directory, once chosen
+    std::shared_ptr<CArchiveBuild> build;  // the packing of `path` once started, until a later request
   };
 
   std::shared_ptr<CArchive> ArchiveOf(const std::string& folderPath);
@@ -32,6 +35,10 @@ class CFolderArchives {
   // creates it empty to hold it; a file this run did not make is never taken. Empty when the
   // working directory takes no new file (diskFull then tells why).
   std::string ReservePath(const std::string& ownName, bool& diskFull);
+
+  // Ends the packings under way and waits for them; their half-made archives are deleted. Called
+  // once the server has stopped (no reply reads them any more).
+  void StopBuilds();
 
   // Tell the window that a packing starts (PackingStarted) and that it ended, with the number of
   // entries it left out (PackingFinished); the window words the caption.
@@ -45,5 +52,8 @@ class CFolderArchives {
   std::set<std::string> m_chosenPaths;                          // archive files chosen in this run
 };
 
-// "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run. May wait for the packing.
+// "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run. A packing that is not done
+// within a moment is sent as it is packed (chunked) to an HTTP/1.1 request without Range, and a
+// failure breaks that reply off; other requests wait for the packing's end. A finished archive is
+// sent as a file (Content-Length, Range, validators).
 CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query);

@@ -21,6 +21,7 @@ struct CHttpRequest {
   std::vector<std::pair<std::string, std::string>> Headers;  // in the order sent
   std::string Peer;                                          // "192.168.1.5" or "2001:db8::7"
   int64_t ContentLength = -1;                                // -1 when not declared (chunked, none)
+  std::string Version = "HTTP/1.1";                          // or "HTTP/1.0", as sent
   // Set only for handlers that run apart (IHttpHandler::RunsApart); empty otherwise.
   CHttpBodyRead ReadBody;
 

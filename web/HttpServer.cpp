@@ -48,7 +48,12 @@ void ResumeParked(MHD_Connection* conn) {
   }
 }
 
-// The state of a producer reply, shared by the reader, the producer's wake function and Stop.
+// The state of a producer reply, shared by the reader, the producer's wake function and Stop. The
+// reader suspends the connection under `lock` when the producer has nothing yet, unless a wake came
+// since it asked; a wake resumes it under the same lock. A suspension made inside the reader is in
+// force when MHD_suspend_connection returns (a resume may then come from another thread while the
+// reader is still returning), so one resume always ends it, and the waking thread (an archive's
+// packing) never waits for the server's threads.
 struct CProducerState {
   std::mutex lock;
   MHD_Connection* conn = nullptr;  // null once the reply has gone
@@ -62,7 +67,7 @@ struct CProducerState {
     pending = true;
     if (suspended && conn) {
       suspended = false;
-      ResumeParked(conn);
+      MHD_resume_connection(conn);
     }
   }
 };
@@ -195,10 +200,14 @@ ssize_t ReadProducer(void* cls, uint64_t, char* buf, size_t max) {
 
 void FreeProducer(void* cls) {
   auto* s = static_cast<std::shared_ptr<CProducerState>*>(cls);
+  std::shared_ptr<CReplyProducer> producer;
   {
     std::lock_guard<std::mutex> hold((*s)->lock);
     (*s)->conn = nullptr;
+    producer = std::move((*s)->producer);
   }
+  // The producer ends here, on a server thread, never inside a wake (which holds only the state).
+  producer.reset();
   delete s;
 }
 
@@ -319,6 +328,7 @@ MHD_Result CHttpServer::CImpl::OnRequest(void* cls, MHD_Connection* conn, const 
   if (!ex) return MHD_NO;
   if (!ex->begun) {
     ex->mustSayClose = !version || std::strcmp(version, MHD_HTTP_VERSION_1_0) != 0;
+    if (version) ex->request.Version = version;
     return self->Begin(conn, *ex, method);
   }
   if (!ex->apart) {
@@ -421,14 +431,14 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
     case CHttpReply::Body::Producer: {
       auto state = std::make_shared<CProducerState>();
       state->conn = conn;
-      state->producer = reply.Producer;
+      state->producer = std::move(reply.Producer);
       state->stopping = &owner->m_stopping;
       {
         std::lock_guard<std::mutex> hold(ex.lock);
         ex.producer = state;
       }
       std::weak_ptr<CProducerState> weak = state;
-      reply.Producer->SetWake([weak] {
+      state->producer->SetWake([weak] {
         if (auto s = weak.lock()) s->Wake();
       });
       auto* cls = new std::shared_ptr<CProducerState>(state);

@@ -53,7 +53,10 @@ bool CWebService::Start(const std::string& listen) {
   return m_server.Start(m_options, *this);
 }
 
-void CWebService::Stop() { m_server.Stop(); }
+void CWebService::Stop() {
+  m_server.Stop();
+  m_archives.StopBuilds();
+}
 
 bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
   const std::string address = ClientAddressKey(request.Peer);

@@ -19,8 +19,7 @@ CArchiveBuild::CArchiveBuild(std::string archivePath, std::string folderPath, co
 CArchiveBuild::~CArchiveBuild() {
   m_stop.store(true);
   if (m_thread.joinable()) m_thread.join();
-  const int fd = m_readFd.load();
-  if (fd >= 0) ::close(fd);
+  if (m_readFd >= 0) ::close(m_readFd);
 }
 
 void CArchiveBuild::Run() {
@@ -35,7 +34,10 @@ void CArchiveBuild::Run() {
     ::unlink(m_path.c_str());
     return End(State::kFailed, error);
   }
-  m_readFd.store(fd);
+  {
+    std::unique_lock<std::shared_mutex> lock(m_readLock);
+    m_readFd = fd;
+  }
   writer->SetCancel(m_cancel, &m_stop);
   writer->SetFinalListener([this](uint64_t available) { Advance(available); });
 
@@ -60,6 +62,11 @@ void CArchiveBuild::Advance(uint64_t available) {
 }
 
 void CArchiveBuild::End(State state, int error) {
+  if (state == State::kFailed) {
+    std::unique_lock<std::shared_mutex> lock(m_readLock);
+    if (m_readFd >= 0) ::close(m_readFd);
+    m_readFd = -1;
+  }
   m_error.store(error, std::memory_order_release);
   m_state.store(state, std::memory_order_release);
   Notify();
@@ -82,10 +89,13 @@ CArchiveBuild::CRead CArchiveBuild::Read(uint64_t offset, void* buf, size_t len)
   }
   if (offset < available && len > 0) {
     const uint64_t want = available - offset < len ? available - offset : len;
-    ssize_t n;
-    do {
-      n = ::pread(m_readFd.load(), buf, static_cast<size_t>(want), static_cast<off_t>(offset));
-    } while (n < 0 && errno == EINTR);
+    ssize_t n = -1;
+    std::shared_lock<std::shared_mutex> lock(m_readLock);
+    if (m_readFd >= 0) {
+      do {
+        n = ::pread(m_readFd, buf, static_cast<size_t>(want), static_cast<off_t>(offset));
+      } while (n < 0 && errno == EINTR);
+    }
     if (n <= 0) {
       r.kind = CRead::kFailed;
       return r;
@@ -101,6 +111,11 @@ CArchiveBuild::CRead CArchiveBuild::Read(uint64_t offset, void* buf, size_t len)
 bool CArchiveBuild::WaitFor(uint64_t offset, std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(m_waitLock);
   return m_more.wait_for(lock, timeout, [&] { return Available() > offset || GetState() != State::kBuilding; });
+}
+
+bool CArchiveBuild::WaitForEnd(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(m_waitLock);
+  return m_more.wait_for(lock, timeout, [&] { return GetState() != State::kBuilding; });
 }
 
 uint64_t CArchiveBuild::Subscribe(std::function<void()> onMore) {

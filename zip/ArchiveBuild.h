@@ -10,7 +10,7 @@
 // pread of the file itself, so what is read is exactly the archive kept), never waits, and says when
 // nothing is there yet, the end, or a failure. To learn when more is ready, wait with WaitFor (for
 // blocking readers), or register a callback with Subscribe (for readers that suspend and resume).
-// A failed packing deletes its file; readers then get kFailed, whatever their offset.
+// A failed packing deletes its file (and lets go of it); readers then get kFailed, whatever their offset.
 
 #include <sys/types.h>
 
@@ -21,6 +21,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 
@@ -48,6 +49,8 @@ class CArchiveBuild {
   // Waits until bytes past `offset` are final or the packing has ended, at most `timeout`. Returns
   // whether that is so (false on time-out).
   bool WaitFor(uint64_t offset, std::chrono::milliseconds timeout) const;
+  // Waits until the packing has ended (done or failed), at most `timeout`. Returns whether it has.
+  bool WaitForEnd(std::chrono::milliseconds timeout) const;
 
   // Calls `onMore` on the packing thread each time more bytes are final and once when the packing
   // ends (the call must be quick and must not call Subscribe or Unsubscribe). Returns an id for
@@ -87,7 +90,10 @@ class CArchiveBuild {
   std::atomic<uint64_t> m_available{0};
   std::atomic<int> m_error{0};
   std::atomic<int> m_leftOut{0};
-  std::atomic<int> m_readFd{-1};  // opened by the packing thread before its first byte is final
+  // Opened by the packing thread before its first byte is final; closed as soon as the packing fails,
+  // so that the deleted file gives its disk space back while readers still hold the build.
+  int m_readFd = -1;
+  mutable std::shared_mutex m_readLock;  // shared while a reader uses m_readFd, exclusive to change it
 
   mutable std::mutex m_waitLock;  // with m_more: wakes WaitFor
   mutable std::condition_variable m_more;

@@ -1,15 +1,21 @@
-// The folder archive download through the real server: packed once per folder and run, sent whole to
-// concurrent first requests, one archive per folder, other files left alone, nothing left at shutdown.
+// The folder archive download through the real server: packed once per folder and run, sent while it
+// is packed to HTTP/1.1 clients (libcurl) and shared by concurrent requests, one archive per folder,
+// other files left alone, a failed packing never sent as whole, nothing left at shutdown.
 
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "app/SharedState.h"
@@ -55,6 +61,67 @@ std::vector<std::string> NamesOf(const CDownload& d, const std::string& file) {
   EXPECT_TRUE(UnzipTestsClean(file));
   return py.Names();
 }
+
+// A download by libcurl over HTTP/1.1, as a phone's browser makes it; `onFirstBytes` runs once, when
+// the first body bytes arrive.
+struct CCurlDownload {
+  CURLcode result = CURLE_OK;
+  std::string head, body;
+  std::function<void()> onFirstBytes;
+};
+
+size_t KeepHead(char* data, size_t size, size_t n, void* to) {
+  static_cast<CCurlDownload*>(to)->head.append(data, size * n);
+  return size * n;
+}
+size_t KeepBody(char* data, size_t size, size_t n, void* to) {
+  auto* d = static_cast<CCurlDownload*>(to);
+  if (d->body.empty() && d->onFirstBytes) d->onFirstBytes();
+  d->body.append(data, size * n);
+  return size * n;
+}
+
+void CurlGet(CTestServer& server, const std::string& token, CCurlDownload& d) {
+  CURL* curl = curl_easy_init();
+  const std::string url = server.Base() + "/z?t=" + token;
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &KeepHead);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &d);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &KeepBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &d);
+  d.result = curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+}
+
+// A folder of `names` text files of 16 MB, one file on disk under many names: slow to pack.
+fs::path MakeLargeFolder(const fs::path& folder, int names) {
+  std::string text;
+  for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
+  WriteFile(folder / "t00.txt", text);
+  for (int i = 1; i < names; ++i)
+    fs::create_hard_link(folder / "t00.txt", folder / std::string("t").append(std::to_string(i)).append(".txt"));
+  return folder;
+}
+
+// One thread raises it, another waits for it (bounded only against a hang).
+class CSignal {
+ public:
+  void Raise() {
+    std::lock_guard<std::mutex> l(m_lock);
+    m_raised = true;
+    m_changed.notify_all();
+  }
+  bool Wait() {
+    std::unique_lock<std::mutex> l(m_lock);
+    return m_changed.wait_for(l, std::chrono::seconds(120), [&] { return m_raised; });
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  bool m_raised = false;
+};
 
 std::vector<std::string> ZipFilesIn(const fs::path& dir) {
   std::vector<std::string> v;
@@ -290,23 +357,31 @@ TEST(FolderArchive, ArchiveNotWrittenWholeIsNeverSentAndTheNextRequestPacksAgain
   EXPECT_NE(full.body.find("The PC's disk is full"), std::string::npos);
   EXPECT_TRUE(ZipFilesIn(small).empty());
 
+  // Sent while it is packed: 256 MiB of zeros pack slowly into little, then the noise fills the disk.
+  // The reply had begun, so it is broken off: a failed transfer, never a whole-looking archive.
+  const fs::path slow = server.Dir() / "src/Slow";
+  WriteFile(slow / "z-noise.bin", noise);
+  const int zeros = ::open((slow / "a-zeros.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::ftruncate(zeros, 256 << 20), 0);
+  ::close(zeros);
+  server.State().InsertItem("34343434", slow.string());
+  CCurlDownload streamed;
+  CurlGet(server, "34343434", streamed);
+  EXPECT_EQ(streamed.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << streamed.head;
+  EXPECT_NE(streamed.result, CURLE_OK);
+  EXPECT_TRUE(ZipFilesIn(small).empty());
+
   ASSERT_TRUE(disk.Resize(16 << 20));
   const CDownload later = Download(server, "33333333");
   EXPECT_EQ(later.head.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << later.head;
   EXPECT_EQ(NamesOf(later, server.Dir() / "src/later.zip"), std::vector<std::string>{"noise.bin"});
-  EXPECT_EQ(Listed(server), std::vector<std::string>{"small/Full.zip"});
+  EXPECT_EQ(Listed(server), (std::vector<std::string>{"small/Full.zip", "small/Slow.zip"}));
 }
 
 TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) {
   CTestServer server;
-  // About 800 MB to pack from 16 MB on disk: one text file under many names.
-  std::string text;
-  for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
-  const fs::path folder = server.Dir() / "src/Large";
-  WriteFile(folder / "t00.txt", text);
-  for (int i = 1; i < 50; ++i)
-    fs::create_hard_link(folder / "t00.txt", folder / std::string("t").append(std::to_string(i)).append(".txt"));
-  server.State().InsertItem("55555555", folder.string());
+  // About 800 MB to pack from 16 MB on disk.
+  server.State().InsertItem("55555555", MakeLargeFolder(server.Dir() / "src/Large", 50).string());
 
   std::string reply = "unset";
   std::thread phone([&] { reply = RawRequest(server.Port(), "GET /z?t=55555555 HTTP/1.0\r\n\r\n"); });
@@ -321,4 +396,85 @@ TEST(FolderArchive, StoppingWhilePackingEndsWithinTwoSecondsAndLeavesNoArchive) 
   EXPECT_EQ(reply, "");
   EXPECT_TRUE(ZipFilesIn(server.Dir()).empty());
   server.State().DeleteTempArchives();
+}
+
+// A phone on HTTP/1.1 gets the first bytes while the folder is still being packed (the caption still
+// says so), and a stop during that stream ends within 2 s, breaks the reply off and leaves no archive.
+TEST(FolderArchive, FirstBytesLeaveWhilePackingAndAStopBreaksTheStreamOff) {
+  CTestServer server;
+  server.State().InsertItem("66666666", MakeLargeFolder(server.Dir() / "src/Large", 50).string());  // about 800 MB
+  CSignal firstBytes;
+  bool packingAtFirstBytes = false;  // told started, not yet finished
+  CCurlDownload d;
+  d.onFirstBytes = [&] {
+    packingAtFirstBytes = server.Dialog().Reports(ViewEventId::PackingStarted).size() == 1 &&
+                          server.Dialog().Reports(ViewEventId::PackingFinished).empty();
+    firstBytes.Raise();
+  };
+  std::thread phone([&] { CurlGet(server, "66666666", d); });
+  ASSERT_TRUE(firstBytes.Wait());
+  const auto start = std::chrono::steady_clock::now();
+  server.Stop();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  phone.join();
+  EXPECT_TRUE(packingAtFirstBytes);
+  EXPECT_EQ(d.head.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << d.head;
+  EXPECT_NE(d.head.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << d.head;
+  EXPECT_EQ(d.body.substr(0, 4), std::string("PK\x03\x04", 4));
+  EXPECT_NE(d.result, CURLE_OK);
+  EXPECT_LT(seconds, 2.0);
+  EXPECT_TRUE(ZipFilesIn(server.Dir()).empty());
+  server.State().DeleteTempArchives();
+}
+
+// Phones that ask while the folder is packed share that one packing and all receive exactly the kept
+// archive; the next request gets that archive as a file, with its length, validators and ranges.
+TEST(FolderArchive, StreamedArchiveIsTheKeptOneSharedByConcurrentRequestsThenSentAsAFile) {
+  CTestServer server;
+  const fs::path folder = MakeLargeFolder(server.Dir() / "src/Big", 3);  // about 50 MB
+  WriteFile(folder / "sub/small.txt", "small");
+  server.State().InsertItem("77777777", folder.string());
+  const fs::path kept = server.Dir() / "Big.zip";
+
+  CCurlDownload a, b, c;
+  int keptFd = -1;  // the file being written when the first bytes went out
+  std::thread tb, tc;
+  a.onFirstBytes = [&] {
+    keptFd = ::open(kept.c_str(), O_RDONLY | O_CLOEXEC);
+    tb = std::thread([&] { CurlGet(server, "77777777", b); });
+    tc = std::thread([&] { CurlGet(server, "77777777", c); });
+  };
+  CurlGet(server, "77777777", a);
+  tb.join();
+  tc.join();
+  ASSERT_GE(keptFd, 0);
+  struct stat st {};
+  ASSERT_EQ(::fstat(keptFd, &st), 0);
+  ::close(keptFd);
+  EXPECT_EQ(st.st_nlink, 1u);  // still the kept archive: nothing deleted it to pack again
+
+  const std::string archive = ReadFile(kept);
+  EXPECT_NE(a.head.find("Transfer-Encoding: chunked\r\n"), std::string::npos) << a.head;
+  for (const CCurlDownload* d : {&a, &b, &c}) {
+    EXPECT_EQ(d->result, CURLE_OK);
+    EXPECT_TRUE(d->body == archive);
+  }
+  EXPECT_EQ(NamesOf(CDownload{a.head, a.body}, server.Dir() / "src/a.zip").size(), 5u);
+  EXPECT_EQ(Listed(server), std::vector<std::string>{"Big.zip"});
+  EXPECT_EQ(server.State().DownloadCount.load(), 3);
+  // Every request that told of the packing also told of its end.
+  EXPECT_EQ(server.Dialog().Reports(ViewEventId::PackingFinished).size(),
+            server.Dialog().Reports(ViewEventId::PackingStarted).size());
+
+  CDownload whole;
+  SplitReply(RawRequest(server.Port(), "GET /z?t=77777777 HTTP/1.1\r\nHost: x\r\n\r\n"), whole.head, whole.body);
+  EXPECT_EQ(Header(whole.head, "Content-Length"), std::to_string(archive.size()));
+  EXPECT_EQ(Header(whole.head, "Accept-Ranges"), "bytes");
+  EXPECT_FALSE(Header(whole.head, "ETag").empty());
+  EXPECT_TRUE(whole.body == archive);
+  CDownload part;
+  SplitReply(RawRequest(server.Port(), "GET /z?t=77777777 HTTP/1.1\r\nHost: x\r\nRange: bytes=100-199\r\n\r\n"),
+             part.head, part.body);
+  EXPECT_EQ(part.head.rfind("HTTP/1.0 206 Partial Content\r\n", 0), 0u) << part.head;
+  EXPECT_EQ(part.body, archive.substr(100, 100));
 }
