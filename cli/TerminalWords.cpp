@@ -16,9 +16,8 @@ constexpr CPhrase kNoFreePort = {"无端口可用，程序无法运行！！！"
                                  "No free port (8081 to 8091): the program cannot run."};
 constexpr CPhrase kWanFailed = {"外网直连方式不可用，可能路由器不支持端口映射",
                                 "Direct Internet mode unavailable: the router may not support port mapping."};
-constexpr CPhrase kWanBehindNat = {
-    "路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以",
-    "Behind another NAT: phones outside cannot reach this PC; use the relay."};
+constexpr CPhrase kWanBehindNat = {"路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以",
+                                   "Behind another NAT: phones outside cannot reach this PC; use the relay."};
 // The terminal's own: it has no settings, the relay is named by the environment.
 constexpr CPhrase kNoRelaySet = {
     "marlix-cli: 未设置云中转服务器。请启动 marlix-relay，并这样指定它:\n"
