@@ -505,7 +505,9 @@ TEST_F(UploadTest, ProgressIsReportedInBytesAsTheFileArrives) {
     for (size_t i = 1; i < progress.size(); ++i) EXPECT_GT(PercentDone(progress[i]), PercentDone(progress[i - 1]));
     // The last event is the last whole percent reached: the file's end for the resumable file; for
     // the multipart body (whose total counts its headers too) somewhere within its last percent.
-    if (c.resumable) EXPECT_EQ(progress.back().Done, total);
+    if (c.resumable) {
+      EXPECT_EQ(progress.back().Done, total);
+    }
     EXPECT_GE(PercentDone(progress.back()), 99);
     for (const CViewEvent& e : progress) EXPECT_EQ(e.Total, total);
     const std::vector<std::string> events = server.Dialog().Events();
