@@ -208,8 +208,8 @@ CONF
 
 : >"$work/results"
 
-# marlix-cli shares the three files from its own working directory.
-(cd "$work/files" && exec "$cli" share --no-qr big.bin small.bin mid.bin >"$work/cli.out" 2>/dev/null) &
+# marlix-cli shares the three files, with a working directory of its own (MARLIX_HOME).
+(cd "$work/files" && MARLIX_HOME="$work/home" exec "$cli" share --no-qr big.bin small.bin mid.bin >"$work/cli.out" 2>/dev/null) &
 cli_pid=$!
 pids+=("$cli_pid")
 for _ in $(seq 300); do [ "$(wc -l <"$work/cli.out")" -ge 3 ] && break; sleep 0.1; done
