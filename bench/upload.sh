@@ -29,12 +29,14 @@ free_port() {
   python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# marlix-cli receive in its own working directory.
+# marlix-cli receive in a working directory of its own (MARLIX_HOME).
 mkdir -p "$work/marlix/tmp"
-(cd "$work/marlix" && exec "$cli" receive --no-qr >"$work/marlix.out" 2>"$work/marlix.err") &
+(cd "$work/marlix" && MARLIX_HOME="$work/marlix" exec "$cli" receive --no-qr >"$work/marlix.out" 2>"$work/marlix.err") &
 cli_pid=$!
 for _ in $(seq 100); do grep -q index.html "$work/marlix.out" 2>/dev/null && break; sleep 0.1; done
-marlix_port="$(sed -n 's#^http://[^/]*:\([0-9]*\)/index.html$#\1#p' "$work/marlix.out" | head -1)"
+# It prints "http://HOST:PORT/index.html?k=SECRET": uploads go to /u with the same secret.
+marlix_port="$(sed -n 's#^http://[^/]*:\([0-9]*\)/index.html.*#\1#p' "$work/marlix.out" | head -1)"
+marlix_secret="$(sed -n 's#^http://.*/index.html\(?k=[^ ]*\).*#\1#p' "$work/marlix.out" | head -1)"
 [ -n "$marlix_port" ] || { echo "marlix-cli did not start:" >&2; cat "$work/marlix.err" >&2; exit 1; }
 
 # nginx in one process on loopback: it reads the whole body into a file, then answers through a
@@ -83,12 +85,18 @@ cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 # One upload; prints "seconds cpu_seconds".
 upload() {
-  local port="$1" pid="$2" before after seconds
+  local port="$1" pid="$2" query="${3:-}" before after seconds code
   before="$(cpu_ticks "$pid")"
-  seconds="$(curl -s -o /dev/null -H 'Expect:' -F "file=@$work/upload.bin;filename=upload.bin" \
-    -w '%{time_total}' "http://127.0.0.1:$port/u")"
+  read -r seconds code < <(curl -s -o /dev/null -H 'Expect:' -F "file=@$work/upload.bin;filename=upload.bin" \
+    -w '%{time_total} %{http_code}\n' "http://127.0.0.1:$port/u$query")
   sleep 0.2
   after="$(cpu_ticks "$pid")"
+  # A refused upload would look fast: every one must be answered 200, and marlix must hold the file.
+  [ "$code" = 200 ] || { echo "upload to port $port answered $code" >&2; exit 1; }
+  if [ "$pid" = "$cli_pid" ] && [ "$(stat -c %s "$work/marlix/tmp/upload.bin" 2>/dev/null)" != "$size" ]; then
+    echo "marlix-cli did not store the whole upload" >&2
+    exit 1
+  fi
   echo "$seconds $(awk -v a="$after" -v b="$before" -v t="$ticks" 'BEGIN{print (a-b)/t}')"
   rm -f "$work"/marlix/tmp/* "$work"/nginx/body/* 2>/dev/null || true
 }
@@ -96,7 +104,7 @@ upload() {
 median() { sort -n | awk '{v[NR]=$1} END{print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 
 echo "warming up..." >&2
-upload "$marlix_port" "$cli_pid" >/dev/null
+upload "$marlix_port" "$cli_pid" "$marlix_secret" >/dev/null
 upload "$nginx_port" "$nginx_pid" >/dev/null
 
 : >"$work/marlix.runs"
@@ -105,11 +113,11 @@ for i in $(seq "$runs"); do
   echo "run $i of $runs..." >&2
   # Alternate which server goes first, so neither always follows the other's writeback.
   if [ $((i % 2)) -eq 1 ]; then
-    upload "$marlix_port" "$cli_pid" >>"$work/marlix.runs"
+    upload "$marlix_port" "$cli_pid" "$marlix_secret" >>"$work/marlix.runs"
     upload "$nginx_port" "$nginx_pid" >>"$work/nginx.runs"
   else
     upload "$nginx_port" "$nginx_pid" >>"$work/nginx.runs"
-    upload "$marlix_port" "$cli_pid" >>"$work/marlix.runs"
+    upload "$marlix_port" "$cli_pid" "$marlix_secret" >>"$work/marlix.runs"
   fi
 done
 

@@ -140,9 +140,13 @@ struct CExchange {
   }
 };
 
-// One connection: its address key, counted while it is open.
+// One connection: its address key, counted from its start until its request has been answered (the
+// connection then only closes: keep-alive is always off) or, failing that, until it closes. The
+// library tells of a close only a moment after the client sees it, so a client that opens a new
+// connection for each request would otherwise be counted for connections it no longer has.
 struct CConnectionState {
   std::string key;
+  bool counted = true;  // guarded by CImpl::lock
   std::unique_ptr<CExchange> exchange;
 };
 
@@ -165,6 +169,13 @@ struct CHttpServer::CImpl {
                               const char* data, size_t* size, void** context);
 
   MHD_Result Begin(MHD_Connection* conn, CExchange& ex, const char* method);
+  void Uncount(CConnectionState& state) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (!state.counted) return;
+    state.counted = false;
+    auto it = perAddress.find(state.key);
+    if (it != perAddress.end() && --it->second <= 0) perAddress.erase(it);
+  }
   MHD_Result Queue(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
   void Forget(CExchange* ex) {
     std::lock_guard<std::mutex> hold(lock);
@@ -295,6 +306,7 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
         ::send(fd->connect_fd, kBusyReply, sizeof kBusyReply - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
         ::shutdown(fd->connect_fd, SHUT_RDWR);
       }
+      self->Uncount(*state);  // it holds nothing more
     }
     return;
   }
@@ -304,16 +316,15 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
     self->Forget(state->exchange.get());
     state->exchange.reset();
   }
-  {
-    std::lock_guard<std::mutex> hold(self->lock);
-    auto it = self->perAddress.find(state->key);
-    if (it != self->perAddress.end() && --it->second <= 0) self->perAddress.erase(it);
-  }
+  self->Uncount(*state);
   delete state;
   *socketContext = nullptr;
 }
 
-void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
+void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  if (auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr)
+    static_cast<CImpl*>(cls)->Uncount(*state);
   auto* ex = static_cast<CExchange*>(*context);
   if (!ex) return;
   // The exchange stays owned by its connection; its handler, if one still runs, gives up now.

@@ -91,3 +91,25 @@ TEST(SlowClients, AnUploadThatBringsNoNewByteIsEndedAndLeavesNothing) {
   EXPECT_FALSE(std::filesystem::exists("tmp/stalled.bin"));
   ::close(fd);
 }
+
+// A browser opens up to six connections to one host and, with keep-alive off, a new one for each
+// request (a folder page's thumbnails): however fast they follow each other, none is refused as busy.
+TEST(SlowClients, SixConnectionsOneRequestEachAreNeverTakenForMoreThanTheCap) {
+  CTestServer server;
+  WriteFile("x.txt", std::string(100 << 10, 'x'));
+  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("x.txt").string());
+  std::atomic<int> refused{0}, served{0};
+  std::vector<std::thread> browser;
+  for (int c = 0; c < 6; ++c) {
+    browser.emplace_back([&] {
+      for (int i = 0; i < 150; ++i) {
+        const std::string reply =
+            RawRequest(server.Port(), "GET /f?t=1A2B3C4D HTTP/1.1\r\nHost: x\r\n\r\n", "127.0.0.2");
+        ++(reply.starts_with("HTTP/1.0 200") ? served : refused);
+      }
+    });
+  }
+  for (std::thread& t : browser) t.join();
+  EXPECT_EQ(refused.load(), 0);
+  EXPECT_EQ(served.load(), 900);
+}
