@@ -1,6 +1,7 @@
 #include "app/SharedState.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "app/Token.h"
 
@@ -74,4 +75,14 @@ void SharedState::DeleteTempArchives() {
     list.swap(TempArchiveList);
   }
   for (const std::string& path : list) std::remove(path.c_str());
+}
+
+void SharedState::SetWanMapping(PortMapping mapping) {
+  std::lock_guard<std::mutex> lock(WanMappingLock);
+  WanMapping = std::move(mapping);
+}
+
+PortMapping SharedState::TakeWanMapping() {
+  std::lock_guard<std::mutex> lock(WanMappingLock);
+  return std::exchange(WanMapping, PortMapping{});
 }

@@ -7,9 +7,10 @@
 //  - ItemTable is touched only while ItemLock is held, for one insertion or one lookup at a time;
 //    no other lock is taken meanwhile. It is emptied only after the web service has stopped.
 //  - SelectedMode, DownloadCount, CloudRelayCount and RelayStarted are atomic.
-//  - LocalAddress and ExternalAddress are replaced whole (CPublishedText).
+//  - LocalAddress, ExternalAddress and ConfiguredRelay are replaced whole (CPublishedText).
 //  - TempArchiveList is appended to under TempArchiveLock and read at shutdown after the service stopped.
-//  - PortText, Home and MainDialog are fixed before the web service starts.
+//  - WanMapping is set and taken under WanMappingLock (SetWanMapping, TakeWanMapping).
+//  - PortText, Home, MainDialog and HttpDiagnostics are fixed before the web service starts.
 //  - The other fields belong to the interface thread.
 
 #include <atomic>
@@ -25,6 +26,15 @@
 
 class CSystemNotReadyDlg;
 
+// A router port mapping this run added, with what is needed to remove it again without a new
+// discovery: the gateway's control address and service type, and the external port (TCP). An empty
+// port means none.
+struct PortMapping {
+  std::string ControlUrl;
+  std::string ServiceType;
+  std::string Port;
+};
+
 struct SharedState {
   ::PageMode PageMode = ::PageMode::Share;
   ::ReachMode ReachMode = ::ReachMode::Lan;  // the mode of the last view refresh
@@ -35,6 +45,9 @@ struct SharedState {
   CPublishedText LocalAddress;
   CPublishedText ChosenAddress;  // the local address the user picked; empty for the default rule
   CPublishedText ExternalAddress;
+  // The relay (host or host:port) from the front end's settings; "" for none. Applies from the next
+  // request on (ServiceHost).
+  CPublishedText ConfiguredRelay;
   std::string CurrentItemPath;
   std::string CurrentItemToken;
   std::string ItemKind;                                 // "d" for a folder, "f" otherwise
@@ -49,6 +62,9 @@ struct SharedState {
   // The working directory (absolute): the page files, "1.bmp", "tmp/" and the archives are in it.
   std::string Home;
   CMainDialogView* MainDialog = nullptr;
+  // libcurl's verbose trace of the relay sign-in and sign-out on the error stream (the terminal
+  // front end turns it off). Fixed before the start-up work.
+  bool HttpDiagnostics = true;
   CSystemNotReadyDlg* WaitDialog = nullptr;
   int WanAttempted = 0;
   std::atomic<int> RelayStarted{0};
@@ -88,6 +104,12 @@ struct SharedState {
   // empties it.
   void DeleteTempArchives();
 
+  // The router mapping of this run (the start-up worker sets it; the shutdown takes it, leaving none).
+  void SetWanMapping(PortMapping mapping);
+  PortMapping TakeWanMapping();
+
  private:
+  std::mutex WanMappingLock;
+  PortMapping WanMapping;
   std::string AddItemLocked(const std::string& path);
 };

@@ -212,11 +212,6 @@ int main(int argc, char** argv) {
   }
   if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
-  if (opt.cloud && !RelayConfigured()) {
-    PrintEvent(ViewEventId::NoRelaySet);
-    return 1;
-  }
-
   // The paths as the caller meant them, before the working directory changes.
   std::vector<std::string> givenPaths;
   for (std::string& path : opt.paths) {
@@ -232,6 +227,10 @@ int main(int argc, char** argv) {
   CMarlix marlix(home);
   SharedState& state = marlix.State();
   if (!opt.address.empty()) state.ChosenAddress.Set(opt.address);
+  if (opt.cloud && !RelayConfigured(state)) {  // the terminal's relay comes from MARLIX_SERVICE_HOST
+    PrintEvent(ViewEventId::NoRelaySet);
+    return 1;
+  }
 
   // Every thread started from here on inherits the blocked signals; main waits for them below.
   sigset_t stopSignals;
@@ -268,9 +267,9 @@ int main(int argc, char** argv) {
 
   // What the window's start-up worker does: sign in, then find the local address. The HTTP client's
   // diagnostics stay off the terminal.
-  SetHttpClientDiagnostics(false);
+  state.HttpDiagnostics = false;
   CRevocableDialog dialogView(&dialog);
-  ServiceSignIn(dialogView);
+  ServiceSignIn(state, dialogView);
   DiscoverLocalAddress(state);
 
   const ReachMode direct = opt.wan ? ReachMode::Wan : ReachMode::Lan;  // the mode of the upload page
@@ -321,8 +320,8 @@ int main(int argc, char** argv) {
       if (opt.cloud) {
         // The address is shown only once the relay has stored the file; a refusal has been printed.
         const int failures = dialog.RelayFailures();
-        CloudRelayUpload(state, item.Token, &dialog, fullPath);
-        WaitCloudRelayIdle(std::numeric_limits<int>::max());
+        marlix.Relay().Upload(item.Token, &dialog, fullPath);
+        marlix.Relay().WaitIdle(std::numeric_limits<int>::max());
         if (!state.RelayStarted || dialog.RelayFailures() != failures) continue;
       }
       const std::string address = ItemAddress(state, state.ReachMode, item);
@@ -369,12 +368,12 @@ int main(int argc, char** argv) {
   // The window's shutdown order: stop the service, close the router port, forget the items, sign
   // out, delete the archives.
   marlix.StopWeb();
-  RemoveWanMapping();
+  RemoveWanMapping(state);
   state.ClearItems();
   RemoveSharedTexts(state);
   ServiceSignOut(state);
   state.DeleteTempArchives();
-  CloudRelayDetachDialog();
+  marlix.Relay().Stop();
   state.MainDialog = nullptr;
   return serving ? 0 : 1;
 }

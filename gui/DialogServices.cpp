@@ -30,14 +30,14 @@ CDialogServices RealServices() {
     return marlix.StartWeb(port, WindowWebCallbacks(marlix.State()));
   };
   s.WanSetup = [](SharedState& state) { return RunWanSetup(state); };
-  s.RelayUpload = [](SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path) {
-    CloudRelayUpload(state, token, dialog, path);
+  s.RelayUpload = [](CMarlix& marlix, const std::string& token, CMainDialogView* dialog, const std::string& path) {
+    marlix.Relay().Upload(token, dialog, path);
   };
   s.StartupWork = [](SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
     WorkerThread(state, dialog, stop);
   };
   s.SignOut = [](const SharedState& state) { ServiceSignOut(state); };
-  s.DetachRelays = [] { CloudRelayDetachDialog(); };
+  s.StopRelays = [](CMarlix& marlix) { marlix.Relay().Stop(); };
   return s;
 }
 

@@ -32,17 +32,17 @@ struct CDialogServices {
   std::function<bool(CMarlix& marlix, const std::string& port)> StartServer;
   // The router port opening; publishes ExternalAddress (RunWanSetup). Runs on a worker thread.
   std::function<WanSetupResult(SharedState& state)> WanSetup;
-  // Starts the relay upload of an item (CloudRelayUpload).
-  std::function<void(SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path)>
+  // Starts the relay upload of an item (CCloudRelay::Upload).
+  std::function<void(CMarlix& marlix, const std::string& token, CMainDialogView* dialog, const std::string& path)>
       RelayUpload;
   // The start-up worker's job (ServiceSignIn, then DiscoverLocalAddress), on the worker thread: the
   // dialog's revocable view and the stop flag that the close sets.
   std::function<void(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop)> StartupWork;
   // The sign-out at shutdown (ServiceSignOut).
   std::function<void(const SharedState& state)> SignOut;
-  // At shutdown, before the dialog goes: relay upload threads still running stop calling it
-  // (CloudRelayDetachDialog, where the relay client offers it).
-  std::function<void()> DetachRelays;
+  // At shutdown, before the dialog goes: relay uploads still running end, and their threads are
+  // waited for (CCloudRelay::Stop).
+  std::function<void(CMarlix& marlix)> StopRelays;
 };
 
 // The services in use; every member starts as the real operation.

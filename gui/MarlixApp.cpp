@@ -8,6 +8,7 @@
 #include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
 #include "gui/PathHandOff.h"
+#include "gui/SettingsDlg.h"
 #include "gui/StopSignals.h"
 #include "service/Marlix.h"
 
@@ -20,6 +21,7 @@ bool CMarlixApp::InitInstance(const std::string& home) {
     return false;
   }
   CMarlix marlix(home);
+  marlix.State().ConfiguredRelay.Set(KeptRelay());
   auto dialog = std::make_unique<CMarlixDlg>(marlix);
   if (dialog->OnInitDialog()) {
     CloseOnStopSignals(dialog.get());

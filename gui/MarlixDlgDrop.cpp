@@ -73,7 +73,7 @@ void CMarlixDlg::ShowItem(const CSharedItem& item) {
   m_state.ItemKind = item.Kind;
   m_state.RelayStarted = 0;
   ResetProgress();
-  if (m_pRadioCloud->isChecked()) DialogServices().RelayUpload(m_state, token, this, path);
+  if (m_pRadioCloud->isChecked()) DialogServices().RelayUpload(m_marlix, token, this, path);
   if (m_state.LocalAddress.Empty()) DiscoverLocalAddress(m_state);
 
   switch (m_state.ReachMode) {

@@ -54,7 +54,7 @@ void CMarlixDlg::ShowContextMenu(const QPoint& globalPos) {
 }
 
 void CMarlixDlg::OpenSettings() {
-  CSettingsDlg settings(this);
+  CSettingsDlg settings(m_state, this);
   if (settings.exec() == QDialog::Accepted && m_state.ReachMode == ReachMode::Cloud && m_pRadioCloud->isChecked())
     OnReachModeRadio(IDC_RADIO_CLOUD);  // a relay set (or removed) shows at once
 }

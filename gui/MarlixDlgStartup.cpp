@@ -169,7 +169,7 @@ bool CMarlixDlg::OnInitDialog() {
 }
 
 int WorkerThread(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
-  ServiceSignIn(dialog, &stop);
+  ServiceSignIn(state, dialog, &stop);
   if (!stop) DiscoverLocalAddress(state);
   return 0;
 }
@@ -193,7 +193,7 @@ void CMarlixDlg::ShutDown() {
 
   // Workers' updates are queued, never waited for, so the stop cannot hang on them.
   m_marlix.StopWeb();
-  RemoveWanMapping();  // the router port this run opened closes with the program
+  RemoveWanMapping(m_state);  // the router port this run opened closes with the program
   m_state.ClearItems();
   RemoveSharedTexts(m_state);
   m_pDropArea.reset();
@@ -201,7 +201,7 @@ void CMarlixDlg::ShutDown() {
   m_state.WaitDialog = nullptr;
   m_pWaitDlg.reset();
   m_state.DeleteTempArchives();
-  DialogServices().DetachRelays();
+  DialogServices().StopRelays(m_marlix);
   JoinStartupWorker();
   QDialog::done(QDialog::Rejected);
 }

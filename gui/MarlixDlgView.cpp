@@ -47,14 +47,14 @@ void CMarlixDlg::RefreshView(ReachMode mode) {
     return;
   }
 
-  if (mode == ReachMode::Cloud && !RelayConfigured()) {
+  if (mode == ReachMode::Cloud && !RelayConfigured(m_state)) {
     // No relay set: say so and how to set one, instead of a link no phone could open.
     m_state.CurrentAddress.clear();
     m_pDropArea->SetContent(QStringLiteral("ban.png"), Words({ViewEventId::NoRelaySet}).Line, 1);
     return;
   }
   if (mode == ReachMode::Cloud)
-    DialogServices().RelayUpload(m_state, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
+    DialogServices().RelayUpload(m_marlix, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
 
   if (m_pProgress->value() != 0) m_pProgress->show();
   m_pCaption->show();
@@ -163,7 +163,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       }
       break;
     case IDC_RADIO_CLOUD:
-      m_pStatus->setText(RelayConfigured() ? tr(kCloudStatus) : Words({ViewEventId::NoRelaySet}).Line);
+      m_pStatus->setText(RelayConfigured(m_state) ? tr(kCloudStatus) : Words({ViewEventId::NoRelaySet}).Line);
       mode = ReachMode::Cloud;
       break;
     default:

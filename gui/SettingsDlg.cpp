@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <cstdlib>
 
+#include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "service/ServiceConfig.h"
 
@@ -26,7 +27,7 @@ QString Variable(const char* name) { return QString::fromLocal8Bit(std::getenv(n
 
 }  // namespace
 
-CSettingsDlg::CSettingsDlg(QWidget* parent) : QDialog(parent) {
+CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent), m_state(state) {
   setWindowTitle(tr("设置"));
   QSettings settings = KeptSettings();
   auto* form = new QFormLayout(this);
@@ -76,7 +77,7 @@ bool CSettingsDlg::Save() {
       return false;
     }
     settings.setValue(kRelayKey, relay);
-    SetConfiguredRelay(relay.toStdString());
+    m_state.ConfiguredRelay.Set(relay.toStdString());
   }
   if (m_pHome->isEnabled()) settings.setValue(kHomeKey, m_pHome->text().trimmed());
   settings.sync();
@@ -89,7 +90,8 @@ void CSettingsDlg::accept() {
 
 void ApplyKeptSettings() {
   QSettings settings = KeptSettings();
-  SetConfiguredRelay(settings.value(kRelayKey).toString().trimmed().toStdString());
   const QString home = settings.value(kHomeKey).toString().trimmed();
   if (Variable("MARLIX_HOME").isEmpty() && !home.isEmpty()) ::setenv("MARLIX_HOME", home.toLocal8Bit().constData(), 1);
 }
+
+std::string KeptRelay() { return KeptSettings().value(kRelayKey).toString().trimmed().toStdString(); }

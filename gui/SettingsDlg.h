@@ -7,14 +7,17 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QString>
+#include <string>
 
 class QLineEdit;
+struct SharedState;
 
 class CSettingsDlg : public QDialog {
   Q_DECLARE_TR_FUNCTIONS(CSettingsDlg)
 
  public:
-  explicit CSettingsDlg(QWidget* parent);
+  // The relay applies to `state` (the running Marlix's) when saved.
+  CSettingsDlg(SharedState& state, QWidget* parent);
 
   QLineEdit* RelayEdit() const { return m_pRelay; }
   QLineEdit* HomeEdit() const { return m_pHome; }
@@ -27,10 +30,13 @@ class CSettingsDlg : public QDialog {
   void accept() override;
 
  private:
+  SharedState& m_state;
   QLineEdit* m_pRelay = nullptr;
   QLineEdit* m_pHome = nullptr;
 };
 
-// Applies the kept relay address at start (SetConfiguredRelay) and, when MARLIX_HOME is not set, the
-// kept working directory (as MARLIX_HOME, before the working directory is laid out).
+// Applies, when MARLIX_HOME is not set, the kept working directory (as MARLIX_HOME, before the working
+// directory is laid out). Called once by the program's main.
 void ApplyKeptSettings();
+// The kept relay address ("" for none), for the running Marlix's state at start.
+std::string KeptRelay();

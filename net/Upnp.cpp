@@ -6,32 +6,26 @@
 
 #include <cctype>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/SharedState.h"
 
-namespace {
-
-// The state of one set-up, from the discovery to the release.
-struct GatewayState {
+// The gateway record of one set-up, from the discovery to the release.
+struct CUpnpGateway::Record {
   UPNPDev* GatewayDeviceList = nullptr;
   UPNPUrls GatewayUrls{};
   IGDdatas GatewayData{};
   char GatewayLanAddress[64] = {};
   bool Valid = false;  // a gateway was chosen and GatewayUrls are filled
+
+  bool ControlAddressKnown() const { return Valid && GatewayUrls.controlURL && GatewayUrls.controlURL[0]; }
+  const char* ControlUrl() const { return GatewayUrls.controlURL; }
+  const char* ServiceType() const { return GatewayData.first.servicetype; }
 };
 
-GatewayState g_Gateway;
-
-// The mapping this run added, with what the set-up learnt of the gateway to remove it again at
-// shutdown without a second discovery. Kept past UpnpRelease; empty port when none was added.
-struct AddedMapping {
-  std::string ControlUrl;
-  std::string ServiceType;
-  std::string Port;
-};
-AddedMapping g_Added;
+namespace {
 
 // An entry of the gateway's mapping table, as far as the clearing needs it.
 struct MappingEntry {
@@ -43,19 +37,6 @@ struct MappingEntry {
 
 // A walk of the table stops here even if a faulty gateway keeps answering.
 constexpr int kMaxListedEntries = 4096;
-
-bool ControlAddressKnown() {
-  return g_Gateway.Valid && g_Gateway.GatewayUrls.controlURL && g_Gateway.GatewayUrls.controlURL[0];
-}
-
-const char* ControlUrl() { return g_Gateway.GatewayUrls.controlURL; }
-const char* ServiceType() { return g_Gateway.GatewayData.first.servicetype; }
-
-void FreeGatewayState() {
-  FreeUPNPUrls(&g_Gateway.GatewayUrls);  // null records are fine
-  if (g_Gateway.GatewayDeviceList) freeUPNPDevlist(g_Gateway.GatewayDeviceList);
-  g_Gateway = GatewayState{};
-}
 
 // The public address goes into URLs that phones open: only a dotted IPv4 address is taken.
 bool IsDottedIpv4(const char* text) {
@@ -74,37 +55,40 @@ bool UpnpNormaliseProtocol(const std::string& text, std::string& canonical) {
   return true;
 }
 
-int UpnpDiscoverGateway() {
-  // The socket layer needs no start-up here; a set-up that was not released is dropped first.
-  FreeGatewayState();
+CUpnpGateway::CUpnpGateway() : m_record(std::make_unique<Record>()) {
   int error = 0;
   // One multicast search for Internet gateway devices with a 2000 ms wait. (The library's general
   // discovery would search four device types one after the other, 8 s in all without a gateway.)
-  g_Gateway.GatewayDeviceList = upnpDiscoverDevice("urn:schemas-upnp-org:device:InternetGatewayDevice:1", 2000, nullptr,
+  m_record->GatewayDeviceList = upnpDiscoverDevice("urn:schemas-upnp-org:device:InternetGatewayDevice:1", 2000, nullptr,
                                                    nullptr, UPNP_LOCAL_PORT_ANY, 0, 2, &error);
-  if (!g_Gateway.GatewayDeviceList) {
+  if (!m_record->GatewayDeviceList) {
     std::fputs("No IGD UPnP Device found on the network !\n", stderr);
-    return 0;
+    return;
   }
   // Any verdict counts: a gateway that judges its public address reserved is answered with 2.
-  const int verdict = UPNP_GetValidIGD(g_Gateway.GatewayDeviceList, &g_Gateway.GatewayUrls, &g_Gateway.GatewayData,
-                                       g_Gateway.GatewayLanAddress, sizeof g_Gateway.GatewayLanAddress);
+  const int verdict = UPNP_GetValidIGD(m_record->GatewayDeviceList, &m_record->GatewayUrls, &m_record->GatewayData,
+                                       m_record->GatewayLanAddress, sizeof m_record->GatewayLanAddress);
   if (verdict != 0) {
-    g_Gateway.Valid = true;
+    m_record->Valid = true;
   } else {
     std::fputs("No valid UPNP Internet Gateway Device found.\n", stderr);
   }
-  return 0;
 }
 
-int UpnpClearPortMappings(const std::string& port) {
+CUpnpGateway::~CUpnpGateway() {
+  FreeUPNPUrls(&m_record->GatewayUrls);  // null records are fine
+  if (m_record->GatewayDeviceList) freeUPNPDevlist(m_record->GatewayDeviceList);
+}
+
+int CUpnpGateway::ClearPortMappings(const std::string& port) {
+  const Record& g = *m_record;
   std::vector<MappingEntry> entries;
   for (int index = 0; index < kMaxListedEntries; ++index) {
-    if (!ControlAddressKnown()) return -1;
+    if (!g.ControlAddressKnown()) return -1;
     char extPort[8] = {}, intClient[64] = {}, intPort[8] = {}, protocol[8] = {}, desc[96] = {}, enabled[8] = {},
          remoteHost[72] = {}, duration[24] = {};
     const std::string indexText = std::to_string(index);
-    if (UPNP_GetGenericPortMappingEntry(ControlUrl(), ServiceType(), indexText.c_str(), extPort, intClient, intPort,
+    if (UPNP_GetGenericPortMappingEntry(g.ControlUrl(), g.ServiceType(), indexText.c_str(), extPort, intClient, intPort,
                                         protocol, desc, enabled, remoteHost, duration) != 0)
       break;
     entries.push_back({extPort, protocol, intClient, desc});
@@ -113,7 +97,7 @@ int UpnpClearPortMappings(const std::string& port) {
   // Only the program's own mappings of the server port to this PC go; others' entries stay.
   for (const MappingEntry& entry : entries) {
     if (entry.Description != kUpnpMappingDescription || entry.ExternalPort != port ||
-        entry.InternalClient != g_Gateway.GatewayLanAddress)
+        entry.InternalClient != g.GatewayLanAddress)
       continue;
     std::string protocol;
     if (!UpnpNormaliseProtocol(entry.Protocol, protocol)) {
@@ -121,17 +105,19 @@ int UpnpClearPortMappings(const std::string& port) {
       continue;
     }
     if (protocol != "TCP") continue;  // the program maps TCP only
-    UPNP_DeletePortMapping(ControlUrl(), ServiceType(), entry.ExternalPort.c_str(), protocol.c_str(), nullptr);
+    UPNP_DeletePortMapping(g.ControlUrl(), g.ServiceType(), entry.ExternalPort.c_str(), protocol.c_str(), nullptr);
   }
   return 0;
 }
 
-int UpnpMapServerPort(const std::string& port, std::string& externalAddress) {
+int CUpnpGateway::MapServerPort(const std::string& port, std::string& externalAddress, PortMapping& added) {
+  const Record& g = *m_record;
+  added = PortMapping{};
   std::string protocol;
   UpnpNormaliseProtocol("TCP", protocol);
 
   char address[40] = {};
-  if (ControlAddressKnown() && UPNP_GetExternalIPAddress(ControlUrl(), ServiceType(), address) == 0 &&
+  if (g.ControlAddressKnown() && UPNP_GetExternalIPAddress(g.ControlUrl(), g.ServiceType(), address) == 0 &&
       IsDottedIpv4(address)) {
     externalAddress = address;
   } else {
@@ -139,31 +125,23 @@ int UpnpMapServerPort(const std::string& port, std::string& externalAddress) {
     std::fflush(stdout);
   }
 
-  if (!ControlAddressKnown()) {
+  if (!g.ControlAddressKnown()) {
     std::fputs("invalid protocol\n", stderr);
     return kUpnpNoGateway;
   }
 
-  const int added =
-      UPNP_AddPortMapping(ControlUrl(), ServiceType(), port.c_str(), port.c_str(), g_Gateway.GatewayLanAddress,
-                          kUpnpMappingDescription, protocol.c_str(), nullptr, "0");
-  if (added != 0) return added;
-  g_Added = {ControlUrl(), ServiceType(), port};
+  const int result = UPNP_AddPortMapping(g.ControlUrl(), g.ServiceType(), port.c_str(), port.c_str(),
+                                         g.GatewayLanAddress, kUpnpMappingDescription, protocol.c_str(), nullptr, "0");
+  if (result != 0) return result;
+  added = {g.ControlUrl(), g.ServiceType(), port};
 
   char intClient[64] = {}, intPort[8] = {}, desc[96] = {}, enabled[8] = {}, duration[24] = {};
-  return UPNP_GetSpecificPortMappingEntry(ControlUrl(), ServiceType(), port.c_str(), protocol.c_str(), nullptr,
+  return UPNP_GetSpecificPortMappingEntry(g.ControlUrl(), g.ServiceType(), port.c_str(), protocol.c_str(), nullptr,
                                           intClient, intPort, desc, enabled, duration);
 }
 
-int UpnpRelease() {
-  FreeGatewayState();
-  return 0;
-}
-
-int UpnpRemoveAddedMapping() {
-  if (g_Added.Port.empty()) return 0;
-  const int result = UPNP_DeletePortMapping(g_Added.ControlUrl.c_str(), g_Added.ServiceType.c_str(),
-                                            g_Added.Port.c_str(), "TCP", nullptr);
-  g_Added = AddedMapping{};
-  return result;
+int UpnpRemoveMapping(const PortMapping& mapping) {
+  if (mapping.Port.empty()) return 0;
+  return UPNP_DeletePortMapping(mapping.ControlUrl.c_str(), mapping.ServiceType.c_str(), mapping.Port.c_str(), "TCP",
+                                nullptr);
 }

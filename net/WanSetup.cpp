@@ -7,14 +7,17 @@
 #include "net/Upnp.h"
 
 WanSetupResult RunWanSetup(SharedState& state) {
-  UpnpDiscoverGateway();
-  UpnpClearPortMappings(state.PortText);
+  CUpnpGateway gateway;
+  gateway.ClearPortMappings(state.PortText);
 
   std::string external;
   int result = 0;
   int attempts = 0;
+  PortMapping mapping;  // the one the gateway took, if any
   do {
-    result = UpnpMapServerPort(state.PortText, external);
+    PortMapping added;
+    result = gateway.MapServerPort(state.PortText, external, added);
+    if (!added.Port.empty()) mapping = added;
     ++attempts;
   } while ((result != 0 || external.empty()) && attempts < 3);
 
@@ -24,9 +27,11 @@ WanSetupResult RunWanSetup(SharedState& state) {
   const bool behindNat = (result == 0 && !external.empty() && !IsPublicIpv4(external)) ||
                          (result == kUpnpActionFailed && !IsPublicIpv4(external));
   // A mapping from an address no phone reaches is of no use to anyone: it goes at once.
-  if (behindNat) UpnpRemoveAddedMapping();
-  UpnpRelease();
-  if (behindNat) return WanSetupResult::BehindNat;
+  if (behindNat) {
+    UpnpRemoveMapping(mapping);
+    return WanSetupResult::BehindNat;
+  }
+  state.SetWanMapping(mapping);
 
   // An address is handed out only when the port behind it is mapped.
   if (external.empty() || result != 0) return WanSetupResult::Failed;
@@ -38,4 +43,4 @@ ViewEventId WanSetupFailureEvent(WanSetupResult result) {
   return result == WanSetupResult::BehindNat ? ViewEventId::WanBehindNat : ViewEventId::WanFailed;
 }
 
-void RemoveWanMapping() { UpnpRemoveAddedMapping(); }
+void RemoveWanMapping(SharedState& state) { UpnpRemoveMapping(state.TakeWanMapping()); }

@@ -14,14 +14,14 @@ enum class WanSetupResult {
 
 // The router port opening: discover the gateway, remove the program's earlier mappings, map the
 // state's server port (up to three attempts) and release. Publishes the state's ExternalAddress only
-// when Mapped. When the
-// gateway reports an external address that is not public (IsPublicIpv4), the mapping just made is
-// removed again; a gateway that refuses to map (501) while its address is not public or not given
-// counts as BehindNat too (miniupnpd on a private WAN address reports none and answers 501).
+// when Mapped, and keeps any mapping the gateway took in the state for the shutdown. When the gateway reports an
+// external address that is not public (IsPublicIpv4), the mapping just made is removed again; a gateway that refuses to
+// map (501) while its address is not public or not given counts as BehindNat too (miniupnpd on a private WAN address
+// reports none and answers 501).
 WanSetupResult RunWanSetup(SharedState& state);
 
 // The event that tells the user why the set-up failed (WanFailed or WanBehindNat); not for Mapped.
 ViewEventId WanSetupFailureEvent(WanSetupResult result);
 
-// At shutdown: the router mapping this run added goes (UpnpRemoveAddedMapping).
-void RemoveWanMapping();
+// At shutdown: the router mapping this run added goes (UpnpRemoveMapping), without a new discovery.
+void RemoveWanMapping(SharedState& state);

@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -43,6 +45,26 @@ constexpr int kStallTimeoutSeconds = 30;
 constexpr size_t kMaxReplyBytes = 4096;
 constexpr size_t kMaxReasonBytes = 200;
 
+}  // namespace
+
+// The upload threads of one CCloudRelay, the sockets they are using and the dialog reference they
+// share. Everything here is under Lock.
+struct CloudRelayThreads {
+  struct Upload {
+    std::thread Thread;
+    int Socket = -1;  // the upload's connection while it is open; Stop shuts it
+    bool Ended = false;
+  };
+  std::mutex Lock;
+  std::condition_variable Idle;
+  int Running = 0;
+  bool Stopping = false;
+  std::shared_ptr<CRevocableDialog> Dialog;
+  std::list<Upload> Uploads;  // a list, so that each thread's entry stays where it is
+};
+
+namespace {
+
 // One upload, made on the interface thread and owned by its upload thread.
 struct RelayUploadJob {
   int Socket = -1;
@@ -55,32 +77,38 @@ struct RelayUploadJob {
   uint32_t FileSize = 0;
   std::shared_ptr<CRevocableDialog> Dialog;
   std::string Token;
-  // The state the upload counts in; it outlives the thread (the front end waits for the uploads
-  // at close, WaitCloudRelayIdle).
-  SharedState* State = nullptr;
+  std::string Host;              // the relay (host or host:port), read when the upload started
+  SharedState* State = nullptr;  // the state the upload counts in; it outlives the relay object
+  CloudRelayThreads* Owner = nullptr;
+  CloudRelayThreads::Upload* Entry = nullptr;
+
+  // Makes the upload's socket and tells the owner of it, under its lock, so that Stop can shut it.
+  // False when no socket could be made or the owner is stopping.
+  bool OpenSocket() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) return false;
+    std::lock_guard<std::mutex> lock(Owner->Lock);
+    if (Owner->Stopping) {
+      ::close(fd);
+      return false;
+    }
+    Socket = Entry->Socket = fd;
+    return true;
+  }
 
   ~RelayUploadJob() {
-    if (Socket >= 0) ::close(Socket);
+    if (Socket >= 0) {
+      {
+        std::lock_guard<std::mutex> lock(Owner->Lock);
+        Entry->Socket = -1;  // taken back before the number can be reused
+      }
+      ::close(Socket);
+    }
     if (File) std::fclose(File);
   }
 };
 
-// The upload threads' bookkeeping and the dialog reference they share. Never freed: a detached upload
-// thread may still use it while the process ends.
-struct RelayThreads {
-  std::mutex Lock;
-  std::condition_variable Idle;
-  int Running = 0;
-  std::shared_ptr<CRevocableDialog> Dialog;
-};
-
-RelayThreads& Threads() {
-  static RelayThreads* threads = new RelayThreads;
-  return *threads;
-}
-
-std::shared_ptr<CRevocableDialog> DialogReference(CMainDialogView* dialog) {
-  RelayThreads& t = Threads();
+std::shared_ptr<CRevocableDialog> DialogReference(CloudRelayThreads& t, CMainDialogView* dialog) {
   std::lock_guard<std::mutex> lock(t.Lock);
   if (!t.Dialog || !t.Dialog->Refers(dialog)) t.Dialog = std::make_shared<CRevocableDialog>(dialog);
   return t.Dialog;
@@ -127,10 +155,9 @@ std::string UploadName(const std::string& path) {
 void Connect(RelayUploadJob& job) {
   std::string host;
   int port = 80;
-  if (!SplitHostPort(ServiceHost(), host, port)) return;
+  if (!SplitHostPort(job.Host, host, port)) return;
   job.PeerAddress = std::make_unique<sockaddr_in>();
-  job.Socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (job.Socket < 0) return;
+  if (!job.OpenSocket()) return;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
@@ -272,16 +299,37 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
     failed.Code = static_cast<int>(RelayFailure::NoConnection);
   }
   if (failed.Code != 0) job->Dialog->Call([&](CMainDialogView& d) { d.Report(failed); });
+  CloudRelayThreads& t = *job->Owner;
+  CloudRelayThreads::Upload& entry = *job->Entry;
   job.reset();
-  RelayThreads& t = Threads();
   std::lock_guard<std::mutex> lock(t.Lock);
+  entry.Ended = true;
   if (--t.Running == 0) t.Idle.notify_all();
+}
+
+// Joins the threads that have ended and drops their entries.
+void JoinEnded(CloudRelayThreads& t) {
+  std::list<CloudRelayThreads::Upload> ended;
+  {
+    std::lock_guard<std::mutex> lock(t.Lock);
+    for (auto it = t.Uploads.begin(); it != t.Uploads.end();) {
+      auto next = std::next(it);
+      if (it->Ended) ended.splice(ended.end(), t.Uploads, it);
+      it = next;
+    }
+  }
+  for (CloudRelayThreads::Upload& upload : ended) upload.Thread.join();
 }
 
 }  // namespace
 
-void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogView* dialog, const std::string& path) {
-  if (state.RelayStarted || !RelayConfigured()) return;
+CCloudRelay::CCloudRelay(SharedState& state) : m_state(state), m_threads(std::make_unique<CloudRelayThreads>()) {}
+
+CCloudRelay::~CCloudRelay() { Stop(); }
+
+void CCloudRelay::Upload(const std::string& token, CMainDialogView* dialog, const std::string& path) {
+  SharedState& state = m_state;
+  if (state.RelayStarted || !RelayConfigured(state)) return;
   if (state.ItemKind == "d") {
     if (dialog) dialog->Report({ViewEventId::RelayFolderRefused});
     return;
@@ -308,7 +356,7 @@ void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogV
   job->BufferCapacity = kInitialBufferCapacity;
   const uint64_t bodyLength = token.size() + name.size() + size + 12;
   Append(*job, "POST /upload HTTP/1.1\r\n");
-  Append(*job, "Host:" + UploadHost() + "\r\n");
+  Append(*job, "Host:" + UploadHost(state) + "\r\n");
   Append(*job, "User-Agent:Marlix 1.1\r\n");
   Append(*job, "Accept:text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8\r\n");
   Append(*job, "Accept-Language:zh-cn,zh;q=0.8,en-us;q=0.5,en;q=0.3\r\n");
@@ -322,42 +370,60 @@ void CloudRelayUpload(SharedState& state, const std::string& token, CMainDialogV
   AppendBigEndian(*job, job->FileSize);
 
   if (dialog) dialog->HideProgress();
-  job->Dialog = DialogReference(dialog);
+  CloudRelayThreads& t = *m_threads;
+  JoinEnded(t);
+  job->Dialog = DialogReference(t, dialog);
   job->Token = token;
+  job->Host = ServiceHost(state);
   job->State = &state;
+  job->Owner = &t;
 
-  RelayThreads& t = Threads();
-  {
-    std::lock_guard<std::mutex> lock(t.Lock);
-    ++t.Running;
-  }
+  std::lock_guard<std::mutex> lock(t.Lock);
+  t.Stopping = false;
+  CloudRelayThreads::Upload& entry = t.Uploads.emplace_back();
+  job->Entry = &entry;
   try {
-    std::thread(UploadThread, std::move(job)).detach();
+    entry.Thread = std::thread(UploadThread, std::move(job));
+    ++t.Running;
   } catch (const std::system_error&) {
-    std::lock_guard<std::mutex> lock(t.Lock);
-    if (--t.Running == 0) t.Idle.notify_all();
+    t.Uploads.pop_back();  // the job went with the failed start
   }
   state.RelayStarted = 1;
 }
 
-void CloudRelayDetachDialog() {
+void CCloudRelay::DetachDialog() {
   std::shared_ptr<CRevocableDialog> dialog;
   {
-    RelayThreads& t = Threads();
+    CloudRelayThreads& t = *m_threads;
     std::lock_guard<std::mutex> lock(t.Lock);
     dialog.swap(t.Dialog);
   }
   if (dialog) dialog->Revoke();
 }
 
-int CloudRelayUploadsRunning() {
-  RelayThreads& t = Threads();
+int CCloudRelay::UploadsRunning() {
+  CloudRelayThreads& t = *m_threads;
   std::lock_guard<std::mutex> lock(t.Lock);
   return t.Running;
 }
 
-bool WaitCloudRelayIdle(int timeoutMs) {
-  RelayThreads& t = Threads();
+bool CCloudRelay::WaitIdle(int timeoutMs) {
+  CloudRelayThreads& t = *m_threads;
   std::unique_lock<std::mutex> lock(t.Lock);
   return t.Idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return t.Running == 0; });
+}
+
+void CCloudRelay::Stop() {
+  DetachDialog();
+  CloudRelayThreads& t = *m_threads;
+  std::list<CloudRelayThreads::Upload> uploads;
+  {
+    std::lock_guard<std::mutex> lock(t.Lock);
+    t.Stopping = true;
+    // A blocked connect, send or read returns at once on a shut socket.
+    for (const CloudRelayThreads::Upload& upload : t.Uploads)
+      if (upload.Socket >= 0) ::shutdown(upload.Socket, SHUT_RDWR);
+    uploads.swap(t.Uploads);
+  }
+  for (CloudRelayThreads::Upload& upload : uploads) upload.Thread.join();
 }

@@ -10,8 +10,6 @@
 
 namespace {
 
-std::atomic<bool> g_diagnostics{true};
-
 // Appends one chunk to a fixed area; on overflow sets the flag and returns 0, which aborts the transfer.
 size_t Collect(const char* data, size_t n, char* area, int& length, int capacity, int& overflow) {
   if (static_cast<size_t>(length) + n > static_cast<size_t>(capacity)) {
@@ -42,8 +40,6 @@ int WatchStopFlag(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 }  // namespace
-
-void SetHttpClientDiagnostics(bool on) { g_diagnostics = on; }
 
 void HttpResponseStore::Clear() {
   std::memset(Body, 0, sizeof Body);
@@ -100,7 +96,7 @@ int CHttpClient::Request(const char* address) {
   curl_easy_setopt(m_pCurl, CURLOPT_ENCODING, "gzip");
   curl_easy_setopt(m_pCurl, CURLOPT_HEADER, 0L);
   curl_easy_setopt(m_pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(m_pCurl, CURLOPT_VERBOSE, g_diagnostics ? 1L : 0L);
+  curl_easy_setopt(m_pCurl, CURLOPT_VERBOSE, m_diagnostics ? 1L : 0L);
   curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(m_pCurl, CURLOPT_CONNECTTIMEOUT_MS, kHttpConnectTimeoutMs);
   // Below one byte a second for 30 s: the transfer stalled.

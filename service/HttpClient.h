@@ -11,10 +11,6 @@
 typedef void CURL;
 struct curl_slist;
 
-// Library diagnostics (libcurl's verbose output) go to the error stream unless turned off here, for
-// the whole process; the terminal front end turns them off.
-void SetHttpClientDiagnostics(bool on);
-
 // The response of the last request. One block, allocated once by the client's constructor.
 struct HttpResponseStore {
   static constexpr int kBodyCapacity = 2097152;  // 2 MiB of data, plus one byte for the NUL
@@ -47,6 +43,8 @@ class CHttpClient {
   // A limit on a whole request's time, in ms (0: none, the default); for calls that must not hold
   // up their caller, such as the sign-out at close.
   void SetTimeLimit(long ms) { m_timeLimitMs = ms; }
+  // The library's diagnostics (libcurl's verbose output) on the error stream; off by default.
+  void SetDiagnostics(bool on) { m_diagnostics = on; }
 
   const char* Body() const { return m_pStore->Body; }
   int BodyLength() const { return m_pStore->BodyLength; }
@@ -67,6 +65,7 @@ class CHttpClient {
   std::map<std::string, std::string> m_CookieJar;
   const std::atomic<bool>* m_pStop = nullptr;
   long m_timeLimitMs = 0;
+  bool m_diagnostics = false;
 };
 
 inline constexpr long kHttpConnectTimeoutMs = 5000;

@@ -5,6 +5,7 @@
 CMarlix::CMarlix(const std::string& home) { m_state.Home = AbsolutePath(home); }
 
 CMarlix::~CMarlix() {
+  m_relay.Stop();
   StopWeb();
   m_state.DeleteTempArchives();
 }

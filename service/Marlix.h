@@ -1,6 +1,6 @@
 #pragma once
-// One running Marlix: its state (items, addresses, mode, secret, counts), its working directory and
-// its web service. A front end makes one and gives it to whatever needs it; nothing reaches it
+// One running Marlix: its state (items, addresses, mode, secret, counts), its working directory, its
+// web service and its relay uploads. A front end makes one and gives it to whatever needs it; nothing reaches it
 // through a global, so several can run in one process on their own ports and working directories.
 // Made, started and stopped on the front end's thread; the web service's threads read the state.
 
@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/SharedState.h"
+#include "service/CloudRelay.h"
 #include "web/WebService.h"
 
 class CMarlix {
@@ -15,7 +16,7 @@ class CMarlix {
   // `home` is the working directory, laid out already (PrepareWorkingDirectory); it is kept as an
   // absolute path.
   explicit CMarlix(const std::string& home);
-  // Stops the web service and deletes this run's folder archives.
+  // Ends the relay uploads, stops the web service and deletes this run's folder archives.
   ~CMarlix();
   CMarlix(const CMarlix&) = delete;
   CMarlix& operator=(const CMarlix&) = delete;
@@ -30,8 +31,11 @@ class CMarlix {
   void StopWeb();
   // The running web service, or null.
   CWebService* Web() { return m_web.get(); }
+  // The relay uploads; their threads end with this object.
+  CCloudRelay& Relay() { return m_relay; }
 
  private:
   SharedState m_state;
   std::unique_ptr<CWebService> m_web;
+  CCloudRelay m_relay{m_state};  // after the state, which its threads count in
 };

@@ -2,14 +2,9 @@
 
 #include <cstdlib>
 
-#include "app/PublishedText.h"
+#include "app/SharedState.h"
 
 namespace {
-
-CPublishedText& ConfiguredRelay() {
-  static CPublishedText relay;
-  return relay;
-}
 
 std::string Variable(const char* name) {
   const char* value = std::getenv(name);
@@ -18,19 +13,17 @@ std::string Variable(const char* name) {
 
 }  // namespace
 
-std::string ServiceHost() {
+std::string ServiceHost(const SharedState& state) {
   const std::string fromEnvironment = Variable("MARLIX_SERVICE_HOST");
-  return fromEnvironment.empty() ? ConfiguredRelay().Get() : fromEnvironment;
+  return fromEnvironment.empty() ? state.ConfiguredRelay.Get() : fromEnvironment;
 }
 
-std::string UploadHost() {
+std::string UploadHost(const SharedState& state) {
   const std::string fromEnvironment = Variable("MARLIX_UPLOAD_HOST");
-  return fromEnvironment.empty() ? ServiceHost() : fromEnvironment;
+  return fromEnvironment.empty() ? ServiceHost(state) : fromEnvironment;
 }
 
-bool RelayConfigured() { return !ServiceHost().empty(); }
-
-void SetConfiguredRelay(const std::string& hostAndPort) { ConfiguredRelay().Set(hostAndPort); }
+bool RelayConfigured(const SharedState& state) { return !ServiceHost(state).empty(); }
 
 bool SplitHostPort(const std::string& text, std::string& host, int& port) {
   const size_t colon = text.rfind(':');

@@ -7,12 +7,13 @@
 #include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
-void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
-  const std::string host = ServiceHost();
+void ServiceSignIn(const SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>* stop) {
+  const std::string host = ServiceHost(state);
   if (host.empty()) return;  // no relay set: nothing is sent
   bool newer = false;
   {
     CHttpClient client;
+    client.SetDiagnostics(state.HttpDiagnostics);
     client.SetStopFlag(stop);
     newer = client.Request(("http://" + host + "/login").c_str()) == 0 && client.BodyLength() > 0 &&
             client.Body()[0] == '1';
@@ -23,10 +24,12 @@ void ServiceSignIn(CRevocableDialog& dialog, const std::atomic<bool>* stop) {
 }
 
 void ServiceSignOut(const SharedState& state) {
-  if (!RelayConfigured()) return;
-  const std::string address = "http://" + ServiceHost() + "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
+  if (!RelayConfigured(state)) return;
+  const std::string address = "http://" + ServiceHost(state) +
+                              "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
                               "&cloud=" + std::to_string(state.CloudRelayCount.load());
   CHttpClient client;
+  client.SetDiagnostics(state.HttpDiagnostics);
   client.SetTimeLimit(kSignOutLimitMs);
   client.Request(address.c_str());
 }

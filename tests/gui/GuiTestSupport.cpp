@@ -95,12 +95,12 @@ void CMainDialogTest::SetUp() {
     return false;
   };
   s.WanSetup = [](SharedState&) { return WanSetupResult::Failed; };
-  s.RelayUpload = [this](SharedState&, const std::string& token, CMainDialogView*, const std::string&) {
+  s.RelayUpload = [this](CMarlix&, const std::string& token, CMainDialogView*, const std::string&) {
     m_relays.push_back(token);
   };
   s.StartupWork = [](SharedState&, CRevocableDialog&, const std::atomic<bool>&) { ++s_startupRuns; };
   s.SignOut = [this](const SharedState&) { ++m_signOuts; };
-  s.DetachRelays = [this] { m_detached = m_signOuts; };
+  s.StopRelays = [this](CMarlix&) { m_detached = m_signOuts; };
 
   // The pictures that ship beside the program, so that the screenshots show what users see.
   for (const char* name : {"dnd.png", "ban.png"}) {
@@ -114,7 +114,6 @@ void CMainDialogTest::TearDown() {
   m_dlg.reset();
   ResetDialogServices();
   m_marlix.reset();
-  SetConfiguredRelay("");
 }
 
 void CMainDialogTest::Start() {

@@ -57,7 +57,7 @@ class CMainDialogTest : public ::testing::Test {
   std::vector<std::string> m_serverPorts;
   std::vector<std::string> m_relays;  // tokens
   int m_signOuts = 0;
-  int m_detached = -1;  // the sign-outs counted when the relays were detached
+  int m_detached = -1;  // the sign-outs counted when the relay uploads were stopped
   static std::atomic<int> s_startupRuns;
 };
 

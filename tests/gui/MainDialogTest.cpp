@@ -214,7 +214,7 @@ TEST_F(CMainDialogTest, SharePageWithNothingSharedShowsThePrompt) {
 
 TEST_F(CMainDialogTest, UploadPageInCloudModeIsRefused) {
   Start();
-  SetConfiguredRelay("relay.test:8200");
+  State().ConfiguredRelay.Set("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("经云端中转，下完即删除，十分钟不下载，链接失效"));
   EXPECT_EQ(State().SelectedMode, ReachMode::Cloud);
@@ -250,7 +250,7 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("未设置云中转服务器。请在右键菜单“设置…”中填写中转服务器地址。"));
   EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
   EXPECT_TRUE(m_relays.empty());
-  SetConfiguredRelay("relay.test:8200");
+  State().ConfiguredRelay.Set("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   EXPECT_EQ(State().CurrentAddress, "http://relay.test:8200/q?t=" + token);
   EXPECT_EQ(m_relays, std::vector<std::string>{token});
@@ -424,7 +424,7 @@ TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
 
   WriteFile("a.jpg", "jpeg");
   Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  SetConfiguredRelay("relay.test:8200");
+  State().ConfiguredRelay.Set("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   ASSERT_FALSE(State().CurrentAddress.empty());
   Click(IDC_SHARE);

@@ -36,15 +36,15 @@ TEST_F(CMainDialogTest, TheContextMenuOpensTheSettingsWhichKeepAndApplyTheRelay)
   });
   m_dlg->ShowContextMenu(m_dlg->mapToGlobal(m_dlg->rect().center()));
   EXPECT_TRUE(entries.endsWith(QStringLiteral("|设置…|"))) << entries.toStdString();  // after the addresses
-  EXPECT_EQ(ServiceHost(), "relay.test:8200");
+  EXPECT_EQ(ServiceHost(State()), "relay.test:8200");
   QSettings kept(QStringLiteral("Marlix"), QStringLiteral("Marlix"));
   EXPECT_EQ(kept.value(QStringLiteral("relay/address")).toString(), QStringLiteral("relay.test:8200"));
   EXPECT_EQ(kept.value(QStringLiteral("paths/home")).toString(), QStringLiteral("/tmp/marlix-home"));
 
-  CSettingsDlg bad(m_dlg.get());
+  CSettingsDlg bad(State(), m_dlg.get());
   bad.RelayEdit()->setText(QStringLiteral("http://relay.test/"));
   EXPECT_FALSE(bad.Save());
   EXPECT_EQ(m_messages.size(), 1);
-  EXPECT_EQ(ServiceHost(), "relay.test:8200");
+  EXPECT_EQ(ServiceHost(State()), "relay.test:8200");
   kept.clear();
 }

@@ -143,7 +143,7 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
 // when the window closes, and the sign-out would too. The close ends all the same, worker joined.
 TEST_F(CMainDialogTest, CloseWhileTheRelayNeverAnswersEndsWithinTwoSeconds) {
   CSilentListener relay;
-  SetConfiguredRelay(relay.Host());
+  State().ConfiguredRelay.Set(relay.Host());
   std::atomic<bool> signingIn{false}, workerEnded{false};
   DialogServices().StartupWork = [&](SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
     signingIn = true;

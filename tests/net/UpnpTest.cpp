@@ -261,10 +261,11 @@ TEST(UpnpGateway, TheMappingOfThisRunGoesAtShutdownWithoutANewDiscovery) {
   CUpnpLab lab(Gateway::Miniupnpd);
   ASSERT_EQ(lab.Error(), "");
   const CClientRun run = lab.RunInClient([&] {
-    const std::string result = WanSetupOnPort("8081");
+    SharedState state;
+    const std::string result = WanSetupOnPort(state, "8081");
     const std::string leases = marlix_test::ReadFile(lab.Dir() + "/leases");
     const auto start = std::chrono::steady_clock::now();
-    RemoveWanMapping();
+    RemoveWanMapping(state);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return result + "\n" + std::to_string(CountOf(leases, "TCP:8081:")) + " " + (seconds < 1.5 ? "fast" : "slow");
   });

@@ -104,7 +104,7 @@ TEST_F(RelayTest, SignInAndSignOutReachTheRelay) {
   StartRelay();
   EXPECT_EQ(HttpGet(Base() + "/login").Body, "0");
   CRevocableDialog view(&m_dialog);
-  ServiceSignIn(view);
+  ServiceSignIn(m_state, view);
   EXPECT_TRUE(m_dialog.Events().empty());
   m_state.DownloadCount = 4;
   m_state.CloudRelayCount = 1;

@@ -118,7 +118,7 @@ TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
   const std::string host = "127.0.0.1:" + std::to_string(port);
   setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
   CRevocableDialog view(&m_dialog);
-  ServiceSignIn(view);
+  ServiceSignIn(m_state, view);
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"NewVersion " + base});
   m_state.DownloadCount = 3;
   ServiceSignOut(m_state);

@@ -79,7 +79,7 @@ class RelayTest : public ::testing::Test {
   void SetUp() override {
     m_state.Home = m_dir.Path().string();
     m_state.MainDialog = &m_dialog;
-    SetHttpClientDiagnostics(false);
+    m_state.HttpDiagnostics = false;
   }
 
   void StartRelay(int64_t expiryMs = 600000, uint64_t maxBody = 4 << 20, uint64_t maxStorage = 0) {
@@ -102,12 +102,11 @@ class RelayTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    EXPECT_TRUE(WaitCloudRelayIdle(20000));
-    CloudRelayDetachDialog();
+    EXPECT_TRUE(m_uploads.WaitIdle(20000));
+    m_uploads.DetachDialog();
     m_relay.Stop();
     unsetenv("MARLIX_SERVICE_HOST");
     unsetenv("MARLIX_UPLOAD_HOST");
-    SetHttpClientDiagnostics(true);
   }
 
   std::filesystem::path Storage() const { return m_dir.Path() / "store"; }
@@ -136,13 +135,14 @@ class RelayTest : public ::testing::Test {
   void Relay(const std::string& token, const std::string& name, const std::string& content) {
     marlix_test::WriteFile(name, content);
     m_state.RelayStarted = 0;
-    CloudRelayUpload(m_state, token, &m_dialog, (m_dir.Path() / name).string());
-    ASSERT_TRUE(WaitCloudRelayIdle(20000));
+    m_uploads.Upload(token, &m_dialog, (m_dir.Path() / name).string());
+    ASSERT_TRUE(m_uploads.WaitIdle(20000));
   }
 
   marlix_test::CTempWorkDir m_dir;
   CRecordingMainDialog m_dialog;
-  SharedState m_state;  // outlives the relay uploads: TearDown waits for them
+  SharedState m_state;
+  CCloudRelay m_uploads{m_state};  // the relay uploads, counted in m_state
   CRelayServer m_relay;
   int m_port = 0;
   std::mutex m_logLock;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -37,10 +38,10 @@ TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
   UseHost(server.Host());
   setenv("MARLIX_UPLOAD_HOST", "upload.example", 1);
   marlix_test::WriteFile("docs/报告.txt", "hello");
-  CloudRelayUpload(m_state, "1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
+  m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
   EXPECT_EQ(m_state.RelayStarted, 1);
   ASSERT_TRUE(server.WaitRequests(1));
-  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  ASSERT_TRUE(m_uploads.WaitIdle(10000));
 
   const std::string name = "报告.txt";
   ASSERT_EQ(name.size(), 10u);
@@ -51,8 +52,8 @@ TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
             (std::vector<std::string>{"HideProgress", "ShowProgress", "RelayProgress 1A2B3C4D 5/5"}));
 
   // The same dropped item is uploaded once: later calls return at once.
-  CloudRelayUpload(m_state, "1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
-  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
+  ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_FALSE(server.WaitRequests(2, 300));
   EXPECT_EQ(m_state.CloudRelayCount, 1);
 }
@@ -61,9 +62,9 @@ TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
   marlix_test::WriteFile("empty.bin", "");
-  CloudRelayUpload(m_state, "0000FFFF", &m_dialog, (m_dir.Path() / "empty.bin").string());
+  m_uploads.Upload("0000FFFF", &m_dialog, (m_dir.Path() / "empty.bin").string());
   ASSERT_TRUE(server.WaitRequests(1));
-  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_EQ(server.Requests()[0], ExpectedHead(server.Host(), 8 + 9 + 12) + BigEndian(8) + "0000FFFF" + BigEndian(9) +
                                       "empty.bin" + BigEndian(0));
   EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "ShowProgress"}));
@@ -74,7 +75,7 @@ TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
   UseHost(server.Host());
   std::filesystem::create_directory("photos");
   m_state.ItemKind = "d";
-  for (int i = 0; i < 2; ++i) CloudRelayUpload(m_state, "0000000D", &m_dialog, (m_dir.Path() / "photos").string());
+  for (int i = 0; i < 2; ++i) m_uploads.Upload("0000000D", &m_dialog, (m_dir.Path() / "photos").string());
   EXPECT_EQ(m_state.RelayStarted, 0);
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>(2, "RelayFolderRefused"));
   EXPECT_FALSE(server.WaitRequests(1, 300));
@@ -84,16 +85,16 @@ TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
 TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  CloudRelayUpload(m_state, "00000001", &m_dialog, (m_dir.Path() / "missing.txt").string());
+  m_uploads.Upload("00000001", &m_dialog, (m_dir.Path() / "missing.txt").string());
   EXPECT_EQ(m_state.RelayStarted, 1);
-  EXPECT_EQ(CloudRelayUploadsRunning(), 0);
+  EXPECT_EQ(m_uploads.UploadsRunning(), 0);
 
   // 4 GiB does not fit the 32-bit size field: refused with a message (a sparse file takes no space).
   m_state.RelayStarted = 0;
   const std::string big = (m_dir.Path() / "big.iso").string();
   marlix_test::WriteFile(big, "");
   ASSERT_EQ(::truncate(big.c_str(), 4ll << 30), 0);
-  CloudRelayUpload(m_state, "00000002", &m_dialog, big);
+  m_uploads.Upload("00000002", &m_dialog, big);
   EXPECT_EQ(m_state.RelayStarted, 0);
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"RelayFileTooLarge"});
 
@@ -105,8 +106,8 @@ TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
 TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
   UseRefusingHost();
   marlix_test::WriteFile("a.txt", "abc");
-  CloudRelayUpload(m_state, "0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
-  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  m_uploads.Upload("0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
+  ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
   EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "RelayFailed 0000000A 1"}));
 }
@@ -129,15 +130,15 @@ TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
     CScriptedServer server([&](const std::string&) { return c.Reply; });
     UseHost(server.Host());
     m_state.RelayStarted = 0;
-    CloudRelayUpload(m_state, "0000000A", &dialog, (m_dir.Path() / "a.txt").string());
-    ASSERT_TRUE(WaitCloudRelayIdle(10000));
+    m_uploads.Upload("0000000A", &dialog, (m_dir.Path() / "a.txt").string());
+    ASSERT_TRUE(m_uploads.WaitIdle(10000));
     const std::vector<std::string> events = dialog.Events();
     if (c.Failure.empty()) {
       EXPECT_EQ(events.back(), "RelayProgress 0000000A 3/3");
     } else {
       EXPECT_EQ(events.back(), "RelayFailed 0000000A " + c.Failure) << c.Reply;
     }
-    CloudRelayDetachDialog();
+    m_uploads.DetachDialog();
   }
 }
 
@@ -147,32 +148,50 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   UseHost(server.Host());
   marlix_test::WriteFile("big.bin", std::string(16 << 20, 'q'));
   auto dialog = std::make_unique<CRecordingMainDialog>();
-  CloudRelayUpload(m_state, "0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
+  m_uploads.Upload("0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
   ASSERT_TRUE(server.WaitHead());
-  EXPECT_EQ(CloudRelayUploadsRunning(), 1);
+  EXPECT_EQ(m_uploads.UploadsRunning(), 1);
 
   // Shutdown: the dialog is detached and destroyed while the upload waits on the service.
-  CloudRelayDetachDialog();
+  m_uploads.DetachDialog();
   dialog.reset();
-  EXPECT_EQ(CloudRelayUploadsRunning(), 1);
+  EXPECT_EQ(m_uploads.UploadsRunning(), 1);
   server.Release();
-  ASSERT_TRUE(WaitCloudRelayIdle(20000));
+  ASSERT_TRUE(m_uploads.WaitIdle(20000));
   ASSERT_TRUE(server.WaitRequests(1));
   EXPECT_EQ(server.Requests()[0].size(),
             ExpectedHead(server.Host(), 8 + 7 + 12 + (16 << 20)).size() + 8 + 7 + 12 + (16 << 20));
+}
+
+// The close: an upload to a relay that takes the request and never answers ends at once when the
+// uploads are stopped, and its thread is joined; the dialog hears nothing more.
+TEST_F(ServiceTest, StoppingTheUploadsEndsOneTheRelayNeverAnswersAtOnce) {
+  CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
+  server.Hold();
+  UseHost(server.Host());
+  marlix_test::WriteFile((m_dir.Path() / "a.bin").string(), std::string(1 << 20, 'q'));
+  m_uploads.Upload("0000000F", &m_dialog, (m_dir.Path() / "a.bin").string());
+  ASSERT_TRUE(server.WaitHead());
+  const size_t events = m_dialog.Events().size();
+  const auto start = std::chrono::steady_clock::now();
+  m_uploads.Stop();
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+  EXPECT_EQ(m_uploads.UploadsRunning(), 0);
+  EXPECT_EQ(m_dialog.Events().size(), events);
+  server.Release();
 }
 
 TEST_F(ServiceTest, WithNoRelaySetNothingStartsAndNoLinkIsMade) {
   marlix_test::WriteFile("a.txt", "a");
   m_state.ItemKind = "f";
   m_state.CurrentAddress = "http://old";
-  CloudRelayUpload(m_state, "1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());
+  m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());
   ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4D", "f", ""}));
   CRevocableDialog view(&m_dialog);
-  ServiceSignIn(view);
+  ServiceSignIn(m_state, view);
   ServiceSignOut(m_state);
   EXPECT_EQ(m_state.RelayStarted, 0);
-  EXPECT_EQ(CloudRelayUploadsRunning(), 0);
+  EXPECT_EQ(m_uploads.UploadsRunning(), 0);
   EXPECT_EQ(m_state.CurrentAddress, "");
   EXPECT_TRUE(m_dialog.Events().empty());
 }

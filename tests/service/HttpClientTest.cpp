@@ -44,11 +44,7 @@ std::string Gzip(const std::string& text) {
 
 using Jar = std::map<std::string, std::string>;
 
-class HttpClientTest : public ::testing::Test {
- protected:
-  void SetUp() override { SetHttpClientDiagnostics(false); }
-  void TearDown() override { SetHttpClientDiagnostics(true); }
-};
+class HttpClientTest : public ::testing::Test {};
 
 }  // namespace
 

@@ -26,7 +26,7 @@ TEST_F(ServiceTest, SignInShowsTheNoticeAndOpensTheHomePageWhenTheAnswerBeginsWi
     CRevocableDialog view(&dialog);
     CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
     UseHost(server.Host());
-    ServiceSignIn(view);
+    ServiceSignIn(m_state, view);
     EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
     // The notice, with the home page to open after it.
     EXPECT_EQ(dialog.Events(), std::vector<std::string>{"NewVersion http://" + server.Host()}) << answer;
@@ -38,11 +38,11 @@ TEST_F(ServiceTest, SignInShowsNothingForOtherAnswersOrNoService) {
   for (const std::string answer : {"0", "", " 1"}) {
     CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
     UseHost(server.Host());
-    ServiceSignIn(view);
+    ServiceSignIn(m_state, view);
     EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
   }
   UseRefusingHost();
-  ServiceSignIn(view);
+  ServiceSignIn(m_state, view);
   EXPECT_TRUE(m_dialog.Events().empty());
 }
 
@@ -58,13 +58,13 @@ TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
   // Two relays: one reaches the service, one finds no service listening.
   marlix_test::WriteFile("a.txt", "abc");
   const std::string path = (m_dir.Path() / "a.txt").string();
-  CloudRelayUpload(m_state, "0000000A", &m_dialog, path);
-  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  m_uploads.Upload("0000000A", &m_dialog, path);
+  ASSERT_TRUE(m_uploads.WaitIdle(10000));
   ASSERT_TRUE(server.WaitRequests(2));
   UseRefusingHost();
   m_state.RelayStarted = 0;
-  CloudRelayUpload(m_state, "0000000B", &m_dialog, path);
-  ASSERT_TRUE(WaitCloudRelayIdle(10000));
+  m_uploads.Upload("0000000B", &m_dialog, path);
+  ASSERT_TRUE(m_uploads.WaitIdle(10000));
 
   UseHost(server.Host());
   ServiceSignOut(m_state);
@@ -74,18 +74,18 @@ TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
 TEST(ServiceConfig, NoRelayUntilSetEnvironmentOverridesTheSettingAndHostOrHostAndPort) {
   unsetenv("MARLIX_SERVICE_HOST");
   unsetenv("MARLIX_UPLOAD_HOST");
-  EXPECT_EQ(ServiceHost(), "");
-  EXPECT_FALSE(RelayConfigured());
-  SetConfiguredRelay("relay.example:8200");
-  EXPECT_EQ(ServiceHost(), "relay.example:8200");
-  EXPECT_EQ(UploadHost(), "relay.example:8200");
+  SharedState state;
+  EXPECT_EQ(ServiceHost(state), "");
+  EXPECT_FALSE(RelayConfigured(state));
+  state.ConfiguredRelay.Set("relay.example:8200");
+  EXPECT_EQ(ServiceHost(state), "relay.example:8200");
+  EXPECT_EQ(UploadHost(state), "relay.example:8200");
   setenv("MARLIX_SERVICE_HOST", "relay.example", 1);
   setenv("MARLIX_UPLOAD_HOST", "upload.example:81", 1);
-  EXPECT_EQ(ServiceHost(), "relay.example");
-  EXPECT_EQ(UploadHost(), "upload.example:81");
+  EXPECT_EQ(ServiceHost(state), "relay.example");
+  EXPECT_EQ(UploadHost(state), "upload.example:81");
   unsetenv("MARLIX_SERVICE_HOST");
   unsetenv("MARLIX_UPLOAD_HOST");
-  SetConfiguredRelay("");
 
   std::string host;
   int port = 0;

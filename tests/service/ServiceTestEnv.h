@@ -19,14 +19,13 @@ class ServiceTest : public ::testing::Test {
   void SetUp() override {
     m_state.Home = m_dir.Path().string();
     m_state.MainDialog = &m_dialog;
-    SetHttpClientDiagnostics(false);
+    m_state.HttpDiagnostics = false;
   }
   void TearDown() override {
-    EXPECT_TRUE(WaitCloudRelayIdle(20000));
-    CloudRelayDetachDialog();
+    EXPECT_TRUE(m_uploads.WaitIdle(20000));
+    m_uploads.DetachDialog();
     unsetenv("MARLIX_SERVICE_HOST");
     unsetenv("MARLIX_UPLOAD_HOST");
-    SetHttpClientDiagnostics(true);
   }
   void UseHost(const std::string& host) {
     setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
@@ -36,5 +35,6 @@ class ServiceTest : public ::testing::Test {
 
   marlix_test::CTempWorkDir m_dir;
   CRecordingMainDialog m_dialog;
-  SharedState m_state;  // outlives the relay uploads: TearDown waits for them
+  SharedState m_state;
+  CCloudRelay m_uploads{m_state};  // the relay uploads, counted in m_state
 };
