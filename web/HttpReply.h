@@ -46,8 +46,9 @@ struct CHttpReply {
   int Fd = -1;
   int64_t Offset = 0;
   int64_t Length = 0;
-  // Body::File: called with the reply's bytes sent before and after each piece handed to the
-  // socket. With it the file is copied in pieces (no sendfile), so that progress can be told.
+  // Body::File: called with the reply's bytes delivered before and after, as the client takes them
+  // (read from the socket every tenth of a second, and once more when the reply is complete), one
+  // call at a time on one of the server's threads. The file still goes out by sendfile.
   std::function<void(int64_t before, int64_t sent)> OnProgress;
 
   std::shared_ptr<CReplyProducer> Producer;  // Body::Producer

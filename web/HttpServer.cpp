@@ -3,6 +3,8 @@
 // memory, never a thread. A handler that may wait runs on a thread of its own while its connection
 // is suspended; its body reaches it through a bounded buffer, the connection suspended while the
 // buffer is full. A producer reply that has no bytes ready suspends its connection until woken.
+// Files go out by sendfile; where a file reply's progress is asked for, a thread of the server reads
+// the socket's delivered bytes every tenth of a second while such replies are under way.
 
 #include "web/HttpServer.h"
 
@@ -26,12 +28,13 @@
 #include <thread>
 
 #include "web/ClientAddress.h"
+#include "web/SocketDelivered.h"
 
 namespace {
 
 // Body bytes held for a handler that runs apart before the connection is suspended.
 constexpr size_t kBodyBacklog = 256 * 1024;
-constexpr size_t kFileBlock = 256 * 1024;
+constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
 
 const char kBusyReply[] =
     "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nbusy\n";
@@ -72,14 +75,20 @@ struct CProducerState {
   }
 };
 
-// A file reply copied in pieces, so that its progress can be told.
-struct CCopiedFile {
-  int fd = -1;
-  int64_t offset = 0;
+// A file reply sent by the kernel whose progress is told: the bytes its socket has delivered past
+// the reply's header (estimated from its lines; the last report is the exact length).
+struct CWatchedSend {
+  int socket = -1;  // valid while the entry is registered: the library closes it only later
+  int64_t header = 0;
   int64_t length = 0;
+  int64_t told = 0;  // bytes of the body reported so far
   std::function<void(int64_t, int64_t)> progress;
-  ~CCopiedFile() {
-    if (fd >= 0) ::close(fd);
+
+  void Tell(int64_t sent) {
+    sent = std::min(sent, length);
+    if (sent <= told) return;
+    progress(told, sent);
+    told = sent;
   }
 };
 
@@ -162,6 +171,22 @@ struct CHttpServer::CImpl {
   int running = 0;  // handlers running apart
   std::condition_variable idle;
 
+  // File replies whose progress is told, by their exchange; the progress thread reads them while
+  // there are any. Progress calls are made under sendLock, so one at a time per reply.
+  std::mutex sendLock;
+  std::condition_variable sendChanged;
+  std::map<CExchange*, CWatchedSend> sends;
+  bool sendStop = false;
+  std::thread sendWatch;
+  void WatchSends();
+  void Unwatch(CExchange* ex, bool completed) {
+    std::lock_guard<std::mutex> hold(sendLock);
+    auto it = sends.find(ex);
+    if (it == sends.end()) return;
+    if (completed) it->second.Tell(it->second.length);
+    sends.erase(it);
+  }
+
   static void* OnUri(void* cls, const char* uri, MHD_Connection* conn);
   static void OnConnection(void* cls, MHD_Connection* conn, void** socketContext, MHD_ConnectionNotificationCode code);
   static void OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode code);
@@ -178,6 +203,7 @@ struct CHttpServer::CImpl {
   }
   MHD_Result Queue(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
   void Forget(CExchange* ex) {
+    Unwatch(ex, false);
     std::lock_guard<std::mutex> hold(lock);
     live.erase(ex);
   }
@@ -222,19 +248,18 @@ void FreeProducer(void* cls) {
   delete s;
 }
 
-ssize_t ReadCopiedFile(void* cls, uint64_t pos, char* buf, size_t max) {
-  auto* f = static_cast<CCopiedFile*>(cls);
-  const int64_t at = static_cast<int64_t>(pos);
-  if (at >= f->length) return MHD_CONTENT_READER_END_OF_STREAM;
-  const size_t want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(max), f->length - at));
-  const ssize_t got = ::pread(f->fd, buf, want, f->offset + at);
-  // A file that has become shorter ends the reply short: the client sees it fail.
-  if (got <= 0) return MHD_CONTENT_READER_END_WITH_ERROR;
-  if (f->progress) f->progress(at, at + got);
-  return got;
+// The length of the header the library sends before the reply's body, near enough for progress.
+int64_t HeaderLength(const CHttpReply& reply) {
+  const char* reason = MHD_get_reason_phrase_for(static_cast<unsigned>(reply.Status));
+  int64_t n = 13 + static_cast<int64_t>(std::strlen(reason)) + 2 + 19 + 2;  // status line, Connection, end
+  bool length = false;
+  for (const auto& [name, value] : reply.Headers) {
+    n += static_cast<int64_t>(name.size() + value.size()) + 4;
+    length = length || strcasecmp(name.c_str(), "Content-Length") == 0;
+  }
+  if (!length) n += 16 + 20 + 2;
+  return n;
 }
-
-void FreeCopiedFile(void* cls) { delete static_cast<CCopiedFile*>(cls); }
 
 bool ParseListen(const std::string& listen, sockaddr_storage& addr, uint16_t& port, bool& any) {
   std::string host, portText = listen;
@@ -321,12 +346,14 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
   *socketContext = nullptr;
 }
 
-void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode) {
+void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode code) {
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
   if (auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr)
     static_cast<CImpl*>(cls)->Uncount(*state);
   auto* ex = static_cast<CExchange*>(*context);
   if (!ex) return;
+  // A file sent whole has reached its end (the socket is still open here).
+  static_cast<CImpl*>(cls)->Unwatch(ex, code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
   // The exchange stays owned by its connection; its handler, if one still runs, gives up now.
   static_cast<CImpl*>(cls)->Forget(ex);
   ex->Finish();
@@ -423,20 +450,27 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
       if (reply.Fd < 0 || reply.Length <= 0) {
         reply.ReleaseFile();
         response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
-      } else if (reply.OnProgress) {
-        auto* f = new CCopiedFile;
-        f->length = reply.Length;
-        f->offset = reply.Offset;
-        f->progress = std::move(reply.OnProgress);
-        f->fd = reply.TakeFd();
-        response = MHD_create_response_from_callback(static_cast<uint64_t>(f->length), kFileBlock, &ReadCopiedFile, f,
-                                                     &FreeCopiedFile);
-        if (!response) delete f;
       } else {
         const int fd = reply.TakeFd();
         response = MHD_create_response_from_fd_at_offset64(static_cast<uint64_t>(reply.Length), fd,
                                                            static_cast<uint64_t>(reply.Offset));
-        if (!response) ::close(fd);
+        if (!response) {
+          ::close(fd);
+        } else if (reply.OnProgress) {
+          const MHD_ConnectionInfo* socket = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
+          if (socket) {
+            CWatchedSend watched;
+            watched.socket = socket->connect_fd;
+            watched.header = HeaderLength(reply);
+            watched.length = reply.Length;
+            watched.progress = std::move(reply.OnProgress);
+            {
+              std::lock_guard<std::mutex> hold(sendLock);
+              sends[&ex] = std::move(watched);
+            }
+            sendChanged.notify_all();
+          }
+        }
       }
       break;
     case CHttpReply::Body::Producer: {
@@ -470,6 +504,21 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
   return queued;
 }
 
+void CHttpServer::CImpl::WatchSends() {
+  std::unique_lock<std::mutex> hold(sendLock);
+  while (!sendStop) {
+    if (sends.empty()) {
+      sendChanged.wait(hold, [&] { return sendStop || !sends.empty(); });
+      continue;
+    }
+    for (auto& [ex, watched] : sends) {
+      const int64_t delivered = SocketBytesDelivered(watched.socket);
+      if (delivered > watched.header) watched.Tell(delivered - watched.header);
+    }
+    sendChanged.wait_for(hold, kProgressPeriod, [&] { return sendStop; });
+  }
+}
+
 CHttpServer::CHttpServer() : m_impl(std::make_unique<CImpl>()) { m_impl->owner = this; }
 
 CHttpServer::~CHttpServer() { Stop(); }
@@ -479,6 +528,8 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   m_stopping = false;
   m_impl->options = options;
   m_impl->handler = &handler;
+  m_impl->sendStop = false;
+  m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
   sockaddr_storage addr{};
   uint16_t port = 0;
   bool any = true;
@@ -495,6 +546,7 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
       MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
       &CImpl::OnCompleted, m_impl.get(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
       reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
+  if (!m_impl->daemon) StopWatchingSends();
   return m_impl->daemon != nullptr;
 }
 
@@ -525,6 +577,17 @@ void CHttpServer::Stop() {
   }
   MHD_stop_daemon(m_impl->daemon);
   m_impl->daemon = nullptr;
+  StopWatchingSends();
+}
+
+void CHttpServer::StopWatchingSends() {
+  {
+    std::lock_guard<std::mutex> hold(m_impl->sendLock);
+    m_impl->sendStop = true;
+    m_impl->sends.clear();
+  }
+  m_impl->sendChanged.notify_all();
+  if (m_impl->sendWatch.joinable()) m_impl->sendWatch.join();
 }
 
 bool CHttpServer::Running() const { return m_impl->daemon != nullptr; }

@@ -42,6 +42,8 @@ class CHttpServer {
   const std::atomic<bool>& StopFlag() const { return m_stopping; }
 
  private:
+  void StopWatchingSends();
+
   struct CImpl;
   std::unique_ptr<CImpl> m_impl;
   std::atomic<bool> m_stopping{false};

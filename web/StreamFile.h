@@ -36,7 +36,7 @@ class CFileReply {
   // The reply: "200", "206" or "416", then `headers` as given, then Content-Length, Accept-Ranges,
   // Content-Range where it belongs, ETag and Last-Modified, and the bytes of the range. With a
   // progress view, that dialog's progress bar shows the whole percent of the file (not of the range)
-  // reached, as after each 4096-byte piece, and gets a position only when it changes; without it the
+  // reached, as after each 4096-byte piece, and gets a position only when it changes. Either way the
   // kernel sends the file (sendfile). Hands the file to the reply.
   CHttpReply Reply(std::vector<std::pair<std::string, std::string>> headers, CMainDialogView* progress);
 

@@ -1,6 +1,8 @@
 #pragma once
 // A main dialog that records every call and every event reported, for tests of the core. Thread-safe.
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -25,6 +27,7 @@ class CRecordingMainDialog : public CMainDialogView {
     std::lock_guard<std::mutex> lock(m_lock);
     m_reports.push_back(event);
     m_events.push_back(Describe(event));
+    m_changed.notify_all();
   }
   void ShowProgress() override { Record("ShowProgress"); }
   void HideProgress() override { Record("HideProgress"); }
@@ -51,6 +54,21 @@ class CRecordingMainDialog : public CMainDialogView {
     return done;
   }
   std::vector<int> ReceivedCounts() { return Copy(m_receivedCounts); }
+  // Waits up to 10 s for an event of that id with that many bytes done: a download's last progress
+  // is told as the socket delivers it, which may be just after the client has seen the reply end.
+  bool WaitFor(ViewEventId id, int64_t done) {
+    return WaitUntil(id, [done](int64_t d) { return d == done; });
+  }
+  // The same for bytes done that pass the test.
+  template <class Test>
+  bool WaitUntil(ViewEventId id, Test doneTest) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    return m_changed.wait_for(lock, std::chrono::seconds(10), [&] {
+      for (const CViewEvent& e : m_reports)
+        if (e.Id == id && doneTest(e.Done)) return true;
+      return false;
+    });
+  }
 
   // "DownloadProgress 4096/10000", "FileReceived tmp/a.jpg", "PackingFinished 2",
   // "RelayFailed 0000000A 3 reason": the id, then the values it carries.
@@ -86,6 +104,7 @@ class CRecordingMainDialog : public CMainDialogView {
   }
 
   std::mutex m_lock;
+  std::condition_variable m_changed;
   std::vector<CViewEvent> m_reports;
   std::vector<int> m_receivedCounts;
   std::vector<std::string> m_events;

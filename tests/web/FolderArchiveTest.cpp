@@ -133,6 +133,7 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
 
   // The window was told of the packing and of its end with nothing left out, then the archive's
   // bytes went out to its end.
+  EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, static_cast<int64_t>(first.body.size())));
   const std::vector<std::string> events = server.Dialog().Events();
   ASSERT_GE(events.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 3),

@@ -67,6 +67,7 @@ TEST(FolderPage, RowsShowNamesSizesAndSubfoldersAndTheirLinksDownload) {
   EXPECT_EQ(Body(Get(server, "/f?t=" + tokens[0])), "AAA");
   EXPECT_EQ(Body(Get(server, "/f?t=" + tokens[1])), "BB");
   EXPECT_EQ(server.State().DownloadCount, 2);
+  EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, 2));
   EXPECT_EQ(server.Dialog().Progress(ViewEventId::DownloadProgress), (std::vector<int64_t>{3, 2}));
   // "AAA" is no picture: its thumbnail is refused, and the row stays as it is.
   EXPECT_EQ(Get(server, "/t?t=" + tokens[0]).substr(0, 22), "HTTP/1.0 404 Not Found");

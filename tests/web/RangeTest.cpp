@@ -158,6 +158,7 @@ TEST(Range, ProgressShowsThePositionWithinTheWholeFile) {
   WriteFile("10000.bin", std::string(10000, 'x'));
   server.State().InsertItem("1A2B3C4D", fs::absolute("10000.bin").string());
   Request(server, "/f?t=1A2B3C4D", "Range: bytes=5000-\r\n");
+  EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, 10000));
   EXPECT_EQ(server.Dialog().Progress(ViewEventId::DownloadProgress), (std::vector<int64_t>{9096, 10000}));
 }
 

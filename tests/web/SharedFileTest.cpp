@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,12 +136,14 @@ TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
   SplitReply(Get(server, "/f?t=00000001"), head, body);
   EXPECT_EQ(body.size(), 10000u);
   // The bar's 40, 81 and 100.
+  EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, 10000));
   EXPECT_EQ(server.Dialog().Events(),
             (std::vector<std::string>{"ShowProgress", "DownloadProgress 4096/10000", "DownloadProgress 8192/10000",
                                       "DownloadProgress 10000/10000"}));
 
   SplitReply(Get(server, "/f?t=00000002"), head, body);
   EXPECT_EQ(body.size(), 1u << 20);
+  EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, 1 << 20));
   const std::vector<CViewEvent> progress = server.Dialog().Reports(ViewEventId::DownloadProgress);
   // 256 pieces: every whole percent once, from 0 (1/256 is 0.39 %) to 100.
   ASSERT_EQ(progress.size(), 3u + 101u);
@@ -149,6 +152,35 @@ TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
     EXPECT_EQ(progress[3 + pos].Total, 1 << 20);
     EXPECT_EQ(progress[3 + pos].Done % 4096, 0);
   }
+}
+
+// The bar follows what the phone has taken while the file is still on its way, not only at its end.
+TEST(SharedFile, ProgressMovesWhileThePhoneIsStillReading) {
+  CTestServer server;
+  const int64_t size = 64 << 20;
+  WriteFile("64M.bin", std::string(static_cast<size_t>(size), 'z'));
+  Share(server, "64M.bin");
+  const int fd = ConnectLoopback(server.Port(), [](int s) {
+    const int small = 64 << 10;
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  });
+  ASSERT_GE(fd, 0);
+  const std::string request = "GET /f?t=1A2B3C4D HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  char buffer[64 << 10];
+  int64_t taken = 0;
+  while (taken < (4 << 20)) {
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    ASSERT_GT(n, 0);
+    taken += n;
+  }
+  // The phone pauses with most of the file still to come.
+  EXPECT_TRUE(server.Dialog().WaitUntil(ViewEventId::DownloadProgress,
+                                        [&](int64_t done) { return done >= (2 << 20) && done < size / 2; }));
+  while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
+  }
+  ::close(fd);
+  EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, size));
 }
 
 // A sparse file just over 2 GiB goes out whole with its true length.
@@ -175,6 +207,7 @@ TEST(SharedFile, FileOver2GiBIsSentWholeWithItsTrueLength) {
   curl_easy_cleanup(curl);
   EXPECT_EQ(announced, size);
   EXPECT_EQ(received, static_cast<uint64_t>(size));
+  EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, size));
   const std::vector<int64_t> progress = server.Dialog().Progress(ViewEventId::DownloadProgress);
   ASSERT_EQ(progress.size(), 101u);  // one a percent, in bytes past 2 GiB
   EXPECT_LT(progress.front(), size / 100);
