@@ -209,7 +209,7 @@ CONF
 : >"$work/results"
 
 # marlix-cli shares the three files, with a working directory of its own (MARLIX_HOME).
-(cd "$work/files" && MARLIX_HOME="$work/home" exec "$cli" share --no-qr big.bin small.bin mid.bin >"$work/cli.out" 2>/dev/null) &
+(cd "$work/files" && MARLIX_HOME="$work/home" exec "$cli" share --no-qr --address 127.0.0.1 big.bin small.bin mid.bin >"$work/cli.out" 2>/dev/null) &
 cli_pid=$!
 pids+=("$cli_pid")
 for _ in $(seq 300); do [ "$(wc -l <"$work/cli.out")" -ge 3 ] && break; sleep 0.1; done

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/UiLanguage.h"
 #include "cli/TerminalWords.h"
 
 namespace {
@@ -19,7 +18,7 @@ bool StderrIsTerminal() {
 }  // namespace
 
 void CCliMainDialog::Report(const CViewEvent& event) {
-  const CTerminalWords words = TerminalWords(event, UiSpeaksChinese());
+  const CTerminalWords words = TerminalWords(event, m_chinese);
   std::lock_guard<std::mutex> lock(m_lock);
   switch (event.Id) {
     case ViewEventId::DownloadProgress:

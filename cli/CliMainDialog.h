@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/MainDialogView.h"
+#include "app/UiLanguage.h"
 
 class CCliMainDialog : public CMainDialogView {
  public:
@@ -25,6 +26,7 @@ class CCliMainDialog : public CMainDialogView {
   void PrintMessage(const std::string& text, const std::string& openAfter);
   void MoveBar(int pos);
 
+  const bool m_chinese = UiSpeaksChinese();  // the language, chosen once at start
   std::mutex m_lock;
   std::string m_caption;       // the caption line's text, as shown
   std::string m_savedCaption;  // shown again when the last packing under way ends
