@@ -468,11 +468,13 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
             watched.header = HeaderLength(reply);
             watched.length = reply.Length;
             watched.progress = std::move(reply.OnProgress);
+            bool first = false;
             {
               std::lock_guard<std::mutex> hold(sendLock);
+              first = sends.empty();
               sends[&ex] = std::move(watched);
             }
-            sendChanged.notify_all();
+            if (first) sendChanged.notify_all();  // else the thread is already reading them
           }
         }
       }
@@ -532,8 +534,6 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   m_stopping = false;
   m_impl->options = options;
   m_impl->handler = &handler;
-  m_impl->sendStop = false;
-  m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
   sockaddr_storage addr{};
   uint16_t port = 0;
   bool any = true;
@@ -541,6 +541,8 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_SUPPRESS_DATE_NO_CLOCK;
   if (any) flags |= MHD_USE_DUAL_STACK;
   if (!any && addr.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+  m_impl->sendStop = false;
+  m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
   const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
   m_impl->daemon =
       MHD_start_daemon(flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
