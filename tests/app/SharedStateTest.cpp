@@ -9,6 +9,7 @@
 #include "support/TestEnv.h"
 
 using namespace marlix_test;
+namespace fs = std::filesystem;
 
 TEST(SharedState, ItemTableKeepsTheFirstEntryOfATokenWhenAskedTo) {
   SharedState state;
@@ -44,15 +45,15 @@ TEST(SharedState, TempArchivesAreDeletedEvenWhenOneCannotBe) {
   CTempWorkDir dir;
   SharedState state;
   state.DeleteTempArchives();  // an empty list deletes nothing
-  WriteFile("keep.zip", "k");
-  std::filesystem::create_directory("busy.zip");
-  WriteFile("busy.zip/inside", "x");  // a folder that is not empty cannot be removed as a file
-  WriteFile("second.zip", "s");
-  state.AddTempArchive("busy.zip");
-  state.AddTempArchive("second.zip");
+  const fs::path keep = dir.Path() / "keep.zip", busy = dir.Path() / "busy.zip", second = dir.Path() / "second.zip";
+  WriteFile(keep, "k");
+  WriteFile(busy / "inside", "x");  // a folder that is not empty cannot be removed as a file
+  WriteFile(second, "s");
+  state.AddTempArchive(busy.string());
+  state.AddTempArchive(second.string());
   state.DeleteTempArchives();
-  EXPECT_TRUE(std::filesystem::exists("busy.zip"));
-  EXPECT_FALSE(std::filesystem::exists("second.zip"));
-  EXPECT_TRUE(std::filesystem::exists("keep.zip"));
+  EXPECT_TRUE(fs::exists(busy));
+  EXPECT_FALSE(fs::exists(second));
+  EXPECT_TRUE(fs::exists(keep));
   EXPECT_TRUE(state.TempArchiveList.empty());
 }

@@ -12,7 +12,9 @@ using namespace marlix_test;
 namespace fs = std::filesystem;
 
 TEST(WorkingDirectory, LaysOutTheHomeAndKeepsNewerPageFiles) {
+  const fs::path started = fs::current_path();
   CTempWorkDir dir;
+  EXPECT_EQ(fs::current_path(), started);  // the fixture leaves the process where it started
   for (const std::string& name : PageFiles()) WriteFile(dir.Path() / "data" / name, "new " + name);
   const fs::path home = dir.Path() / "a/b/Marlix";
   WriteFile(home / "upload.js", "edited by hand");  // newer than the data folder's: kept
@@ -20,7 +22,7 @@ TEST(WorkingDirectory, LaysOutTheHomeAndKeepsNewerPageFiles) {
   fs::last_write_time(home / "index.html", fs::last_write_time(dir.Path() / "data/index.html") - std::chrono::hours(1));
 
   ASSERT_EQ(PrepareWorkingDirectory(home.string(), (dir.Path() / "data").string()), "");
-  EXPECT_EQ(fs::current_path(), dir.Path());  // the process stays where it was
+  EXPECT_EQ(fs::current_path(), started);  // the process stays where it was
   EXPECT_TRUE(fs::is_directory(home / "tmp"));
   EXPECT_EQ(ReadFile(home / "index.html"), "new index.html");
   EXPECT_EQ(ReadFile(home / "upload.js"), "edited by hand");
@@ -36,13 +38,15 @@ TEST(WorkingDirectory, LaysOutTheHomeAndKeepsNewerPageFiles) {
 }
 
 TEST(WorkingDirectory, RefusesAHomeItCannotUseAndStaysWhereItWas) {
+  const fs::path started = fs::current_path();
   CTempWorkDir dir;
-  WriteFile("file", "x");
+  WriteFile(dir.Path() / "file", "x");
   EXPECT_NE(PrepareWorkingDirectory((dir.Path() / "file").string(), ""), "");
-  fs::create_directories("home");
-  fs::create_directory_symlink(dir.Path(), "home/tmp");  // received files are never served through a link
+  fs::create_directories(dir.Path() / "home");
+  // Received files are never served through a link.
+  fs::create_directory_symlink(dir.Path(), dir.Path() / "home/tmp");
   EXPECT_NE(PrepareWorkingDirectory((dir.Path() / "home").string(), ""), "");
-  EXPECT_EQ(fs::current_path(), dir.Path());
+  EXPECT_EQ(fs::current_path(), started);
 }
 
 TEST(WorkingDirectory, HomeAndDataFolderLookups) {
@@ -61,6 +65,7 @@ TEST(WorkingDirectory, HomeAndDataFolderLookups) {
   // lookup finds one of the two installed places or nothing, never the current folder.
   const std::string found = FindDataDirectory();
   EXPECT_TRUE(found.empty() || found.ends_with("/data") || found.ends_with("/../share/marlix")) << found;
-  EXPECT_EQ(AbsolutePath("x/y.txt"), (dir.Path() / "x/y.txt").string());
+  // A relative path names a file of the folder the process runs in, as the shell has it.
+  EXPECT_EQ(AbsolutePath("x/y.txt"), (fs::current_path() / "x/y.txt").string());
   EXPECT_EQ(AbsolutePath("/abs"), "/abs");
 }

@@ -1,5 +1,5 @@
-// marlix-cli share, end to end: the program in a temporary working directory, fetched with libcurl,
-// stopped with SIGTERM.
+// marlix-cli share, end to end: the program run in a temporary folder, fetched with libcurl, stopped
+// with SIGTERM.
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -24,11 +24,13 @@ extern char** environ;
 
 namespace {
 
-// marlix-cli running in the current directory with stdout and stderr in files.
+// marlix-cli running in the given folder, as a shell started there would run it (relative paths name
+// the folder's files), with stdout and stderr in the folder's "cli.out" and "cli.err".
 class CCliProcess {
  public:
   // `runAs` goes before the program (for example setpriv, to run it as another user).
-  explicit CCliProcess(std::vector<std::string> args, const std::vector<std::string>& runAs = {}) {
+  CCliProcess(const fs::path& dir, std::vector<std::string> args, const std::vector<std::string>& runAs = {})
+      : m_out(dir / "cli.out"), m_err(dir / "cli.err") {
     args.insert(args.begin(), MARLIX_CLI_PATH);
     args.insert(args.begin(), runAs.begin(), runAs.end());
     std::vector<char*> argv;
@@ -36,8 +38,9 @@ class CCliProcess {
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "cli.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "cli.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());  // the child's, never this process's
     if (posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
     posix_spawn_file_actions_destroy(&actions);
   }
@@ -47,8 +50,8 @@ class CCliProcess {
       ::waitpid(m_pid, nullptr, 0);
     }
   }
-  std::string Out() const { return ReadFile("cli.out"); }
-  std::string Err() const { return ReadFile("cli.err"); }
+  std::string Out() const { return ReadFile(m_out); }
+  std::string Err() const { return ReadFile(m_err); }
 
   // Waits until stdout holds `lines` lines or the program has ended.
   bool WaitForLines(size_t lines) {
@@ -76,6 +79,7 @@ class CCliProcess {
   }
 
  private:
+  fs::path m_out, m_err;
   pid_t m_pid = -1;
   int m_status = 0;
 };
@@ -169,10 +173,10 @@ bool DrawingToPgm(const std::vector<std::string>& rows, const std::string& file,
 
 TEST(ShareCommand, ServesEachPathPrintsItsAddressAndEndsCleanlyOnSigterm) {
   CTempWorkDir dir;
-  WriteFile("report.pdf", "PDF!");
-  WriteFile("album/one.txt", "1");
-  WriteFile("index.html", "page");
-  CCliProcess cli({"share", "--no-qr", "report.pdf", "album"});
+  WriteFile(dir.Path() / "report.pdf", "PDF!");
+  WriteFile(dir.Path() / "album/one.txt", "1");
+  WriteFile(dir.Path() / "index.html", "page");
+  CCliProcess cli(dir.Path(), {"share", "--no-qr", "report.pdf", "album"});
   if (!cli.WaitForLines(3)) {
     if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
@@ -200,11 +204,11 @@ TEST(ShareCommand, ServesEachPathPrintsItsAddressAndEndsCleanlyOnSigterm) {
 
 TEST(ShareCommand, WorksInItsOwnHomeWhileRelativePathsNameTheCallersFiles) {
   CTempWorkDir dir;
-  WriteFile("a.txt", "caller's a");
-  WriteFile("index.html", "caller's private page");
+  WriteFile(dir.Path() / "a.txt", "caller's a");
+  WriteFile(dir.Path() / "index.html", "caller's private page");
   const fs::path home = dir.Path() / "deeper/home";
   ::setenv("MARLIX_HOME", home.c_str(), 1);
-  CCliProcess cli({"share", "--no-qr", "a.txt"});
+  CCliProcess cli(dir.Path(), {"share", "--no-qr", "a.txt"});
   if (!cli.WaitForLines(1)) {
     if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
@@ -221,15 +225,15 @@ TEST(ShareCommand, WorksInItsOwnHomeWhileRelativePathsNameTheCallersFiles) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   for (const char* name : {"upload.js", "upload.css", "dnd.png", "ban.png", "1.bmp"})
     EXPECT_TRUE(fs::exists(home / name)) << name;
-  EXPECT_FALSE(fs::exists("1.bmp"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "1.bmp"));
   EXPECT_EQ(cli.Stop(SIGTERM), 0);
 }
 
 TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
   CTempWorkDir dir;
-  WriteFile("a.txt", "a");
-  WriteFile("b.txt", "b");
-  CCliProcess cli({"share", "a.txt", "b.txt"});
+  WriteFile(dir.Path() / "a.txt", "a");
+  WriteFile(dir.Path() / "b.txt", "b");
+  CCliProcess cli(dir.Path(), {"share", "a.txt", "b.txt"});
   if (!cli.WaitForLines(20)) {
     if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
@@ -238,7 +242,8 @@ TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
   const std::vector<std::string> lines = Lines(cli.Out());
   ASSERT_GT(lines.size(), 2u);
   const std::vector<std::string> drawing(lines.begin() + 2, lines.end());
-  ASSERT_TRUE(DrawingToPgm(drawing, "qr.pgm"));
+  const fs::path pgm = dir.Path() / "qr.pgm";
+  ASSERT_TRUE(DrawingToPgm(drawing, pgm));
   // A 128-bit token's link still fits an 80 x 24 terminal.
   EXPECT_LE(drawing.size(), 23u);
   size_t cells = 0;
@@ -249,7 +254,7 @@ TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
   EXPECT_EQ(drawing[1].find("\x1b[30"), std::string::npos);
 
   std::string decoded;
-  if (FILE* zbar = ::popen("zbarimg -q --raw --nodbus qr.pgm", "r")) {
+  if (FILE* zbar = ::popen(("zbarimg -q --raw --nodbus '" + pgm.string() + "'").c_str(), "r")) {
     char buffer[256];
     while (std::fgets(buffer, sizeof buffer, zbar)) decoded += buffer;
     ::pclose(zbar);
@@ -261,11 +266,11 @@ TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
 
 TEST(ShareCommand, NoFreePortShowsTheMessageAndEndsWithOne) {
   CTempWorkDir dir;
-  WriteFile("a.txt", "a");
+  WriteFile(dir.Path() / "a.txt", "a");
   CPortHolder holder;
   holder.HoldAllServerPorts();
   ::setenv("LANGUAGE", "zh_CN:en", 1);  // the Chinese text, as the program's own
-  CCliProcess cli({"share", "a.txt"});
+  CCliProcess cli(dir.Path(), {"share", "a.txt"});
   ::unsetenv("LANGUAGE");
   int status = -1;
   for (int i = 0; i < 1000 && status == -1; ++i) {
@@ -282,25 +287,25 @@ TEST(ShareCommand, NoFreePortShowsTheMessageAndEndsWithOne) {
 TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
   CTempWorkDir dir;
   {
-    CCliProcess cli({"--help"});
+    CCliProcess cli(dir.Path(), {"--help"});
     EXPECT_EQ(cli.Stop(0), 0);
     EXPECT_NE(cli.Out().find("usage: marlix-cli share"), std::string::npos) << cli.Out();
   }
   {
-    CCliProcess cli({"--version"});
+    CCliProcess cli(dir.Path(), {"--version"});
     EXPECT_EQ(cli.Stop(0), 0);
     EXPECT_EQ(cli.Out(), "marlix-cli " MARLIX_VERSION "\n");
   }
   {
-    CCliProcess cli({"share"});
+    CCliProcess cli(dir.Path(), {"share"});
     EXPECT_EQ(cli.Stop(0), 2 << 8);
   }
   {
-    CCliProcess cli({"share", "--bogus", "x"});
+    CCliProcess cli(dir.Path(), {"share", "--bogus", "x"});
     EXPECT_EQ(cli.Stop(0), 2 << 8);
   }
   {
-    CCliProcess cli({"share", "missing.txt"});
+    CCliProcess cli(dir.Path(), {"share", "missing.txt"});
     const int status = cli.Stop(0);
     if (!NoPort(cli.Err())) {
       EXPECT_EQ(status, 1 << 8) << cli.Err();
@@ -309,12 +314,12 @@ TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
   }
   {
     // The relay takes no folders: said once, and with nothing else to share the program ends.
-    fs::create_directory("album");
-    CCliProcess noRelay({"share", "--cloud", "--no-qr", "album"});
+    fs::create_directory(dir.Path() / "album");
+    CCliProcess noRelay(dir.Path(), {"share", "--cloud", "--no-qr", "album"});
     EXPECT_EQ(noRelay.Stop(0), 1 << 8);
     EXPECT_NE(noRelay.Err().find("no relay is set"), std::string::npos) << noRelay.Err();
     ::setenv("MARLIX_SERVICE_HOST", "127.0.0.1:9", 1);  // a port where nothing answers
-    CCliProcess cli({"share", "--cloud", "--no-qr", "album"});
+    CCliProcess cli(dir.Path(), {"share", "--cloud", "--no-qr", "album"});
     ::unsetenv("MARLIX_SERVICE_HOST");
     const int status = cli.Stop(0);
     if (!NoPort(cli.Err())) {
@@ -327,15 +332,15 @@ TEST(ShareCommand, UsageErrorsAndUnsharablePaths) {
 
 TEST(ShareCommand, AnUnreadableItemIsNamedWithAWarningAndChineseFollowsTheLanguage) {
   CTempWorkDir dir;
-  WriteFile("secret.txt", "s");
-  fs::permissions("secret.txt", fs::perms::none);
+  WriteFile(dir.Path() / "secret.txt", "s");
+  fs::permissions(dir.Path() / "secret.txt", fs::perms::none);
   // Root reads every file: then the program runs as nobody, in a folder it may write.
   std::vector<std::string> runAs;
   if (::geteuid() == 0) {
     fs::permissions(dir.Path(), fs::perms::all);
     runAs = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
-  CCliProcess cli({"share", "--no-qr", "secret.txt"}, runAs);
+  CCliProcess cli(dir.Path(), {"share", "--no-qr", "secret.txt"}, runAs);
   if (!cli.WaitForLines(1)) {
     if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << cli.Err();
@@ -343,7 +348,7 @@ TEST(ShareCommand, AnUnreadableItemIsNamedWithAWarningAndChineseFollowsTheLangua
   EXPECT_NE(cli.Err().find("marlix-cli: warning: secret.txt cannot be read"), std::string::npos) << cli.Err();
   EXPECT_EQ(cli.Stop(SIGTERM), 0);
   ::setenv("LANGUAGE", "zh_CN", 1);
-  CCliProcess chinese({"--help"});
+  CCliProcess chinese(dir.Path(), {"--help"});
   ::unsetenv("LANGUAGE");
   EXPECT_EQ(chinese.Stop(0), 0);
   EXPECT_EQ(chinese.Out().rfind("用法: marlix-cli share", 0), 0u) << chinese.Out();
@@ -352,13 +357,13 @@ TEST(ShareCommand, AnUnreadableItemIsNamedWithAWarningAndChineseFollowsTheLangua
 TEST(ShareCommand, AddressOptionPutsTheChosenAddressInLinksAndUploadRepliesAndRefusesAForeignOne) {
   CTempWorkDir dir;
   {
-    CCliProcess cli({"receive", "--no-qr", "--address", "203.0.113.9"});
+    CCliProcess cli(dir.Path(), {"receive", "--no-qr", "--address", "203.0.113.9"});
     EXPECT_EQ(cli.Stop(0), 2 << 8);
     EXPECT_NE(cli.Err().find("203.0.113.9 is not an address of this computer"), std::string::npos) << cli.Err();
     EXPECT_NE(cli.Err().find("  127.0.0.1 (lo)\n"), std::string::npos) << cli.Err();
   }
-  fs::create_directory("tmp");
-  CCliProcess cli({"receive", "--no-qr", "--address=127.0.0.1"});
+  fs::create_directory(dir.Path() / "tmp");
+  CCliProcess cli(dir.Path(), {"receive", "--no-qr", "--address=127.0.0.1"});
   if (!cli.WaitForLines(1)) {
     if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
@@ -367,11 +372,12 @@ TEST(ShareCommand, AddressOptionPutsTheChosenAddressInLinksAndUploadRepliesAndRe
   ASSERT_EQ(page.rfind("http://127.0.0.1:", 0), 0u) << page;
   const std::string base = page.substr(0, page.find("/index.html"));
   const std::string k = page.substr(page.find("?k="));
-  WriteFile("up.txt", "U");
-  const std::string command = "curl -sS -F 'file=@up.txt' '" + base + "/u" + k + "' > reply.json";
+  WriteFile(dir.Path() / "up.txt", "U");
+  const std::string command =
+      "cd '" + dir.Path().string() + "' && curl -sS -F 'file=@up.txt' '" + base + "/u" + k + "' > reply.json";
   ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_NE(ReadFile("reply.json").find("\"" + base + "/tmp/up.txt" + k + "\""), std::string::npos)
-      << ReadFile("reply.json");
+  const std::string reply = ReadFile(dir.Path() / "reply.json");
+  EXPECT_NE(reply.find("\"" + base + "/tmp/up.txt" + k + "\""), std::string::npos) << reply;
   EXPECT_EQ(cli.Stop(SIGTERM), 0);
 }
 
@@ -381,14 +387,16 @@ TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
   CTempWorkDir dir;
   ::setenv("MARLIX_HOME", dir.Path().c_str(), 1);
   ::setenv("LANGUAGE", "zh_CN", 1);  // the core's texts as written
-  WriteFile("shared/Mixed/a.txt", "a");
-  fs::create_symlink("/nonexistent", "shared/Mixed/b-link");
+  const fs::path shared = dir.Path() / "shared";
+  WriteFile(shared / "Mixed/a.txt", "a");
+  fs::create_symlink("/nonexistent", shared / "Mixed/b-link");
   std::string text;
   for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
-  WriteFile("shared/Large/t0.txt", text);
+  WriteFile(shared / "Large/t0.txt", text);
   for (int i = 1; i < 50; ++i)
-    fs::create_hard_link("shared/Large/t0.txt", std::string("shared/Large/t").append(std::to_string(i)).append(".txt"));
-  CCliProcess cli({"share", "--no-qr", "shared/Mixed", "shared/Large"});
+    fs::create_hard_link(shared / "Large/t0.txt",
+                         shared / "Large" / std::string("t").append(std::to_string(i)).append(".txt"));
+  CCliProcess cli(dir.Path(), {"share", "--no-qr", "shared/Mixed", "shared/Large"});
   if (!cli.WaitForLines(2)) {
     if (cli.Err().find("无端口可用") != std::string::npos) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();

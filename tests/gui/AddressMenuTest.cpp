@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
-#include <QDir>
 #include <QMenu>
 #include <QSettings>
 #include <QTimer>
@@ -48,8 +47,8 @@ TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSe
   Settings().remove(QStringLiteral("network/address"));
   Start();
   State().LocalAddress.Set("127.0.0.1");
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   const std::string token = State().CurrentItemToken;
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QStringLiteral("http://127.0.0.1:8081/f?t=") + QString::fromStdString(token));
 
@@ -81,7 +80,7 @@ TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSe
   const std::string address = "http://" + host + ":8081/f?t=" + token;
   EXPECT_EQ(State().LocalAddress.Get(), other->address);
   EXPECT_EQ(State().CurrentAddress, address);
-  EXPECT_EQ(DecodeQr("1.bmp"), address);
+  EXPECT_EQ(DecodeQr(m_dir.Path() / "1.bmp"), address);
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(address));
   EXPECT_EQ(Settings().value(QStringLiteral("network/address")).toString().toStdString(), other->address);
   std::unique_ptr<QMenu> again(m_dlg->BuildContextMenu());

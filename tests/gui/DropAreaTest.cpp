@@ -49,6 +49,8 @@ class CDropAreaTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&m_area));
   }
   const QImage& Canvas() { return *m_area.Canvas(); }
+  // The absolute path of a name in m_dir.
+  QString PathOf(const std::string& name) const { return QString::fromStdString((m_dir.Path() / name).string()); }
 
   CTempWorkDir m_dir;
   CDropArea m_area;
@@ -77,8 +79,8 @@ TEST(DropAreaGeometry, PictureAndCaptionPositions) {
 }
 
 TEST_F(CDropAreaTest, LayoutTwoCaptionStartsAtThePictureEdge) {
-  WritePicture(QStringLiteral("pic.png"), 264, 264, kFill, kCorner);
-  m_area.SetContent(QStringLiteral("pic.png"), QStringLiteral("扫描二维码，下载文件到手机"), 2);
+  WritePicture(PathOf("pic.png"), 264, 264, kFill, kCorner);
+  m_area.SetContent(PathOf("pic.png"), QStringLiteral("扫描二维码，下载文件到手机"), 2);
   ASSERT_NE(m_area.Canvas(), nullptr);
   ASSERT_EQ(Canvas().size(), QSize(500, 400));
   EXPECT_EQ(Canvas().pixel(118, 68), kCorner.rgba());
@@ -104,9 +106,9 @@ TEST_F(CDropAreaTest, LayoutTwoCaptionStartsAtThePictureEdge) {
 }
 
 TEST_F(CDropAreaTest, LayoutOneCaptionIsCentredByItsOutline) {
-  WritePicture(QStringLiteral("pic.png"), 200, 150, kFill, kCorner);
+  WritePicture(PathOf("pic.png"), 200, 150, kFill, kCorner);
   const QString caption = QStringLiteral("将文件(夹)拖放到此处");
-  m_area.SetContent(QStringLiteral("pic.png"), caption, 1);
+  m_area.SetContent(PathOf("pic.png"), caption, 1);
   ASSERT_NE(m_area.Canvas(), nullptr);
   EXPECT_EQ(Canvas().pixel(150, 125), kCorner.rgba());
   const int top = 200 - 75 - 20;
@@ -125,9 +127,9 @@ TEST_F(CDropAreaTest, LayoutOneCaptionIsCentredByItsOutline) {
 }
 
 TEST_F(CDropAreaTest, OtherLayoutsHaveNoCaption) {
-  WritePicture(QStringLiteral("pic.png"), 100, 100, kFill, kCorner);
+  WritePicture(PathOf("pic.png"), 100, 100, kFill, kCorner);
   for (int layout : {0, 3}) {
-    m_area.SetContent(QStringLiteral("pic.png"), QStringLiteral("扫描二维码"), layout);
+    m_area.SetContent(PathOf("pic.png"), QStringLiteral("扫描二维码"), layout);
     ASSERT_NE(m_area.Canvas(), nullptr);
     EXPECT_TRUE(BluePixels(Canvas(), 0, 400).isEmpty()) << layout;
     EXPECT_EQ(Canvas().pixel(200, 150), kCorner.rgba());
@@ -135,8 +137,8 @@ TEST_F(CDropAreaTest, OtherLayoutsHaveNoCaption) {
 }
 
 TEST_F(CDropAreaTest, WidePictureIsScaledAndCentred) {
-  WritePicture(QStringLiteral("wide.png"), 400, 200, kFill, kFill);
-  m_area.SetContent(QStringLiteral("wide.png"), QString(), 3);
+  WritePicture(PathOf("wide.png"), 400, 200, kFill, kFill);
+  m_area.SetContent(PathOf("wide.png"), QString(), 3);
   ASSERT_NE(m_area.Canvas(), nullptr);
   // 264 x 132 at (118, 134).
   EXPECT_EQ(Canvas().pixel(118, 134), kFill.rgba());
@@ -148,21 +150,21 @@ TEST_F(CDropAreaTest, WidePictureIsScaledAndCentred) {
 }
 
 TEST_F(CDropAreaTest, MissingPictureKeepsTheOldCanvas) {
-  WritePicture(QStringLiteral("pic.png"), 100, 100, kFill, kCorner);
-  m_area.SetContent(QStringLiteral("pic.png"), QStringLiteral("旧"), 2);
+  WritePicture(PathOf("pic.png"), 100, 100, kFill, kCorner);
+  m_area.SetContent(PathOf("pic.png"), QStringLiteral("旧"), 2);
   const QImage before = Canvas();
-  m_area.SetContent(QStringLiteral("missing.png"), QStringLiteral("新的说明"), 1);
+  m_area.SetContent(PathOf("missing.png"), QStringLiteral("新的说明"), 1);
   EXPECT_EQ(Canvas(), before);
-  EXPECT_EQ(m_area.ImagePath(), QStringLiteral("missing.png"));
+  EXPECT_EQ(m_area.ImagePath(), PathOf("missing.png"));
   EXPECT_EQ(m_area.Caption(), QStringLiteral("新的说明"));
   EXPECT_EQ(m_area.Layout(), 1);
 }
 
 TEST_F(CDropAreaTest, QrBitmapIsDrawnWholeAndReleased) {
   const std::string address = "http://192.168.1.5:8081/f?t=1A2B3C4D";
-  ASSERT_TRUE(WriteQrBitmap(QStringLiteral("1.bmp"), address));
+  ASSERT_TRUE(WriteQrBitmap(PathOf("1.bmp"), address));
   CPictureFile bitmap;
-  ASSERT_TRUE(bitmap.Load(QStringLiteral("1.bmp")));
+  ASSERT_TRUE(bitmap.Load(PathOf("1.bmp")));
   ASSERT_EQ(bitmap.Image().size(), QSize(264, 264));  // version 4
   // Top-down rows are read top to bottom: every module where the code has it.
   CQrMatrix qr;
@@ -173,11 +175,11 @@ TEST_F(CDropAreaTest, QrBitmapIsDrawnWholeAndReleased) {
       wrong += (bitmap.Image().pixel(x * 8 + 4, y * 8 + 4) == 0xFF000000) != qr.At(x, y);
   EXPECT_EQ(wrong, 0);
 
-  m_area.SetContent(QStringLiteral("1.bmp"), QStringLiteral("扫描二维码，下载文件到手机"), 2);
-  EXPECT_TRUE(QFile::remove(QStringLiteral("1.bmp")));
+  m_area.SetContent(PathOf("1.bmp"), QStringLiteral("扫描二维码，下载文件到手机"), 2);
+  EXPECT_TRUE(QFile::remove(PathOf("1.bmp")));
   ASSERT_NE(m_area.Canvas(), nullptr);
-  EXPECT_TRUE(Canvas().save(QStringLiteral("canvas.png")));
-  EXPECT_EQ(DecodeQr("canvas.png"), address);
+  EXPECT_TRUE(Canvas().save(PathOf("canvas.png")));
+  EXPECT_EQ(DecodeQr(m_dir.Path() / "canvas.png"), address);
   SaveScreenshot(&m_area, QStringLiteral("drop-area-qr"));
 }
 

@@ -104,8 +104,8 @@ void CMainDialogTest::SetUp() {
 
   // The pictures that ship beside the program, so that the screenshots show what users see.
   for (const char* name : {"dnd.png", "ban.png"}) {
-    QFile::remove(QString::fromUtf8(name));
-    QFile::copy(QStringLiteral(MARLIX_SOURCE_DIR "/data/") + QString::fromUtf8(name), QString::fromUtf8(name));
+    QFile::remove(PathOf(name));
+    QFile::copy(QStringLiteral(MARLIX_SOURCE_DIR "/data/") + QString::fromUtf8(name), PathOf(name));
   }
 }
 

@@ -47,6 +47,8 @@ class CMainDialogTest : public ::testing::Test {
 
   // The running Marlix the dialog is the front end of, in m_dir.
   SharedState& State() { return m_marlix->State(); }
+  // The absolute path of a name in m_dir, as a file manager drops it.
+  QString PathOf(const std::string& name) const { return QString::fromStdString((m_dir.Path() / name).string()); }
 
   CTempWorkDir m_dir;
   std::unique_ptr<CMarlix> m_marlix;

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -96,10 +95,10 @@ TEST_F(CMainDialogTest, NoFreePortShowsTheMessageAndEnds) {
 
 TEST_F(CMainDialogTest, FileAndFolderDroppedInLanMode) {
   Start();
-  WriteFile("a.jpg", "jpeg");
-  fs::create_directory("photos");
-  const QString file = QDir::current().absoluteFilePath(QStringLiteral("a.jpg"));
-  const QString folder = QDir::current().absoluteFilePath(QStringLiteral("photos"));
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  fs::create_directory(m_dir.Path() / "photos");
+  const QString file = PathOf("a.jpg");
+  const QString folder = PathOf("photos");
 
   Drop({file});
   const std::string token = State().CurrentItemToken;
@@ -128,10 +127,10 @@ TEST_F(CMainDialogTest, FileAndFolderDroppedInLanMode) {
 
 TEST_F(CMainDialogTest, DroppedFileQrCodeDecodesToItsAddress) {
   Start();
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  if (!QFile::exists(QStringLiteral("1.bmp"))) GTEST_SKIP() << "GenerateQrBitmap wrote no 1.bmp yet";
-  EXPECT_EQ(DecodeQr("1.bmp"), State().CurrentAddress);
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
+  if (!QFile::exists(PathOf("1.bmp"))) GTEST_SKIP() << "GenerateQrBitmap wrote no 1.bmp yet";
+  EXPECT_EQ(DecodeQr(m_dir.Path() / "1.bmp"), State().CurrentAddress);
   SaveScreenshot(m_dlg.get(), QStringLiteral("shared-file-qr"));
 }
 
@@ -139,8 +138,8 @@ TEST_F(CMainDialogTest, ThreeFilesAtOnceEndOnTheThird) {
   Start();
   QStringList paths;
   for (const char* name : {"one.txt", "two.txt", "three.txt"}) {
-    WriteFile(name, name);
-    paths << QDir::current().absoluteFilePath(QString::fromUtf8(name));
+    WriteFile(m_dir.Path() / name, name);
+    paths << PathOf(name);
   }
   Drop(paths);
   ASSERT_EQ(State().ItemTable.size(), 3u);
@@ -162,8 +161,8 @@ TEST_F(CMainDialogTest, ThreeFilesAtOnceEndOnTheThird) {
 TEST_F(CMainDialogTest, DropOnTheUploadPageIsRefused) {
   Start();
   Click(IDC_UPLOAD_PAGE);
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   EXPECT_EQ(m_messages, QStringList{QStringLiteral("正等待文件从手机上传呢，拿手机扫描一下就可以上传...")});
   EXPECT_TRUE(State().ItemTable.empty());
   EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
@@ -172,8 +171,8 @@ TEST_F(CMainDialogTest, DropOnTheUploadPageIsRefused) {
 
 TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
   Start();
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   const std::string itemAddress = State().CurrentAddress;
   m_dlg->Report({.Id = ViewEventId::DownloadProgress, .Done = 8, .Total = 8});
   m_dlg->ShowProgress();
@@ -189,8 +188,8 @@ TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
   EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
   EXPECT_EQ(static_cast<QProgressBar*>(Item(IDC_PROGRESS))->value(), 0);
   EXPECT_TRUE(Item(IDC_SHARE)->isVisible());
-  if (QFile::exists(QStringLiteral("1.bmp"))) {
-    EXPECT_EQ(DecodeQr("1.bmp"), State().CurrentAddress);
+  if (QFile::exists(PathOf("1.bmp"))) {
+    EXPECT_EQ(DecodeQr(m_dir.Path() / "1.bmp"), State().CurrentAddress);
   }
   SaveScreenshot(m_dlg.get(), QStringLiteral("upload-page"));
 
@@ -230,8 +229,8 @@ TEST_F(CMainDialogTest, UploadPageInCloudModeIsRefused) {
 
 TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   Start();
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   const std::string token = State().CurrentItemToken;
   m_dlg->Report({.Id = ViewEventId::DownloadProgress, .Done = 40, .Total = 100});
   m_dlg->ShowProgress();
@@ -275,8 +274,8 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
 
 TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   Start();
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   const std::string token = State().CurrentItemToken;
 
   // The exchange waits until the interface thread has looked at the wait dialog.
@@ -301,7 +300,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
     blocked = QApplication::activeModalWidget() == wait;
     waitText = wait->Text();
     // Nothing else is taken meanwhile: a drop, a page button, the Close button.
-    m_dlg->OnDropFiles({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+    m_dlg->OnDropFiles({PathOf("a.jpg")});
     m_dlg->ShowUploadPage();
     m_dlg->close();
     ignored = State().ItemTable.size() == 1 && State().PageMode == PageMode::Share && !m_dlg->IsShutDown() &&
@@ -376,8 +375,8 @@ TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
   SaveScreenshot(m_dlg.get(), QStringLiteral("internet-mode-failed"));
 
   // A drop now records the item but has no address to show.
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   EXPECT_EQ(State().ItemTable.size(), 1u);
   EXPECT_TRUE(State().CurrentAddress.empty());
   ASSERT_FALSE(m_messages.isEmpty());
@@ -398,8 +397,8 @@ TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
 
 TEST_F(CMainDialogTest, ShareButtonOnBothPages) {
   Start();
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   const QString address = QString::fromStdString(State().CurrentAddress);
   Click(IDC_SHARE);
   EXPECT_EQ(QApplication::clipboard()->text(), address);
@@ -422,8 +421,8 @@ TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
   m_dlg->CopyShareLink();  // nothing shared yet
   EXPECT_TRUE(m_messages.isEmpty());
 
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
   State().ConfiguredRelay.Set("relay.test:8200");
   Click(IDC_RADIO_CLOUD);
   ASSERT_FALSE(State().CurrentAddress.empty());
@@ -481,16 +480,16 @@ TEST_F(CMainDialogTest, ReceivedFilesButtonOpensTheUploadFolder) {
   m_dlg->SetReceivedCount(2);
   Click(IDC_RECEIVED);
   ASSERT_EQ(m_opened.size(), 1);
-  EXPECT_EQ(m_opened[0], QUrl::fromLocalFile(QDir::current().absoluteFilePath(QStringLiteral("tmp"))));
+  EXPECT_EQ(m_opened[0], QUrl::fromLocalFile(PathOf("tmp")));
 }
 
 TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
   Start();
-  WriteFile("a.jpg", "jpeg");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("a.jpg"))});
-  WriteFile("A1.zip", "x");
-  State().AddTempArchive("A1.zip");
-  State().AddTempArchive("missing.zip");
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
+  WriteFile(m_dir.Path() / "A1.zip", "x");
+  State().AddTempArchive((m_dir.Path() / "A1.zip").string());
+  State().AddTempArchive((m_dir.Path() / "missing.zip").string());
   Click(IDC_CLOSE);
   EXPECT_TRUE(m_dlg->IsShutDown());
   EXPECT_FALSE(m_dlg->isVisible());
@@ -501,7 +500,7 @@ TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
   EXPECT_EQ(State().WaitDialog, nullptr);
   EXPECT_EQ(m_signOuts, 1);
   EXPECT_EQ(m_detached, 1);
-  EXPECT_FALSE(fs::exists("A1.zip"));
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "A1.zip"));
   EXPECT_TRUE(State().TempArchiveList.empty());
 }
 
@@ -520,8 +519,8 @@ TEST_F(CMainDialogTest, OnlyLocalFilesAreTakenFromADrop) {
   EXPECT_EQ(ReadFile(State().CurrentItemPath), "http://192.0.2.1/a.jpg");
 
   // A folder given with a trailing slash is named by its last part.
-  fs::create_directory("album");
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("album")) + QLatin1Char('/')});
+  fs::create_directory(m_dir.Path() / "album");
+  Drop({PathOf("album") + QLatin1Char('/')});
   EXPECT_EQ(State().ItemKind, "d");
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:album"));
 }

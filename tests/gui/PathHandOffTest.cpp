@@ -18,10 +18,15 @@ TEST_F(CMainDialogTest, PathsHandedToTheRunningWindowAreSharedAsADrop) {
   Start();
   CPathReceiver receiver(m_dlg.get(), name);
   ASSERT_TRUE(receiver.IsListening());
-  WriteFile("one.txt", "1");
-  WriteFile("两个 文件.txt", "2");
-  const QStringList paths = CommandLinePaths({QStringLiteral("one.txt"), QStringLiteral("./两个 文件.txt")});
-  EXPECT_EQ(paths[0], QDir::current().absoluteFilePath(QStringLiteral("one.txt")));
+  WriteFile(m_dir.Path() / "one.txt", "1");
+  WriteFile(m_dir.Path() / "两个 文件.txt", "2");
+  // A relative argument names a file of the folder the command runs in, as the shell has it.
+  EXPECT_EQ(CommandLinePaths({QStringLiteral("one.txt")}),
+            QStringList{QDir::current().absoluteFilePath(QStringLiteral("one.txt"))});
+  const QString dir = QString::fromStdString(m_dir.Path().string());
+  const QStringList paths =
+      CommandLinePaths({dir + QStringLiteral("/one.txt"), dir + QStringLiteral("/./两个 文件.txt")});
+  EXPECT_EQ(paths, (QStringList{PathOf("one.txt"), PathOf("两个 文件.txt")}));
   ASSERT_TRUE(HandPathsToRunningWindow(paths, name));
   ASSERT_TRUE(WaitFor([&] { return QString::fromStdString(State().CurrentItemPath) == paths[1]; }));
   {

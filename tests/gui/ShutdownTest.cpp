@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QTest>
 #include <chrono>
 #include <filesystem>
@@ -35,19 +34,19 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
 
   // A large file of the working directory, served by its name in 4096-byte pieces.
   {
-    const int fd = ::open("big.bin", O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    const int fd = ::open((m_dir.Path() / "big.bin").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, 256LL << 20), 0);
     ::close(fd);
   }
-  WriteFile("A1B2C3D4.zip", "one");
-  WriteFile("E5F6A7B8.zip", "two");
-  State().AddTempArchive("A1B2C3D4.zip");
-  State().AddTempArchive("E5F6A7B8.zip");
+  WriteFile(m_dir.Path() / "A1B2C3D4.zip", "one");
+  WriteFile(m_dir.Path() / "E5F6A7B8.zip", "two");
+  State().AddTempArchive((m_dir.Path() / "A1B2C3D4.zip").string());
+  State().AddTempArchive((m_dir.Path() / "E5F6A7B8.zip").string());
 
   // Shared by a drop, the file is delivered with progress updates from the service's worker; where
   // the shared-file route gives nothing, the file is fetched by its name in the working directory.
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("big.bin"))});
+  Drop({PathOf("big.bin")});
   const std::string token = State().CurrentItemToken;
 
   // The phone reads slowly, so the download is still running when the window closes.
@@ -95,9 +94,9 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   EXPECT_TRUE(m_dlg->IsShutDown());
   EXPECT_EQ(m_dlg->Server(), nullptr);
   EXPECT_EQ(ConnectLoopback(std::stoi(port)), -1);  // nothing listens any more
-  EXPECT_FALSE(fs::exists("A1B2C3D4.zip"));
-  EXPECT_FALSE(fs::exists("E5F6A7B8.zip"));
-  EXPECT_TRUE(fs::exists("big.bin"));
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "A1B2C3D4.zip"));
+  EXPECT_FALSE(fs::exists(m_dir.Path() / "E5F6A7B8.zip"));
+  EXPECT_TRUE(fs::exists(m_dir.Path() / "big.bin"));
   EXPECT_EQ(m_signOuts, 1);
 }
 
@@ -113,10 +112,11 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   // About 800 MB to pack from 16 MB on disk: one text file under fifty names.
   std::string text;
   for (uint64_t i = 0; text.size() < (16u << 20); ++i) text += "line " + std::to_string(i * 2654435761u) + "\n";
-  WriteFile("shared/Large/t0.txt", text);
+  const fs::path large = m_dir.Path() / "shared/Large";
+  WriteFile(large / "t0.txt", text);
   for (int i = 1; i < 50; ++i)
-    fs::create_hard_link("shared/Large/t0.txt", std::string("shared/Large/t").append(std::to_string(i)).append(".txt"));
-  Drop({QDir::current().absoluteFilePath(QStringLiteral("shared/Large"))});
+    fs::create_hard_link(large / "t0.txt", large / std::string("t").append(std::to_string(i)).append(".txt"));
+  Drop({PathOf("shared/Large")});
   const std::string token = State().CurrentItemToken;
 
   std::thread phone([p = std::stoi(port), token] {
@@ -129,14 +129,15 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
     }
     ::close(fd);
   });
-  ASSERT_TRUE(WaitFor([] { return fs::exists("Large.zip") && fs::file_size("Large.zip") > 0; }, 10000));
+  const fs::path archive = m_dir.Path() / "Large.zip";
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(archive) && fs::file_size(archive) > 0; }, 10000));
   const auto began = std::chrono::steady_clock::now();
   Click(IDC_CLOSE);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   phone.join();
   EXPECT_LT(seconds, 2.0);
   EXPECT_TRUE(m_dlg->IsShutDown());
-  EXPECT_FALSE(fs::exists("Large.zip"));
+  EXPECT_FALSE(fs::exists(archive));
 }
 
 // A relay that accepts connections and never answers: the sign-in of the start-up worker waits on it

@@ -118,13 +118,13 @@ TEST_F(CWindowServiceTest, PastedOrDroppedTextIsSharedAsAPage) {
     EXPECT_NE(page.find(escaped), std::string::npos) << page.substr(0, 400);
   }
   m_dlg->ShutDown();
-  EXPECT_FALSE(QDir(QStringLiteral(".texts")).exists());
+  EXPECT_FALSE(QDir(PathOf(".texts")).exists());
 }
 
 // Both routes a phone's upload takes: the multipart receiver, and the upload page's resumable pieces.
 TEST_F(CWindowServiceTest, UploadProgressFollowsTheBytes) {
   StartServed();
-  QDir().mkdir(QStringLiteral("tmp"));  // made by the working directory's preparation in the program
+  QDir().mkdir(PathOf("tmp"));  // made by the working directory's preparation in the program
   Click(IDC_UPLOAD_PAGE);
   auto* bar = qobject_cast<QProgressBar*>(Item(IDC_PROGRESS));
   ASSERT_NE(bar, nullptr);

@@ -29,13 +29,14 @@ namespace {
 
 const std::string kCli = std::string(MARLIX_BINARY_DIR) + "/marlix-cli";
 
-// Runs marlix-cli in the working directory until it has printed a line or ended, then stops it as
-// Ctrl+C would. Returns "exit N" with its output in cli.out and cli.err.
-std::string RunCli(const std::vector<std::string>& args) {
+// Runs marlix-cli in the folder `work` until it has printed a line or ended, then stops it as Ctrl+C
+// would. Returns "exit N" with its output in the folder's cli.out and cli.err.
+std::string RunCli(const std::string& work, const std::vector<std::string>& args) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    std::freopen("cli.out", "w", stdout);
-    std::freopen("cli.err", "w", stderr);
+    if (::chdir(work.c_str()) != 0) ::_exit(126);  // the program's folder; the caller stays where it is
+    std::freopen((work + "/cli.out").c_str(), "w", stdout);
+    std::freopen((work + "/cli.err").c_str(), "w", stderr);
     std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -47,7 +48,7 @@ std::string RunCli(const std::vector<std::string>& args) {
   for (int i = 0; i < 300 && !ended; ++i) {
     if (::waitpid(pid, &status, WNOHANG) == pid)
       ended = true;
-    else if (ReadFile("cli.out").find("http://") != std::string::npos)
+    else if (ReadFile(work + "/cli.out").find("http://") != std::string::npos)
       break;
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -61,7 +62,7 @@ std::string RunCli(const std::vector<std::string>& args) {
 
 std::string Decode(const std::string& file) {
   std::string out;
-  FILE* p = ::popen(("zbarimg -q --raw --nodbus " + file + " 2>/dev/null").c_str(), "r");
+  FILE* p = ::popen(("zbarimg -q --raw --nodbus '" + file + "' 2>/dev/null").c_str(), "r");
   if (!p) return out;
   char buf[512];
   size_t n;
@@ -78,10 +79,12 @@ TEST(UpnpCli, ShareWanShowsTheInternetAddressAndWritesItsImage) {
   if (!fs::exists(kCli)) GTEST_SKIP() << "marlix-cli is not built";
   CUpnpLab lab(Gateway::Miniupnpd);
   ASSERT_EQ(lab.Error(), "");
-  const CClientRun run = lab.RunInClient([] {
-    marlix_test::WriteFile("photo.jpg", "jpeg bytes");
-    const std::string rc = RunCli({"share", "--wan", "--no-qr", "photo.jpg"});
-    return rc + "\n" + ReadFile("cli.out") + "--\n" + ReadFile("cli.err") + "--\n" + Decode("1.bmp");
+  const std::string work = lab.Work();
+  const CClientRun run = lab.RunInClient([&] {
+    marlix_test::WriteFile(work + "/photo.jpg", "jpeg bytes");
+    const std::string rc = RunCli(work, {"share", "--wan", "--no-qr", "photo.jpg"});
+    return rc + "\n" + ReadFile(work + "/cli.out") + "--\n" + ReadFile(work + "/cli.err") + "--\n" +
+           Decode(work + "/1.bmp");
   });
   ASSERT_TRUE(run.exited) << run.err;
   // "exit 0", the address line, the upload page's line, "--", stderr with the external address, "--",
@@ -106,10 +109,11 @@ TEST(UpnpCli, ReceiveWanWithoutGatewayPrintsTheFailure) {
   if (!fs::exists(kCli)) GTEST_SKIP() << "marlix-cli is not built";
   CUpnpLab lab(Gateway::None);
   ASSERT_EQ(lab.Error(), "");
-  const CClientRun run = lab.RunInClient([] {
-    const std::string rc = RunCli({"receive", "--wan", "--no-qr"});
-    return rc + "\n" + ReadFile("cli.out") + "--\n" + ReadFile("cli.err") + "--\n" +
-           (fs::exists("1.bmp") ? "1.bmp" : "no image");
+  const std::string work = lab.Work();
+  const CClientRun run = lab.RunInClient([&] {
+    const std::string rc = RunCli(work, {"receive", "--wan", "--no-qr"});
+    return rc + "\n" + ReadFile(work + "/cli.out") + "--\n" + ReadFile(work + "/cli.err") + "--\n" +
+           (fs::exists(work + "/1.bmp") ? "1.bmp" : "no image");
   });
   ASSERT_TRUE(run.exited) << run.err;
   EXPECT_NE(run.result.rfind("exit 1\n", 0), std::string::npos) << run.result;
@@ -127,10 +131,11 @@ TEST(UpnpCli, BehindAnotherNatShareAndReceiveSayItAndExitOne) {
   ASSERT_EQ(lab.Error(), "");
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"share", "--wan", "--no-qr", "photo.jpg"}, {"receive", "--wan", "--no-qr"}}) {
+    const std::string work = lab.Work();
     const CClientRun run = lab.RunInClient([&] {
-      marlix_test::WriteFile("photo.jpg", "jpeg bytes");
-      const std::string rc = RunCli(args);
-      return rc + "\n" + ReadFile("cli.out") + "--\n" + ReadFile("cli.err");
+      marlix_test::WriteFile(work + "/photo.jpg", "jpeg bytes");
+      const std::string rc = RunCli(work, args);
+      return rc + "\n" + ReadFile(work + "/cli.out") + "--\n" + ReadFile(work + "/cli.err");
     });
     ASSERT_TRUE(run.exited) << run.err;
     EXPECT_EQ(run.result.rfind("exit 1\n--\n", 0), 0u) << run.result;

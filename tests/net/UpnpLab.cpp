@@ -88,7 +88,7 @@ CUpnpLab::~CUpnpLab() {
 }
 
 CClientRun CUpnpLab::RunInClient(const std::function<std::string()>& fn) const {
-  const std::string work = m_dir + "/client-work";
+  const std::string work = Work();
   fs::create_directories(work);
   std::fflush(nullptr);
   const pid_t pid = ::fork();
@@ -97,7 +97,7 @@ CClientRun CUpnpLab::RunInClient(const std::function<std::string()>& fn) const {
     const int out = ::open((m_dir + "/client.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open((m_dir + "/client.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int ns = ::open(("/run/netns/" + ClientNs()).c_str(), O_RDONLY);
-    if (out < 0 || err < 0 || ns < 0 || ::setns(ns, CLONE_NEWNET) != 0 || ::chdir(work.c_str()) != 0) ::_exit(3);
+    if (out < 0 || err < 0 || ns < 0 || ::setns(ns, CLONE_NEWNET) != 0) ::_exit(3);
     ::setenv("MARLIX_HOME", work.c_str(), 1);  // programs started here work in it too
     ::dup2(out, STDOUT_FILENO);
     ::dup2(err, STDERR_FILENO);

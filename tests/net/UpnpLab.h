@@ -38,7 +38,10 @@ class CUpnpLab {
   std::string IspNs() const { return m_prefix + "-i"; }
   const std::string& Dir() const { return m_dir; }
 
-  // Runs fn in a child process inside the client namespace, in a fresh working directory.
+  // The client's folder: MARLIX_HOME of what runs in the client; its files are named as Work() + "/x".
+  std::string Work() const { return m_dir + "/client-work"; }
+
+  // Runs fn in a child process inside the client namespace, with Work() made afresh.
   CClientRun RunInClient(const std::function<std::string()>& fn) const;
 
   // Runs a shell command inside a namespace and returns its standard output.

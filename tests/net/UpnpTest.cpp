@@ -73,10 +73,10 @@ TEST(UpnpGateway, CleanGatewayMapsTheServerPortAndForwards) {
   const CClientRun run = lab.RunInClient([&] {
     // The real web service on the server port of the PC, then the set-up, then a phone on the
     // Internet side opening the mapped port of the router.
-    marlix_test::WriteFile("index.html", "upload page of this PC");
+    marlix_test::WriteFile(lab.Work() + "/index.html", "upload page of this PC");
     CRecordingMainDialog dialog;
     SharedState state;
-    state.Home = std::filesystem::current_path().string();
+    state.Home = lab.Work();
     const std::string result = WanSetupOnPort(state, "8081");
     state.MainDialog = &dialog;
     CWebService* server = StartWebService(state, "8081");

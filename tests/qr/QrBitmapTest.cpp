@@ -69,11 +69,13 @@ bool FinderAt(const Image& img, int x0, int y0) {
   return true;
 }
 
-// Generates the image of the text and checks everything that does not depend on the symbol's content.
-Image GenerateAndCheck(const std::string& text) {
+// Generates the image of the text as "1.bmp" of the folder and checks everything that does not depend
+// on the symbol's content.
+Image GenerateAndCheck(const CTempWorkDir& dir, const std::string& text) {
   Image img;
-  EXPECT_EQ(GenerateQrBitmap(text, "1.bmp"), 0);
-  img.bytes = ReadFile("1.bmp");
+  const fs::path file = dir.Path() / "1.bmp";
+  EXPECT_EQ(GenerateQrBitmap(text, file), 0);
+  img.bytes = ReadFile(file);
   const std::string& b = img.bytes;
   if (b.size() < 54) {
     ADD_FAILURE() << "no image";
@@ -118,7 +120,7 @@ Image GenerateAndCheck(const std::string& text) {
   EXPECT_FALSE(FinderAt(img, w - 7, w - 7));
   for (int i = 0; i < 8; ++i) EXPECT_FALSE(img.Dark(w - 8, i)) << "separator of the top-right finder";
 
-  EXPECT_EQ(Decode("1.bmp"), text);
+  EXPECT_EQ(Decode(file), text);
   return img;
 }
 
@@ -161,47 +163,49 @@ ChildResult RunInChild(const std::function<void()>& fn) {
 
 TEST(QrBitmap, AddressOfTheShareLinkIsVersionFour) {
   CTempWorkDir dir;
-  const Image img = GenerateAndCheck("http://192.168.1.5:8081/f?t=1A2B3C4D");
+  const Image img = GenerateAndCheck(dir, "http://192.168.1.5:8081/f?t=1A2B3C4D");
   EXPECT_EQ(img.Modules(), 33);
   EXPECT_EQ(img.bytes.size(), 209142u);
 }
 
 TEST(QrBitmap, ShortAndLongAddressesDecode) {
   CTempWorkDir dir;
-  EXPECT_EQ(GenerateAndCheck("http://").Modules(), 21);
+  EXPECT_EQ(GenerateAndCheck(dir, "http://").Modules(), 21);
   // Up to 34 bytes fit version 4 at level H.
-  EXPECT_LE(GenerateAndCheck("http://192.168.100.200:8081/f?t=AB").Modules(), 33);
-  EXPECT_GE(GenerateAndCheck("http://marlix.example/upload/page.html").Modules(), 37);
+  EXPECT_LE(GenerateAndCheck(dir, "http://192.168.100.200:8081/f?t=AB").Modules(), 33);
+  EXPECT_GE(GenerateAndCheck(dir, "http://marlix.example/upload/page.html").Modules(), 37);
   // Case and every byte are kept as passed.
-  GenerateAndCheck("http://10.0.0.7:8085/index.html?Name=MiXeD&x=%20~");
+  GenerateAndCheck(dir, "http://10.0.0.7:8085/index.html?Name=MiXeD&x=%20~");
   std::string longer = "http://203.0.113.77:8090/d?t=";
   while (longer.size() < 80) longer += "0123456789ABCDEF";
-  EXPECT_GE(GenerateAndCheck(longer).Modules(), 45);  // version 7 and beyond
+  EXPECT_GE(GenerateAndCheck(dir, longer).Modules(), 45);  // version 7 and beyond
   std::string longest = "http://192.168.1.5:8081/f?t=";
   while (longest.size() < 511) longest += "a1B2c3D4e5";
   longest.resize(511);
-  EXPECT_GT(GenerateAndCheck(longest).Modules(), 57);
+  EXPECT_GT(GenerateAndCheck(dir, longest).Modules(), 57);
 }
 
 TEST(QrBitmap, OverwritesAnOlderLargerFile) {
   CTempWorkDir dir;
-  WriteFile("1.bmp", std::string(1 << 20, 'x'));
-  const Image img = GenerateAndCheck("http://192.168.1.5:8081/index.html");
-  EXPECT_EQ(fs::file_size("1.bmp"), 54u + 192u * img.Modules() * img.Modules());
+  WriteFile(dir.Path() / "1.bmp", std::string(1 << 20, 'x'));
+  const Image img = GenerateAndCheck(dir, "http://192.168.1.5:8081/index.html");
+  EXPECT_EQ(fs::file_size(dir.Path() / "1.bmp"), 54u + 192u * img.Modules() * img.Modules());
 }
 
 TEST(QrBitmapFailure, EmptyTextEndsTheProcess) {
   CTempWorkDir dir;
-  const ChildResult r = RunInChild([] { GenerateQrBitmap("", "1.bmp"); });
+  const fs::path file = dir.Path() / "1.bmp";
+  const ChildResult r = RunInChild([&] { GenerateQrBitmap("", file); });
   EXPECT_EQ(r.out, "NULL returned\n");
   EXPECT_EQ(r.status, 255);  // exit(-1)
-  EXPECT_FALSE(fs::exists("1.bmp"));
+  EXPECT_FALSE(fs::exists(file));
 }
 
 TEST(QrBitmapFailure, UnwritableFileEndsTheProcess) {
   CTempWorkDir dir;
-  fs::create_directory("1.bmp");  // cannot be opened as a file, not even by root
-  const ChildResult r = RunInChild([] { GenerateQrBitmap("http://192.168.1.5:8081/f?t=1A2B3C4D", "1.bmp"); });
+  const fs::path file = dir.Path() / "1.bmp";
+  fs::create_directory(file);  // cannot be opened as a file, not even by root
+  const ChildResult r = RunInChild([&] { GenerateQrBitmap("http://192.168.1.5:8081/f?t=1A2B3C4D", file); });
   EXPECT_EQ(r.out, "Unable to open file\n");
   EXPECT_EQ(r.status, 255);
 }
@@ -211,6 +215,7 @@ TEST(QrBitmapFailure, PixelBufferThatCannotBeAllocatedEndsTheProcess) {
   GTEST_SKIP() << "an address-space limit cannot be set under AddressSanitizer";
 #else
   CTempWorkDir dir;
+  const std::string file = (dir.Path() / "1.bmp").string();  // made before the limit is set
   std::string text = "http://192.168.1.5:8081/f?t=";
   while (text.size() < 1100) text += "a1B2c3D4e5";
   // The symbol of 1100 bytes needs about 4.6 MB of pixels, more than any earlier test freed; leave
@@ -224,7 +229,7 @@ TEST(QrBitmapFailure, PixelBufferThatCannotBeAllocatedEndsTheProcess) {
     const rlim_t limit = static_cast<rlim_t>(pages) * ::sysconf(_SC_PAGESIZE) + (1 << 20);
     const rlimit lim{limit, limit};
     ::setrlimit(RLIMIT_AS, &lim);
-    GenerateQrBitmap(text, "1.bmp");
+    GenerateQrBitmap(text, file);
   });
   EXPECT_EQ(r.out, "Out of memory\n");
   EXPECT_EQ(r.status, 255);

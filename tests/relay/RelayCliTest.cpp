@@ -9,10 +9,10 @@
 
 TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
   StartRelay();
-  marlix_test::WriteFile("notes.txt", std::string(300000, 'n'));
+  marlix_test::WriteFile(m_dir.Path() / "notes.txt", std::string(300000, 'n'));
   const std::string out = (m_dir.Path() / "cli.out").string();
   const std::string err = (m_dir.Path() / "cli.err").string();
-  const pid_t pid = SpawnProgram({"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
+  const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
   ASSERT_GT(pid, 0);
   const bool stored = Eventually([&] { return m_relay.StoredCount() == 1; });
   // The link is printed before the upload ends; give the terminal's last lines a moment.
@@ -35,10 +35,10 @@ TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
 
 TEST_F(RelayTest, ARefusedUploadShowsTheRelaysReasonNoAddressAndExitsOne) {
   StartRelay(600000, 4 << 20, 1000);
-  marlix_test::WriteFile("notes.txt", std::string(300000, 'n'));
+  marlix_test::WriteFile(m_dir.Path() / "notes.txt", std::string(300000, 'n'));
   const std::string out = (m_dir.Path() / "cli.out").string();
   const std::string err = (m_dir.Path() / "cli.err").string();
-  const pid_t pid = SpawnProgram({"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
+  const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
   ASSERT_GT(pid, 0);
   int status = -1;
   const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20000);

@@ -108,7 +108,8 @@ TEST_F(RelayTest, AClientThatVanishesMidUploadLeavesNothingBehind) {
 TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
   const int port = marlix_test::FreeLoopbackPort();
   const std::string log = (m_dir.Path() / "relay.log").string();
-  const pid_t pid = SpawnProgram({"marlix-relay", "--listen", "127.0.0.1:" + std::to_string(port), "--storage",
+  const pid_t pid = SpawnProgram(m_dir.Path(),
+                                 {"marlix-relay", "--listen", "127.0.0.1:" + std::to_string(port), "--storage",
                                   Storage().string(), "--release", "2.2", "--expiry", "60"},
                                  log + ".out", log);
   ASSERT_GT(pid, 0);

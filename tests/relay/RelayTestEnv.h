@@ -47,12 +47,15 @@ inline HttpGetResult HttpGet(const std::string& url) {
   return r;
 }
 
-// Starts a program of the build with its output streams in files; returns its process id, or -1.
-inline pid_t SpawnProgram(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+// Starts a program of the build in the folder `dir` (its relative paths name the folder's files) with
+// its output streams in files; returns its process id, or -1.
+inline pid_t SpawnProgram(const std::filesystem::path& dir, const std::vector<std::string>& args,
+                          const std::string& out, const std::string& err) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addchdir_np(&actions, dir.c_str());  // the child's, never this process's
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -131,9 +134,9 @@ class RelayTest : public ::testing::Test {
     return false;
   }
 
-  // Relays a file made in the working directory under the given name; returns once the upload ended.
+  // Relays a file made in the test's folder under the given name; returns once the upload ended.
   void Relay(const std::string& token, const std::string& name, const std::string& content) {
-    marlix_test::WriteFile(name, content);
+    marlix_test::WriteFile(m_dir.Path() / name, content);
     m_state.RelayStarted = 0;
     m_uploads.Upload(token, &m_dialog, (m_dir.Path() / name).string());
     ASSERT_TRUE(m_uploads.WaitIdle(20000));

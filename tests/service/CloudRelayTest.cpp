@@ -37,7 +37,7 @@ TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
   setenv("MARLIX_UPLOAD_HOST", "upload.example", 1);
-  marlix_test::WriteFile("docs/报告.txt", "hello");
+  marlix_test::WriteFile(m_dir.Path() / "docs/报告.txt", "hello");
   m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
   EXPECT_EQ(m_state.RelayStarted, 1);
   ASSERT_TRUE(server.WaitRequests(1));
@@ -61,7 +61,7 @@ TEST_F(ServiceTest, RelayUploadSendsTheFramedRequestByteForByte) {
 TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  marlix_test::WriteFile("empty.bin", "");
+  marlix_test::WriteFile(m_dir.Path() / "empty.bin", "");
   m_uploads.Upload("0000FFFF", &m_dialog, (m_dir.Path() / "empty.bin").string());
   ASSERT_TRUE(server.WaitRequests(1));
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
@@ -73,7 +73,7 @@ TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved
 TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  std::filesystem::create_directory("photos");
+  std::filesystem::create_directory(m_dir.Path() / "photos");
   m_state.ItemKind = "d";
   for (int i = 0; i < 2; ++i) m_uploads.Upload("0000000D", &m_dialog, (m_dir.Path() / "photos").string());
   EXPECT_EQ(m_state.RelayStarted, 0);
@@ -105,7 +105,7 @@ TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
 
 TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
   UseRefusingHost();
-  marlix_test::WriteFile("a.txt", "abc");
+  marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
   m_uploads.Upload("0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
@@ -124,7 +124,7 @@ TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
       {"HTTP/1.1 500 Oops\r\nContent-Length: 9\r\n\r\nbad\x01\tname", "3 badname"},
       {"", "2"},  // no answer
   };
-  marlix_test::WriteFile("a.txt", "abc");
+  marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
   for (const Case& c : cases) {
     CRecordingMainDialog dialog;
     CScriptedServer server([&](const std::string&) { return c.Reply; });
@@ -146,7 +146,7 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   server.Hold();
   UseHost(server.Host());
-  marlix_test::WriteFile("big.bin", std::string(16 << 20, 'q'));
+  marlix_test::WriteFile(m_dir.Path() / "big.bin", std::string(16 << 20, 'q'));
   auto dialog = std::make_unique<CRecordingMainDialog>();
   m_uploads.Upload("0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
   ASSERT_TRUE(server.WaitHead());
@@ -182,7 +182,7 @@ TEST_F(ServiceTest, StoppingTheUploadsEndsOneTheRelayNeverAnswersAtOnce) {
 }
 
 TEST_F(ServiceTest, WithNoRelaySetNothingStartsAndNoLinkIsMade) {
-  marlix_test::WriteFile("a.txt", "a");
+  marlix_test::WriteFile(m_dir.Path() / "a.txt", "a");
   m_state.ItemKind = "f";
   m_state.CurrentAddress = "http://old";
   m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());

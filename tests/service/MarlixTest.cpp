@@ -31,8 +31,8 @@ std::string Upload(CMarlix& marlix, const std::string& secret, const std::string
 }  // namespace
 
 TEST(Marlix, TwoInOneProcessKeepTheirItemsUploadsAndPicturesApart) {
-  CTempWorkDir dir;
   const fs::path started = fs::current_path();
+  CTempWorkDir dir;
   for (const char* home : {"a", "b"}) fs::create_directories(dir.Path() / home / "tmp");
   CMarlix a((dir.Path() / "a").string()), b((dir.Path() / "b").string());
   ASSERT_TRUE(a.StartWeb("127.0.0.1:0"));

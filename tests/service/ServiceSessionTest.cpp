@@ -56,7 +56,7 @@ TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
   // header is written (the delivery itself is tested with the web service).
   for (int i = 0; i < 4; ++i) ++m_state.DownloadCount;
   // Two relays: one reaches the service, one finds no service listening.
-  marlix_test::WriteFile("a.txt", "abc");
+  marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
   const std::string path = (m_dir.Path() / "a.txt").string();
   m_uploads.Upload("0000000A", &m_dialog, path);
   ASSERT_TRUE(m_uploads.WaitIdle(10000));

@@ -21,8 +21,6 @@ CTempWorkDir::CTempWorkDir() {
   std::string tmpl = (fs::temp_directory_path() / "marlix-test-XXXXXX").string();
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   m_path = tmpl;
-  m_previous = fs::current_path();
-  fs::current_path(m_path);
   // Programs that the test starts take it as their home as well.
   const char* home = std::getenv("MARLIX_HOME");
   m_hadHome = home != nullptr;
@@ -37,18 +35,27 @@ CTempWorkDir::~CTempWorkDir() {
   } else {
     ::unsetenv("MARLIX_HOME");
   }
-  fs::current_path(m_previous, ec);
   fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(m_path, ec);
 }
 
+namespace {
+
+void RequireAbsolute(const fs::path& path) {
+  if (path.is_relative()) throw std::invalid_argument("relative path in a test: " + path.string());
+}
+
+}  // namespace
+
 void WriteFile(const fs::path& path, const std::string& content) {
+  RequireAbsolute(path);
   if (path.has_parent_path()) fs::create_directories(path.parent_path());
   std::ofstream out(path, std::ios::binary);
   out << content;
 }
 
 std::string ReadFile(const fs::path& path) {
+  RequireAbsolute(path);
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();

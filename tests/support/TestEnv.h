@@ -1,5 +1,5 @@
 #pragma once
-// Test helpers: a temporary working directory, the real web service on a loopback port, and a raw
+// Test helpers: a temporary folder per test, the real web service on a loopback port, and a raw
 // HTTP client that returns the reply byte for byte.
 
 #include <filesystem>
@@ -12,8 +12,9 @@
 
 namespace marlix_test {
 
-// Creates a fresh temporary folder, makes it the working directory and MARLIX_HOME (so programs that
-// the test starts work there too), and removes it at the end.
+// Creates a fresh temporary folder, makes it MARLIX_HOME (the home of programs that the test starts),
+// and removes it at the end. The process's current directory stays where it is: tests name their
+// files as Path() / "name", so that they run side by side and never depend on where they started.
 class CTempWorkDir {
  public:
   CTempWorkDir();
@@ -22,17 +23,17 @@ class CTempWorkDir {
 
  private:
   std::filesystem::path m_path;
-  std::filesystem::path m_previous;
   bool m_hadHome = false;
   std::string m_previousHome;
 };
 
-// Writes a file with the given content, creating its folders.
+// Writes a file with the given content, creating its folders. Both take absolute paths only (a
+// relative one throws): no test depends on the process's current directory.
 void WriteFile(const std::filesystem::path& path, const std::string& content);
 std::string ReadFile(const std::filesystem::path& path);
 
-// A fresh state with a recording dialog, whose working directory is a fresh temporary folder, and
-// the real web service over it on a free loopback port. Stops it in the destructor. `configure` may
+// A fresh state with a recording dialog, whose home is a fresh temporary folder (Dir()), and the
+// real web service over it on a free loopback port. Stops it in the destructor. `configure` may
 // set the service's options before it starts.
 class CTestServer {
  public:

@@ -69,8 +69,8 @@ TEST(Capacity, AddressKeysCountIpv6ByItsNetwork) {
 TEST(Capacity, BothFamiliesAreServedOnOnePort) {
   SharedState state;
   CTempWorkDir dir;
-  WriteFile("x.txt", "X");
-  state.InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
+  WriteFile(dir.Path() / "x.txt", "X");
+  state.InsertItem("1A2B3C4D", (dir.Path() / "x.txt").string());
   CWebService service(state);
   ASSERT_TRUE(service.Start("0"));
   const int v6 = ConnectIpv6Loopback(service.Port());
@@ -87,8 +87,8 @@ TEST(Capacity, BothFamiliesAreServedOnOnePort) {
 TEST(Capacity, AThousandTricklingConnectionsLeaveOtherPhonesServed) {
   RaiseOpenFileLimit();
   CTestServer server;
-  WriteFile("1M.bin", std::string(1 << 20, 'm'));
-  server.State().InsertItem("1A2B3C4D", fs::absolute("1M.bin").string());
+  WriteFile(server.Dir() / "1M.bin", std::string(1 << 20, 'm'));
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "1M.bin").string());
   std::vector<int> idle;
   for (int a = 0; a < 100; ++a) {
     for (int c = 0; c < 10; ++c) {
@@ -110,10 +110,11 @@ TEST(Capacity, AThousandTricklingConnectionsLeaveOtherPhonesServed) {
 
 TEST(Capacity, StopEndsOpenTransfersAtOnceWithoutConnectingToItself) {
   CTestServer server;
-  const int big = ::open("big.bin", O_CREAT | O_WRONLY, 0644);
+  const fs::path path = server.Dir() / "big.bin";
+  const int big = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
   ASSERT_EQ(::ftruncate(big, off_t{1} << 30), 0);
   ::close(big);
-  server.State().InsertItem("1A2B3C4D", fs::absolute("big.bin").string());
+  server.State().InsertItem("1A2B3C4D", path.string());
   std::vector<int> open;
   for (int i = 0; i < 60; ++i) {
     const int fd = ConnectLoopbackFrom("127.0.3." + std::to_string(i / 6 + 1), server.Port());

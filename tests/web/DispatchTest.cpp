@@ -65,13 +65,13 @@ TEST(ItemLookup, TakesEverythingAfterTheFirstEqualsSign) {
 
 TEST(FileSize, IsZeroForMissingFoldersAndEmptyFiles) {
   CTempWorkDir dir;
-  WriteFile("empty", "");
-  WriteFile("five", "12345");
-  std::filesystem::create_directory("folder");
-  EXPECT_EQ(FileSize("missing"), 0);
-  EXPECT_EQ(FileSize("folder"), 0);
-  EXPECT_EQ(FileSize("empty"), 0);
-  EXPECT_EQ(FileSize("five"), 5);
+  WriteFile(dir.Path() / "empty", "");
+  WriteFile(dir.Path() / "five", "12345");
+  std::filesystem::create_directory(dir.Path() / "folder");
+  EXPECT_EQ(FileSize(dir.Path() / "missing"), 0);
+  EXPECT_EQ(FileSize(dir.Path() / "folder"), 0);
+  EXPECT_EQ(FileSize(dir.Path() / "empty"), 0);
+  EXPECT_EQ(FileSize(dir.Path() / "five"), 5);
 }
 
 TEST(Dispatch, GetOfUploadPathWithoutBodySetsReceivedCountToZero) {
@@ -107,8 +107,8 @@ int StalledRequest(int port, const std::string& target, const std::string& sourc
   return fd;
 }
 
-void MakeSparseFile(const std::string& name, off_t size) {
-  const int fd = ::open(name.c_str(), O_CREAT | O_WRONLY, 0644);
+void MakeSparseFile(const std::filesystem::path& path, off_t size) {
+  const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0644);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::ftruncate(fd, size), 0);
   ::close(fd);
@@ -118,8 +118,8 @@ void MakeSparseFile(const std::string& name, off_t size) {
 
 TEST(Dispatch, RoutesByMethodUriAndQuery) {
   CTestServer server;
-  WriteFile("shared.txt", "S");
-  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("shared.txt").string());
+  WriteFile(server.Dir() / "shared.txt", "S");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "shared.txt").string());
   // DELETE belongs to the delete rule whatever the URI; it never serves the shared file.
   const std::string deleted =
       RawRequest(server.Port(), "DELETE " + server.WithSecret("/f?t=1A2B3C4D") + " HTTP/1.0\r\n\r\n");
@@ -140,9 +140,9 @@ TEST(Dispatch, RoutesByMethodUriAndQuery) {
 
 TEST(Dispatch, LocalFilesByExtension) {
   CTestServer server;
-  WriteFile("index.html", "<p>up</p>");
-  WriteFile("tmp/photo.jpg", "JPEG");
-  WriteFile("tmp/a b.txt", "spaced");
+  WriteFile(server.Dir() / "index.html", "<p>up</p>");
+  WriteFile(server.Dir() / "tmp/photo.jpg", "JPEG");
+  WriteFile(server.Dir() / "tmp/a b.txt", "spaced");
   EXPECT_EQ(
       WithoutValidators(Get(server, "/index.html")),
       InLibraryOrder(
@@ -181,7 +181,7 @@ TEST(Dispatch, NothingOutsideTheWorkingDirectoryIsServed) {
   const std::filesystem::path outside = server.Dir().parent_path() / (server.Dir().filename().string() + "-secret.txt");
   WriteFile(outside, "secret");
   const std::string name = outside.filename().string();
-  WriteFile("sub/x.txt", "inside");
+  WriteFile(server.Dir() / "sub/x.txt", "inside");
   const std::string zero = InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n");
   // Appended in place: GCC 12 at -O3 misreads "literal" + string as an overlapping copy (-Wrestrict).
   const auto at = [](const char* prefix, const std::string& rest) { return std::string(prefix).append(rest); };
@@ -197,9 +197,9 @@ TEST(Dispatch, NothingOutsideTheWorkingDirectoryIsServed) {
 
 TEST(Dispatch, RequestsAreServedWhileTwentyDownloadsStall) {
   CTestServer server;
-  MakeSparseFile("big.bin", off_t{1} << 30);
-  WriteFile("index.html", "small");
-  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
+  MakeSparseFile(server.Dir() / "big.bin", off_t{1} << 30);
+  WriteFile(server.Dir() / "index.html", "small");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "big.bin").string());
   std::vector<int> stalled;
   // From twenty addresses: one address may hold only a few workers.
   for (int i = 0; i < 20; ++i)
@@ -220,8 +220,8 @@ TEST(Dispatch, RequestsAreServedWhileTwentyDownloadsStall) {
 
 TEST(Dispatch, StoppingTheServiceDuringADownloadDoesNotHang) {
   CTestServer server;
-  MakeSparseFile("big.bin", off_t{1} << 30);
-  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("big.bin").string());
+  MakeSparseFile(server.Dir() / "big.bin", off_t{1} << 30);
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "big.bin").string());
   const int fd = StalledRequest(server.Port(), "/f?t=1A2B3C4D");
   for (int i = 0; i < 500 && server.State().DownloadCount < 1; ++i) ::usleep(10000);
   ASSERT_EQ(server.State().DownloadCount, 1);

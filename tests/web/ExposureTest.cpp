@@ -27,10 +27,11 @@ std::string Missing(const std::string& type, bool received = false) {
 
 TEST(LocalFileExposure, OnlyPageFilesAndFilesDirectlyInTmpAreServed) {
   CTestServer server;
-  for (const char* name : {"index.html", "upload.js", "dnd.png", "tmp/ok.txt", "tmp/x.svg"}) WriteFile(name, "served");
+  for (const char* name : {"index.html", "upload.js", "dnd.png", "tmp/ok.txt", "tmp/x.svg"})
+    WriteFile(server.Dir() / name, "served");
   for (const char* name :
        {"1.bmp", "Docs.zip", "notes.txt", "sub/a.txt", ".docker/config.json", "tmp/sub/b.txt", "tmp/.hidden.txt"})
-    WriteFile(name, "private");
+    WriteFile(server.Dir() / name, "private");
   EXPECT_EQ(
       WithoutValidators(Get(server, "/index.html")),
       InLibraryOrder(
@@ -59,19 +60,20 @@ TEST(LocalFileExposure, NoSymbolicLinkIsFollowedByGetOrDelete) {
   CTestServer server;
   const fs::path outside = server.Dir().string() + "-outside";
   WriteFile(outside / "secret.txt", "secret");
-  fs::create_directory("tmp");
-  fs::create_symlink(outside / "secret.txt", "index.html");
-  fs::create_symlink(outside / "secret.txt", "tmp/link.txt");
+  const fs::path tmp = server.Dir() / "tmp";
+  fs::create_directory(tmp);
+  fs::create_symlink(outside / "secret.txt", server.Dir() / "index.html");
+  fs::create_symlink(outside / "secret.txt", tmp / "link.txt");
   EXPECT_EQ(Get(server, "/index.html"), Missing("text/html"));
   EXPECT_EQ(Get(server, server.WithSecret("/tmp/link.txt")), Missing("text/plain", true));
   // Deleting the link removes the link, never what it points at.
   RawRequest(server.Port(), "DELETE " + server.WithSecret("/tmp/link.txt") + " HTTP/1.0\r\n\r\n");
-  EXPECT_FALSE(fs::is_symlink("tmp/link.txt"));
+  EXPECT_FALSE(fs::is_symlink(tmp / "link.txt"));
   EXPECT_TRUE(fs::exists(outside / "secret.txt"));
 
   // "tmp" itself a link to another folder: nothing in it is served or deleted.
-  fs::remove_all("tmp");
-  fs::create_directory_symlink(outside, "tmp");
+  fs::remove_all(tmp);
+  fs::create_directory_symlink(outside, tmp);
   EXPECT_EQ(Get(server, server.WithSecret("/tmp/secret.txt")), Missing("text/plain", true));
   const std::string deleted =
       RawRequest(server.Port(), "DELETE " + server.WithSecret("/tmp/secret.txt") + " HTTP/1.0\r\n\r\n");

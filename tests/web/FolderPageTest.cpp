@@ -39,9 +39,9 @@ std::vector<std::string> LinkTokens(const std::string& page) {
 
 TEST(FolderPage, RowsShowNamesSizesAndSubfoldersAndTheirLinksDownload) {
   CTestServer server;
-  WriteFile("Photos/Trip/a.jpg", "AAA");
-  WriteFile("Photos/Trip/day1/b.txt", "BB");
-  const std::string folder = fs::absolute("Photos/Trip").string();
+  WriteFile(server.Dir() / "Photos/Trip/a.jpg", "AAA");
+  WriteFile(server.Dir() / "Photos/Trip/day1/b.txt", "BB");
+  const std::string folder = (server.Dir() / "Photos/Trip").string();
   server.State().InsertItem("1A2B3C4D", folder);
 
   const std::string reply = Get(server, "/d?t=1A2B3C4D");
@@ -75,9 +75,9 @@ TEST(FolderPage, RowsShowNamesSizesAndSubfoldersAndTheirLinksDownload) {
 
 TEST(FolderPage, EveryViewGivesTheSameWorkingTokens) {
   CTestServer server;
-  WriteFile("f/one.txt", "1");
-  WriteFile("f/two.txt", "2");
-  server.State().InsertItem("1A2B3C4D", fs::absolute("f").string());
+  WriteFile(server.Dir() / "f/one.txt", "1");
+  WriteFile(server.Dir() / "f/two.txt", "2");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "f").string());
   const std::vector<std::string> first = LinkTokens(Body(Get(server, "/d?t=1A2B3C4D")));
   const std::vector<std::string> second = LinkTokens(Body(Get(server, "/d?t=1A2B3C4D")));
   ASSERT_EQ(first.size(), 2u);
@@ -93,9 +93,9 @@ TEST(FolderPage, EveryViewGivesTheSameWorkingTokens) {
 
 TEST(FolderPage, EmptyOrDeletedFolderGivesAnEmptyList) {
   CTestServer server;
-  fs::create_directory("empty");
-  server.State().InsertItem("00000001", fs::absolute("empty").string());
-  server.State().InsertItem("00000002", fs::absolute("deleted").string());
+  fs::create_directory(server.Dir() / "empty");
+  server.State().InsertItem("00000001", (server.Dir() / "empty").string());
+  server.State().InsertItem("00000002", (server.Dir() / "deleted").string());
   for (const char* token : {"00000001", "00000002"}) {
     const std::string page = Body(Get(server, std::string("/d?t=") + token));
     EXPECT_NE(page.find("<a class=zip href=\"/z?t=" + std::string(token) + "\">"), std::string::npos) << page;
@@ -108,8 +108,8 @@ TEST(FolderPage, EmptyOrDeletedFolderGivesAnEmptyList) {
 
 TEST(FolderPage, NamesAreEscapedAndTheQueryIsNotEchoed) {
   CTestServer server;
-  WriteFile("f/<b>&\"x'.txt", "x");
-  server.State().InsertItem("1A2B3C4D", fs::absolute("f").string());
+  WriteFile(server.Dir() / "f/<b>&\"x'.txt", "x");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "f").string());
   // The query resolves to the token after its first "=", so the markup before it must not reach the page.
   const std::string page = Body(Get(server, "/d?%22%3E%3Cscript%3Ealert(1)%3C/script%3E=1A2B3C4D"));
   EXPECT_EQ(page.find("<script>"), std::string::npos) << page;
@@ -124,8 +124,8 @@ TEST(FolderPage, NamesAreEscapedAndTheQueryIsNotEchoed) {
 TEST(FolderPage, PageOfAnySizeIsBuiltWhole) {
   CTestServer server;
   const std::string longName(200, 'n');
-  for (int i = 0; i < 6000; ++i) WriteFile("big/" + std::to_string(i) + longName, "");
-  server.State().InsertItem("1A2B3C4D", fs::absolute("big").string());
+  for (int i = 0; i < 6000; ++i) WriteFile(server.Dir() / "big" / (std::to_string(i) + longName), "");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "big").string());
   const std::string page = Body(Get(server, "/d?t=1A2B3C4D"));
   EXPECT_GT(page.size(), 1u << 20);
   EXPECT_EQ(LinkTokens(page).size(), 6000u);
@@ -134,11 +134,12 @@ TEST(FolderPage, PageOfAnySizeIsBuiltWhole) {
 
 TEST(FolderListing, DepthFirstFilesOnlyAndLinkLoopsEnd) {
   CTempWorkDir dir;
-  WriteFile("t/a.txt", "");
-  WriteFile("t/sub/deeper/b.txt", "");
-  fs::create_directories("t/emptysub");
-  fs::create_directory_symlink("..", "t/sub/loop");
-  const std::string root = fs::absolute("t").string();
+  const fs::path t = dir.Path() / "t";
+  WriteFile(t / "a.txt", "");
+  WriteFile(t / "sub/deeper/b.txt", "");
+  fs::create_directories(t / "emptysub");
+  fs::create_directory_symlink("..", t / "sub/loop");
+  const std::string root = t.string();
   std::vector<std::string> files = ListFolderFiles(root);
   std::sort(files.begin(), files.end());
   EXPECT_EQ(files, (std::vector<std::string>{root + "/a.txt", root + "/sub/deeper/b.txt"}));
@@ -148,8 +149,8 @@ TEST(FolderListing, DepthFirstFilesOnlyAndLinkLoopsEnd) {
 
 TEST(FolderPage, TheArchiveLinkReadsEnglishUnlessTheBrowserAsksForChinese) {
   CTestServer server;
-  fs::create_directory("f");
-  server.State().InsertItem("1A2B3C4D", fs::absolute("f").string());
+  fs::create_directory(server.Dir() / "f");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "f").string());
   for (const char* languages : {"", "de-DE,de;q=0.9", "en-US,en;q=0.9,zh-CN;q=0.8", "zh;q=0", "fr, *;q=0.5"})
     EXPECT_NE(Body(Get(server, "/d?t=1A2B3C4D", languages)).find(">Download all as ZIP</span>"), std::string::npos)
         << languages;

@@ -30,8 +30,8 @@ TEST(GuessLimit, MissesBeyondTheFreeOnesBlockOnlyThatAddressForGrowingTimes) {
   limits.ForgivenPerSecond = 1e-9;
   limits.FirstBlockSeconds = 1;
   server.Service().Limiter().SetLimits(limits);
-  WriteFile("x.txt", "X");
-  server.State().InsertItem("1A2B3C4D", fs::absolute("x.txt").string());
+  WriteFile(server.Dir() / "x.txt", "X");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "x.txt").string());
   const auto live = [&](const std::string& from) { return GetFrom(server, from, "/f?t=1A2B3C4D").ends_with("X"); };
 
   for (int i = 0; i < 30; ++i) ASSERT_TRUE(live("127.0.0.2")) << i;  // hits never count
@@ -67,13 +67,13 @@ TEST(GuessLimit, ManyAddressesShareOneEntryBeyondTheTableAndCannotEscape) {
 
 TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {
   CTestServer server;
-  WriteFile("index.html", "page");
-  WriteFile("shared/report.pdf", "PDF");
-  WriteFile("shared/Album/a.jpg", "A");
-  WriteFile("shared/Album/sub/b.jpg", "B");
-  fs::create_directory("tmp");
-  server.State().InsertItem("11111111", fs::absolute("shared/report.pdf").string());
-  server.State().InsertItem("22222222", fs::absolute("shared/Album").string());
+  WriteFile(server.Dir() / "index.html", "page");
+  WriteFile(server.Dir() / "shared/report.pdf", "PDF");
+  WriteFile(server.Dir() / "shared/Album/a.jpg", "A");
+  WriteFile(server.Dir() / "shared/Album/sub/b.jpg", "B");
+  fs::create_directory(server.Dir() / "tmp");
+  server.State().InsertItem("11111111", (server.Dir() / "shared/report.pdf").string());
+  server.State().InsertItem("22222222", (server.Dir() / "shared/Album").string());
   const std::string phone = "127.0.0.2";
   const std::string boundary = "----phone";
   // More rounds than free misses: a single step counted as a miss would show.
@@ -105,6 +105,6 @@ TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {
     EXPECT_TRUE(GetFrom(server, phone, server.WithSecret("/tmp/up.txt")).ends_with("UP"));
     EXPECT_TRUE(RawRequest(server.Port(), "DELETE " + server.WithSecret("/tmp/up.txt") + " HTTP/1.0\r\n\r\n", phone)
                     .ends_with("{\"success\":true}"));
-    EXPECT_FALSE(fs::exists("tmp/up.txt"));
+    EXPECT_FALSE(fs::exists(server.Dir() / "tmp/up.txt"));
   }
 }

@@ -70,8 +70,8 @@ TEST(ByteRange, ParsesTheThreeFormsAndRefusesTheRest) {
 TEST(Range, SharedFileAnswersEachKindOfRangeAndCountsOnlyFromTheFirstByte) {
   CTestServer server;
   const std::string data = RandomBytes(10000);
-  WriteFile("clip.mp4", data);
-  server.State().InsertItem("1A2B3C4D", fs::absolute("clip.mp4").string());
+  WriteFile(server.Dir() / "clip.mp4", data);
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "clip.mp4").string());
   const std::string f = "/f?t=1A2B3C4D";
 
   const std::string whole = Request(server, f);
@@ -110,8 +110,9 @@ TEST(Range, SharedFileAnswersEachKindOfRangeAndCountsOnlyFromTheFirstByte) {
 
 TEST(Range, IfRangeSendsTheWholeNewFileOnceTheFileHasChanged) {
   CTestServer server;
-  WriteFile("doc.txt", "first version");
-  server.State().InsertItem("1A2B3C4D", fs::absolute("doc.txt").string());
+  const fs::path doc = server.Dir() / "doc.txt";
+  WriteFile(doc, "first version");
+  server.State().InsertItem("1A2B3C4D", doc.string());
   const std::string old = Request(server, "/f?t=1A2B3C4D");
   const std::string etag = Header(old, "ETag"), date = Header(old, "Last-Modified");
 
@@ -124,8 +125,8 @@ TEST(Range, IfRangeSendsTheWholeNewFileOnceTheFileHasChanged) {
   EXPECT_EQ(Status(Request(server, "/f?t=1A2B3C4D", "Range: bytes=6-\r\nIf-Range: W/" + etag + "\r\n")),
             "HTTP/1.0 200 OK");
 
-  WriteFile("doc.txt.new", "second version!");
-  fs::rename("doc.txt.new", "doc.txt");
+  WriteFile(server.Dir() / "doc.txt.new", "second version!");
+  fs::rename(server.Dir() / "doc.txt.new", doc);
   const std::string changed = Request(server, "/f?t=1A2B3C4D", "Range: bytes=6-\r\nIf-Range: " + etag + "\r\n");
   EXPECT_EQ(Status(changed), "HTTP/1.0 200 OK");
   EXPECT_EQ(Body(changed), "second version!");
@@ -134,8 +135,8 @@ TEST(Range, IfRangeSendsTheWholeNewFileOnceTheFileHasChanged) {
 
 TEST(Range, ArchivesReceivedFilesAndPageFilesTakeRangesToo) {
   CTestServer server;
-  WriteFile("Trip/a.txt", RandomBytes(3000));
-  server.State().InsertItem("1A2B3C4D", fs::absolute("Trip").string());
+  WriteFile(server.Dir() / "Trip/a.txt", RandomBytes(3000));
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "Trip").string());
   const std::string archive = Body(Request(server, "/z?t=1A2B3C4D"));
   ASSERT_GT(archive.size(), 100u);
   const std::string tail = Request(server, "/z?t=1A2B3C4D", "Range: bytes=100-\r\n");
@@ -143,8 +144,8 @@ TEST(Range, ArchivesReceivedFilesAndPageFilesTakeRangesToo) {
   EXPECT_EQ(Body(tail), archive.substr(100));
   EXPECT_EQ(server.State().DownloadCount, 1);
 
-  WriteFile("tmp/photo.jpg", "0123456789");
-  WriteFile("index.html", "<p>up</p>");
+  WriteFile(server.Dir() / "tmp/photo.jpg", "0123456789");
+  WriteFile(server.Dir() / "index.html", "<p>up</p>");
   EXPECT_EQ(Body(Request(server, server.WithSecret("/tmp/photo.jpg"), "Range: bytes=-3\r\n")), "789");
   EXPECT_EQ(Body(Request(server, "/index.html", "Range: bytes=3-4\r\n")), "up");
   // A missing file is answered as before, whatever the Range.
@@ -155,8 +156,8 @@ TEST(Range, ArchivesReceivedFilesAndPageFilesTakeRangesToo) {
 
 TEST(Range, ProgressShowsThePositionWithinTheWholeFile) {
   CTestServer server;
-  WriteFile("10000.bin", std::string(10000, 'x'));
-  server.State().InsertItem("1A2B3C4D", fs::absolute("10000.bin").string());
+  WriteFile(server.Dir() / "10000.bin", std::string(10000, 'x'));
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "10000.bin").string());
   Request(server, "/f?t=1A2B3C4D", "Range: bytes=5000-\r\n");
   EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, 10000));
   EXPECT_EQ(server.Dialog().Progress(ViewEventId::DownloadProgress), (std::vector<int64_t>{9096, 10000}));
@@ -166,8 +167,8 @@ TEST(Range, CurlResumesADownloadThatBrokeOffAndGetsTheSameBytes) {
   CTestServer server;
   // Large enough that both the cut and the rest go through the kernel copy.
   const std::string data = RandomBytes(3 << 20);
-  WriteFile("big.bin", data);
-  server.State().InsertItem("1A2B3C4D", fs::absolute("big.bin").string());
+  WriteFile(server.Dir() / "big.bin", data);
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "big.bin").string());
   const std::string url = server.Base() + "/f?t=1A2B3C4D";
 
   // The phone drops off after about a third of the file: the part it has lies on disk.
@@ -185,11 +186,12 @@ TEST(Range, CurlResumesADownloadThatBrokeOffAndGetsTheSameBytes) {
   ::close(fd);
   const std::string part = got.substr(got.find("\r\n\r\n") + 4);
   ASSERT_LT(part.size(), data.size());
-  WriteFile("out.bin", part);
+  const fs::path out = server.Dir() / "out.bin";
+  WriteFile(out, part);
 
-  const std::string command = "curl -sS -f -C - -o out.bin '" + url + "'";
+  const std::string command = "curl -sS -f -C - -o '" + out.string() + "' '" + url + "'";
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
-  EXPECT_TRUE(ReadFile("out.bin") == data) << "resumed file differs";
+  EXPECT_TRUE(ReadFile(out) == data) << "resumed file differs";
   for (int i = 0; i < 200 && server.State().DownloadCount < 1; ++i) ::usleep(10000);
   EXPECT_EQ(server.State().DownloadCount, 1);  // the resumed request is the same download
 }

@@ -23,8 +23,9 @@ std::string Get(const CTestServer& server, const std::string& target) {
   return RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n");
 }
 
-std::string Share(CTestServer& server, const fs::path& path, const std::string& token = "1A2B3C4D") {
-  server.State().InsertItem(token, fs::absolute(path).string());
+// Shares the file of the server's folder under the token.
+std::string Share(CTestServer& server, const fs::path& name, const std::string& token = "1A2B3C4D") {
+  server.State().InsertItem(token, (server.Dir() / name).string());
   return token;
 }
 
@@ -37,7 +38,7 @@ size_t CountBytes(char*, size_t size, size_t count, void* total) {
 
 TEST(SharedFile, HeaderIsExactAndBodyFollows) {
   CTestServer server;
-  WriteFile("docs/report.pdf", "%PDF-1.4 body");
+  WriteFile(server.Dir() / "docs/report.pdf", "%PDF-1.4 body");
   Share(server, "docs/report.pdf");
   EXPECT_EQ(WithoutValidators(Get(server, "/f?t=1A2B3C4D")),
             InLibraryOrder("HTTP/1.0 200 OK\r\nContent-Type: application/pdf\r\n"
@@ -49,8 +50,8 @@ TEST(SharedFile, HeaderIsExactAndBodyFollows) {
 
 TEST(SharedFile, ContentTypeComesFromTheNameAndUtf8NamesAreKept) {
   CTestServer server;
-  WriteFile("docs/照片.JPG", "jpeg");
-  WriteFile("docs/notes", "n");
+  WriteFile(server.Dir() / "docs/照片.JPG", "jpeg");
+  WriteFile(server.Dir() / "docs/notes", "n");
   Share(server, "docs/照片.JPG", "00000001");
   Share(server, "docs/notes", "00000002");
   std::string head, body;
@@ -71,7 +72,7 @@ TEST(SharedFile, NamesCannotBreakOrInjectHeaderLines) {
 
   CTestServer server;
   const std::string name = "evil\"\r\nX-Injected: 1\r\n.txt";
-  WriteFile(name, "e");
+  WriteFile(server.Dir() / name, "e");
   Share(server, name);
   std::string head, body;
   SplitReply(WithoutValidators(Get(server, "/f?t=1A2B3C4D")), head, body);
@@ -85,7 +86,7 @@ TEST(SharedFile, NamesCannotBreakOrInjectHeaderLines) {
 
 TEST(SharedFile, TokenRule) {
   CTestServer server;
-  WriteFile("a.txt", "A");
+  WriteFile(server.Dir() / "a.txt", "A");
   Share(server, "a.txt");
   EXPECT_EQ(Get(server, "/f?x=1A2B3C4D").substr(0, 15), "HTTP/1.0 200 OK");  // the name is ignored
   EXPECT_EQ(Get(server, "/f?t=DEADBEEF"), "");                               // unknown token
@@ -97,15 +98,15 @@ TEST(SharedFile, TokenRule) {
 
 TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
   CTestServer server;
-  WriteFile("empty.txt", "");
-  WriteFile("gone.txt", "x");
-  fs::create_directory("folder.txt");
-  ASSERT_EQ(::mkfifo("pipe.txt", 0600), 0);
+  WriteFile(server.Dir() / "empty.txt", "");
+  WriteFile(server.Dir() / "gone.txt", "x");
+  fs::create_directory(server.Dir() / "folder.txt");
+  ASSERT_EQ(::mkfifo((server.Dir() / "pipe.txt").c_str(), 0600), 0);
   Share(server, "empty.txt", "00000001");
   Share(server, "gone.txt", "00000002");
   Share(server, "folder.txt", "00000003");
   Share(server, "pipe.txt", "00000004");
-  fs::remove("gone.txt");
+  fs::remove(server.Dir() / "gone.txt");
   for (const char* token : {"00000001", "00000002", "00000003", "00000004"}) {
     std::string head, body;
     SplitReply(WithoutValidators(Get(server, std::string("/f?t=") + token)), head, body);
@@ -116,8 +117,8 @@ TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
   EXPECT_TRUE(server.Dialog().Reports().empty());
 
   if (::geteuid() != 0) {  // root reads any file whatever its mode
-    WriteFile("locked.txt", "secret");
-    fs::permissions("locked.txt", fs::perms::none);
+    WriteFile(server.Dir() / "locked.txt", "secret");
+    fs::permissions(server.Dir() / "locked.txt", fs::perms::none);
     Share(server, "locked.txt", "00000005");
     std::string head, body;
     SplitReply(Get(server, "/f?t=00000005"), head, body);
@@ -128,8 +129,8 @@ TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
 
 TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
   CTestServer server;
-  WriteFile("10000.bin", std::string(10000, 'x'));
-  WriteFile("1M.bin", std::string(1 << 20, 'y'));
+  WriteFile(server.Dir() / "10000.bin", std::string(10000, 'x'));
+  WriteFile(server.Dir() / "1M.bin", std::string(1 << 20, 'y'));
   Share(server, "10000.bin", "00000001");
   Share(server, "1M.bin", "00000002");
   std::string head, body;
@@ -188,7 +189,7 @@ TEST(SharedFile, FileOver2GiBIsSentWholeWithItsTrueLength) {
   CTestServer server;
   const int64_t size = (int64_t{1} << 31) + 5;
   {
-    const int fd = ::open("big.bin", O_CREAT | O_WRONLY, 0644);
+    const int fd = ::open((server.Dir() / "big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::ftruncate(fd, size - 5), 0);
     ASSERT_EQ(::pwrite(fd, "tail!", 5, size - 5), 5);

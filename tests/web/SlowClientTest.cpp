@@ -19,8 +19,8 @@ using namespace marlix_test;
 
 TEST(SlowClients, TricklingHeadersAndBodiesFromOneAddressDoNotStopOtherPhones) {
   CTestServer server;
-  WriteFile("x.txt", "X");
-  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("x.txt").string());
+  WriteFile(server.Dir() / "x.txt", "X");
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "x.txt").string());
   std::vector<int> slow;
   const std::string body =
       "POST /u HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
@@ -67,7 +67,8 @@ TEST(SlowClients, TricklingHeadersAndBodiesFromOneAddressDoNotStopOtherPhones) {
 
 TEST(SlowClients, AnUploadThatBringsNoNewByteIsEndedAndLeavesNothing) {
   CTestServer server([](CWebService& s) { s.ServerOptions().IdleLimitMs = 2000; });  // 30 s in use
-  std::filesystem::create_directory("tmp");
+  const std::filesystem::path tmp = server.Dir() / "tmp";
+  std::filesystem::create_directory(tmp);
   const int fd = ConnectLoopbackFrom("127.0.0.2", server.Port());
   ASSERT_GE(fd, 0);
   const std::string start =
@@ -86,9 +87,9 @@ TEST(SlowClients, AnUploadThatBringsNoNewByteIsEndedAndLeavesNothing) {
   const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
   EXPECT_GT(waited, 1.0);
   EXPECT_LT(waited, 19.0);
-  for (int i = 0; i < 100 && std::filesystem::exists("tmp/stalled.bin"); ++i)
+  for (int i = 0; i < 100 && std::filesystem::exists(tmp / "stalled.bin"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_FALSE(std::filesystem::exists("tmp/stalled.bin"));
+  EXPECT_FALSE(std::filesystem::exists(tmp / "stalled.bin"));
   ::close(fd);
 }
 
@@ -96,8 +97,8 @@ TEST(SlowClients, AnUploadThatBringsNoNewByteIsEndedAndLeavesNothing) {
 // request (a folder page's thumbnails): however fast they follow each other, none is refused as busy.
 TEST(SlowClients, SixConnectionsOneRequestEachAreNeverTakenForMoreThanTheCap) {
   CTestServer server;
-  WriteFile("x.txt", std::string(100 << 10, 'x'));
-  server.State().InsertItem("1A2B3C4D", std::filesystem::absolute("x.txt").string());
+  WriteFile(server.Dir() / "x.txt", std::string(100 << 10, 'x'));
+  server.State().InsertItem("1A2B3C4D", (server.Dir() / "x.txt").string());
   std::atomic<int> refused{0}, served{0};
   std::vector<std::thread> browser;
   for (int c = 0; c < 6; ++c) {

@@ -48,9 +48,9 @@ TEST(Thumbnail, FitsItsBoundsOrIsNone) {
   for (const Case& c : cases) {
     std::string format = c.name.substr(c.name.rfind('.') + 1);
     if (format == "PNG") format = "png";
-    WriteFile(c.name, Picture(format, c.w, c.h));
+    WriteFile(dir.Path() / c.name, Picture(format, c.w, c.h));
     EXPECT_TRUE(IsPictureName(c.name)) << c.name;
-    std::string thumb = MakeThumbnail(c.name);
+    std::string thumb = MakeThumbnail(dir.Path() / c.name);
     ASSERT_FALSE(thumb.empty()) << c.name;
     EXPECT_LE(thumb.size(), kMaxThumbnailBytes) << c.name;
     gdImagePtr image = gdImageCreateFromJpegPtr(static_cast<int>(thumb.size()), thumb.data());
@@ -59,13 +59,13 @@ TEST(Thumbnail, FitsItsBoundsOrIsNone) {
     gdImageDestroy(image);
   }
   // Not a picture, a broken one, and one whose header asks for 10^10 pixels.
-  WriteFile("notes.jpg", "just text");
+  WriteFile(dir.Path() / "notes.jpg", "just text");
   std::string cut = Picture("png", 500, 500);
-  WriteFile("cut.png", cut.substr(0, cut.size() / 3));
+  WriteFile(dir.Path() / "cut.png", cut.substr(0, cut.size() / 3));
   std::string huge = Picture("png", 10, 10);
   huge.replace(16, 8, std::string("\x00\x01\x86\xA0\x00\x01\x86\xA0", 8));
-  WriteFile("huge.png", huge);
+  WriteFile(dir.Path() / "huge.png", huge);
   for (const char* name : {"notes.jpg", "cut.png", "huge.png", "missing.jpg"})
-    EXPECT_EQ(MakeThumbnail(name), "") << name;
+    EXPECT_EQ(MakeThumbnail(dir.Path() / name), "") << name;
   EXPECT_FALSE(IsPictureName("movie.mp4"));
 }

@@ -57,19 +57,20 @@ bool ReadToEnd(CArchiveBuild& build, uint64_t offset, size_t chunk, std::string&
   }
 }
 
-// The folder every build test packs: small, empty, a folder, a stored member and a large mixed file.
+// The folder every build test packs, "shared" in the test's folder: small, empty, a folder, a stored
+// member and a large mixed file.
 struct CFolderFile {
   const char* name;
   std::string content;
 };
-std::vector<CFolderFile> MakeFolder() {
+std::vector<CFolderFile> MakeFolder(const fs::path& dir) {
   std::vector<CFolderFile> files = {{"a.txt", "hello"},
                                     {"empty.txt", ""},
                                     {"inner.zip", Noise(70000, 1)},
                                     {"sub/big.dat", Text(2000000) + Noise(1500000, 2) + Text(500001)},
                                     {"sub/deeper/z.txt", Text(10000)}};
-  for (const CFolderFile& f : files) WriteFile(fs::path("shared") / f.name, f.content);
-  fs::create_directories("shared/void");
+  for (const CFolderFile& f : files) WriteFile(dir / "shared" / f.name, f.content);
+  fs::create_directories(dir / "shared/void");
   return files;
 }
 
@@ -94,10 +95,10 @@ void ExpectArchiveHolds(const std::string& path, const std::vector<CFolderFile>&
 // still being written, with one compression thread or several. The result is valid for the readers.
 TEST(StreamedZip, FinalBytesNeverChangeAndGrowWithinAnEntry) {
   CTempWorkDir dir;
-  const std::vector<CFolderFile> files = MakeFolder();
+  const std::vector<CFolderFile> files = MakeFolder(dir.Path());
   for (unsigned threads : {1u, 2u}) {
     SCOPED_TRACE(threads);
-    const std::string path = "s" + std::to_string(threads) + ".zip";
+    const fs::path path = dir.Path() / ("s" + std::to_string(threads) + ".zip");
     std::unique_ptr<CZipWriter> w;
     ASSERT_EQ(CZipWriter::Create(path, w, threads, true), ZIP_OK);
     std::string seen;  // each range as read from the file when it was called final
@@ -114,7 +115,7 @@ TEST(StreamedZip, FinalBytesNeverChangeAndGrowWithinAnEntry) {
     ASSERT_EQ(w->AddFolder("void"), ZIP_OK);
     for (const CFolderFile& f : files) {
       inBig = std::string(f.name) == "sub/big.dat";
-      ASSERT_EQ(w->AddFile(f.name, std::string("shared/") + f.name), ZIP_OK);
+      ASSERT_EQ(w->AddFile(f.name, dir.Path() / "shared" / f.name), ZIP_OK);
       inBig = false;
     }
     ASSERT_EQ(w->Close(), ZIP_OK);
@@ -130,8 +131,9 @@ TEST(StreamedZip, FinalBytesNeverChangeAndGrowWithinAnEntry) {
 // the kept file's bytes; the file stays for later requests.
 TEST(ArchiveBuild, ConcurrentReadersGetTheKeptArchive) {
   CTempWorkDir dir;
-  const std::vector<CFolderFile> files = MakeFolder();
-  CArchiveBuild build("out.zip", "shared", nullptr, 2);
+  const std::vector<CFolderFile> files = MakeFolder(dir.Path());
+  const fs::path out = dir.Path() / "out.zip";
+  CArchiveBuild build(out, dir.Path() / "shared", nullptr, 2);
   std::mutex lock;
   std::condition_variable more;
   uint64_t news = 0;
@@ -173,7 +175,7 @@ TEST(ArchiveBuild, ConcurrentReadersGetTheKeptArchive) {
   for (std::thread& t : threads) t.join();
   build.Unsubscribe(id);
   ASSERT_EQ(build.GetState(), CArchiveBuild::State::kDone);
-  const std::string kept = ReadFile("out.zip");
+  const std::string kept = ReadFile(out);
   EXPECT_EQ(build.FinalSize(), kept.size());
   EXPECT_EQ(build.LeftOut(), 0);
   EXPECT_EQ(called, kept);
@@ -183,15 +185,16 @@ TEST(ArchiveBuild, ConcurrentReadersGetTheKeptArchive) {
   }
   char c;
   EXPECT_EQ(build.Read(kept.size(), &c, 1).kind, CArchiveBuild::CRead::kEnd);
-  ExpectArchiveHolds("out.zip", files);
+  ExpectArchiveHolds(out, files);
 }
 
 // A packing that fails (full disk, an archive that cannot be made) or is cancelled (a raised flag, or
 // the build destroyed) ends every reader with failure and leaves no file.
 TEST(ArchiveBuild, FailureAndCancelEndReadersAndLeaveNoFile) {
   CTempWorkDir dir;
-  WriteFile("shared/a.bin", Noise(3 << 20, 7));
-  WriteFile("shared/b.txt", "b");
+  const fs::path shared = dir.Path() / "shared";
+  WriteFile(shared / "a.bin", Noise(3 << 20, 7));
+  WriteFile(shared / "b.txt", "b");
   const CSmallDisk disk((dir.Path() / "small").string(), 1 << 20);
   struct {
     const char* path;
@@ -202,7 +205,7 @@ TEST(ArchiveBuild, FailureAndCancelEndReadersAndLeaveNoFile) {
     SCOPED_TRACE(c.path);
     if (c.error == ENOSPC && !disk.Mounted()) continue;  // mounting a tmpfs is not allowed here
     std::atomic<bool> stop{false};
-    CArchiveBuild build(c.path, "shared", &stop, 1);
+    CArchiveBuild build(dir.Path() / c.path, shared, &stop, 1);
     // Cancelled once the first bytes are out, so that it ends mid-entry.
     const uint64_t id = build.Subscribe([&] { stop = c.cancel; });
     std::string got;
@@ -210,15 +213,15 @@ TEST(ArchiveBuild, FailureAndCancelEndReadersAndLeaveNoFile) {
     build.Unsubscribe(id);
     EXPECT_EQ(build.GetState(), CArchiveBuild::State::kFailed);
     EXPECT_EQ(build.Error(), c.error);
-    EXPECT_FALSE(fs::exists(c.path));
+    EXPECT_FALSE(fs::exists(dir.Path() / c.path));
     char x;
     EXPECT_EQ(build.Read(0, &x, 1).kind, CArchiveBuild::CRead::kFailed);
   }
   // Destroyed while it packs: the destructor ends and joins the thread, and the broken file is gone.
-  WriteFile("shared/c.bin", Noise(8 << 20, 9));
+  WriteFile(shared / "c.bin", Noise(8 << 20, 9));
   {
-    CArchiveBuild build("d.zip", "shared", nullptr, 1);
+    CArchiveBuild build(dir.Path() / "d.zip", shared, nullptr, 1);
     build.WaitFor(0, std::chrono::seconds(10));
   }
-  EXPECT_FALSE(fs::exists("d.zip"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "d.zip"));
 }

@@ -148,11 +148,12 @@ std::unique_ptr<CZipWriter> MakeWriter(const std::string& path, unsigned threads
 
 TEST(ZipWriter, ArchiveWithoutEntriesIsTheBareEndRecord) {
   CTempWorkDir dir;
-  MakeWriter("e.zip")->Close();
+  const fs::path zip = dir.Path() / "e.zip";
+  MakeWriter(zip)->Close();
   std::string expected("PK\x05\x06", 4);
   expected.append(18, '\0');
-  EXPECT_EQ(ReadFile("e.zip"), expected);
-  const CPyArchive py = InspectWithPython("e.zip");
+  EXPECT_EQ(ReadFile(zip), expected);
+  const CPyArchive py = InspectWithPython(zip);
   EXPECT_TRUE(py.readable) << py.status;
   EXPECT_TRUE(py.entries.empty());
 }
@@ -160,17 +161,18 @@ TEST(ZipWriter, ArchiveWithoutEntriesIsTheBareEndRecord) {
 TEST(ZipWriter, CreateFailsWithoutAWriterWhenTheFileCannotBeMade) {
   CTempWorkDir dir;
   std::unique_ptr<CZipWriter> w;
-  EXPECT_EQ(CZipWriter::Create("missing/a.zip", w), ZIP_ERR_OPEN);
+  EXPECT_EQ(CZipWriter::Create(dir.Path() / "missing/a.zip", w), ZIP_ERR_OPEN);
   EXPECT_EQ(w, nullptr);
 }
 
 TEST(ZipWriter, FolderEntryHasSlashNoDataAndDirectoryAttributes) {
   CTempWorkDir dir;
-  auto w = MakeWriter("f.zip");
+  const fs::path zip = dir.Path() / "f.zip";
+  auto w = MakeWriter(zip);
   ASSERT_EQ(w->AddFolder("sub"), ZIP_OK);
   ASSERT_EQ(w->AddFolder("already/"), ZIP_OK);
   ASSERT_EQ(w->Close(), ZIP_OK);
-  const std::string b = ReadFile("f.zip");
+  const std::string b = ReadFile(zip);
   const RawLocal l = LocalAt(b, 0);
   EXPECT_EQ(l.name, "sub/");
   EXPECT_EQ(l.needed, 20u);
@@ -191,29 +193,30 @@ TEST(ZipWriter, FolderEntryHasSlashNoDataAndDirectoryAttributes) {
   EXPECT_EQ(Le32(l.extra, 9), stamp);
   EXPECT_EQ(Le32(l.extra, 13), stamp);
 
-  const CPyArchive py = InspectWithPython("f.zip");
+  const CPyArchive py = InspectWithPython(zip);
   ASSERT_TRUE(py.readable) << py.status;
   EXPECT_EQ(py.Names(), (std::vector<std::string>{"sub/", "already/"}));
   EXPECT_EQ(py.entries[0].attributes, 0x41C00010u);
   EXPECT_EQ(py.entries[0].madeBy, "0B17");
-  EXPECT_TRUE(UnzipTestsClean("f.zip"));
+  EXPECT_TRUE(UnzipTestsClean(zip));
 }
 
 TEST(ZipWriter, ArchiveSuffixesAreStoredOthersDeflated) {
   CTempWorkDir dir;
+  const fs::path zip = dir.Path() / "s.zip";
   const std::string content = Text(50000);
   const std::vector<std::pair<std::string, int>> cases = {{"photo.ZIP", 0}, {"x.tgz", 0}, {".gz", 0},
                                                           {"a.Z", 0},       {"b.LzH", 0}, {"archive.zip.txt", 8},
                                                           {"README", 8},    {"z.z", 0},   {"c.gzip", 8}};
-  auto w = MakeWriter("s.zip");
+  auto w = MakeWriter(zip);
   for (const auto& [name, method] : cases) {
-    WriteFile("src/" + name, content);
-    ASSERT_EQ(w->AddFile(name, "src/" + name), ZIP_OK) << name;
+    WriteFile(dir.Path() / "src" / name, content);
+    ASSERT_EQ(w->AddFile(name, dir.Path() / "src" / name), ZIP_OK) << name;
   }
   ASSERT_EQ(w->Close(), ZIP_OK);
-  const std::string b = ReadFile("s.zip");
+  const std::string b = ReadFile(zip);
   ExpectHeadersAgree(b);
-  const CPyArchive py = InspectWithPython("s.zip");
+  const CPyArchive py = InspectWithPython(zip);
   ASSERT_TRUE(py.readable) << py.status;
   ASSERT_EQ(py.entries.size(), cases.size());
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -231,19 +234,20 @@ TEST(ZipWriter, ArchiveSuffixesAreStoredOthersDeflated) {
     EXPECT_EQ(e.attributes, 0x81800000u) << e.name;
     EXPECT_EQ(e.needed, 20);
   }
-  EXPECT_TRUE(UnzipTestsClean("s.zip"));
-  EXPECT_NE(ZipInfo("s.zip").find("photo.ZIP"), std::string::npos);
+  EXPECT_TRUE(UnzipTestsClean(zip));
+  EXPECT_NE(ZipInfo(zip).find("photo.ZIP"), std::string::npos);
 }
 
 TEST(ZipWriter, EmptyFileIsDeflatedAndSecondOffsetFollowsTheFirstEntry) {
   CTempWorkDir dir;
-  WriteFile("empty", "");
-  WriteFile("two.txt", Text(1000));
-  auto w = MakeWriter("o.zip");
-  ASSERT_EQ(w->AddFile("empty", "empty"), ZIP_OK);
-  ASSERT_EQ(w->AddFile("two.txt", "two.txt"), ZIP_OK);
+  const fs::path zip = dir.Path() / "o.zip";
+  WriteFile(dir.Path() / "empty", "");
+  WriteFile(dir.Path() / "two.txt", Text(1000));
+  auto w = MakeWriter(zip);
+  ASSERT_EQ(w->AddFile("empty", dir.Path() / "empty"), ZIP_OK);
+  ASSERT_EQ(w->AddFile("two.txt", dir.Path() / "two.txt"), ZIP_OK);
   ASSERT_EQ(w->Close(), ZIP_OK);
-  const std::string b = ReadFile("o.zip");
+  const std::string b = ReadFile(zip);
   const RawLocal first = LocalAt(b, 0);
   EXPECT_EQ(first.method, 8u);
   EXPECT_EQ(first.flags, 2u);
@@ -255,32 +259,34 @@ TEST(ZipWriter, EmptyFileIsDeflatedAndSecondOffsetFollowsTheFirstEntry) {
   EXPECT_EQ(central[0].offset, 0u);
   EXPECT_EQ(central[1].offset, 30u + 5 + 17 + first.compressedSize);
   ExpectHeadersAgree(b);
-  const CPyArchive py = InspectWithPython("o.zip");
+  const CPyArchive py = InspectWithPython(zip);
   ASSERT_TRUE(py.readable) << py.status;
   EXPECT_EQ(py.entries[1].crc, Crc(Text(1000)));
-  EXPECT_TRUE(UnzipTestsClean("o.zip"));
+  EXPECT_TRUE(UnzipTestsClean(zip));
 }
 
 TEST(ZipWriter, AttributesFollowPermissionsAndWindowsExecutables) {
   CTempWorkDir dir;
-  WriteFile("plain", "plain");
-  WriteFile("readonly", "ro");
-  fs::permissions("readonly", fs::perms::owner_read | fs::perms::group_read);
-  WriteFile("script", "#!/bin/sh\n");
-  fs::permissions("script", fs::perms::owner_all);
+  const fs::path zip = dir.Path() / "a.zip";
+  WriteFile(dir.Path() / "plain", "plain");
+  WriteFile(dir.Path() / "readonly", "ro");
+  fs::permissions(dir.Path() / "readonly", fs::perms::owner_read | fs::perms::group_read);
+  WriteFile(dir.Path() / "script", "#!/bin/sh\n");
+  fs::permissions(dir.Path() / "script", fs::perms::owner_all);
   // A PE program: "MZ", new-header offset 64 at offset 60, "PE\0\0" there, larger than 64 + 52.
   std::string pe(200, '\0');
   pe[0] = 'M';
   pe[1] = 'Z';
   pe[60] = 64;
   pe.replace(64, 4, std::string("PE\0\0", 4));
-  WriteFile("prog.exe", pe);
+  WriteFile(dir.Path() / "prog.exe", pe);
   std::string shortPe = pe.substr(0, 100);  // its header would lie past the end
-  WriteFile("short.exe", shortPe);
-  auto w = MakeWriter("a.zip");
-  for (const char* n : {"plain", "readonly", "script", "prog.exe", "short.exe"}) ASSERT_EQ(w->AddFile(n, n), ZIP_OK);
+  WriteFile(dir.Path() / "short.exe", shortPe);
+  auto w = MakeWriter(zip);
+  for (const char* n : {"plain", "readonly", "script", "prog.exe", "short.exe"})
+    ASSERT_EQ(w->AddFile(n, dir.Path() / n), ZIP_OK);
   ASSERT_EQ(w->Close(), ZIP_OK);
-  const CPyArchive py = InspectWithPython("a.zip");
+  const CPyArchive py = InspectWithPython(zip);
   ASSERT_TRUE(py.readable) << py.status;
   ASSERT_EQ(py.entries.size(), 5u);
   EXPECT_EQ(py.entries[0].attributes, 0x81800000u);
@@ -288,11 +294,12 @@ TEST(ZipWriter, AttributesFollowPermissionsAndWindowsExecutables) {
   EXPECT_EQ(py.entries[2].attributes, 0x81C00000u);
   EXPECT_EQ(py.entries[3].attributes, 0x81C00000u);
   EXPECT_EQ(py.entries[4].attributes, 0x81800000u);
-  EXPECT_TRUE(UnzipTestsClean("a.zip"));
+  EXPECT_TRUE(UnzipTestsClean(zip));
 }
 
 TEST(ZipWriter, TimesAreDosLocalTimeAndExtendedStampsHeldTo1970Through2037) {
   CTempWorkDir dir;
+  const fs::path zip = dir.Path() / "t.zip";
   ::setenv("TZ", "UTC", 1);
   ::tzset();
   struct Case {
@@ -309,17 +316,18 @@ TEST(ZipWriter, TimesAreDosLocalTimeAndExtendedStampsHeldTo1970Through2037) {
       // 2050-01-03 03:04:06: the stamp becomes 2037-12-31 03:04:06
       {2524791846, ((2050 - 1980) << 9) | (1 << 5) | 3, (3 << 11) | (4 << 5) | 3, 2145841446},
   };
-  auto w = MakeWriter("t.zip");
+  auto w = MakeWriter(zip);
   int i = 0;
   for (const Case& c : cases) {
     const std::string name = Numbered("f", i++);
-    WriteFile(name, "x");
+    const fs::path source = dir.Path() / name;
+    WriteFile(source, "x");
     const timespec times[2] = {{c.t, 0}, {c.t, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, name.c_str(), times, 0), 0);
-    ASSERT_EQ(w->AddFile(name, name), ZIP_OK);
+    ASSERT_EQ(::utimensat(AT_FDCWD, source.c_str(), times, 0), 0);
+    ASSERT_EQ(w->AddFile(name, source), ZIP_OK);
   }
   ASSERT_EQ(w->Close(), ZIP_OK);
-  const std::string b = ReadFile("t.zip");
+  const std::string b = ReadFile(zip);
   const auto central = CentralRecords(b);
   ASSERT_EQ(central.size(), 4u);
   for (size_t k = 0; k < central.size(); ++k) {
@@ -332,26 +340,27 @@ TEST(ZipWriter, TimesAreDosLocalTimeAndExtendedStampsHeldTo1970Through2037) {
     EXPECT_EQ(Le32(central[k].extra, 5), cases[k].stamp);
   }
   ExpectHeadersAgree(b);
-  EXPECT_TRUE(InspectWithPython("t.zip").readable);
+  EXPECT_TRUE(InspectWithPython(zip).readable);
 }
 
 TEST(ZipWriter, NamesAreUtf8WithTheirFlagAndRefusedWhenEmptyOrTooLong) {
   CTempWorkDir dir;
-  WriteFile("src", "data");
-  auto w = MakeWriter("n.zip");
-  EXPECT_EQ(w->AddFile("", "src"), ZIP_ERR_ARGS);
+  const fs::path zip = dir.Path() / "n.zip", src = dir.Path() / "src";
+  WriteFile(src, "data");
+  auto w = MakeWriter(zip);
+  EXPECT_EQ(w->AddFile("", src), ZIP_ERR_ARGS);
   EXPECT_EQ(w->AddFolder(""), ZIP_ERR_ARGS);
-  EXPECT_EQ(w->AddFile(std::string(65536, 'a'), "src"), ZIP_ERR_ARGS);
+  EXPECT_EQ(w->AddFile(std::string(65536, 'a'), src), ZIP_ERR_ARGS);
   EXPECT_EQ(w->AddFolder(std::string(65535, 'a')), ZIP_ERR_ARGS);  // its "/" would not fit
-  ASSERT_EQ(w->AddFile("照片/猫.txt", "src"), ZIP_OK);
-  ASSERT_EQ(w->AddFile("plain.txt", "src"), ZIP_OK);
-  ASSERT_EQ(w->AddFile(std::string("bad\xFFname", 8), "src"), ZIP_OK);
+  ASSERT_EQ(w->AddFile("照片/猫.txt", src), ZIP_OK);
+  ASSERT_EQ(w->AddFile("plain.txt", src), ZIP_OK);
+  ASSERT_EQ(w->AddFile(std::string("bad\xFFname", 8), src), ZIP_OK);
   ASSERT_EQ(w->AddFolder("目录"), ZIP_OK);
-  ASSERT_EQ(w->AddFile(std::string(300, 'n'), "src"), ZIP_OK);
+  ASSERT_EQ(w->AddFile(std::string(300, 'n'), src), ZIP_OK);
   ASSERT_EQ(w->Close(), ZIP_OK);
-  const std::string b = ReadFile("n.zip");
+  const std::string b = ReadFile(zip);
   ExpectHeadersAgree(b);
-  const CPyArchive py = InspectWithPython("n.zip");
+  const CPyArchive py = InspectWithPython(zip);
   ASSERT_TRUE(py.readable) << py.status;
   ASSERT_EQ(py.entries.size(), 5u);
   EXPECT_EQ(py.entries[0].name, "照片/猫.txt");
@@ -362,20 +371,21 @@ TEST(ZipWriter, NamesAreUtf8WithTheirFlagAndRefusedWhenEmptyOrTooLong) {
   EXPECT_EQ(py.entries[3].name, "目录/");
   EXPECT_EQ(py.entries[3].flags, 0x0800u);
   EXPECT_EQ(py.entries[4].name, std::string(300, 'n'));
-  EXPECT_TRUE(UnzipTestsClean("n.zip"));
+  EXPECT_TRUE(UnzipTestsClean(zip));
 }
 
 TEST(ZipWriter, FailedAddsLeaveAReadableArchiveOfTheCompletedEntries) {
   CTempWorkDir dir;
-  WriteFile("good1.txt", Text(3000));
-  WriteFile("good2.txt", Text(5000));
-  WriteFile("big.bin", RandomBytes(3 * 1024 * 1024, 7));
-  auto w = MakeWriter("x.zip", 1);
-  ASSERT_EQ(w->AddFile("good1.txt", "good1.txt"), ZIP_OK);
-  const uintmax_t before = fs::file_size("x.zip");
+  const fs::path zip = dir.Path() / "x.zip";
+  WriteFile(dir.Path() / "good1.txt", Text(3000));
+  WriteFile(dir.Path() / "good2.txt", Text(5000));
+  WriteFile(dir.Path() / "big.bin", RandomBytes(3 * 1024 * 1024, 7));
+  auto w = MakeWriter(zip, 1);
+  ASSERT_EQ(w->AddFile("good1.txt", dir.Path() / "good1.txt"), ZIP_OK);
+  const uintmax_t before = fs::file_size(zip);
   // A source that cannot be opened writes nothing.
-  EXPECT_EQ(w->AddFile("missing", "missing"), ZIP_ERR_OPEN);
-  EXPECT_EQ(w->AddFile("folder", "."), ZIP_ERR_OPEN);
+  EXPECT_EQ(w->AddFile("missing", dir.Path() / "missing"), ZIP_ERR_OPEN);
+  EXPECT_EQ(w->AddFile("folder", dir.Path()), ZIP_ERR_OPEN);
   // A write that falls short (the file size limit) fails the entry part way.
   std::signal(SIGXFSZ, SIG_IGN);
   rlimit old{};
@@ -383,15 +393,15 @@ TEST(ZipWriter, FailedAddsLeaveAReadableArchiveOfTheCompletedEntries) {
   rlimit small = old;
   small.rlim_cur = 1024 * 1024;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  EXPECT_EQ(w->AddFile("big.bin", "big.bin"), ZIP_ERR_WRITE);
+  EXPECT_EQ(w->AddFile("big.bin", dir.Path() / "big.bin"), ZIP_ERR_WRITE);
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &old), 0);
-  ASSERT_EQ(w->AddFile("good2.txt", "good2.txt"), ZIP_OK);
+  ASSERT_EQ(w->AddFile("good2.txt", dir.Path() / "good2.txt"), ZIP_OK);
   ASSERT_EQ(w->Close(), ZIP_OK);
   // Adding after Close.
-  EXPECT_EQ(w->AddFile("good1.txt", "good1.txt"), ZIP_ERR_CLOSED);
+  EXPECT_EQ(w->AddFile("good1.txt", dir.Path() / "good1.txt"), ZIP_ERR_CLOSED);
   EXPECT_EQ(w->AddFolder("d"), ZIP_ERR_CLOSED);
 
-  const std::string b = ReadFile("x.zip");
+  const std::string b = ReadFile(zip);
   ExpectHeadersAgree(b);
   const auto central = CentralRecords(b);
   ASSERT_EQ(central.size(), 2u);
@@ -399,7 +409,7 @@ TEST(ZipWriter, FailedAddsLeaveAReadableArchiveOfTheCompletedEntries) {
   EXPECT_EQ(central[1].name, "good2.txt");
   EXPECT_GE(central[1].offset, before);  // after the failed entry's bytes
   EXPECT_EQ(central[1].offset, 1024u * 1024);
-  const CPyArchive py = InspectWithPython("x.zip");
+  const CPyArchive py = InspectWithPython(zip);
   ASSERT_TRUE(py.readable) << py.status;
   EXPECT_EQ(py.Names(), (std::vector<std::string>{"good1.txt", "good2.txt"}));
   EXPECT_EQ(py.entries[1].crc, Crc(Text(5000)));
@@ -410,14 +420,14 @@ TEST(ZipWriter, FailedAddsLeaveAReadableArchiveOfTheCompletedEntries) {
 TEST(ZipWriter, ParallelAndSerialDeflateReadBackWhole) {
   CTempWorkDir dir;
   const std::string mixed = Text(700000) + RandomBytes(600000, 1) + Text(300001) + RandomBytes(70000, 2);
-  WriteFile("mixed.dat", mixed);
-  WriteFile("random.jpg", RandomBytes(1024 * 1024, 3));
-  WriteFile("exact.txt", Text(256 * 1024 * 2));  // ends on a piece boundary
+  WriteFile(dir.Path() / "mixed.dat", mixed);
+  WriteFile(dir.Path() / "random.jpg", RandomBytes(1024 * 1024, 3));
+  WriteFile(dir.Path() / "exact.txt", Text(256 * 1024 * 2));  // ends on a piece boundary
   for (unsigned threads : {1u, 2u, 3u}) {
     SCOPED_TRACE(threads);
-    const std::string path = Numbered("p", threads, ".zip");
+    const fs::path path = dir.Path() / Numbered("p", threads, ".zip");
     auto w = MakeWriter(path, threads);
-    for (const char* n : {"mixed.dat", "random.jpg", "exact.txt"}) ASSERT_EQ(w->AddFile(n, n), ZIP_OK);
+    for (const char* n : {"mixed.dat", "random.jpg", "exact.txt"}) ASSERT_EQ(w->AddFile(n, dir.Path() / n), ZIP_OK);
     ASSERT_EQ(w->Close(), ZIP_OK);
     ExpectHeadersAgree(ReadFile(path));
     const CPyArchive py = InspectWithPython(path);
@@ -444,7 +454,7 @@ TEST(ZipWriter, Zip64EndRecordsOnlyFrom65535Entries) {
   CTempWorkDir dir;
   for (const uint32_t count : {65534u, 65535u}) {
     SCOPED_TRACE(count);
-    const std::string path = Numbered("c", count, ".zip");
+    const fs::path path = dir.Path() / Numbered("c", count, ".zip");
     auto w = MakeWriter(path);
     for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(w->AddFolder(std::to_string(i)), ZIP_OK);
     ASSERT_EQ(w->Close(), ZIP_OK);
