@@ -238,8 +238,20 @@ TEST(ShareCommand, DrawsAReadableQrCodeOfTheLastAddressAndEndsOnSigint) {
     if (NoPort(cli.Err())) GTEST_SKIP() << "all of 8081 to 8091 are held";
     FAIL() << "stdout: " << cli.Out() << "\nstderr: " << cli.Err();
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the drawing is flushed whole
-  const std::vector<std::string> lines = Lines(cli.Out());
+  // The drawing is square: wait until its rows (two of the code's rows each) are all out.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 500; ++i) {
+    lines = Lines(cli.Out());
+    size_t rows = 0, width = 0;
+    for (const std::string& line : lines) {
+      size_t cells = 0;
+      for (size_t at = line.find("\u2580"); at != std::string::npos; at = line.find("\u2580", at + 1)) ++cells;
+      if (cells > 0) ++rows;
+      width = std::max(width, cells);
+    }
+    if (width > 0 && rows * 2 >= width) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
   ASSERT_GT(lines.size(), 2u);
   const std::vector<std::string> drawing(lines.begin() + 2, lines.end());
   const fs::path pgm = dir.Path() / "qr.pgm";

@@ -159,7 +159,7 @@ TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
 TEST(SharedFile, ProgressMovesWhileThePhoneIsStillReading) {
   CTestServer server;
   const int64_t size = 64 << 20;
-  WriteFile("64M.bin", std::string(static_cast<size_t>(size), 'z'));
+  WriteFile(server.Dir() / "64M.bin", std::string(static_cast<size_t>(size), 'z'));
   Share(server, "64M.bin");
   const int fd = ConnectLoopback(server.Port(), [](int s) {
     const int small = 64 << 10;
