@@ -3,8 +3,9 @@
 // memory, never a thread. A handler that may wait runs on a thread of its own while its connection
 // is suspended; its body reaches it through a bounded buffer, the connection suspended while the
 // buffer is full. A producer reply that has no bytes ready suspends its connection until woken.
-// Files go out by sendfile; where a file reply's progress is asked for, a thread of the server reads
-// the socket's delivered bytes every tenth of a second while such replies are under way.
+// Files go out by sendfile (short ones with their header). Where a file reply's progress is asked
+// for, a thread of the server reads the socket's delivered bytes every tenth of a second while such
+// replies are under way.
 
 #include "web/HttpServer.h"
 
@@ -39,6 +40,8 @@ constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
 // from the heap; above, it maps fresh pages for every connection, whose faults cost more than the
 // rest of a small download.
 constexpr size_t kConnectionMemory = 32 * 1024;
+// File replies up to this length are read whole and sent with their header.
+constexpr size_t kReadWhole = 128 * 1024;
 
 const char kBusyReply[] =
     "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nbusy\n";
@@ -81,13 +84,31 @@ struct CProducerState {
 
 // A file reply sent by the kernel whose progress is told: the bytes its socket has delivered past
 // the reply's header (estimated from its lines; the last report is the exact length).
+// Read by the progress thread and ended by the connection's thread, one at a time (lock).
 struct CWatchedSend {
-  int socket = -1;  // valid while the entry is registered: the library closes it only later
+  std::mutex lock;
+  bool ended = false;
+  int socket = -1;  // open until End: the library closes it only after the request's end
   int64_t header = 0;
   int64_t length = 0;
   int64_t told = 0;  // bytes of the body reported so far
   std::function<void(int64_t, int64_t)> progress;
 
+  void Poll() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (ended) return;
+    const int64_t delivered = SocketBytesDelivered(socket);
+    if (delivered > header) Tell(delivered - header);
+  }
+  // The request has ended, sent whole or not; the progress function goes with it.
+  void End(bool whole) {
+    std::lock_guard<std::mutex> hold(lock);
+    if (whole) Tell(length);
+    ended = true;
+    progress = nullptr;
+  }
+
+ private:
   void Tell(int64_t sent) {
     sent = std::min(sent, length);
     if (sent <= told) return;
@@ -104,7 +125,9 @@ struct CExchange {
   std::string target;
   bool begun = false;
   bool apart = false;
-  bool mustSayClose = true;  // the client might keep the connection: the reply says it closes
+  bool mustSayClose = true;               // the client might keep the connection: the reply says it closes
+  bool listed = false;                    // in CImpl::live; set and cleared on the connection's thread
+  std::shared_ptr<CWatchedSend> watched;  // in CImpl::sends; likewise
   CHttpRequest request;
 
   std::mutex lock;  // guards everything below
@@ -159,7 +182,7 @@ struct CExchange {
 // connection for each request would otherwise be counted for connections it no longer has.
 struct CConnectionState {
   std::string key;
-  bool counted = true;  // guarded by CImpl::lock
+  bool counted = true;  // read and written on the connection's own thread
   std::unique_ptr<CExchange> exchange;
 };
 
@@ -171,24 +194,25 @@ struct CHttpServer::CImpl {
 
   std::mutex lock;  // guards the three below
   std::map<std::string, int> perAddress;
-  std::set<CExchange*> live;
-  int running = 0;  // handlers running apart
+  std::set<CExchange*> live;  // the exchanges a stop must end: handlers apart, producer replies
+  int running = 0;            // handlers running apart
   std::condition_variable idle;
 
-  // File replies whose progress is told, by their exchange; the progress thread reads them while
-  // there are any. Progress calls are made under sendLock, so one at a time per reply.
-  std::mutex sendLock;
+  // File replies whose progress is told; the progress thread reads them while there are any.
+  std::mutex sendLock;  // guards the three below
   std::condition_variable sendChanged;
-  std::map<CExchange*, CWatchedSend> sends;
+  std::set<std::shared_ptr<CWatchedSend>> sends;
   bool sendStop = false;
   std::thread sendWatch;
   void WatchSends();
   void Unwatch(CExchange* ex, bool completed) {
-    std::lock_guard<std::mutex> hold(sendLock);
-    auto it = sends.find(ex);
-    if (it == sends.end()) return;
-    if (completed) it->second.Tell(it->second.length);
-    sends.erase(it);
+    if (!ex->watched) return;
+    {
+      std::lock_guard<std::mutex> hold(sendLock);
+      sends.erase(ex->watched);
+    }
+    ex->watched->End(completed);
+    ex->watched.reset();
   }
 
   static void* OnUri(void* cls, const char* uri, MHD_Connection* conn);
@@ -199,16 +223,23 @@ struct CHttpServer::CImpl {
 
   MHD_Result Begin(MHD_Connection* conn, CExchange& ex, const char* method);
   void Uncount(CConnectionState& state) {
-    std::lock_guard<std::mutex> hold(lock);
     if (!state.counted) return;
     state.counted = false;
+    std::lock_guard<std::mutex> hold(lock);
     auto it = perAddress.find(state.key);
     if (it != perAddress.end() && --it->second <= 0) perAddress.erase(it);
   }
   MHD_Result Queue(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
+  void List(CExchange& ex) {
+    std::lock_guard<std::mutex> hold(lock);
+    ex.listed = true;
+    live.insert(&ex);
+  }
   void Forget(CExchange* ex) {
     Unwatch(ex, false);
+    if (!ex->listed) return;
     std::lock_guard<std::mutex> hold(lock);
+    ex->listed = false;
     live.erase(ex);
   }
 };
@@ -250,6 +281,27 @@ void FreeProducer(void* cls) {
   // The producer ends here, on a server thread, never inside a wake (which holds only the state).
   producer.reset();
   delete s;
+}
+
+// The body of a file reply. A short range is read now and leaves with its header in one write (one
+// packet fewer for a small file); a longer one goes out by sendfile, in the library's pieces.
+MHD_Response* FileResponse(CHttpReply& reply) {
+  const int fd = reply.TakeFd();
+  MHD_Response* response = nullptr;
+  if (reply.Length <= static_cast<int64_t>(kReadWhole)) {
+    const size_t length = static_cast<size_t>(reply.Length);
+    char* data = static_cast<char*>(std::malloc(length));
+    // A file that has become shorter fails the request: the client sees no reply.
+    if (data && ::pread(fd, data, length, reply.Offset) == static_cast<ssize_t>(length))
+      response = MHD_create_response_from_buffer(length, data, MHD_RESPMEM_MUST_FREE);
+    if (!response) std::free(data);
+    ::close(fd);
+    return response;
+  }
+  response = MHD_create_response_from_fd_at_offset64(static_cast<uint64_t>(reply.Length), fd,
+                                                     static_cast<uint64_t>(reply.Offset));
+  if (!response) ::close(fd);
+  return response;
 }
 
 // The length of the header the library sends before the reply's body, near enough for progress.
@@ -310,8 +362,6 @@ void* CHttpServer::CImpl::OnUri(void* cls, const char* uri, MHD_Connection* conn
   state->exchange = std::make_unique<CExchange>();
   state->exchange->conn = conn;
   state->exchange->target = uri ? uri : "";
-  std::lock_guard<std::mutex> hold(self->lock);
-  self->live.insert(state->exchange.get());
   return state->exchange.get();
 }
 
@@ -419,6 +469,7 @@ MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const 
     return Queue(conn, ex, reply);
   }
   ex.apart = true;
+  List(ex);
   r.ReadBody = [&ex](char* into, size_t room) { return ex.ReadBody(into, room); };
   {
     std::lock_guard<std::mutex> hold(lock);
@@ -455,24 +506,21 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
         reply.ReleaseFile();
         response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
       } else {
-        const int fd = reply.TakeFd();
-        response = MHD_create_response_from_fd_at_offset64(static_cast<uint64_t>(reply.Length), fd,
-                                                           static_cast<uint64_t>(reply.Offset));
-        if (!response) {
-          ::close(fd);
-        } else if (reply.OnProgress) {
+        response = FileResponse(reply);
+        if (response && reply.OnProgress) {
           const MHD_ConnectionInfo* socket = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
           if (socket) {
-            CWatchedSend watched;
-            watched.socket = socket->connect_fd;
-            watched.header = HeaderLength(reply);
-            watched.length = reply.Length;
-            watched.progress = std::move(reply.OnProgress);
+            auto watched = std::make_shared<CWatchedSend>();
+            watched->socket = socket->connect_fd;
+            watched->header = HeaderLength(reply);
+            watched->length = reply.Length;
+            watched->progress = std::move(reply.OnProgress);
+            ex.watched = watched;
             bool first = false;
             {
               std::lock_guard<std::mutex> hold(sendLock);
               first = sends.empty();
-              sends[&ex] = std::move(watched);
+              sends.insert(std::move(watched));
             }
             if (first) sendChanged.notify_all();  // else the thread is already reading them
           }
@@ -488,6 +536,7 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
         std::lock_guard<std::mutex> hold(ex.lock);
         ex.producer = state;
       }
+      if (!ex.listed) List(ex);
       std::weak_ptr<CProducerState> weak = state;
       state->producer->SetWake([weak] {
         if (auto s = weak.lock()) s->Wake();
@@ -511,17 +560,19 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
 }
 
 void CHttpServer::CImpl::WatchSends() {
-  std::unique_lock<std::mutex> hold(sendLock);
-  while (!sendStop) {
-    if (sends.empty()) {
+  std::vector<std::shared_ptr<CWatchedSend>> batch;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(sendLock);
       sendChanged.wait(hold, [&] { return sendStop || !sends.empty(); });
-      continue;
+      if (sendStop) return;
+      batch.assign(sends.begin(), sends.end());
     }
-    for (auto& [ex, watched] : sends) {
-      const int64_t delivered = SocketBytesDelivered(watched.socket);
-      if (delivered > watched.header) watched.Tell(delivered - watched.header);
-    }
-    sendChanged.wait_for(hold, kProgressPeriod, [&] { return sendStop; });
+    // Without the registry's lock, so that requests begin and end meanwhile.
+    for (const auto& watched : batch) watched->Poll();
+    batch.clear();
+    std::unique_lock<std::mutex> hold(sendLock);
+    if (sendChanged.wait_for(hold, kProgressPeriod, [&] { return sendStop; })) return;
   }
 }
 
