@@ -18,15 +18,32 @@ bool StderrIsTerminal() {
 }  // namespace
 
 void CCliMainDialog::Report(const CViewEvent& event) {
-  const CTerminalWords words = TerminalWords(event, m_chinese);
-  std::lock_guard<std::mutex> lock(m_lock);
+  int bar = -1;
   switch (event.Id) {
     case ViewEventId::DownloadProgress:
     case ViewEventId::RelayProgress:
-      MoveBar(PercentDone(event));
+      bar = PercentDone(event);
       break;
     case ViewEventId::UploadProgress:  // 100 is for the stored file
-      MoveBar(std::clamp(PercentDone(event), 1, 99));
+      bar = std::clamp(PercentDone(event), 1, 99);
+      break;
+    default:
+      break;
+  }
+  if (bar >= 0) {
+    // Progress comes in bursts from many transfers at once: what the bar would not show is dropped
+    // before the lock.
+    if (!BarWouldMove(bar, std::chrono::steady_clock::now())) return;
+    std::lock_guard<std::mutex> lock(m_lock);
+    MoveBar(bar);
+    return;
+  }
+  const CTerminalWords words = TerminalWords(event, m_chinese);
+  std::lock_guard<std::mutex> lock(m_lock);
+  switch (event.Id) {
+    case ViewEventId::DownloadProgress:  // the bar, above
+    case ViewEventId::UploadProgress:
+    case ViewEventId::RelayProgress:
       break;
     case ViewEventId::FileReceived:
       PrintCaption(words.Line);
@@ -70,11 +87,9 @@ void CCliMainDialog::Report(const CViewEvent& event) {
   std::fflush(stderr);
 }
 
-// A transfer starts: its first position is shown whatever came before.
-void CCliMainDialog::ShowProgress() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_lastPos = -1;
-}
+// A transfer starts: its first position is shown even when it equals the last one shown (within
+// the bar's five updates a second).
+void CCliMainDialog::ShowProgress() { m_lastPos = -1; }
 
 void CCliMainDialog::HideProgress() {
   std::lock_guard<std::mutex> lock(m_lock);
@@ -109,14 +124,18 @@ void CCliMainDialog::PrintMessage(const std::string& text, const std::string& op
   }
 }
 
-void CCliMainDialog::MoveBar(int pos) {
+bool CCliMainDialog::BarWouldMove(int pos, std::chrono::steady_clock::time_point now) const {
   // At most five updates a second, and always the end: a terminal line need not follow every
   // percent, and many small downloads at once must not queue up behind stderr.
+  if (pos == m_lastPos) return false;
+  return pos >= 100 || now.time_since_epoch() - m_lastShown.load() >= std::chrono::milliseconds(200);
+}
+
+void CCliMainDialog::MoveBar(int pos) {
   const auto now = std::chrono::steady_clock::now();
-  if (pos == m_lastPos) return;
-  if (pos < 100 && m_lastPos >= 0 && now - m_lastShown < std::chrono::milliseconds(200)) return;
+  if (!BarWouldMove(pos, now)) return;
   m_lastPos = pos;
-  m_lastShown = now;
+  m_lastShown = now.time_since_epoch();
   if (StderrIsTerminal()) {
     const int filled = pos * 30 / 100;
     std::fprintf(stderr, "\r[%-30.*s] %3d%%%s", filled, "##############################", pos, pos >= 100 ? "\n" : "");

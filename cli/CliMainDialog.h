@@ -2,6 +2,7 @@
 // The terminal front end's stand-in for the main window: the core's events, worded from the
 // terminal's table (TerminalWords), and the progress bar go to stderr. Any thread.
 
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -25,13 +26,16 @@ class CCliMainDialog : public CMainDialogView {
   void PrintStatus(const std::string& text);
   void PrintMessage(const std::string& text, const std::string& openAfter);
   void MoveBar(int pos);
+  // Whether MoveBar(pos) would draw; callable without m_lock.
+  bool BarWouldMove(int pos, std::chrono::steady_clock::time_point now) const;
 
   const bool m_chinese = UiSpeaksChinese();  // the language, chosen once at start
   std::mutex m_lock;
   std::string m_caption;       // the caption line's text, as shown
   std::string m_savedCaption;  // shown again when the last packing under way ends
   int m_packings = 0;
-  int m_lastPos = -1;
+  // Read without m_lock; written with it held (ShowProgress only forgets the position).
+  std::atomic<int> m_lastPos{-1};
+  std::atomic<std::chrono::steady_clock::duration> m_lastShown{};
   int m_relayFailures = 0;
-  std::chrono::steady_clock::time_point m_lastShown{};
 };
