@@ -199,10 +199,11 @@ struct CHttpServer::CImpl {
   std::condition_variable idle;
 
   // File replies whose progress is told; the progress thread reads them while there are any.
-  std::mutex sendLock;  // guards the three below
+  std::mutex sendLock;  // guards the four below
   std::condition_variable sendChanged;
   std::set<std::shared_ptr<CWatchedSend>> sends;
   bool sendStop = false;
+  bool sendIdle = false;  // the progress thread waits for a first reply, not for its next round
   std::thread sendWatch;
   void WatchSends();
   void Unwatch(CExchange* ex, bool completed) {
@@ -519,10 +520,11 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
             bool first = false;
             {
               std::lock_guard<std::mutex> hold(sendLock);
-              first = sends.empty();
+              first = sendIdle;
+              sendIdle = false;
               sends.insert(std::move(watched));
             }
-            if (first) sendChanged.notify_all();  // else the thread is already reading them
+            if (first) sendChanged.notify_all();  // else the thread comes round within its period
           }
         }
       }
@@ -564,7 +566,11 @@ void CHttpServer::CImpl::WatchSends() {
   for (;;) {
     {
       std::unique_lock<std::mutex> hold(sendLock);
-      sendChanged.wait(hold, [&] { return sendStop || !sends.empty(); });
+      if (sends.empty() && !sendStop) {
+        sendIdle = true;
+        sendChanged.wait(hold, [&] { return sendStop || !sends.empty(); });
+        sendIdle = false;
+      }
       if (sendStop) return;
       batch.assign(sends.begin(), sends.end());
     }
