@@ -39,7 +39,7 @@ constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
 // Each connection's buffer for its request header and body pieces. At 32 KiB the library takes it
 // from the heap; above, it maps fresh pages for every connection and clears most of them, whose
 // faults cost more than the rest of a small download. Uploads then arrive in 16 KiB reads, which
-// costs them about a tenth more CPU than 64 KiB reads would: still over 1 GB/s on loopback.
+// costs them a few percent more CPU than 64 KiB reads would: still over 1 GB/s on loopback.
 constexpr size_t kConnectionMemory = 32 * 1024;
 // File replies up to this length are read whole and sent with their header.
 constexpr size_t kReadWhole = 128 * 1024;
