@@ -1,10 +1,10 @@
 #pragma once
 // The reply a handler gives: a status, header lines in order, and a body from memory, from a range
 // of an open file (a short one read and sent with the header, a longer one sent by the kernel with
-// sendfile where it can be), or from a producer whose
-// length may be unknown (sent chunked to HTTP/1.1 clients). The server adds Content-Length after the
-// handler's headers where the body's length is known, unless the handler placed a Content-Length
-// line among its headers itself (to keep a fixed header order); that one is sent as given.
+// sendfile where it can be), or from a producer whose length may be unknown (sent chunked to
+// HTTP/1.1 clients). The server adds Content-Length after the handler's headers where the body's
+// length is known, unless the handler placed a Content-Length line among its headers itself (to keep
+// a fixed header order); that one is sent as given.
 
 #include <sys/types.h>
 
