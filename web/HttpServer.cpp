@@ -36,7 +36,8 @@
 
 namespace {
 
-// Body bytes held for a handler before its connection is suspended; it is resumed below half of it.
+// Body bytes held for a handler before its connection is suspended; it is resumed when the handler
+// takes them.
 constexpr size_t kBodyBacklog = 256 * 1024;
 // A handler's read waits for this much of the body (or its end) before it wakes.
 constexpr size_t kReadAtLeast = 64 * 1024;
@@ -137,10 +138,12 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
   CHttpRequest request;
   std::function<CHttpReply(CHttpRequest&)> work;
 
+  std::string taken;  // body bytes the handler has taken, read from takenAt on; its thread's alone
+  size_t takenAt = 0;
+
   std::mutex lock;  // guards everything below
   std::condition_variable changed;
-  std::string body;  // received, not yet read
-  size_t bodyRead = 0;
+  std::string body;  // received, not yet taken
   bool bodyEnd = false;
   bool failed = false;     // the connection ended first, or the server stops: the connection is not touched again
   bool suspended = false;  // suspended by its callback, not resumed since
@@ -148,8 +151,6 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
   size_t want = 0;         // bytes the reader waits for; 0 while it does not wait
   CHttpReply reply;
   std::shared_ptr<CProducerState> producer;
-
-  size_t Held() const { return body.size() - bodyRead; }
 
   // Ends the exchange for both sides: a reader returns at once, a suspended connection is resumed
   // (its callback then closes it), a producer reply ends at its next read.
@@ -170,26 +171,26 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
     MHD_resume_connection(conn);
   }
 
-  // The handler's read of the body (CHttpBodyRead). It waits for a good share of what it asked for, so
-  // that a fast upload wakes it once per block rather than once per network read.
+  // The handler's read of the body (CHttpBodyRead), on its thread. It takes all the connection has
+  // received at once (a swap under the lock, so the connection's thread never waits for a copy), and
+  // waits for a good share of what it asked for, so that a fast upload wakes it once per block
+  // rather than once per network read.
   int ReadBody(char* into, size_t room) {
-    std::unique_lock<std::mutex> hold(lock);
-    want = std::max<size_t>(1, std::min(room, kReadAtLeast));
-    changed.wait(hold, [&] { return failed || bodyEnd || Held() >= want; });
-    want = 0;
-    if (failed) return -1;
-    if (Held() == 0) return 0;
-    const size_t n = std::min({room, Held(), size_t{INT32_MAX}});
-    std::memcpy(into, body.data() + bodyRead, n);
-    bodyRead += n;
-    if (bodyRead == body.size()) {
-      body.clear();
-      bodyRead = 0;
-    } else if (bodyRead >= kBodyBacklog) {
-      body.erase(0, bodyRead);
-      bodyRead = 0;
+    if (takenAt == taken.size()) {
+      std::unique_lock<std::mutex> hold(lock);
+      want = std::max<size_t>(1, std::min(room, kReadAtLeast));
+      changed.wait(hold, [&] { return failed || bodyEnd || body.size() >= want; });
+      want = 0;
+      if (failed) return -1;
+      taken.clear();
+      taken.swap(body);
+      takenAt = 0;
+      if (suspended && !bodyEnd) Resume();
+      if (taken.empty()) return 0;
     }
-    if (suspended && !bodyEnd && Held() < kBodyBacklog / 2) Resume();
+    const size_t n = std::min({room, taken.size() - takenAt, size_t{INT32_MAX}});
+    std::memcpy(into, taken.data() + takenAt, n);
+    takenAt += n;
     return static_cast<int>(n);
   }
 
@@ -199,7 +200,6 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
     reply = std::move(given);
     done = true;
     body.clear();
-    bodyRead = 0;
     if (suspended && !failed) Resume();
   }
 };
@@ -528,10 +528,10 @@ MHD_Result CHttpServer::CImpl::TakeBody(MHD_Connection* conn, CExchange& ex, con
   if (*size > 0) {
     if (!ex.done) ex.body.append(data, *size);  // a reply given before the body's end discards the rest
     *size = 0;
-    const bool wake = ex.want > 0 && ex.Held() >= ex.want;
+    const bool wake = ex.want > 0 && ex.body.size() >= ex.want;
     // The library may call again with what it has buffered before a suspension takes effect: it is
     // taken, and the connection suspended once.
-    if (!ex.done && !ex.suspended && ex.Held() >= kBodyBacklog) {
+    if (!ex.done && !ex.suspended && ex.body.size() >= kBodyBacklog) {
       ex.suspended = true;
       MHD_suspend_connection(conn);
     }
