@@ -50,7 +50,7 @@ constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
 // costs them a few percent more CPU than 64 KiB reads would: still over 1 GB/s on loopback.
 constexpr size_t kConnectionMemory = 32 * 1024;
 // File replies up to this length are read whole and sent with their header.
-constexpr size_t kReadWhole = 128 * 1024;
+constexpr size_t kReadWhole = 16 * 1024;
 
 const char kBusyReply[] =
     "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nbusy\n";
@@ -349,6 +349,11 @@ int64_t HeaderLength(const CHttpReply& reply) {
   }
   if (!length) n += 16 + 20 + 2;
   return n;
+}
+
+unsigned LibraryThreads(int asked) {
+  if (asked > 0) return static_cast<unsigned>(asked);
+  return std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
 }
 
 bool ParseListen(const std::string& listen, sockaddr_storage& addr, uint16_t& port, bool& any) {
@@ -681,14 +686,13 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   m_impl->sendStop = false;
   m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
   const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
-  m_impl->daemon =
-      MHD_start_daemon(flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
-                       static_cast<unsigned>(std::max(1, options.Threads)), MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
-                       MHD_OPTION_CONNECTION_LIMIT, 16384u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-                       MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(),
-                       MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
-                       &CImpl::OnCompleted, m_impl.get(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
-                       reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
+  m_impl->daemon = MHD_start_daemon(
+      flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
+      LibraryThreads(options.Threads), MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_LIMIT, 16384u,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
+      MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(), MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection,
+      m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED, &CImpl::OnCompleted, m_impl.get(),
+      any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
   if (!m_impl->daemon) {
     StopWatchingSends();
     m_impl->pool.reset();
