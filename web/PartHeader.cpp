@@ -72,7 +72,9 @@ bool ReadDisposition(const std::string& value, CPartHeader& header) {
     if (v < value.size() && value[v] == '"') {
       size_t i = v + 1;
       for (; i < value.size() && value[i] != '"'; ++i) {
-        if (value[i] == '\\' && i + 1 < value.size()) ++i;
+        // A backslash escapes a quote or a backslash; before anything else it is itself (a
+        // Windows path as some browsers send it).
+        if (value[i] == '\\' && i + 1 < value.size() && (value[i + 1] == '"' || value[i + 1] == '\\')) ++i;
         text += value[i];
       }
       if (i == value.size()) return false;  // the quoted string does not end

@@ -1,7 +1,8 @@
 #pragma once
 // The header block of one part of a multipart/form-data body: which field it is, and the file name
 // it carries when it is a file. Content-Disposition is read as form data defines it: parameters
-// as tokens or quoted strings (a backslash takes the next character as it is), names in any case,
+// as tokens or quoted strings (a backslash before a quote or a backslash takes it as it is), names
+// in any case,
 // and "filename*" (charset'language'percent-encoded, UTF-8 or ISO-8859-1) in place of "filename"
 // where both are given. Free of the server library.
 
