@@ -106,7 +106,9 @@ std::string ErrorFields(const CUploadError& error) {
 }
 
 // The reply to an upload that stored nothing: {"error":CODE,"message":TEXT}.
-CHttpReply UploadErrorReply(const CUploadError& error) { return UploadReply(error.status, "{" + ErrorFields(error) + "}"); }
+CHttpReply UploadErrorReply(const CUploadError& error) {
+  return UploadReply(error.status, "{" + ErrorFields(error) + "}");
+}
 
 // What one multipart request did, part by part in the body's order, answered in one reply:
 // {"files":[...]} with each stored file as a single-file upload lists it and each part that failed

@@ -60,7 +60,7 @@ TEST(GuessLimit, AFullTableForgetsTheOldestUnblockedRecordsAndBlocksNoNewcomer) 
   limits.MaxAddresses = 4;
   limits.ForgivenPerSecond = 1e-9;
   limiter.SetLimits(limits);
-  for (int i = 0; i < 11; ++i) limiter.RecordMiss("10.0.0.1");  // blocked
+  for (int i = 0; i < 11; ++i) limiter.RecordMiss("10.0.0.1");                      // blocked
   for (int a = 2; a < 100; ++a) limiter.RecordMiss("10.0.0." + std::to_string(a));  // one miss each
   EXPECT_EQ(limiter.Tracked(), 4u);
   EXPECT_FALSE(limiter.Admit("10.0.0.1"));  // kept while unblocked ones could go

@@ -59,8 +59,8 @@ std::string Body(const std::string& reply) {
 // The reply's entry for a stored file, and the reply that lists that file alone.
 std::string Entry(const CTestServer& server, const std::string& name, size_t size, const std::string& type,
                   const std::string& base) {
-  return "{\"name\":\"" + name + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" + type +
-         "\",\"url\":\"" + server.WithSecret(base + "/tmp/" + name) + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" +
+  return "{\"name\":\"" + name + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" + type + "\",\"url\":\"" +
+         server.WithSecret(base + "/tmp/" + name) + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" +
          server.WithSecret(base + "/tmp/" + name) + "\",\"delete_type\":\"DELETE\"}";
 }
 
@@ -188,9 +188,9 @@ TEST_F(UploadTest, LargeFileInWritesOfVariedSizesWithTheDelimiterSplitBetweenRea
 }
 
 TEST_F(UploadTest, SeveralFilePartsGetOneReplyListingEachInOrder) {
-  const std::string reply = RawRequest(
-      server.Port(), PostRequest(server, FilePart("a.txt", "first") + FieldPart("note", "hi") + FilePart("", "none") +
-                                             FilePart("b.png", "second") + Close()));
+  const std::string reply =
+      RawRequest(server.Port(), PostRequest(server, FilePart("a.txt", "first") + FieldPart("note", "hi") +
+                                                        FilePart("", "none") + FilePart("b.png", "second") + Close()));
   EXPECT_EQ(Stored("a.txt"), "first");
   EXPECT_EQ(Stored("b.png"), "second");
   // The empty file field is listed as skipped, and the status tells that something failed.
