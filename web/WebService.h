@@ -67,8 +67,9 @@ class CWebService : public IHttpHandler {
   // request (400) on every route. An unknown token gets no reply at all and counts as a guessing miss
   // of its address. The upload direction needs the upload secret (else it is answered as a missing
   // file) and refuses every request to a receiver and every DELETE from another site's page with 403.
-  // Every reply goes out with Referrer-Policy: no-referrer.
-  bool RunsApart(const CHttpRequest& request) const override;
+  // Every reply goes out with Referrer-Policy: no-referrer. The checks run on the server's thread;
+  // only requests that pass them get deferred work (uploads, texts, folder pages, archives,
+  // thumbnails, text pages), which runs on the handler pool.
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:
