@@ -689,10 +689,10 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   m_impl->daemon = MHD_start_daemon(
       flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
       LibraryThreads(options.Threads), MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_LIMIT, 16384u,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
-      MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(), MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection,
-      m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED, &CImpl::OnCompleted, m_impl.get(),
-      any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(),
+      MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
+      &CImpl::OnCompleted, m_impl.get(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
+      reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
   if (!m_impl->daemon) {
     StopWatchingSends();
     m_impl->pool.reset();
