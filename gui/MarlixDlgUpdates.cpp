@@ -83,8 +83,9 @@ void CMarlixDlg::ApplyEvent(const CViewEvent& event) {
     case ViewEventId::FileReceived:  // names the stored file; the bar stays where the bytes took it
       SetCaptionText(words.Line);
       break;
-    case ViewEventId::FileStored:
+    case ViewEventId::FileStored:  // the transfer has ended: the page's own caption comes back
       m_pProgress->setValue(100);
+      if (m_packings == 0) RestorePageCaption();
       break;
     case ViewEventId::PackingStarted:
       m_pCaption->show();

@@ -33,13 +33,14 @@ CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent
   auto* form = new QFormLayout(this);
 
   m_pRelay = new QLineEdit(settings.value(kRelayKey).toString(), this);
-  m_pRelay->setPlaceholderText(tr("例如 relay.example.org:8200（留空则不使用云中转）"));
+  m_pRelay->setPlaceholderText(QStringLiteral("relay.example.org:8200"));
   if (!Variable("MARLIX_SERVICE_HOST").isEmpty()) {
     m_pRelay->setText(Variable("MARLIX_SERVICE_HOST"));
     m_pRelay->setEnabled(false);
     m_pRelay->setToolTip(tr("由环境变量 MARLIX_SERVICE_HOST 指定"));
   }
   form->addRow(tr("云中转服务器:"), m_pRelay);
+  form->addRow(new QLabel(tr("主机或 主机:端口，例如 relay.example.org:8200。\n留空则不使用云中转。"), this));
 
   m_pHome = new QLineEdit(settings.value(kHomeKey).toString(), this);
   m_pHome->setPlaceholderText(QDir::homePath() + QStringLiteral("/Marlix"));
@@ -59,6 +60,11 @@ CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent
   homeRow->addWidget(browse);
   form->addRow(tr("工作目录:"), homeRow);
   form->addRow(new QLabel(tr("工作目录在下次启动时生效。"), this));
+  // Each field is wide enough for the text it shows when empty.
+  for (QLineEdit* edit : {m_pRelay, m_pHome}) {
+    const int text = edit->fontMetrics().horizontalAdvance(edit->placeholderText());
+    edit->setMinimumWidth(text + 4 * edit->fontMetrics().averageCharWidth());
+  }
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
