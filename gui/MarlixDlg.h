@@ -27,6 +27,8 @@ class CRevocableDialog;
 class CSystemNotReadyDlg;
 class CDropArea;
 class CReceivedTextBox;
+class CReceivedList;
+class CDesktopNotifier;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -101,6 +103,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void ShowUploadPage();
   void ShowSharePage();
   void OpenReceivedFolder();
+  // The received-files button: the list of what phones sent in this run.
+  void OpenReceivedList();
+  CReceivedList* ReceivedList() const { return m_pReceivedList.get(); }
+  CDesktopNotifier* Notifier() const { return m_pNotifier; }
   // The context menu at a screen position (modal until an entry is chosen or it is dismissed): the
   // local addresses to pick from, then the window menu's commands. BuildContextMenu makes it; the
   // caller owns it. The window menu (the menu button) holds the commands alone.
@@ -163,6 +169,14 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   bool Busy() const;
   // The caption line of the page shown (the item's name, or the upload page's waiting line).
   void RestorePageCaption();
+  // A file a phone sent has been stored (its path as the core shows it): listed, counted, and told
+  // by a desktop notification while the window is not in front.
+  void OnFileStored(const std::string& shownPath);
+  bool InFront() const;
+  // The window in front with the received list open (a notification's action).
+  void BringToFrontWithList();
+  // Shows a text whole in the text box (made on first use).
+  void ShowTextBox(const QString& text);
   // The router port opening behind the wait dialog; true when an external address was mapped.
   bool RunPortOpening();
   bool OnInterfaceThread() const;
@@ -197,6 +211,8 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   std::unique_ptr<CDropArea> m_pDropArea;
   std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
   std::unique_ptr<CReceivedTextBox> m_pReceivedText;
+  std::unique_ptr<CReceivedList> m_pReceivedList;
+  CDesktopNotifier* m_pNotifier = nullptr;
 
   // The controls.
   QLabel* m_pStatus = nullptr;

@@ -16,10 +16,12 @@
 
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
+#include "gui/DesktopNotifier.h"
 #include "gui/DialogServices.h"
 #include "gui/DialogUnits.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
+#include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/TextFit.h"
@@ -118,7 +120,7 @@ void CMarlixDlg::CreateControls() {
   connect(m_pShare, &QPushButton::clicked, this, [this] { CopyShareLink(); });
   connect(m_pUploadPage, &QPushButton::clicked, this, [this] { ShowUploadPage(); });
   connect(m_pSharePage, &QPushButton::clicked, this, [this] { ShowSharePage(); });
-  connect(m_pReceived, &QPushButton::clicked, this, [this] { OpenReceivedFolder(); });
+  connect(m_pReceived, &QPushButton::clicked, this, [this] { OpenReceivedList(); });
   connect(new QShortcut(QKeySequence::Paste, this), &QShortcut::activated, this, [this] { PasteText(); });
   connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
           [this] { OpenFiles(); });
@@ -177,6 +179,12 @@ bool CMarlixDlg::OnInitDialog() {
   m_pDropArea->installEventFilter(this);
   LoadChosenAddress();
 
+  m_pReceivedList = std::make_unique<CReceivedList>(
+      this, QString::fromStdString(m_state.HomePath("tmp")), [this](const QString& text) { ShowTextBox(text); },
+      [this] { OpenReceivedFolder(); });
+  m_pNotifier = new CDesktopNotifier(this);
+  m_pNotifier->OnActivated = [this] { BringToFrontWithList(); };
+
   m_state.PageMode = PageMode::Share;
   RefreshView(ReachMode::Lan);
 
@@ -228,6 +236,7 @@ void CMarlixDlg::ShutDown() {
   m_state.ClearItems();
   RemoveSharedTexts(m_state);
   m_pDropArea.reset();
+  m_pReceivedList.reset();
   DialogServices().SignOut(m_state);
   m_state.WaitDialog = nullptr;
   m_pWaitDlg.reset();

@@ -2,6 +2,25 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>CDesktopNotifier</name>
+    <message>
+        <source>收到文件</source>
+        <translation>File received</translation>
+    </message>
+    <message>
+        <source>收到 %1 个文件</source>
+        <translation>%1 files received</translation>
+    </message>
+    <message>
+        <source>收到文字</source>
+        <translation>Text received</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+</context>
+<context>
     <name>CMarlixApp</name>
     <message>
         <source>无法准备工作目录：</source>
@@ -271,6 +290,45 @@ This link works only on this local network: paste it (Ctrl+V) for someone on the
     <message>
         <source>已分享 %1 项，正在显示：%2</source>
         <translation>%1 items shared; showing %2</translation>
+    </message>
+</context>
+<context>
+    <name>CReceivedList</name>
+    <message>
+        <source>收到的文件</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>在文件夹中显示</source>
+        <translation>Show in folder</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>文字：</source>
+        <translation>Text: </translation>
+    </message>
+    <message>
+        <source>%1 字</source>
+        <translation>%1 characters</translation>
     </message>
 </context>
 <context>

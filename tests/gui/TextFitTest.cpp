@@ -12,6 +12,7 @@
 
 #include "GuiTestSupport.h"
 #include "gui/DropArea.h"
+#include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
 #include "gui/SettingsDlg.h"
 #include "gui/SystemNotReadyDlg.h"
@@ -168,6 +169,12 @@ TEST_F(CMainDialogTest, EveryTextFitsItsControlInBothLanguages) {
     m_dlg->ShowReceivedText("x");
     for (QAbstractButton* button : m_dlg->ReceivedTextBox()->findChildren<QAbstractButton*>())
       EXPECT_EQ(Overflow(button, button->text()), "") << button->text().toStdString();
+    // The received list, with a file and a text in it.
+    m_dlg->Report({.Id = ViewEventId::FileStored, .Name = "tmp/IMG_20240501_123456.jpg"});
+    m_dlg->OpenReceivedList();
+    for (QAbstractButton* button : m_dlg->ReceivedList()->findChildren<QAbstractButton*>())
+      EXPECT_EQ(Overflow(button, button->text()), "") << button->text().toStdString();
+    m_dlg->ReceivedList()->hide();
     Click(IDC_UPLOAD_PAGE);
     SaveScreenshot(m_dlg.get(), QStringLiteral("fit-%1-x%2").arg(QString::fromLatin1(language), scale));
     m_dlg->ShutDown();
