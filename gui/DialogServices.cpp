@@ -9,6 +9,7 @@
 
 #include "app/PortChoice.h"
 #include "gui/MarlixDlg.h"
+#include "gui/SettingsDlg.h"
 #include "gui/WindowWebCallbacks.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
@@ -49,7 +50,12 @@ CDialogServices RealServices() {
   s.FindAddress = [](SharedState& state) { DiscoverLocalAddress(state); };
   s.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
   s.ExitProcess = [](int code) { std::exit(code); };
-  s.ChoosePort = [] { return ChooseServerPort(); };
+  s.ChoosePort = [] {
+    // The port kept in the settings, and only that one while it is free.
+    const int kept = KeptPort();
+    if (kept > 0 && ProbePort(kept)) return std::to_string(kept);
+    return ChooseServerPort();
+  };
   s.StartServer = [](CMarlix& marlix, const std::string& port) {
     return marlix.StartWeb(port, WindowWebCallbacks(marlix.State()));
   };

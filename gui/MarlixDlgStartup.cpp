@@ -23,6 +23,7 @@
 #include "gui/MarlixDlg.h"
 #include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
+#include "gui/SettingsDlg.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/TextFit.h"
 #include "gui/UiTranslation.h"
@@ -157,6 +158,8 @@ bool CMarlixDlg::OnInitDialog() {
     return false;
   }
   m_state.PortText = port;
+  if (const int kept = KeptPort(); kept > 0 && port != std::to_string(kept))
+    ShowMessageBox(this, tr("端口 %1 已被其他程序占用，本次使用端口 %2。").arg(kept).arg(QString::fromStdString(port)));
 
   m_pWaitDlg = std::make_unique<CSystemNotReadyDlg>(this);
   m_state.WaitDialog = m_pWaitDlg.get();

@@ -291,6 +291,10 @@ This link works only on this local network: paste it (Ctrl+V) for someone on the
         <source>已分享 %1 项，正在显示：%2</source>
         <translation>%1 items shared; showing %2</translation>
     </message>
+    <message>
+        <source>端口 %1 已被其他程序占用，本次使用端口 %2。</source>
+        <translation>Port %1 is taken by another program: this run uses port %2.</translation>
+    </message>
 </context>
 <context>
     <name>CReceivedList</name>
@@ -389,6 +393,18 @@ This link works only on this local network: paste it (Ctrl+V) for someone on the
 留空则不使用云中转。</source>
         <translation>HOST or HOST:PORT, for example relay.example.org:8200.
 Leave it empty for no cloud relay.</translation>
+    </message>
+    <message>
+        <source>端口:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>只使用这个端口；留空则用 8081–8091 中第一个空闲的。下次启动时生效。</source>
+        <translation>Only this port; empty: the first free one of 8081–8091. Applies from the next start.</translation>
+    </message>
+    <message>
+        <source>端口应为 1 到 65535 之间的数，或留空</source>
+        <translation>The port must be a number from 1 to 65535, or empty</translation>
     </message>
 </context>
 <context>
