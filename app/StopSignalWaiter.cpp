@@ -12,8 +12,11 @@ CStopSignalWaiter::CStopSignalWaiter() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-CStopSignalWaiter::~CStopSignalWaiter() {
+CStopSignalWaiter::~CStopSignalWaiter() { Stop(); }
+
+void CStopSignalWaiter::Stop() {
   if (!m_thread.joinable()) return;
+  m_stopping = true;
   pthread_kill(m_thread.native_handle(), SIGTERM);  // pending in that thread only: its sigwait takes it
   m_thread.join();
 }
@@ -27,7 +30,7 @@ bool CStopSignalWaiter::Start(std::function<void()> onStop) {
   try {
     m_thread = std::thread([this, onStop = std::move(onStop)] {
       Wait();
-      onStop();
+      if (!m_stopping) onStop();
     });
   } catch (const std::system_error&) {
     return false;

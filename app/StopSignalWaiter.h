@@ -6,13 +6,14 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
 class CStopSignalWaiter {
  public:
   CStopSignalWaiter();
-  // Ends the waiting thread if no signal came.
+  // Stop().
   ~CStopSignalWaiter();
   CStopSignalWaiter(const CStopSignalWaiter&) = delete;
   CStopSignalWaiter& operator=(const CStopSignalWaiter&) = delete;
@@ -21,8 +22,11 @@ class CStopSignalWaiter {
   void Wait();
   // Runs onStop on a thread of its own once a stop signal arrives. False when no thread could start.
   bool Start(std::function<void()> onStop);
+  // Ends the waiting thread; when no signal came, onStop does not run. Before what onStop uses goes.
+  void Stop();
 
  private:
   sigset_t m_signals{};
   std::thread m_thread;
+  std::atomic<bool> m_stopping{false};
 };

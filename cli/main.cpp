@@ -25,8 +25,8 @@
 
 #include "app/MarlixConfig.h"
 #include "app/PortChoice.h"
-#include "app/StopSignalWaiter.h"
 #include "app/SharedState.h"
+#include "app/StopSignalWaiter.h"
 #include "app/UiLanguage.h"
 #include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
@@ -381,9 +381,9 @@ int main(int argc, char** argv) {
       }
       for (const std::string& text : opt.texts) {
         if (text.size() > kMaxSharedText) {
-          std::fputs(Say("marlix-cli: a text longer than 64 KiB cannot be shared\n",
-                         "marlix-cli: 文字超过 64 KB，无法分享\n"),
-                     stderr);
+          std::fputs(
+              Say("marlix-cli: a text longer than 64 KiB cannot be shared\n", "marlix-cli: 文字超过 64 KB，无法分享\n"),
+              stderr);
           continue;
         }
         int error = 0;
@@ -398,8 +398,7 @@ int main(int argc, char** argv) {
         printItem(lastAddress, "text");
       }
       // Last, the upload page, so that the phone can send files back.
-      if (!lastAddress.empty() && !opt.cloud && !host.empty())
-        PrintAddress(UploadPageAddress(state, direct), "upload");
+      if (!lastAddress.empty() && !opt.cloud && !host.empty()) PrintAddress(UploadPageAddress(state, direct), "upload");
     } else {
       const CShareViewState view = session.ShowUploadPage(direct);
       lastAddress = view.Address;
@@ -431,6 +430,7 @@ int main(int argc, char** argv) {
     std::unique_lock<std::mutex> lock(stopLock);
     stopped.wait(lock, [&] { return stopSignalled; });
   }
+  signals.Stop();
   session.End();
   state.Events.Detach();
   std::lock_guard<std::mutex> lock(stopLock);

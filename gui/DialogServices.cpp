@@ -55,9 +55,7 @@ CDialogServices RealServices() {
     if (kept > 0 && ProbePort(kept)) return std::to_string(kept);
     return ChooseServerPort();
   };
-  s.StartServer = [](CMarlix& marlix, const std::string& port) {
-    return marlix.StartWeb(port);
-  };
+  s.StartServer = [](CMarlix& marlix, const std::string& port) { return marlix.StartWeb(port); };
   s.WanSetup = [](SharedState& state) { return RunWanSetup(state); };
   const CSessionOperations session = RealSessionOperations();
   s.RelayUpload = session.RelayUpload;

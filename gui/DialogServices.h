@@ -1,7 +1,8 @@
 #pragma once
 // The operations outside the window that the main dialog calls: message boxes, the desktop's opener,
 // the end of the process, the port choice, the web service start, the router port opening, and the
-// share session's operations outside the program (CSessionOperations). Each has its real default; tests replace them to record or simulate.
+// share session's operations outside the program (CSessionOperations). Each has its real default; tests replace them to
+// record or simulate.
 
 #include <QString>
 #include <QStringList>

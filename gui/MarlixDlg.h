@@ -198,7 +198,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void UpdateAddressTooltip();
 
   CMarlix& m_marlix;
-  SharedState& m_state;       // m_marlix's
+  SharedState& m_state;      // m_marlix's
   CShareSession& m_session;  // m_marlix's
 
   // Members of the design, all empty until OnInitDialog.
@@ -231,4 +231,3 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   int m_packings = 0;
   QString m_savedCaption;
 };
-

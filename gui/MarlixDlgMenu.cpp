@@ -65,7 +65,8 @@ void CMarlixDlg::AddCommands(QMenu* menu) {
     auto* group = new QActionGroup(items);
     for (size_t i = SharedItems().size(); i-- > 0;) {  // the newest first
       const CSharedItem& item = SharedItems()[i];
-      const QString name = item.Kind == ItemKind::Text ? tr("文字") : QFileInfo(QString::fromUtf8(item.Path)).fileName();
+      const QString name =
+          item.Kind == ItemKind::Text ? tr("文字") : QFileInfo(QString::fromUtf8(item.Path)).fileName();
       QAction* action = items->addAction(name, this, [this, i] { ShowSharedItem(i); });
       action->setCheckable(true);
       action->setChecked(item.Token == m_session.Current().Token);

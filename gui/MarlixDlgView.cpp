@@ -242,7 +242,7 @@ void CMarlixDlg::SetCaptionText(const QString& text) { m_pCaption->setText(text)
 
 void CMarlixDlg::MirrorRadios() {
   m_session.SelectMode(m_pRadioLan->isChecked()     ? ReachMode::Lan
-                         : m_pRadioWan->isChecked()   ? ReachMode::Wan
-                         : m_pRadioCloud->isChecked() ? ReachMode::Cloud
-                                                      : ReachMode::None);
+                       : m_pRadioWan->isChecked()   ? ReachMode::Wan
+                       : m_pRadioCloud->isChecked() ? ReachMode::Cloud
+                                                    : ReachMode::None);
 }

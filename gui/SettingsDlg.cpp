@@ -116,4 +116,3 @@ int KeptPort() {
   const int port = KeptSettings().value(kPortKey).toInt();
   return port >= 1 && port <= 65535 ? port : 0;
 }
-

@@ -237,8 +237,7 @@ int CRelayServer::StoredCount() {
 CHttpReply CRelayServer::Serve(CHttpRequest& request) {
   const std::string& method = request.Method;
   const std::string& uri = request.Path;
-  if (method == "GET" && uri == "/login")
-  {
+  if (method == "GET" && uri == "/login") {
     const std::string release = QueryVar(request.QueryOrNull(), "release");
     return Reply(200, !release.empty() && IsNewerRelease(m_options.Release, release) ? "1" : "0");
   }

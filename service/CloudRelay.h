@@ -19,10 +19,10 @@ class CCloudRelay {
   CCloudRelay(const CCloudRelay&) = delete;
   CCloudRelay& operator=(const CCloudRelay&) = delete;
 
-  // Starts the relay upload of the item, its events to `dialog`. Folders are refused (RelayFolderRefused), and so are files of 4 GiB and more, which the upload's
-  // 32-bit size field cannot carry (RelayFileTooLarge). A file that cannot be opened is not uploaded,
-  // and nothing is sent while no relay is set. The upload thread reports its progress (RelayProgress)
-  // and reads the relay's reply; when the relay refuses the file, or cannot be reached, or ends or
+  // Starts the relay upload of the item, its events to `dialog`. Folders are refused (RelayFolderRefused), and so are
+  // files of 4 GiB and more, which the upload's 32-bit size field cannot carry (RelayFileTooLarge). A file that cannot
+  // be opened is not uploaded, and nothing is sent while no relay is set. The upload thread reports its progress
+  // (RelayProgress) and reads the relay's reply; when the relay refuses the file, or cannot be reached, or ends or
   // stalls (no byte moves for 30 s; the connection is given 5 s) before its answer, it reports
   // RelayFailed with the token and the reason. True when the item counts as tried: its upload
   // started, or its file cannot be read (false for a refusal or while no relay is set).

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "app/MainDialogView.h"
 #include "app/SharedState.h"
 #include "service/HttpClient.h"
-#include "app/MainDialogView.h"
 #include "service/ServiceConfig.h"
 
 void ServiceSignIn(const SharedState& state, CMainDialogView& events, const std::atomic<bool>* stop) {
@@ -15,8 +15,8 @@ void ServiceSignIn(const SharedState& state, CMainDialogView& events, const std:
     CHttpClient client;
     client.SetDiagnostics(state.HttpDiagnostics);
     client.SetStopFlag(stop);
-    newer = client.Request(("http://" + host + "/login?release=" MARLIX_VERSION).c_str()) == 0 && client.BodyLength() > 0 &&
-            client.Body()[0] == '1';
+    newer = client.Request(("http://" + host + "/login?release=" MARLIX_VERSION).c_str()) == 0 &&
+            client.BodyLength() > 0 && client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
   if (newer) events.Report({.Id = ViewEventId::NewVersion, .Name = "http://" + host});

@@ -29,9 +29,8 @@ CShareSession::~CShareSession() { End(); }
 bool CShareSession::StartWorker() {
   if (m_worker.joinable() || m_ended) return false;
   try {
-    m_worker = std::thread([work = m_operations.StartupWork, state = &m_state, stop = &m_stop] {
-      work(*state, state->Events, *stop);
-    });
+    m_worker = std::thread(
+        [work = m_operations.StartupWork, state = &m_state, stop = &m_stop] { work(*state, state->Events, *stop); });
   } catch (const std::system_error&) {
     return false;
   }

@@ -42,9 +42,7 @@ std::string DispatchPath(const std::string& rawPath) {
 }
 
 CWebService::CWebService(SharedState& state)
-    : m_state(state),
-      m_archives(state),
-      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
+    : m_state(state), m_archives(state), m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
   // Multipart uploads that a run before this one left unfinished.
   RemoveHiddenFiles(state.HomePath("tmp"));
 }
@@ -130,8 +128,7 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   if (uri == "/m" && query)
     return CHttpReply::Later(
         [this](CHttpRequest& r) { return ServeTextPage(r, LookupItem(m_state, r.QueryOrNull())); });
-  if (uri == "/x")
-    return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_state.Events); });
+  if (uri == "/x") return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_state.Events); });
   if (uri == "/r") {
     return CHttpReply::Later([this](CHttpRequest& r) {
       int saved = 0;

@@ -1,10 +1,10 @@
 // Laying out the home: folders, page files copied when missing or older, the home made current.
 
-#include <map>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 
 #include "app/MarlixConfig.h"
 #include "app/WorkingDirectory.h"
@@ -74,9 +74,13 @@ TEST(WorkingDirectory, HomeAndDataFolderLookups) {
     EXPECT_EQ(config.Home, c.home);
     EXPECT_EQ(config.HomeFromEnvironment, c.homeFromEnvironment) << c.home;
   }
-  const CMarlixConfig pages = MakeConfig([](const char* name) {
-    return std::string(name) == "MARLIX_DATA_DIR" ? "/opt/pages" : std::string(name) == "MARLIX_SERVICE_HOST" ? "r:1" : "";
-  }, {.Relay = "kept:2"});
+  const CMarlixConfig pages = MakeConfig(
+      [](const char* name) {
+        return std::string(name) == "MARLIX_DATA_DIR"       ? "/opt/pages"
+               : std::string(name) == "MARLIX_SERVICE_HOST" ? "r:1"
+                                                            : "";
+      },
+      {.Relay = "kept:2"});
   EXPECT_EQ(pages.DataDir, "/opt/pages");
   EXPECT_EQ(pages.Relay, "r:1");
   EXPECT_TRUE(pages.RelayFromEnvironment);
