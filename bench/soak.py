@@ -267,6 +267,7 @@ class Soak:
         self.details = []
         self.ops = {}
         self.busy = 0
+        self.moved = {"up": 0, "down": 0}  # bytes of files sent and received by the clients
         self.slow_ops = []  # operations that took more than 10 s
         self.gate = threading.Event()  # set while the load runs; cleared for an idle sample
         self.gate.set()
@@ -428,7 +429,10 @@ class Soak:
                                            len(body) if body or method in ("POST", "PUT") else None) + body)
                 except (BrokenPipeError, ConnectionResetError):
                     pass  # an answer may have come before the whole request went: read it
-                return conn.read_reply(head=method == "HEAD", **read)
+                reply = conn.read_reply(head=method == "HEAD", **read)
+                with self.lock:
+                    self.moved["down"] += len(reply.body)
+                return reply
             except Busy as busy:
                 with self.lock:
                     self.busy += 1
@@ -584,6 +588,7 @@ class Soak:
         kept file deleted by the phone once the kept files pass their budget."""
         with self.lock:
             self.known.add(name)
+            self.moved["up"] += size
         self.check_stored(source, name, digest, size, "after upload")
         old = self.keep(name, digest, size)
         if old:
@@ -652,7 +657,7 @@ class Soak:
 
     def resumable_upload(self, source, rng, slow=False):
         name = self.upload_name(source, rng)
-        size = self.upload_size(rng) if slow else rng.choice([self.upload_size(rng), rng.randint(2 << 20, 12 << 20)])
+        size = rng.randint(1 << 20, 8 << 20) if not slow and rng.random() < 0.25 else self.upload_size(rng)
         if slow:
             size = min(size, 96 << 10)
         data = rng.randbytes(size)
@@ -885,8 +890,9 @@ class Soak:
     def report(self, start, first, end, loaded, stop_ms, rc):
         out = sys.stdout
         total = sum(self.ops.values())
-        print("soak: %.1f min of load on marlix-cli (pid %d, port %d), %d operations, %d answered 503 (busy, retried)"
-              % (loaded / 60, self.pid, self.port, total, self.busy), file=out)
+        print("soak: %.1f min of load on marlix-cli (pid %d, port %d), %d operations, %d answered 503 (busy, retried);"
+              " %.0f MiB stored, %.0f MiB received" % (loaded / 60, self.pid, self.port, total, self.busy,
+                                                      self.moved["up"] / 2**20, self.moved["down"] / 2**20), file=out)
         print("  " + ", ".join("%s %d" % kv for kv in sorted(self.ops.items())), file=out)
 
         def line(s, label=None):

@@ -14,7 +14,7 @@
 # first minute.
 #   bench/soak.sh [MINUTES] [path/to/marlix-cli]
 # Needs a built marlix-cli (build/), python3 and ip; root for the namespace, or else unprivileged
-# user namespaces (unshare -rn).
+# user namespaces (unshare -rn). Exits 77 when no namespace can be made.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 minutes="${1:-10}"
@@ -26,6 +26,10 @@ done
 if [ -z "${MARLIX_SOAK_NETNS:-}" ]; then
   as_root=()
   [ "$(id -u)" = 0 ] || as_root=(-r)
+  if ! unshare "${as_root[@]}" -n true 2>/dev/null; then
+    echo "soak: no network namespace can be made here (needs root or user namespaces)" >&2
+    exit 77
+  fi
   exec env MARLIX_SOAK_NETNS=1 unshare "${as_root[@]}" -n -- bash "$0" "$minutes" "$cli"
 fi
 ip link set lo up

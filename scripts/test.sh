@@ -23,7 +23,14 @@ run_suite() {
 echo "== build and test =="
 run_suite build
 echo "== soak: one minute of mixed load on marlix-cli =="
-bash bench/soak.sh 1 build/marlix-cli >build/soak.log 2>&1 || { cat build/soak.log; exit 1; }
+soak=0
+bash bench/soak.sh 1 build/marlix-cli >build/soak.log 2>&1 || soak=$?
+if [ "$soak" = 77 ]; then
+  cat build/soak.log  # no network namespace here: said, and skipped
+elif [ "$soak" != 0 ]; then
+  cat build/soak.log
+  exit 1
+fi
 echo "== package: build the .deb, install it, run the installed marlix-cli, remove it =="
 bash scripts/check-package.sh build
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer =="
