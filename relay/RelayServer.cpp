@@ -234,23 +234,21 @@ int CRelayServer::StoredCount() {
   return static_cast<int>(m_files.size());
 }
 
-bool CRelayServer::RunsApart(const CHttpRequest& request) const {
-  // An upload waits for its body and the disk, a download for the disk. A declared body that is
-  // refused anyway is answered at once, before it is read.
-  if (request.Method == "POST" && request.ContentLength >= 0 &&
-      (static_cast<uint64_t>(request.ContentLength) > m_options.MaxBody || request.ContentLength < 12))
-    return false;
-  return request.Method == "POST" || request.Path == "/q";
-}
-
 CHttpReply CRelayServer::Serve(CHttpRequest& request) {
   const std::string& method = request.Method;
   const std::string& uri = request.Path;
   if (method == "GET" && uri == "/login")
     return Reply(200, IsNewerRelease(m_options.Release, kClientRelease) ? "1" : "0");
   if (method == "GET" && uri == "/logout") return HandleLogout(request);
-  if (method == "POST" && uri == "/upload") return HandleUpload(request);
-  if (method == "GET" && uri == "/q") return HandleDownload(request);
+  // An upload waits for its body and the disk, a download for the disk: both run on a handler thread.
+  // A declared body that is refused anyway is answered at once, before it is read.
+  if (method == "POST" && uri == "/upload") {
+    if (request.ContentLength >= 0 &&
+        (static_cast<uint64_t>(request.ContentLength) > m_options.MaxBody || request.ContentLength < 12))
+      return HandleUpload(request);
+    return CHttpReply::Later([this](CHttpRequest& r) { return HandleUpload(r); });
+  }
+  if (method == "GET" && uri == "/q") return CHttpReply::Later([this](CHttpRequest& r) { return HandleDownload(r); });
   return Reply(404, "not found\n");
 }
 

@@ -66,7 +66,6 @@ class CRelayServer : private IHttpHandler {
     bool Sending = false;
   };
 
-  bool RunsApart(const CHttpRequest& request) const override;
   CHttpReply Serve(CHttpRequest& request) override;
   CHttpReply HandleUpload(CHttpRequest& request);
   CHttpReply HandleDownload(const CHttpRequest& request);

@@ -7,6 +7,7 @@
 #include "web/LocalFile.h"
 #include "web/RequestOrigin.h"
 #include "web/RequestUri.h"
+#include "web/SavedFile.h"
 #include "web/SharedFile.h"
 #include "web/TextPage.h"
 #include "web/TextReceive.h"
@@ -44,7 +45,10 @@ CWebService::CWebService(SharedState& state, CWebCallbacks callbacks)
     : m_state(state),
       m_callbacks(std::move(callbacks)),
       m_archives(state),
-      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {}
+      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
+  // Multipart uploads that a run before this one left unfinished.
+  RemoveHiddenFiles(state.HomePath("tmp"));
+}
 
 CWebService::~CWebService() { Stop(); }
 
@@ -59,31 +63,27 @@ void CWebService::Stop() {
 }
 
 bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
-  const std::string address = ClientAddressKey(request.Peer);
-  if (!m_limiter.Admit(address)) return false;
   if (!LookupItem(m_state, request.QueryOrNull()).empty()) return true;
-  m_limiter.RecordMiss(address);
+  m_limiter.RecordMiss(ClientAddressKey(request.Peer));
   return false;
 }
 
 bool CWebService::AdmitUploadRequest(const CHttpRequest& request) {
-  const std::string address = ClientAddressKey(request.Peer);
-  if (!m_limiter.Admit(address)) return false;
   if (QueryHasUploadSecret(request.Query, m_state.UploadSecret)) return true;
-  m_limiter.RecordMiss(address);
+  m_limiter.RecordMiss(ClientAddressKey(request.Peer));
   return false;
-}
-
-bool CWebService::RunsApart(const CHttpRequest& request) const {
-  if (request.Method == "DELETE") return false;
-  const std::string uri = DispatchPath(request.Path);
-  // Uploads wait for their body and the disk, archives for their packing, folder pages for a walk.
-  // Thumbnails wait for decoding, resumable uploads for their body.
-  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r" || uri == "/x" || uri == "/m";
 }
 
 CHttpReply CWebService::Serve(CHttpRequest& request) {
   CHttpReply reply = Dispatch(request);
+  if (reply.Kind == CHttpReply::Body::Later) {
+    // The work gives the real reply on a handler thread; the header goes on it there.
+    return CHttpReply::Later([work = std::move(reply.Work)](CHttpRequest& r) {
+      CHttpReply given = work(r);
+      if (!given.Drop) given.AddHeader("Referrer-Policy", "no-referrer");
+      return given;
+    });
+  }
   if (!reply.Drop) reply.AddHeader("Referrer-Policy", "no-referrer");
   return reply;
 }
@@ -91,46 +91,63 @@ CHttpReply CWebService::Serve(CHttpRequest& request) {
 CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   const std::string uri = DispatchPath(request.Path);
   const char* query = request.QueryOrNull();
-  // The upload direction: the receivers (files, resumed files, text), received files, DELETE.
+  // A NUL cuts a name short in every file call: no path may hold one, whatever the route.
+  if (uri.find('\0') != std::string::npos)
+    return CHttpReply::Text(400, "text/html", "<html><body>Bad Request</body></html>");
+  // The upload direction: the receivers (files, resumed files, text), received files, DELETE. Every
+  // request to a receiver may write (a body can come with any method), so each is a write.
   const bool receiver = uri == "/u" || uri == "/r" || uri == "/x";
-  const bool writes = request.Method == "DELETE" || (receiver && request.Method != "GET" && request.Method != "HEAD");
-  if (writes || receiver || uri.rfind("/tmp/", 0) == 0) {
+  const bool writes = request.Method == "DELETE" || receiver;
+  if (writes || uri.rfind("/tmp/", 0) == 0) {
     if (!AdmitUploadRequest(request)) return MissingFileReply(m_state.Home, request, uri);
     auto header = [&](const char* name) { return std::string(request.Header(name) ? request.Header(name) : ""); };
     if (writes && IsCrossSiteWrite(header("Origin"), header("Referer"), header("Host")))
       return CHttpReply::Text(403, "text/plain", "Forbidden: a page of another site cannot write here\n");
   }
-  if (request.Method == "DELETE") return DeleteLocalFile(m_state.Home, uri);
+  if (request.Method == "DELETE") return DeleteLocalFile(m_state.Home, request, uri);
   if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t" || uri == "/m") && query &&
       !AdmitTokenRequest(request)) {
     // Refused or unknown: no reply at all, as for any token that names nothing.
     return CHttpReply::Dropped();
   }
+  // Past the checks. A shared or local file is opened and answered here; what waits for a body, a
+  // folder walk, packing or decoding is deferred to a handler thread.
   if (uri == "/f" && query) return ServeSharedFile(*this, request, query);
-  if (uri == "/d" && query) return ServeFolderPage(*this, request, query);
-  if (uri == "/z" && query) return ServeFolderArchive(*this, request, query);
+  if (uri == "/d" && query)
+    return CHttpReply::Later([this](CHttpRequest& r) { return ServeFolderPage(*this, r, r.QueryOrNull()); });
+  if (uri == "/z" && query)
+    return CHttpReply::Later([this](CHttpRequest& r) { return ServeFolderArchive(*this, r, r.QueryOrNull()); });
   if (uri == "/t" && query) {
-    // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
-    const std::string jpeg = m_thumbnails.Get(LookupItem(m_state, query));
-    CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
-    reply.AddHeader("Cache-Control", "private, max-age=86400");
-    reply.AddHeader("Content-Security-Policy", "sandbox");
-    reply.AddHeader("X-Content-Type-Options", "nosniff");
-    return reply;
+    return CHttpReply::Later([this](CHttpRequest& r) {
+      // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
+      const std::string jpeg = m_thumbnails.Get(LookupItem(m_state, r.QueryOrNull()));
+      CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
+      reply.AddHeader("Cache-Control", "private, max-age=86400");
+      reply.AddHeader("Content-Security-Policy", "sandbox");
+      reply.AddHeader("X-Content-Type-Options", "nosniff");
+      return reply;
+    });
   }
-  if (uri == "/m" && query) return ServeTextPage(request, LookupItem(m_state, query));
-  if (uri == "/x") return ReceiveText(request, m_callbacks.OnTextReceived);
+  if (uri == "/m" && query)
+    return CHttpReply::Later(
+        [this](CHttpRequest& r) { return ServeTextPage(r, LookupItem(m_state, r.QueryOrNull())); });
+  if (uri == "/x")
+    return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_callbacks.OnTextReceived); });
   if (uri == "/r") {
-    int saved = 0;
-    CHttpReply reply = ReceiveResumableUpload(*this, request, saved);
-    if (saved && m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
-    return reply;
+    return CHttpReply::Later([this](CHttpRequest& r) {
+      int saved = 0;
+      CHttpReply reply = ReceiveResumableUpload(*this, r, saved);
+      if (saved && m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      return reply;
+    });
   }
   if (uri == "/u") {
-    int saved = 0;
-    CHttpReply reply = ReceiveUpload(*this, request, saved);
-    if (m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
-    return reply;
+    return CHttpReply::Later([this](CHttpRequest& r) {
+      int saved = 0;
+      CHttpReply reply = ReceiveUpload(*this, r, saved);
+      if (m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      return reply;
+    });
   }
   return ServeLocalFile(m_state.Home, request, uri);
 }

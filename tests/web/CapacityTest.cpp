@@ -95,8 +95,9 @@ TEST(Capacity, AThousandTricklingConnectionsLeaveOtherPhonesServed) {
       const int fd = ConnectLoopbackFrom("127.0.1." + std::to_string(a + 1), server.Port());
       if (fd < 0) continue;
       const std::string start = c < 5 ? "GET /index.html HTTP/1.0\r\nX-Slow: a"
-                                      : "POST /u HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
-                                        "Content-Length: 100000\r\n\r\n--b\r\n";
+                                      : "POST " + server.WithSecret("/u") +
+                                            " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+                                            "Content-Length: 100000\r\n\r\n--b\r\n";
       ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
       idle.push_back(fd);
     }
@@ -128,4 +129,19 @@ TEST(Capacity, StopEndsOpenTransfersAtOnceWithoutConnectingToItself) {
   server.Stop();
   EXPECT_LT(Seconds(begin), 5.0);  // a hang, not a speed
   for (int fd : open) ::close(fd);
+}
+
+// The port is the service's alone: a second server (another Marlix) cannot listen on it and take
+// some of its connections, while a port whose last connections linger in TIME_WAIT can be taken.
+TEST(Capacity, APortInUseCannotBeSharedButALingeringOneCanBeTaken) {
+  SharedState state;
+  CTempWorkDir dir;
+  CWebService first(state);
+  ASSERT_TRUE(first.Start("127.0.0.1:0"));
+  const std::string port = std::to_string(first.Port());
+  EXPECT_TRUE(RawRequest(first.Port(), "GET /index.html HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 "));
+  CWebService second(state);
+  EXPECT_FALSE(second.Start("127.0.0.1:" + port));
+  first.Stop();
+  EXPECT_TRUE(second.Start("127.0.0.1:" + port));
 }
