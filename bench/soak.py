@@ -12,6 +12,7 @@ at once (the service lets one address hold 8):
                   its thumbnails, files and archive, multipart uploads (one or two files, some cut
                   off and sent again), resumable uploads (slices, some cut off and resumed), slow
                   request headers and bodies, texts
+  127.0.0.40-55   a burst of 16 uploads at once (half of them slow), at the start and every 45 s
 
 Standard library only. Prints the figures and ends with "lost: N", "corrupt: N", "errors: N";
 exits 1 when any is non-zero or when the service's memory, descriptors or threads grew by more
@@ -59,7 +60,8 @@ class Fault(Exception):
 
 
 class Busy(Exception):
-    """503: the service asked the client to come back later (an earned answer under load)."""
+    """503, or 429 with Retry-After: the service asked the client to come back later (an earned
+    answer under load)."""
 
     def __init__(self, retry_after):
         super().__init__("busy")
@@ -172,7 +174,7 @@ class Conn:
             if status != 100:
                 break
         keep = parts[0] == "HTTP/1.1" and headers.get("connection", "").lower() != "close"
-        if status == 503:
+        if status == 503 or (status == 429 and "retry-after" in headers):
             raise Busy(float(headers.get("retry-after", "1") or 1))
         if head or status in (204, 304):
             return Reply(status, headers, b"", keep)
@@ -441,7 +443,22 @@ class Soak:
                 conn.close()
         raise Fault("error", "503 twenty times in a row")
 
-    def worker(self, source, job, seed):
+    def judge(self, what, operation):
+        """Runs one operation of a client; what it did not earn is counted. Returns its result."""
+        try:
+            return operation()
+        except Fault as f:
+            self.fault(f.kind, what, str(f))
+        except NoReply:
+            self.fault("error", what, "the connection closed without a reply")
+        except OSError as e:
+            self.fault("error", what, "%s: %s" % (type(e).__name__, e))
+        except Exception as e:  # the client's own fault: counted, so that it is seen and mended
+            self.fault("error", what, "client failure %s: %s" % (type(e).__name__, e))
+        return None
+
+    def worker(self, source, job, seed, every=None):
+        """A client: job again and again, with a short pause (or every so many seconds)."""
         rng = random.Random(seed)
         while not self.stopping.is_set():
             self.gate.wait()
@@ -453,27 +470,22 @@ class Soak:
                 with self.lock:
                     self.active -= 1
                 break
-            what = job.__name__
             began = time.time()
             try:
-                what = job(source, rng) or what
+                what = self.judge(job.__name__, lambda: job(source, rng))
+            finally:
+                with self.lock:
+                    self.active -= 1
+            if what:
                 self.done(what)
                 took = time.time() - began
                 if took > 10:
                     with self.lock:
                         self.slow_ops.append("%s %.0f s" % (what, took))
-            except Fault as f:
-                self.fault(f.kind, what, str(f))
-            except NoReply:
-                self.fault("error", what, "the connection closed without a reply")
-            except OSError as e:
-                self.fault("error", what, "%s: %s" % (type(e).__name__, e))
-            except Exception as e:  # the client's own fault: counted, so that it is seen and mended
-                self.fault("error", what, "client failure %s: %s" % (type(e).__name__, e))
-            finally:
-                with self.lock:
-                    self.active -= 1
-            time.sleep(rng.uniform(0.05, 0.3) * self.args.pause)
+            if every is None:
+                time.sleep(rng.uniform(0.05, 0.3) * self.args.pause)
+            else:
+                self.stopping.wait(max(0.0, began + every - time.time()))
 
     def expect(self, cond, kind, detail):
         if not cond:
@@ -754,17 +766,35 @@ class Soak:
         if mode == "resumable":
             self.resumable_upload(source, rng, slow=True)
             return "slow-body-resumable"
-        name = self.upload_name(source, rng)
-        data = rng.randbytes(rng.randint(8 << 10, 96 << 10))
-        boundary = "----SoakSlowBoundary" + rng.randbytes(8).hex()
-        body = multipart([(name, data)], boundary)
+        self.form_upload(source, rng, rng.randint(8 << 10, 96 << 10), slow=True)
+        return "slow-body-multipart"
+
+    def form_upload(self, source, rng, size, slow):
+        data = rng.randbytes(size)
+        boundary = "----SoakBoundary" + rng.randbytes(8).hex()
+        body = multipart([(self.upload_name(source, rng), data)], boundary)
         head = request_head(self, "POST", "/u?k=" + self.secret,
                             [("Content-Type", "multipart/form-data; boundary=" + boundary)], len(body))
-        r = self._post_body(source, head, body, slow=True)
+        r = self._post_body(source, head, body, slow=slow)
         listed = upload_files(r)
-        self.expect(r.status == 200 and listed, "error", "slow upload: %d %r" % (r.status, r.body[:120]))
+        self.expect(r.status == 200 and listed, "error", "upload: %d %r" % (r.status, r.body[:120]))
         self.stored(source, rng, listed[0]["name"], sha(data), len(data))
-        return "slow-body-multipart"
+
+    # A burst: sixteen phones send a file at the same moment, half of them slowly, each from an
+    # address of its own; more than the service has handlers for, so some wait their turn. At the
+    # start, it also makes the service grow whatever it grows on demand before the first sample.
+    def burst(self, source, rng):
+        def one(i):
+            phone = random.Random(rng.random())
+            size = phone.randint(8 << 10, 96 << 10) if i % 2 == 0 else phone.randint(256 << 10, 4 << 20)
+            self.judge("burst", lambda: self.form_upload("127.0.0.%d" % (40 + i), phone, size, slow=i % 2 == 0))
+
+        phones = [threading.Thread(target=one, args=(i,)) for i in range(16)]
+        for t in phones:
+            t.start()
+        for t in phones:
+            t.join()
+        return "burst-16-uploads"
 
     # Texts from the phone, and the text shared from the PC.
     def texts(self, source, rng):
@@ -831,6 +861,7 @@ class Soak:
             threads.append(threading.Thread(target=self.worker, args=("127.0.0.%d" % (10 + i), job, i), daemon=True))
         for i, source in enumerate(BAD_ADDRESSES):
             threads.append(threading.Thread(target=self.worker, args=(source, self.intruder, 100 + i), daemon=True))
+        threads.append(threading.Thread(target=self.worker, args=(None, self.burst, 200, 45), daemon=True))
         monitor = threading.Thread(target=self.monitor, daemon=True)
         begun = self.begun = time.time()
         for t in threads + [monitor]:
@@ -890,7 +921,7 @@ class Soak:
     def report(self, start, first, end, loaded, stop_ms, rc):
         out = sys.stdout
         total = sum(self.ops.values())
-        print("soak: %.1f min of load on marlix-cli (pid %d, port %d), %d operations, %d answered 503 (busy, retried);"
+        print("soak: %.1f min of load on marlix-cli (pid %d, port %d), %d operations, %d answered 503 or 429 (busy, retried);"
               " %.0f MiB stored, %.0f MiB received" % (loaded / 60, self.pid, self.port, total, self.busy,
                                                       self.moved["up"] / 2**20, self.moved["down"] / 2**20), file=out)
         print("  " + ", ".join("%s %d" % kv for kv in sorted(self.ops.items())), file=out)
