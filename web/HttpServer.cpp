@@ -28,6 +28,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "web/ClientAddress.h"
@@ -684,7 +685,12 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   if (!any && addr.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
   m_impl->pool = std::make_unique<CHandlerPool>(static_cast<size_t>(std::max(1, options.HandlerThreads)), kQueueLimit);
   m_impl->sendStop = false;
-  m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
+  try {
+    m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
+  } catch (const std::system_error&) {
+    m_impl->pool.reset();
+    return false;  // the system refuses a thread: the service cannot start
+  }
   const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
   m_impl->daemon = MHD_start_daemon(
       flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
