@@ -26,7 +26,6 @@ import json
 import os
 import random
 import re
-import shutil
 import signal
 import socket
 import struct
