@@ -195,6 +195,12 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
     return static_cast<int>(n);
   }
 
+  // A held reply's time has come: its connection's callback sends it.
+  void Release() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (suspended && !failed) Resume();
+  }
+
   // The work has given its reply: the connection's callback sends it, now if it waits for it.
   void Complete(CHttpReply given) {
     std::lock_guard<std::mutex> hold(lock);
@@ -226,12 +232,15 @@ struct CHttpServer::CImpl {
   std::map<std::string, int> perAddress;
   std::map<CExchange*, std::shared_ptr<CExchange>> live;  // what a stop must end: deferred work, producer replies
 
-  // File replies whose progress is told; the progress thread reads them while there are any.
-  std::mutex sendLock;  // guards the four below
+  // File replies whose progress is told, and held replies: the clock thread (WatchSends) reads the
+  // first while there are any and releases the second when their time comes.
+  std::mutex sendLock;  // guards the five below
   std::condition_variable sendChanged;
   std::set<std::shared_ptr<CWatchedSend>> sends;
   bool sendStop = false;
   bool sendIdle = false;  // the progress thread waits for a first reply, not for its next round
+  // Replies held back until their time (CHttpReply::Delay), by that time.
+  std::multimap<std::chrono::steady_clock::time_point, std::weak_ptr<CExchange>> held;
   std::thread sendWatch;
   void WatchSends();
   void Unwatch(CExchange* ex, bool completed) {
@@ -252,6 +261,7 @@ struct CHttpServer::CImpl {
 
   MHD_Result Begin(MHD_Connection* conn, CExchange& ex, const char* method);
   MHD_Result Defer(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
+  MHD_Result Hold(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
   MHD_Result TakeBody(MHD_Connection* conn, CExchange& ex, const char* data, size_t* size);
   void RunLater(CExchange& ex);
   void Uncount(CConnectionState& state) {
@@ -503,8 +513,30 @@ MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const 
   } catch (const std::bad_alloc&) {
     reply = BusyReply();
   }
-  if (reply.Kind != CHttpReply::Body::Later) return Queue(conn, ex, reply);
-  return Defer(conn, ex, reply);
+  if (reply.Kind == CHttpReply::Body::Later) return Defer(conn, ex, reply);
+  if (reply.Delay.count() > 0) return Hold(conn, ex, reply);
+  return Queue(conn, ex, reply);
+}
+
+// Keeps a reply back for its delay with the connection suspended (a socket, no thread); the clock
+// thread releases it, and the connection's callback then sends it as a deferred reply's.
+MHD_Result CHttpServer::CImpl::Hold(MHD_Connection* conn, CExchange& ex, CHttpReply& reply) {
+  if (!List(ex)) return MHD_NO;
+  const auto until = std::chrono::steady_clock::now() + reply.Delay;
+  ex.later = true;
+  {
+    std::lock_guard<std::mutex> hold(ex.lock);
+    ex.reply = std::move(reply);
+    ex.done = true;
+    ex.suspended = true;
+    MHD_suspend_connection(conn);
+  }
+  {
+    std::lock_guard<std::mutex> hold(sendLock);
+    held.emplace(until, ex.shared_from_this());
+  }
+  sendChanged.notify_all();
+  return MHD_YES;
 }
 
 // Hands a deferred reply's work to the handler pool; the body then flows to it as it arrives. When no
@@ -646,24 +678,35 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
   return queued;
 }
 
+// The server's clock thread: it reads the watched sends' delivered bytes every tenth of a second
+// while there are any, and resumes held replies when their time comes; otherwise it waits.
 void CHttpServer::CImpl::WatchSends() {
   std::vector<std::shared_ptr<CWatchedSend>> batch;
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> hold(sendLock);
-      if (sends.empty() && !sendStop) {
-        sendIdle = true;
-        sendChanged.wait(hold, [&] { return sendStop || !sends.empty(); });
-        sendIdle = false;
-      }
-      if (sendStop) return;
-      batch.assign(sends.begin(), sends.end());
+  std::vector<std::shared_ptr<CExchange>> due;
+  std::unique_lock<std::mutex> hold(sendLock);
+  while (!sendStop) {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = held.begin(); it != held.end() && it->first <= now; it = held.erase(it))
+      if (auto ex = it->second.lock()) due.push_back(std::move(ex));
+    batch.assign(sends.begin(), sends.end());
+    if (!due.empty() || !batch.empty()) {
+      // Without the lock, so that requests begin and end meanwhile.
+      hold.unlock();
+      for (const auto& ex : due) ex->Release();
+      due.clear();
+      for (const auto& watched : batch) watched->Poll();
+      batch.clear();
+      hold.lock();
     }
-    // Without the registry's lock, so that requests begin and end meanwhile.
-    for (const auto& watched : batch) watched->Poll();
-    batch.clear();
-    std::unique_lock<std::mutex> hold(sendLock);
-    if (sendChanged.wait_for(hold, kProgressPeriod, [&] { return sendStop; })) return;
+    auto until = std::chrono::steady_clock::time_point::max();
+    if (!sends.empty()) until = std::chrono::steady_clock::now() + kProgressPeriod;
+    if (!held.empty()) until = std::min(until, held.begin()->first);
+    sendIdle = sends.empty();  // a first watched send wakes it; later ones wait for the round
+    if (sendStop) break;
+    if (until == std::chrono::steady_clock::time_point::max())
+      sendChanged.wait(hold);
+    else
+      sendChanged.wait_until(hold, until);
   }
 }
 
@@ -732,6 +775,7 @@ void CHttpServer::StopWatchingSends() {
     std::lock_guard<std::mutex> hold(m_impl->sendLock);
     m_impl->sendStop = true;
     m_impl->sends.clear();
+    m_impl->held.clear();
   }
   m_impl->sendChanged.notify_all();
   if (m_impl->sendWatch.joinable()) m_impl->sendWatch.join();

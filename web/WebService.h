@@ -5,6 +5,7 @@
 // Start and Stop from one thread; Serve runs on the server's threads.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -58,11 +59,13 @@ class CWebService : public IHttpHandler {
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:
-  bool AdmitTokenRequest(const CHttpRequest& request);
+  // A live token passes. Else the request counts as a guessing miss of its address, and `hold` tells
+  // how long its answer is held back while the address is blocked.
+  bool AdmitTokenRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
   // The upload direction (the receiver, received files, their DELETE) needs the run's secret as
-  // "k"; a request without it, or with a wrong one, counts as a guessing miss of its address. The
-  // right secret, like a live token, is never refused by the limiter.
-  bool AdmitUploadRequest(const CHttpRequest& request);
+  // "k"; a request without it, or with a wrong one, is a miss as above. The right secret, like a
+  // live token, is served at once whatever the address did.
+  bool AdmitUploadRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
   CHttpReply Dispatch(CHttpRequest& request);
 
   SharedState& m_state;
