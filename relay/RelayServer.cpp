@@ -237,8 +237,10 @@ int CRelayServer::StoredCount() {
 CHttpReply CRelayServer::Serve(CHttpRequest& request) {
   const std::string& method = request.Method;
   const std::string& uri = request.Path;
-  if (method == "GET" && uri == "/login")
-    return Reply(200, IsNewerRelease(m_options.Release, kClientRelease) ? "1" : "0");
+  if (method == "GET" && uri == "/login") {
+    const std::string release = QueryVar(request.QueryOrNull(), "release");
+    return Reply(200, !release.empty() && IsNewerRelease(m_options.Release, release) ? "1" : "0");
+  }
   if (method == "GET" && uri == "/logout") return HandleLogout(request);
   // An upload waits for its body and the disk, a download for the disk: both run on a handler thread.
   // A declared body that is refused anyway is answered at once, before it is read.

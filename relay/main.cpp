@@ -5,12 +5,12 @@
 // Serves until SIGINT or SIGTERM.
 
 #include <pthread.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "app/StopSignalWaiter.h"
 #include "relay/RelayServer.h"
 
 namespace {
@@ -21,7 +21,7 @@ int Usage() {
                "                    [--max-body BYTES] [--max-storage BYTES] [--expiry SECONDS]\n"
                "defaults: --listen 127.0.0.1:8200 --storage relay-files --release %s\n"
                "          --max-body 1073741824 --max-storage 0 (no limit) --expiry 600\n",
-               kClientRelease);
+               MARLIX_VERSION);
   return 2;
 }
 
@@ -59,17 +59,11 @@ int main(int argc, char** argv) {
     }
   }
 
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  CStopSignalWaiter signals;
 
   CRelayServer server;
   if (!server.Start(options)) return 1;
-  int sig = 0;
-  sigwait(&stopSignals, &sig);
+  signals.Wait();
   server.Stop();
   return 0;
 }

@@ -1,26 +1,12 @@
 #include "service/ServiceConfig.h"
 
-#include <cstdlib>
-
 #include "app/SharedState.h"
 
-namespace {
-
-std::string Variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : "";
-}
-
-}  // namespace
-
-std::string ServiceHost(const SharedState& state) {
-  const std::string fromEnvironment = Variable("MARLIX_SERVICE_HOST");
-  return fromEnvironment.empty() ? state.ConfiguredRelay.Get() : fromEnvironment;
-}
+std::string ServiceHost(const SharedState& state) { return state.ConfiguredRelay.Get(); }
 
 std::string UploadHost(const SharedState& state) {
-  const std::string fromEnvironment = Variable("MARLIX_UPLOAD_HOST");
-  return fromEnvironment.empty() ? ServiceHost(state) : fromEnvironment;
+  const std::string configured = state.ConfiguredUploadHost.Get();
+  return configured.empty() ? ServiceHost(state) : configured;
 }
 
 bool RelayConfigured(const SharedState& state) { return !ServiceHost(state).empty(); }

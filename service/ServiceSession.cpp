@@ -2,12 +2,12 @@
 
 #include <string>
 
+#include "app/MainDialogView.h"
 #include "app/SharedState.h"
 #include "service/HttpClient.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
-void ServiceSignIn(const SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>* stop) {
+void ServiceSignIn(const SharedState& state, CMainDialogView& events, const std::atomic<bool>* stop) {
   const std::string host = ServiceHost(state);
   if (host.empty()) return;  // no relay set: nothing is sent
   bool newer = false;
@@ -15,12 +15,11 @@ void ServiceSignIn(const SharedState& state, CRevocableDialog& dialog, const std
     CHttpClient client;
     client.SetDiagnostics(state.HttpDiagnostics);
     client.SetStopFlag(stop);
-    newer = client.Request(("http://" + host + "/login").c_str()) == 0 && client.BodyLength() > 0 &&
-            client.Body()[0] == '1';
+    newer = client.Request(("http://" + host + "/login?release=" MARLIX_VERSION).c_str()) == 0 &&
+            client.BodyLength() > 0 && client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
-  if (newer)
-    dialog.Call([&](CMainDialogView& d) { d.Report({.Id = ViewEventId::NewVersion, .Name = "http://" + host}); });
+  if (newer) events.Report({.Id = ViewEventId::NewVersion, .Name = "http://" + host});
 }
 
 void ServiceSignOut(const SharedState& state) {

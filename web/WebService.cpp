@@ -44,11 +44,8 @@ std::string DispatchPath(const std::string& rawPath) {
   return CleanRequestUri(decoded);
 }
 
-CWebService::CWebService(SharedState& state, CWebCallbacks callbacks)
-    : m_state(state),
-      m_callbacks(std::move(callbacks)),
-      m_archives(state),
-      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
+CWebService::CWebService(SharedState& state)
+    : m_state(state), m_archives(state), m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
   // Multipart uploads that a run before this one left unfinished.
   RemoveHiddenFiles(state.HomePath("tmp"));
 }
@@ -140,13 +137,12 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   if (uri == "/m" && query)
     return CHttpReply::Later(
         [this](CHttpRequest& r) { return ServeTextPage(r, LookupItem(m_state, r.QueryOrNull())); });
-  if (uri == "/x")
-    return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_callbacks.OnTextReceived); });
+  if (uri == "/x") return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_state.Events); });
   if (uri == "/r") {
     return CHttpReply::Later([this](CHttpRequest& r) {
       int saved = 0;
       CHttpReply reply = ReceiveResumableUpload(*this, r, saved);
-      if (saved && m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      if (saved) m_state.Events.Report({.Id = ViewEventId::ReceivedCount, .Count = saved});
       return reply;
     });
   }
@@ -154,16 +150,16 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
     return CHttpReply::Later([this](CHttpRequest& r) {
       int saved = 0;
       CHttpReply reply = ReceiveUpload(*this, r, saved);
-      if (m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      m_state.Events.Report({.Id = ViewEventId::ReceivedCount, .Count = saved});
       return reply;
     });
   }
   return ServeLocalFile(m_state.Home, request, uri);
 }
 
-CWebService* StartWebService(SharedState& state, const std::string& listen, CWebCallbacks callbacks) {
+CWebService* StartWebService(SharedState& state, const std::string& listen) {
   RaiseOpenFileLimit();
-  auto* service = new CWebService(state, std::move(callbacks));
+  auto* service = new CWebService(state);
   if (service->Start(listen)) return service;
   delete service;
   return nullptr;
