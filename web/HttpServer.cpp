@@ -37,11 +37,12 @@
 
 namespace {
 
-// Body bytes held for a handler before its connection is suspended; it is resumed when the handler
-// takes them.
-constexpr size_t kBodyBacklog = 256 * 1024;
-// A handler's read waits for this much of the body (or its end) before it wakes.
-constexpr size_t kReadAtLeast = 64 * 1024;
+// Body bytes held for a handler at work before its connection is suspended, and for one still
+// waiting for a handler thread; the connection is resumed when the handler takes them.
+constexpr size_t kBodyBacklog = 1024 * 1024;
+constexpr size_t kQueuedBacklog = 64 * 1024;
+// A handler's read waits for this much of the body (or its end) before it wakes: few wakes per file.
+constexpr size_t kReadAtLeast = 256 * 1024;
 // Handler threads, and deferred requests that may wait for one; past that, "busy".
 constexpr size_t kQueueLimit = 256;
 constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
@@ -149,6 +150,7 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
   bool failed = false;     // the connection ended first, or the server stops: the connection is not touched again
   bool suspended = false;  // suspended by its callback, not resumed since
   bool done = false;       // the work has given its reply
+  bool started = false;    // a handler thread runs the work
   size_t want = 0;         // bytes the reader waits for; 0 while it does not wait
   CHttpReply reply;
   std::shared_ptr<CProducerState> producer;
@@ -180,7 +182,8 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
     if (takenAt == taken.size()) {
       std::unique_lock<std::mutex> hold(lock);
       want = std::max<size_t>(1, std::min(room, kReadAtLeast));
-      changed.wait(hold, [&] { return failed || bodyEnd || body.size() >= want; });
+      // A suspended connection brings nothing more until this take resumes it.
+      changed.wait(hold, [&] { return failed || bodyEnd || suspended || body.size() >= want; });
       want = 0;
       if (failed) return -1;
       taken.clear();
@@ -566,13 +569,13 @@ MHD_Result CHttpServer::CImpl::TakeBody(MHD_Connection* conn, CExchange& ex, con
   if (*size > 0) {
     if (!ex.done) ex.body.append(data, *size);  // a reply given before the body's end discards the rest
     *size = 0;
-    const bool wake = ex.want > 0 && ex.body.size() >= ex.want;
     // The library may call again with what it has buffered before a suspension takes effect: it is
     // taken, and the connection suspended once.
-    if (!ex.done && !ex.suspended && ex.body.size() >= kBodyBacklog) {
+    if (!ex.done && !ex.suspended && ex.body.size() >= (ex.started ? kBodyBacklog : kQueuedBacklog)) {
       ex.suspended = true;
       MHD_suspend_connection(conn);
     }
+    const bool wake = ex.want > 0 && (ex.body.size() >= ex.want || ex.suspended);
     hold.unlock();
     if (wake) ex.changed.notify_all();
     return MHD_YES;
@@ -599,6 +602,7 @@ void CHttpServer::CImpl::RunLater(CExchange& ex) {
   {
     std::lock_guard<std::mutex> hold(ex.lock);
     if (ex.failed) return;  // the connection is gone, or the server stops
+    ex.started = true;
   }
   CHttpReply reply;
   try {
