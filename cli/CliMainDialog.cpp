@@ -124,10 +124,11 @@ void CCliMainDialog::PrintMessage(const std::string& text, const std::string& op
 }
 
 bool CCliMainDialog::BarWouldMove(int pos, std::chrono::steady_clock::time_point now) const {
-  // At most five updates a second, and always the end: a terminal line need not follow every
-  // percent, and many small downloads at once must not queue up behind stderr.
-  if (pos == m_lastPos) return false;
-  return pos >= 100 || now.time_since_epoch() - m_lastShown.load() >= std::chrono::milliseconds(200);
+  // At most five updates a second, and always the end, unless the last line shown was an end too:
+  // a terminal line need not follow every percent, nor every one of many small downloads at once.
+  const bool due = now.time_since_epoch() - m_lastShown.load() >= std::chrono::milliseconds(200);
+  if (pos >= 100) return !m_endShown || due;
+  return pos != m_lastPos && due;
 }
 
 void CCliMainDialog::MoveBar(int pos) {
@@ -135,6 +136,7 @@ void CCliMainDialog::MoveBar(int pos) {
   if (!BarWouldMove(pos, now)) return;
   m_lastPos = pos;
   m_lastShown = now.time_since_epoch();
+  m_endShown = pos >= 100;
   if (StderrIsTerminal()) {
     const int filled = pos * 30 / 100;
     char line[64];

@@ -40,6 +40,7 @@ class CCliMainDialog : public CMainDialogView {
   // Read without m_lock; written with it held (ShowProgress only forgets the position).
   std::atomic<int> m_lastPos{-1};
   std::atomic<std::chrono::steady_clock::duration> m_lastShown{};
+  std::atomic<bool> m_endShown{false};  // the last line shown was an end (100)
   int m_relayFailures = 0;
   CTerminalWriter m_out;  // last: its thread writes what is queued before the rest goes
 };
