@@ -14,6 +14,7 @@
 #include <netinet/in.h>
 #include <strings.h>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,6 +31,7 @@
 
 #include "web/ClientAddress.h"
 #include "web/SocketDelivered.h"
+#include "web/TlsCredentials.h"
 
 namespace {
 
@@ -84,32 +86,60 @@ struct CProducerState {
 };
 
 // A file reply sent by the kernel whose progress is told: the bytes its socket has delivered past
-// the reply's header (estimated from its lines; the last report is the exact length).
+// the reply's header (estimated from its lines, and short of the last byte). Its whole length is
+// told only once the reply is complete and the peer has acknowledged every byte of it: the reply's
+// end only means that the bytes were handed to the kernel. The socket is then kept (a duplicate, as
+// the library closes its own) until the acknowledgement, a failure or kLingerLimit.
 // Read by the progress thread and ended by the connection's thread, one at a time (lock).
 struct CWatchedSend {
   std::mutex lock;
   bool ended = false;
   int socket = -1;  // open until End: the library closes it only after the request's end
+  int kept = -1;    // a duplicate of the socket while the reply's last bytes are in flight
+  std::chrono::steady_clock::time_point keptSince;
   int64_t header = 0;
   int64_t length = 0;
   int64_t told = 0;  // bytes of the body reported so far
   std::function<void(int64_t, int64_t)> progress;
 
-  void Poll() {
-    std::lock_guard<std::mutex> hold(lock);
-    if (ended) return;
-    const int64_t delivered = SocketBytesDelivered(socket);
-    if (delivered > header) Tell(delivered - header);
+  ~CWatchedSend() {
+    if (kept >= 0) ::close(kept);
   }
-  // The request has ended, sent whole or not; the progress function goes with it.
-  void End(bool whole) {
+  // True once nothing is left to watch.
+  bool Poll() {
     std::lock_guard<std::mutex> hold(lock);
-    if (whole) Tell(length);
-    ended = true;
-    progress = nullptr;
+    if (ended) return true;
+    if (kept >= 0) {
+      const int64_t unacked = SocketBytesUnacknowledged(kept);
+      if (unacked == 0) Tell(length);
+      if (unacked <= 0 || std::chrono::steady_clock::now() - keptSince > kLingerLimit) Finish();
+      return ended;
+    }
+    const int64_t delivered = SocketBytesDelivered(socket);
+    if (delivered > header) Tell(std::min(delivered - header, length - 1));
+    return false;
+  }
+  // The request has ended, sent whole or not. True when nothing is left to watch.
+  bool End(bool whole) {
+    std::lock_guard<std::mutex> hold(lock);
+    const int64_t unacked = whole ? SocketBytesUnacknowledged(socket) : -1;
+    if (unacked == 0) Tell(length);
+    if (unacked > 0 && (kept = ::fcntl(socket, F_DUPFD_CLOEXEC, 0)) >= 0) {
+      keptSince = std::chrono::steady_clock::now();
+      return false;
+    }
+    Finish();
+    return true;
   }
 
  private:
+  static constexpr auto kLingerLimit = std::chrono::seconds(120);
+  void Finish() {
+    ended = true;
+    progress = nullptr;
+    if (kept >= 0) ::close(kept);
+    kept = -1;
+  }
   void Tell(int64_t sent) {
     sent = std::min(sent, length);
     if (sent <= told) return;
@@ -209,11 +239,10 @@ struct CHttpServer::CImpl {
   void WatchSends();
   void Unwatch(CExchange* ex, bool completed) {
     if (!ex->watched) return;
-    {
+    if (ex->watched->End(completed)) {
       std::lock_guard<std::mutex> hold(sendLock);
       sends.erase(ex->watched);
-    }
-    ex->watched->End(completed);
+    }  // else the progress thread watches its last bytes and drops it
     ex->watched.reset();
   }
 
@@ -376,7 +405,10 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
     state->key = ClientAddressKey(ClientAddressText(peer ? peer->client_addr : nullptr));
     *socketContext = state;
     bool over = false;
-    {
+    const auto& uncapped = self->options.Uncapped;
+    if (std::find(uncapped.begin(), uncapped.end(), state->key) != uncapped.end()) {
+      state->counted = false;
+    } else {
       std::lock_guard<std::mutex> hold(self->lock);
       over = ++self->perAddress[state->key] > self->options.MaxPerAddress;
     }
@@ -576,8 +608,14 @@ void CHttpServer::CImpl::WatchSends() {
       batch.assign(sends.begin(), sends.end());
     }
     // Without the registry's lock, so that requests begin and end meanwhile.
-    for (const auto& watched : batch) watched->Poll();
+    std::vector<std::shared_ptr<CWatchedSend>> finished;
+    for (const auto& watched : batch)
+      if (watched->Poll()) finished.push_back(watched);
     batch.clear();
+    if (!finished.empty()) {
+      std::lock_guard<std::mutex> hold(sendLock);
+      for (const auto& watched : finished) sends.erase(watched);
+    }
     std::unique_lock<std::mutex> hold(sendLock);
     if (sendChanged.wait_for(hold, kProgressPeriod, [&] { return sendStop; })) return;
   }
@@ -599,6 +637,8 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_SUPPRESS_DATE_NO_CLOCK;
   if (any) flags |= MHD_USE_DUAL_STACK;
   if (!any && addr.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+  if (options.Tls) flags |= MHD_USE_TLS;
+  const std::vector<MHD_OptionItem> tls = TlsDaemonOptions(options.Tls.get());
   m_impl->sendStop = false;
   m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
   const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
@@ -608,8 +648,9 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
                        MHD_OPTION_CONNECTION_LIMIT, 16384u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
                        MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(),
                        MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
-                       &CImpl::OnCompleted, m_impl.get(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
-                       reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
+                       &CImpl::OnCompleted, m_impl.get(), MHD_OPTION_ARRAY, tls.data(),
+                       any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
+  if (m_impl->daemon && options.Tls) AttachTlsDaemon(m_impl->daemon, options.Tls);
   if (!m_impl->daemon) StopWatchingSends();
   return m_impl->daemon != nullptr;
 }
@@ -640,6 +681,7 @@ void CHttpServer::Stop() {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   MHD_stop_daemon(m_impl->daemon);
+  DetachTlsDaemon(m_impl->daemon);
   m_impl->daemon = nullptr;
   StopWatchingSends();
 }

@@ -8,8 +8,11 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "web/HttpHandler.h"
+
+class CTlsCredentials;
 
 struct CHttpServerOptions {
   // "PORT" (every address, both families), "ADDR:PORT" or "[IPV6]:PORT".
@@ -21,6 +24,12 @@ struct CHttpServerOptions {
   int IdleLimitMs = 30000;
   // Threads that read requests and send replies, each for many connections.
   int Threads = 4;
+  // HTTPS with these credentials (TLS 1.2 and later); plain HTTP when null. A plain request to an
+  // HTTPS server fails its handshake and is closed.
+  std::shared_ptr<CTlsCredentials> Tls;
+  // Addresses whose connections MaxPerAddress does not cap: a reverse proxy that the service
+  // trusts, which carries many clients' requests. The service then counts the clients it names.
+  std::vector<std::string> Uncapped;
 };
 
 class CHttpServer {

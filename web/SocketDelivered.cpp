@@ -2,6 +2,8 @@
 
 #include <linux/tcp.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <cstddef>
@@ -13,4 +15,17 @@ int64_t SocketBytesDelivered(int socket) {
   // Kernels before 4.1 fill less of the record and have no count.
   if (size < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked) return -1;
   return static_cast<int64_t>(info.tcpi_bytes_acked);
+}
+
+// The kernel's state of a connection that has ended (reset, or closed at both ends): tcp_states.h,
+// which user space has only through <netinet/tcp.h>, at odds with <linux/tcp.h>.
+constexpr int kTcpClosed = 7;
+
+int64_t SocketBytesUnacknowledged(int socket) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || info.tcpi_state == kTcpClosed) return -1;
+  int queued = 0;
+  if (::ioctl(socket, SIOCOUTQ, &queued) != 0) return -1;
+  return queued;
 }
