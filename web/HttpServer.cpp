@@ -680,8 +680,8 @@ void CHttpServer::Stop() {
     if (parked == 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  MHD_stop_daemon(m_impl->daemon);
   DetachTlsDaemon(m_impl->daemon);
+  MHD_stop_daemon(m_impl->daemon);
   m_impl->daemon = nullptr;
   StopWatchingSends();
 }

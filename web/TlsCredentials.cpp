@@ -102,11 +102,17 @@ const CTlsCredentials::Pair* CTlsCredentials::Current() {
 
 namespace {
 
-// The started daemons that speak HTTPS, with their credentials.
+// The started daemons that speak HTTPS, with their credentials, by their listening socket: a
+// connection leads to the daemon of its pool thread, which shares the socket with the daemon started.
 struct CTlsDaemons {
   std::mutex lock;
-  std::map<MHD_Daemon*, std::shared_ptr<CTlsCredentials>> daemons;
+  std::map<int, std::shared_ptr<CTlsCredentials>> daemons;
 };
+
+int ListenSocket(MHD_Daemon* daemon) {
+  const MHD_DaemonInfo* info = daemon ? MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_LISTEN_FD) : nullptr;
+  return info ? info->listen_fd : -1;
+}
 
 CTlsDaemons& Daemons() {
   static CTlsDaemons registry;
@@ -122,7 +128,7 @@ int RetrieveCertificate(gnutls_session_t session, const gnutls_datum_t*, int, co
   {
     CTlsDaemons& registry = Daemons();
     std::lock_guard<std::mutex> hold(registry.lock);
-    auto it = registry.daemons.find(info->daemon);
+    auto it = registry.daemons.find(ListenSocket(info->daemon));
     if (it != registry.daemons.end()) tls = it->second;
   }
   const CTlsCredentials::Pair* pair = tls ? tls->Current() : nullptr;
@@ -149,11 +155,11 @@ std::vector<MHD_OptionItem> TlsDaemonOptions(const CTlsCredentials* tls) {
 void AttachTlsDaemon(MHD_Daemon* daemon, std::shared_ptr<CTlsCredentials> tls) {
   CTlsDaemons& registry = Daemons();
   std::lock_guard<std::mutex> hold(registry.lock);
-  registry.daemons[daemon] = std::move(tls);
+  registry.daemons[ListenSocket(daemon)] = std::move(tls);
 }
 
 void DetachTlsDaemon(MHD_Daemon* daemon) {
   CTlsDaemons& registry = Daemons();
   std::lock_guard<std::mutex> hold(registry.lock);
-  registry.daemons.erase(daemon);
+  registry.daemons.erase(ListenSocket(daemon));
 }

@@ -44,7 +44,7 @@ class CTlsCredentials {
 std::vector<MHD_OptionItem> TlsDaemonOptions(const CTlsCredentials* tls);
 // Ties a started daemon to its credentials, for its handshakes (GnuTLS's certificate callback is
 // given no context of ours: the connection leads to its daemon, and the daemon to its credentials).
-// Detach once the daemon has stopped. A handshake that comes before Attach fails (the client may
+// Detach just before the daemon stops. A handshake that comes before Attach fails (the client may
 // retry); Start attaches right after the daemon starts.
 void AttachTlsDaemon(MHD_Daemon* daemon, std::shared_ptr<CTlsCredentials> tls);
 void DetachTlsDaemon(MHD_Daemon* daemon);
