@@ -1,5 +1,7 @@
 #include "gui/SettingsDlg.h"
 
+#include <cstring>
+
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -33,7 +35,7 @@ CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent
   auto* form = new QFormLayout(this);
 
   m_pRelay = new QLineEdit(settings.value(kRelayKey).toString(), this);
-  m_pRelay->setPlaceholderText(tr("例如 relay.example.org:8200（留空则不使用云中转）"));
+  m_pRelay->setPlaceholderText(tr("例如 https://relay.example.org（留空则不使用云中转）"));
   if (!Variable("MARLIX_SERVICE_HOST").isEmpty()) {
     m_pRelay->setText(Variable("MARLIX_SERVICE_HOST"));
     m_pRelay->setEnabled(false);
@@ -72,8 +74,11 @@ bool CSettingsDlg::Save() {
     const QString relay = m_pRelay->text().trimmed();
     std::string host;
     int port = 0;
-    if (!relay.isEmpty() && (relay.contains(QLatin1Char('/')) || !SplitHostPort(relay.toStdString(), host, port))) {
-      ShowMessageBox(this, tr("中转服务器地址应为 主机 或 主机:端口"));
+    QString hostPart = relay;
+    for (const char* scheme : {"https://", "http://"})
+      if (hostPart.startsWith(QLatin1String(scheme))) hostPart = hostPart.mid(static_cast<int>(std::strlen(scheme)));
+    if (!relay.isEmpty() && (hostPart.contains(QLatin1Char('/')) || !SplitHostPort(hostPart.toStdString(), host, port))) {
+      ShowMessageBox(this, tr("中转服务器地址应为 主机[:端口]，可加 https:// 或 http://"));
       return false;
     }
     settings.setValue(kRelayKey, relay);

@@ -1,6 +1,9 @@
 #include "service/ServiceConfig.h"
 
+#include <arpa/inet.h>
+
 #include <cstdlib>
+#include <cstring>
 
 #include "app/SharedState.h"
 
@@ -20,7 +23,39 @@ std::string ServiceHost(const SharedState& state) {
 
 std::string UploadHost(const SharedState& state) {
   const std::string fromEnvironment = Variable("MARLIX_UPLOAD_HOST");
-  return fromEnvironment.empty() ? ServiceHost(state) : fromEnvironment;
+  return RelayHostOf(fromEnvironment.empty() ? ServiceHost(state) : fromEnvironment);
+}
+
+std::string RelayBase(const SharedState& state) {
+  std::string base = ServiceHost(state);
+  if (base.empty()) return base;
+  if (base.rfind("https://", 0) != 0 && base.rfind("http://", 0) != 0) base = "http://" + base;
+  while (base.back() == '/') base.pop_back();
+  return base;
+}
+
+std::string RelayHostOf(const std::string& setting) {
+  size_t start = setting.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  return setting.substr(start, setting.find('/', start) - start);
+}
+
+bool IsNearAddress(const std::string& address) {
+  std::string host = address;
+  if (!host.empty() && host[0] == '[') host = host.substr(1, host.find(']') - 1);
+  if (host == "localhost") return true;
+  unsigned char a[16];
+  if (::inet_pton(AF_INET, host.c_str(), a) == 1)
+    return a[0] == 127 || a[0] == 10 || (a[0] == 172 && (a[1] & 0xF0) == 16) || (a[0] == 192 && a[1] == 168) ||
+           (a[0] == 169 && a[1] == 254) || (a[0] == 100 && (a[1] & 0xC0) == 64);
+  if (::inet_pton(AF_INET6, host.c_str(), a) == 1) {
+    static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const bool mapped = std::memcmp(a, "\0\0\0\0\0\0\0\0\0\0\xff\xff", 12) == 0;
+    if (mapped) return IsNearAddress(std::to_string(a[12]) + "." + std::to_string(a[13]) + "." +
+                                      std::to_string(a[14]) + "." + std::to_string(a[15]));
+    return std::memcmp(a, loopback, 16) == 0 || (a[0] & 0xFE) == 0xFC || (a[0] == 0xFE && (a[1] & 0xC0) == 0x80);
+  }
+  return false;
 }
 
 bool RelayConfigured(const SharedState& state) { return !ServiceHost(state).empty(); }

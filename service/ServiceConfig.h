@@ -10,6 +10,14 @@ struct SharedState;
 // the relay that the front end set in the state (SharedState::ConfiguredRelay). Safe from any thread.
 std::string ServiceHost(const SharedState& state);
 std::string UploadHost(const SharedState& state);
+// The relay's address as the setting names it: "https://HOST[:PORT]" and "http://HOST[:PORT]" as
+// they are, a bare "HOST[:PORT]" as "http://HOST[:PORT]"; no '/' at the end. Empty when none is set.
+std::string RelayBase(const SharedState& state);
+// The host (and port) of a relay setting or address, without its scheme or path.
+std::string RelayHostOf(const std::string& setting);
+// True when the address is a loopback or private one (IPv4 or IPv6 literal, or "localhost"): an
+// http:// relay there does not send the file across the Internet.
+bool IsNearAddress(const std::string& address);
 // True when a relay is set (ServiceHost not empty).
 bool RelayConfigured(const SharedState& state);
 

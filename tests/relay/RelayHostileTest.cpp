@@ -56,14 +56,14 @@ TEST_F(RelayTest, HostileBodiesGetABadRequestAndNothingIsStored) {
       {"token length beyond the body", BigEndian(0x7FFFFFFF) + "ABCD"},
       {"token with a path", Body("../../x", "a.txt", "abc")},
       {"empty token", Body("", "a.txt", "abc")},
-      {"name with a slash", Body("0000BAD1", "../evil.txt", "abc")},
-      {"name with a backslash", Body("0000BAD2", "..\\evil.txt", "abc")},
-      {"name with a control character", Body("0000BAD3", "a\nb.txt", "abc")},
-      {"dot-dot name", Body("0000BAD4", "..", "abc")},
-      {"empty name", Body("0000BAD5", "", "abc")},
-      {"name length beyond the body", BigEndian(8) + "0000BAD6" + BigEndian(1 << 30) + "abc"},
-      {"size beyond the body", BigEndian(8) + "0000BAD7" + BigEndian(5) + "a.txt" + BigEndian(1000) + "abc"},
-      {"bytes after the content", Body("0000BAD8", "a.txt", "abc") + "trailing"},
+      {"name with a slash", Body("0000BAD1AAAAAAAAAAAAAA", "../evil.txt", "abc")},
+      {"name with a backslash", Body("0000BAD2AAAAAAAAAAAAAA", "..\\evil.txt", "abc")},
+      {"name with a control character", Body("0000BAD3AAAAAAAAAAAAAA", "a\nb.txt", "abc")},
+      {"dot-dot name", Body("0000BAD4AAAAAAAAAAAAAA", "..", "abc")},
+      {"empty name", Body("0000BAD5AAAAAAAAAAAAAA", "", "abc")},
+      {"name length beyond the body", BigEndian(8) + "0000BAD6AAAAAAAAAAAAAA" + BigEndian(1 << 30) + "abc"},
+      {"size beyond the body", BigEndian(8) + "0000BAD7AAAAAAAAAAAAAA" + BigEndian(5) + "a.txt" + BigEndian(1000) + "abc"},
+      {"bytes after the content", Body("0000BAD8AAAAAAAAAAAAAA", "a.txt", "abc") + "trailing"},
       {"shorter than the fields", "\0\0"},
   };
   for (const auto& [what, body] : bodies) {
@@ -71,7 +71,7 @@ TEST_F(RelayTest, HostileBodiesGetABadRequestAndNothingIsStored) {
   }
   // A declared body beyond the maximum is refused before it is read.
   EXPECT_EQ(StatusLine(Upload(m_port, "", 5000)), "HTTP/1.1 400 Bad Request");
-  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000BAD9", "a.txt", std::string(5000, 'x')))), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000BAD9AAAAAAAAAAAAAA", "a.txt", std::string(5000, 'x')))), "HTTP/1.1 400 Bad Request");
 
   EXPECT_EQ(StoredFiles(), 0u);
   EXPECT_EQ(m_relay.StoredCount(), 0);
@@ -79,14 +79,14 @@ TEST_F(RelayTest, HostileBodiesGetABadRequestAndNothingIsStored) {
   EXPECT_FALSE(std::filesystem::exists(m_dir.Path().parent_path() / "evil.txt"));
 
   // A sound upload still goes through, and a second one under the same token does not replace it.
-  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000600D", "good.txt", "abc"))), "HTTP/1.1 200 OK");
-  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000600D", "other.txt", "xyz"))), "HTTP/1.1 409 Conflict");
-  EXPECT_EQ(HttpGet(Base() + "/q?t=0000600D").Body, "abc");
+  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000600DAAAAAAAAAAAAAA", "good.txt", "abc"))), "HTTP/1.1 200 OK");
+  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000600DAAAAAAAAAAAAAA", "other.txt", "xyz"))), "HTTP/1.1 409 Conflict");
+  EXPECT_EQ(HttpGet(Base() + "/q?t=0000600DAAAAAAAAAAAAAA").Body, "abc");
 }
 
 TEST_F(RelayTest, AClientThatVanishesMidUploadLeavesNothingBehind) {
   StartRelay();
-  const std::string full = Body("0000F00D", "half.bin", std::string(100000, 'h'));
+  const std::string full = Body("0000F00DAAAAAAAAAAAAAA", "half.bin", std::string(100000, 'h'));
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -99,10 +99,10 @@ TEST_F(RelayTest, AClientThatVanishesMidUploadLeavesNothingBehind) {
   ASSERT_TRUE(Eventually([&] { return StoredFiles() == 1; }));  // the part being received
   ::close(fd);
 
-  ASSERT_TRUE(Eventually([&] { return Logged("0000F00D ended before"); }));
+  ASSERT_TRUE(Eventually([&] { return Logged("0000F00DAAAAAAAAAAAAAA ended before"); }));
   EXPECT_EQ(StoredFiles(), 0u);
   EXPECT_EQ(HttpGet(Base() + "/login").Body, "0");
-  EXPECT_EQ(HttpGet(Base() + "/q?t=0000F00D").Status, 404);
+  EXPECT_EQ(HttpGet(Base() + "/q?t=0000F00DAAAAAAAAAAAAAA").Status, 404);
 }
 
 TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {

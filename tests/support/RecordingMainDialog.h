@@ -15,7 +15,8 @@ inline const char* EventName(ViewEventId id) {
   static const char* const kNames[] = {
       "DownloadProgress", "UploadProgress",     "RelayProgress",     "FileReceived", "FileStored",
       "PackingStarted",   "PackingFinished",    "NoFreePort",        "WanFailed",    "WanBehindNat",
-      "NoRelaySet",       "RelayFolderRefused", "RelayFileTooLarge", "RelayFailed",  "NewVersion",
+      "NoRelaySet",       "RelayFolderRefused", "RelayFileTooLarge", "RelayFailed",  "RelayUnencrypted",
+      "NewVersion",
   };
   static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(kLastViewEventId) + 1);
   return kNames[static_cast<int>(id)];
