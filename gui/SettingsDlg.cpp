@@ -1,7 +1,5 @@
 #include "gui/SettingsDlg.h"
 
-#include <cstring>
-
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
@@ -12,6 +10,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
@@ -77,7 +76,8 @@ bool CSettingsDlg::Save() {
     QString hostPart = relay;
     for (const char* scheme : {"https://", "http://"})
       if (hostPart.startsWith(QLatin1String(scheme))) hostPart = hostPart.mid(static_cast<int>(std::strlen(scheme)));
-    if (!relay.isEmpty() && (hostPart.contains(QLatin1Char('/')) || !SplitHostPort(hostPart.toStdString(), host, port))) {
+    if (!relay.isEmpty() &&
+        (hostPart.contains(QLatin1Char('/')) || !SplitHostPort(hostPart.toStdString(), host, port))) {
       ShowMessageBox(this, tr("中转服务器地址应为 主机[:端口]，可加 https:// 或 http://"));
       return false;
     }

@@ -29,7 +29,7 @@ constexpr size_t kPieceSize = 65536;
 const char kDataSuffix[] = ".marlix-relay";
 const char kPartSuffix[] = ".marlix-relay-part";
 const char kMetaSuffix[] = ".marlix-relay-meta";  // name, size, time stored (Unix ms), uploader
-constexpr size_t kMinTokenBytes = 22;            // 128 bits in the URL-safe alphabet
+constexpr size_t kMinTokenBytes = 22;             // 128 bits in the URL-safe alphabet
 // A link that has gone is told apart from one that never was for this long.
 constexpr auto kGoneMemory = std::chrono::hours(24);
 constexpr uint64_t kDefaultStorageCap = 10ull << 30;
@@ -288,8 +288,7 @@ void CRelayServer::Restore() {
   }
   for (const auto& entry : fs::directory_iterator(m_options.Storage, ec)) {
     const std::string file = entry.path().filename().string();
-    if (EndsWith(file, kMetaSuffix) &&
-        !m_files.count(file.substr(0, file.size() - std::strlen(kMetaSuffix))))
+    if (EndsWith(file, kMetaSuffix) && !m_files.count(file.substr(0, file.size() - std::strlen(kMetaSuffix))))
       stale.push_back(entry.path());
   }
   for (const fs::path& path : stale) fs::remove(path, ec);
@@ -485,8 +484,7 @@ CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
       }
     }
     if (!stored) {
-      if ((m_clientBytes[client] -= std::min<uint64_t>(size, m_clientBytes[client])) == 0)
-        m_clientBytes.erase(client);
+      if ((m_clientBytes[client] -= std::min<uint64_t>(size, m_clientBytes[client])) == 0) m_clientBytes.erase(client);
     }
   }
   if (!stored) {

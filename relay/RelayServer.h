@@ -32,17 +32,17 @@
 #include "web/TlsCredentials.h"
 
 struct RelayOptions {
-  std::string Listen = "127.0.0.1:8200";        // PORT (every address), ADDR:PORT or [IPV6]:PORT
-  std::string Storage = "relay-files";          // folder of the stored files; created when missing
-  std::string Release = "2.1";                  // the newest release this relay knows of
-  uint64_t MaxBody = 1ull << 30;                // largest upload body accepted, in bytes
-  uint64_t MaxStorage = 0;                      // most file bytes kept at once; 0 for no limit
-  uint64_t MaxPerClient = 1ull << 30;           // most live file bytes one client may keep; 0: none
-  int64_t ExpiryMs = 600000;                    // a file not downloaded within this time is deleted
-  std::string PublicUrl;                        // "https://host[/prefix]" of the links; else the Host
-  std::vector<std::string> TrustedProxies;      // addresses whose X-Forwarded-For names the client
-  int MaxRequestsPerClient = 8;                 // uploads and downloads of one client at once
-  uint64_t MinUploadRate = 16384;               // bytes a second, averaged over each RateWindowMs
+  std::string Listen = "127.0.0.1:8200";    // PORT (every address), ADDR:PORT or [IPV6]:PORT
+  std::string Storage = "relay-files";      // folder of the stored files; created when missing
+  std::string Release = "2.1";              // the newest release this relay knows of
+  uint64_t MaxBody = 1ull << 30;            // largest upload body accepted, in bytes
+  uint64_t MaxStorage = 0;                  // most file bytes kept at once; 0 for no limit
+  uint64_t MaxPerClient = 1ull << 30;       // most live file bytes one client may keep; 0: none
+  int64_t ExpiryMs = 600000;                // a file not downloaded within this time is deleted
+  std::string PublicUrl;                    // "https://host[/prefix]" of the links; else the Host
+  std::vector<std::string> TrustedProxies;  // addresses whose X-Forwarded-For names the client
+  int MaxRequestsPerClient = 8;             // uploads and downloads of one client at once
+  uint64_t MinUploadRate = 16384;           // bytes a second, averaged over each RateWindowMs
   int64_t RateWindowMs = 30000;
   std::shared_ptr<CTlsCredentials> Tls;         // HTTPS when set
   std::function<void(const std::string&)> Log;  // one line per event; stderr when empty
@@ -110,12 +110,12 @@ class CRelayServer : private IHttpHandler {
   CHttpServer m_server;
   std::unique_ptr<CRelayStore> m_pStore;  // the bytes of m_files and m_receiving, against MaxStorage
   mutable std::mutex m_lock;
-  std::map<std::string, StoredFile> m_files;  // token -> stored file, under m_lock
-  std::set<std::string> m_receiving;          // tokens being uploaded, under m_lock
+  std::map<std::string, StoredFile> m_files;                            // token -> stored file, under m_lock
+  std::set<std::string> m_receiving;                                    // tokens being uploaded, under m_lock
   std::map<std::string, std::chrono::steady_clock::time_point> m_gone;  // expired or taken, under m_lock
-  std::map<std::string, uint64_t> m_clientBytes;  // live bytes per uploader, under m_lock
-  std::map<std::string, int> m_clientRequests;    // requests at once per client, under m_lock
-  std::set<std::string> m_proxyKeys;              // ClientAddressKey of the trusted proxies
+  std::map<std::string, uint64_t> m_clientBytes;                        // live bytes per uploader, under m_lock
+  std::map<std::string, int> m_clientRequests;                          // requests at once per client, under m_lock
+  std::set<std::string> m_proxyKeys;                                    // ClientAddressKey of the trusted proxies
   CGuessLimiter m_guesses;
   std::condition_variable m_wake;
   bool m_stopping = false;

@@ -67,7 +67,8 @@ int main(int argc, char** argv) {
       certFile = value;
     } else if (arg == "--key") {
       keyFile = value;
-    } else if (arg == "--public-url" && (std::strncmp(value, "https://", 8) == 0 || std::strncmp(value, "http://", 7) == 0)) {
+    } else if (arg == "--public-url" &&
+               (std::strncmp(value, "https://", 8) == 0 || std::strncmp(value, "http://", 7) == 0)) {
       options.PublicUrl = value;
     } else if (arg == "--trust-proxy") {
       options.TrustedProxies.push_back(value);

@@ -153,8 +153,7 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
     fileLeft -= got;
     return static_cast<int64_t>(got);
   };
-  const int result =
-      client.Post((job->Base + "/upload").c_str(), job->Host, job->Head.size() + job->FileSize, source);
+  const int result = client.Post((job->Base + "/upload").c_str(), job->Host, job->Head.size() + job->FileSize, source);
 
   CViewEvent failed{.Id = ViewEventId::RelayFailed, .Token = job->Token};
   const int status = client.ResponseCode();

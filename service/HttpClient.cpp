@@ -63,12 +63,8 @@ void CHttpClient::BuildHeaderList() {
   curl_slist_free_all(m_pHeaderList);
   m_pHeaderList = nullptr;
   static const char* const kFixed[] = {
-      "Accept: */*",
-      "Accept-Language: en",
-      "Accept-Encoding: gzip, deflate",
-      "Connection: Keep-Alive",
-      "Keep-Alive: 300",
-      "Cache-Control: no-cache",
+      "Accept: */*",     "Accept-Language: en",     "Accept-Encoding: gzip, deflate", "Connection: Keep-Alive",
+      "Keep-Alive: 300", "Cache-Control: no-cache",
   };
   for (const char* line : kFixed) m_pHeaderList = curl_slist_append(m_pHeaderList, line);
   m_pHeaderList = curl_slist_append(m_pHeaderList, ("User-Agent: " + HttpUserAgent()).c_str());

@@ -51,8 +51,9 @@ bool IsNearAddress(const std::string& address) {
   if (::inet_pton(AF_INET6, host.c_str(), a) == 1) {
     static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     const bool mapped = std::memcmp(a, "\0\0\0\0\0\0\0\0\0\0\xff\xff", 12) == 0;
-    if (mapped) return IsNearAddress(std::to_string(a[12]) + "." + std::to_string(a[13]) + "." +
-                                      std::to_string(a[14]) + "." + std::to_string(a[15]));
+    if (mapped)
+      return IsNearAddress(std::to_string(a[12]) + "." + std::to_string(a[13]) + "." + std::to_string(a[14]) + "." +
+                           std::to_string(a[15]));
     return std::memcmp(a, loopback, 16) == 0 || (a[0] & 0xFE) == 0xFC || (a[0] == 0xFE && (a[1] & 0xC0) == 0x80);
   }
   return false;

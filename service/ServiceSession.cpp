@@ -15,18 +15,15 @@ void ServiceSignIn(const SharedState& state, CRevocableDialog& dialog, const std
     CHttpClient client;
     client.SetDiagnostics(state.HttpDiagnostics);
     client.SetStopFlag(stop);
-    newer = client.Request((host + "/login").c_str()) == 0 && client.BodyLength() > 0 &&
-            client.Body()[0] == '1';
+    newer = client.Request((host + "/login").c_str()) == 0 && client.BodyLength() > 0 && client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
-  if (newer)
-    dialog.Call([&](CMainDialogView& d) { d.Report({.Id = ViewEventId::NewVersion, .Name = host}); });
+  if (newer) dialog.Call([&](CMainDialogView& d) { d.Report({.Id = ViewEventId::NewVersion, .Name = host}); });
 }
 
 void ServiceSignOut(const SharedState& state) {
   if (!RelayConfigured(state)) return;
-  const std::string address = RelayBase(state) +
-                              "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
+  const std::string address = RelayBase(state) + "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
                               "&cloud=" + std::to_string(state.CloudRelayCount.load());
   CHttpClient client;
   client.SetDiagnostics(state.HttpDiagnostics);

@@ -10,11 +10,11 @@
 #include "web/HttpServer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <strings.h>
 #include <sys/resource.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

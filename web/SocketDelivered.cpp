@@ -1,8 +1,8 @@
 #include "web/SocketDelivered.h"
 
+#include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
-#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 

@@ -145,8 +145,7 @@ std::vector<MHD_OptionItem> TlsDaemonOptions(const CTlsCredentials* tls) {
   std::vector<MHD_OptionItem> items;
   if (tls) {
     items.push_back({MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kPriorities)});
-    items.push_back(
-        {MHD_OPTION_HTTPS_CERT_CALLBACK, 0, reinterpret_cast<void*>(&RetrieveCertificate)});
+    items.push_back({MHD_OPTION_HTTPS_CERT_CALLBACK, 0, reinterpret_cast<void*>(&RetrieveCertificate)});
   }
   items.push_back({MHD_OPTION_END, 0, nullptr});
   return items;

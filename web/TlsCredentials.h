@@ -35,7 +35,7 @@ class CTlsCredentials {
  private:
   CTlsCredentials(std::string certFile, std::string keyFile);
   const std::string m_certFile, m_keyFile;
-  std::mutex m_lock;                         // guards the two below
+  std::mutex m_lock;                           // guards the two below
   std::vector<std::unique_ptr<Pair>> m_pairs;  // every pair read; the last is current
 };
 

@@ -77,9 +77,11 @@ TEST_F(RelayTest, TheStorageLimitRefusesBeforeStoringTheClientSaysWhyAndADownloa
   EXPECT_EQ(m_relay.StoredCount(), 1);
   EXPECT_EQ(StoredFiles(), 1u);
   const std::vector<std::string> events = m_dialog.Events();
-  EXPECT_EQ(std::count(events.begin(), events.end(),
-                       "RelayFailed 0000A002AAAAAAAAAAAAAA 3 relay storage full: the file needs 600 bytes, 400 of 1000 are free"),
-            1)
+  EXPECT_EQ(
+      std::count(
+          events.begin(), events.end(),
+          "RelayFailed 0000A002AAAAAAAAAAAAAA 3 relay storage full: the file needs 600 bytes, 400 of 1000 are free"),
+      1)
       << ::testing::PrintToString(events);
   EXPECT_EQ(events.back().rfind("RelayFailed", 0), 0u);
 

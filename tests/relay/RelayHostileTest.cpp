@@ -62,7 +62,8 @@ TEST_F(RelayTest, HostileBodiesGetABadRequestAndNothingIsStored) {
       {"dot-dot name", Body("0000BAD4AAAAAAAAAAAAAA", "..", "abc")},
       {"empty name", Body("0000BAD5AAAAAAAAAAAAAA", "", "abc")},
       {"name length beyond the body", BigEndian(8) + "0000BAD6AAAAAAAAAAAAAA" + BigEndian(1 << 30) + "abc"},
-      {"size beyond the body", BigEndian(8) + "0000BAD7AAAAAAAAAAAAAA" + BigEndian(5) + "a.txt" + BigEndian(1000) + "abc"},
+      {"size beyond the body",
+       BigEndian(8) + "0000BAD7AAAAAAAAAAAAAA" + BigEndian(5) + "a.txt" + BigEndian(1000) + "abc"},
       {"bytes after the content", Body("0000BAD8AAAAAAAAAAAAAA", "a.txt", "abc") + "trailing"},
       {"shorter than the fields", "\0\0"},
   };
@@ -71,7 +72,8 @@ TEST_F(RelayTest, HostileBodiesGetABadRequestAndNothingIsStored) {
   }
   // A declared body beyond the maximum is refused before it is read.
   EXPECT_EQ(StatusLine(Upload(m_port, "", 5000)), "HTTP/1.1 400 Bad Request");
-  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000BAD9AAAAAAAAAAAAAA", "a.txt", std::string(5000, 'x')))), "HTTP/1.1 400 Bad Request");
+  EXPECT_EQ(StatusLine(Upload(m_port, Body("0000BAD9AAAAAAAAAAAAAA", "a.txt", std::string(5000, 'x')))),
+            "HTTP/1.1 400 Bad Request");
 
   EXPECT_EQ(StoredFiles(), 0u);
   EXPECT_EQ(m_relay.StoredCount(), 0);
