@@ -340,13 +340,6 @@ std::string CRelayServer::LinkOf(const CHttpRequest& request, const std::string&
   return base + "/q?t=" + token;
 }
 
-bool CRelayServer::RunsApart(const CHttpRequest& request) const {
-  // An upload waits for its body and the disk, a download for the disk. An upload refused anyway is
-  // answered at once, before its body is read.
-  if (request.Method == "POST" && request.Path == "/upload") return !RefuseEarly(request, ClientOf(request));
-  return request.Method == "GET" && request.Path == "/q";
-}
-
 std::optional<CHttpReply> CRelayServer::RefuseEarly(const CHttpRequest& request, const std::string& client) const {
   const int64_t declared = request.ContentLength;
   if (declared < 0) return Reply(411, "the upload must declare its length\n");
@@ -374,8 +367,14 @@ CHttpReply CRelayServer::Serve(CHttpRequest& request) {
   if (method == "GET" && uri == "/login")
     return Reply(200, IsNewerRelease(m_options.Release, kClientRelease) ? "1" : "0");
   if (method == "GET" && uri == "/logout") return HandleLogout(request);
-  if (method == "POST" && uri == "/upload") return HandleUpload(request);
-  if (method == "GET" && uri == "/q") return HandleDownload(request);
+  // An upload waits for its body and the disk, a download for the disk: both run on a handler thread.
+  // An upload refused anyway (its length, the storage, the client's quota or requests) is answered
+  // at once, before its body is read.
+  if (method == "POST" && uri == "/upload") {
+    if (std::optional<CHttpReply> refused = RefuseEarly(request, ClientOf(request))) return std::move(*refused);
+    return CHttpReply::Later([this](CHttpRequest& r) { return HandleUpload(r); });
+  }
+  if (method == "GET" && uri == "/q") return CHttpReply::Later([this](CHttpRequest& r) { return HandleDownload(r); });
   return Reply(404, "not found\n");
 }
 

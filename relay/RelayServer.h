@@ -89,7 +89,6 @@ class CRelayServer : private IHttpHandler {
   };
   class CClientSlot;
 
-  bool RunsApart(const CHttpRequest& request) const override;
   CHttpReply Serve(CHttpRequest& request) override;
   CHttpReply HandleUpload(CHttpRequest& request);
   CHttpReply HandleDownload(const CHttpRequest& request);

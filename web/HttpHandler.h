@@ -1,5 +1,5 @@
 #pragma once
-// What a server runs for each request. Serve gives the reply; the server sends it.
+// What a server runs for each request.
 
 #include "web/HttpReply.h"
 #include "web/HttpRequest.h"
@@ -7,9 +7,10 @@
 class IHttpHandler {
  public:
   virtual ~IHttpHandler() = default;
-  // True when Serve may wait (for the request body, for the disk at length, for another thread):
-  // it then runs on a thread of its own, with ReadBody set, and no server thread waits for it.
-  // Otherwise Serve runs on a server thread, must return at once, and the body (if any) is discarded.
-  virtual bool RunsApart(const CHttpRequest& request) const = 0;
+  // Called on a server thread once the request's header is in; returns at once, never waiting for
+  // the body, another thread or the disk at length. Its checks (tokens, secrets, limits) run here.
+  // Work that may wait is given back as CHttpReply::Later: it runs on one of the server's handler
+  // threads, with the request's ReadBody set, only for requests that passed those checks. Any other
+  // reply is sent as it stands, and the request's body (if any) is discarded.
   virtual CHttpReply Serve(CHttpRequest& request) = 0;
 };

@@ -19,6 +19,7 @@ CHttpReply& CHttpReply::operator=(CHttpReply&& other) noexcept {
   OnProgress = std::move(other.OnProgress);
   Producer = std::move(other.Producer);
   ProducerLength = other.ProducerLength;
+  Work = std::move(other.Work);
   return *this;
 }
 
@@ -46,5 +47,12 @@ CHttpReply CHttpReply::Text(int status, std::string contentType, std::string bod
   reply.Status = status;
   reply.AddHeader("Content-Type", std::move(contentType));
   reply.Memory = std::move(body);
+  return reply;
+}
+
+CHttpReply CHttpReply::Later(std::function<CHttpReply(CHttpRequest&)> work) {
+  CHttpReply reply;
+  reply.Kind = Body::Later;
+  reply.Work = std::move(work);
   return reply;
 }

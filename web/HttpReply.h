@@ -2,9 +2,9 @@
 // The reply a handler gives: a status, header lines in order, and a body from memory, from a range
 // of an open file (a short one read and sent with the header, a longer one sent by the kernel with
 // sendfile where it can be), or from a producer whose length may be unknown (sent chunked to
-// HTTP/1.1 clients). The server adds Content-Length after the handler's headers where the body's
-// length is known, unless the handler placed a Content-Length line among its headers itself (to keep
-// a fixed header order); that one is sent as given.
+// HTTP/1.1 clients). Or, for work that may wait, no reply yet but the work that gives it (Later). The server adds
+// Content-Length after the handler's headers where the body's length is known, unless the handler placed a
+// Content-Length line among its headers itself (to keep a fixed header order); that one is sent as given.
 
 #include <sys/types.h>
 
@@ -30,8 +30,10 @@ class CReplyProducer {
   virtual ssize_t Produce(char* into, size_t room) = 0;
 };
 
+struct CHttpRequest;
+
 struct CHttpReply {
-  enum class Body { Memory, File, Producer };
+  enum class Body { Memory, File, Producer, Later };
 
   // No reply at all: the connection is closed without a byte (an unknown token).
   bool Drop = false;
@@ -55,6 +57,10 @@ struct CHttpReply {
   std::shared_ptr<CReplyProducer> Producer;  // Body::Producer
   int64_t ProducerLength = -1;               // known length, or -1 (chunked)
 
+  // Body::Later: the work that gives the real reply, run on one of the server's handler threads with
+  // the request (its body readable through ReadBody). It may wait; it sees the server's stop flag.
+  std::function<CHttpReply(CHttpRequest&)> Work;
+
   CHttpReply() = default;
   CHttpReply(CHttpReply&& other) noexcept;
   CHttpReply& operator=(CHttpReply&& other) noexcept;
@@ -70,4 +76,5 @@ struct CHttpReply {
 
   static CHttpReply Dropped();
   static CHttpReply Text(int status, std::string contentType, std::string body);
+  static CHttpReply Later(std::function<CHttpReply(CHttpRequest&)> work);
 };

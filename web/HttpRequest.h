@@ -10,7 +10,8 @@
 #include <vector>
 
 // Reads the request body: a count, 0 at the end of the body, negative when the body cannot be read
-// (the client went silent past the idle limit, went away, or the service is stopping). Blocks.
+// (the client went silent past the idle limit, went away, or the service is stopping). Blocks until
+// some bytes are there; a cut connection or a stop ends the wait at once.
 using CHttpBodyRead = std::function<int(char* into, size_t room)>;
 
 struct CHttpRequest {
@@ -22,7 +23,7 @@ struct CHttpRequest {
   std::string Peer;                                          // "192.168.1.5" or "2001:db8::7"
   int64_t ContentLength = -1;                                // -1 when not declared (chunked, none)
   std::string Version = "HTTP/1.1";                          // or "HTTP/1.0", as sent
-  // Set only for handlers that run apart (IHttpHandler::RunsApart); empty otherwise.
+  // Set only for the work of a deferred reply (CHttpReply::Later), on a handler thread; empty otherwise.
   CHttpBodyRead ReadBody;
 
   // The first header of that name (case-insensitive), or null.

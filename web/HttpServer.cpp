@@ -1,11 +1,13 @@
-// The only file that sees libmicrohttpd. Connections are read and written by a small pool of
-// threads, each polling many sockets (epoll), so an idle or slow client costs a socket and a little
-// memory, never a thread. A handler that may wait runs on a thread of its own while its connection
-// is suspended; its body reaches it through a bounded buffer, the connection suspended while the
-// buffer is full. A producer reply that has no bytes ready suspends its connection until woken.
-// Files go out by sendfile (short ones with their header). Where a file reply's progress is asked
-// for, a thread of the server reads the socket's delivered bytes every tenth of a second while such
-// replies are under way.
+// The only file that sees libmicrohttpd. Connections are read and written by a small pool of the
+// library's threads, each polling many sockets (epoll), so an idle or slow client costs a socket and a
+// little memory, never a thread. Those threads never wait: not for a handler, not for a lock a
+// handler holds while it works, not for the disk at length. Work that may wait runs on the handler
+// pool (HandlerPool.h), a fixed number of threads, once the handler's checks have passed on the
+// library's thread. A connection whose handler has a backlog of body to write, or whose reply is
+// not ready, is suspended by its own callback and resumed from the handler's side. A producer reply
+// that has no bytes ready suspends its connection until woken. Files go out by sendfile (short ones
+// with their header). Where a file reply's progress is asked for, a thread of the server reads the
+// socket's delivered bytes every tenth of a second while such replies are under way.
 
 #include "web/HttpServer.h"
 
@@ -30,13 +32,19 @@
 #include <thread>
 
 #include "web/ClientAddress.h"
+#include "web/HandlerPool.h"
 #include "web/SocketDelivered.h"
 #include "web/TlsCredentials.h"
 
 namespace {
 
-// Body bytes held for a handler that runs apart before the connection is suspended.
+// Body bytes held for a handler before its connection is suspended; it is resumed when the handler
+// takes them.
 constexpr size_t kBodyBacklog = 256 * 1024;
+// A handler's read waits for this much of the body (or its end) before it wakes.
+constexpr size_t kReadAtLeast = 64 * 1024;
+// Handler threads, and deferred requests that may wait for one; past that, "busy".
+constexpr size_t kQueueLimit = 256;
 constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
 // Each connection's buffer for its request header and body pieces. At 32 KiB the library takes it
 // from the heap; above, it maps fresh pages for every connection and clears most of them, whose
@@ -49,16 +57,11 @@ constexpr size_t kReadWhole = 128 * 1024;
 const char kBusyReply[] =
     "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nbusy\n";
 
-// Resumes a connection that a callback has asked to suspend. The library applies a suspension only
-// once the callback has returned, and a resume that comes before that is lost; so the resume is
-// repeated (briefly, on the calling thread) until the connection is seen running.
-void ResumeParked(MHD_Connection* conn) {
-  for (int round = 0; round < 4000; ++round) {
-    MHD_resume_connection(conn);
-    std::this_thread::sleep_for(std::chrono::microseconds(round == 0 ? 50 : 500));
-    const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_SUSPENDED);
-    if (!info || info->suspended != MHD_YES) break;
-  }
+// The reply when no handler thread, no room in their queue or no memory is left: try again soon.
+CHttpReply BusyReply() {
+  CHttpReply reply = CHttpReply::Text(503, "text/plain", "busy\n");
+  reply.AddHeader("Retry-After", "5");
+  return reply;
 }
 
 // The state of a producer reply, shared by the reader, the producer's wake function and Stop. The
@@ -150,60 +153,84 @@ struct CWatchedSend {
 
 }  // namespace
 
-// One request and, for a handler that runs apart, its thread and body buffer.
-struct CExchange {
+// One request. For a deferred reply it is shared by the connection and the handler thread that runs
+// its work: the body passes from the connection's thread to the handler through `body`, the
+// connection suspended while the handler has a backlog to write, and the reply passes back, the
+// connection suspended from the body's end until the reply is there. Only the connection's own
+// callbacks suspend it; the handler's side resumes it, under `lock`, while it is known suspended.
+struct CExchange : std::enable_shared_from_this<CExchange> {
   MHD_Connection* conn = nullptr;
   std::string target;
   bool begun = false;
-  bool apart = false;
-  bool mustSayClose = true;               // the client might keep the connection: the reply says it closes
+  bool later = false;                     // its work runs on a handler thread
   bool listed = false;                    // in CImpl::live; set and cleared on the connection's thread
   std::shared_ptr<CWatchedSend> watched;  // in CImpl::sends; likewise
   CHttpRequest request;
+  std::function<CHttpReply(CHttpRequest&)> work;
+
+  std::string taken;  // body bytes the handler has taken, read from takenAt on; its thread's alone
+  size_t takenAt = 0;
 
   std::mutex lock;  // guards everything below
   std::condition_variable changed;
-  std::string body;  // received, not yet read
-  size_t bodyRead = 0;
+  std::string body;  // received, not yet taken
   bool bodyEnd = false;
-  bool failed = false;  // the connection ended first, or the server stops
-  bool suspended = false;
-  bool done = false;
+  bool failed = false;     // the connection ended first, or the server stops: the connection is not touched again
+  bool suspended = false;  // suspended by its callback, not resumed since
+  bool done = false;       // the work has given its reply
+  size_t want = 0;         // bytes the reader waits for; 0 while it does not wait
   CHttpReply reply;
-  std::thread worker;
   std::shared_ptr<CProducerState> producer;
 
-  ~CExchange() { Finish(); }
-
+  // Ends the exchange for both sides: a reader returns at once, a suspended connection is resumed
+  // (its callback then closes it), a producer reply ends at its next read.
   void Fail() {
     std::shared_ptr<CProducerState> p;
     {
       std::lock_guard<std::mutex> hold(lock);
       failed = true;
+      if (suspended) Resume();
       p = producer;
     }
     changed.notify_all();
     if (p) p->Wake();
   }
-  void Finish() {
-    Fail();
-    if (worker.joinable()) worker.join();
+  // Under `lock`, while suspended.
+  void Resume() {
+    suspended = false;
+    MHD_resume_connection(conn);
   }
 
+  // The handler's read of the body (CHttpBodyRead), on its thread. It takes all the connection has
+  // received at once (a swap under the lock, so the connection's thread never waits for a copy), and
+  // waits for a good share of what it asked for, so that a fast upload wakes it once per block
+  // rather than once per network read.
   int ReadBody(char* into, size_t room) {
-    std::unique_lock<std::mutex> hold(lock);
-    changed.wait(hold, [&] { return bodyRead < body.size() || bodyEnd || failed; });
-    if (failed) return -1;
-    if (bodyRead == body.size()) return 0;
-    const size_t n = std::min(room, body.size() - bodyRead);
-    std::memcpy(into, body.data() + bodyRead, n);
-    bodyRead += n;
-    if (bodyRead == body.size()) {
-      body.clear();
-      bodyRead = 0;
+    if (takenAt == taken.size()) {
+      std::unique_lock<std::mutex> hold(lock);
+      want = std::max<size_t>(1, std::min(room, kReadAtLeast));
+      changed.wait(hold, [&] { return failed || bodyEnd || body.size() >= want; });
+      want = 0;
+      if (failed) return -1;
+      taken.clear();
+      taken.swap(body);
+      takenAt = 0;
+      if (suspended && !bodyEnd) Resume();
+      if (taken.empty()) return 0;
     }
-    changed.notify_all();
+    const size_t n = std::min({room, taken.size() - takenAt, size_t{INT32_MAX}});
+    std::memcpy(into, taken.data() + takenAt, n);
+    takenAt += n;
     return static_cast<int>(n);
+  }
+
+  // The work has given its reply: the connection's callback sends it, now if it waits for it.
+  void Complete(CHttpReply given) {
+    std::lock_guard<std::mutex> hold(lock);
+    reply = std::move(given);
+    done = true;
+    body.clear();
+    if (suspended && !failed) Resume();
   }
 };
 
@@ -214,7 +241,7 @@ struct CExchange {
 struct CConnectionState {
   std::string key;
   bool counted = true;  // read and written on the connection's own thread
-  std::unique_ptr<CExchange> exchange;
+  std::shared_ptr<CExchange> exchange;
 };
 
 struct CHttpServer::CImpl {
@@ -222,12 +249,11 @@ struct CHttpServer::CImpl {
   IHttpHandler* handler = nullptr;
   CHttpServerOptions options;
   MHD_Daemon* daemon = nullptr;
+  std::unique_ptr<CHandlerPool> pool;
 
-  std::mutex lock;  // guards the three below
+  std::mutex lock;  // guards the two below
   std::map<std::string, int> perAddress;
-  std::set<CExchange*> live;  // the exchanges a stop must end: handlers apart, producer replies
-  int running = 0;            // handlers running apart
-  std::condition_variable idle;
+  std::map<CExchange*, std::shared_ptr<CExchange>> live;  // what a stop must end: deferred work, producer replies
 
   // File replies whose progress is told; the progress thread reads them while there are any.
   std::mutex sendLock;  // guards the four below
@@ -242,7 +268,9 @@ struct CHttpServer::CImpl {
     if (ex->watched->End(completed)) {
       std::lock_guard<std::mutex> hold(sendLock);
       sends.erase(ex->watched);
-    }  // else the progress thread watches its last bytes and drops it
+    } else {  // the progress thread watches its last bytes and drops it
+      sendChanged.notify_all();
+    }
     ex->watched.reset();
   }
 
@@ -253,6 +281,9 @@ struct CHttpServer::CImpl {
                               const char* data, size_t* size, void** context);
 
   MHD_Result Begin(MHD_Connection* conn, CExchange& ex, const char* method);
+  MHD_Result Defer(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
+  MHD_Result TakeBody(MHD_Connection* conn, CExchange& ex, const char* data, size_t* size);
+  void RunLater(CExchange& ex);
   void Uncount(CConnectionState& state) {
     if (!state.counted) return;
     state.counted = false;
@@ -261,10 +292,13 @@ struct CHttpServer::CImpl {
     if (it != perAddress.end() && --it->second <= 0) perAddress.erase(it);
   }
   MHD_Result Queue(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
-  void List(CExchange& ex) {
+  // Lists the exchange for a stop; false once the server stops (the request is then refused).
+  bool List(CExchange& ex) {
     std::lock_guard<std::mutex> hold(lock);
+    if (owner->m_stopping) return false;
     ex.listed = true;
-    live.insert(&ex);
+    live.emplace(&ex, ex.shared_from_this());
+    return true;
   }
   void Forget(CExchange* ex) {
     Unwatch(ex, false);
@@ -294,7 +328,7 @@ ssize_t ReadProducer(void* cls, uint64_t, char* buf, size_t max) {
   if (n == CReplyProducer::kEnd) return MHD_CONTENT_READER_END_OF_STREAM;
   if (n != CReplyProducer::kNotReady) return MHD_CONTENT_READER_END_WITH_ERROR;
   std::lock_guard<std::mutex> hold(s.lock);
-  if (!s.pending && s.conn) {
+  if (!s.pending && s.conn && !s.suspended) {
     s.suspended = true;
     MHD_suspend_connection(s.conn);
   }
@@ -390,7 +424,11 @@ void* CHttpServer::CImpl::OnUri(void* cls, const char* uri, MHD_Connection* conn
   if (!state) return nullptr;
   if (state->exchange) self->Forget(state->exchange.get());
   state->exchange.reset();  // a request before on the same connection has ended
-  state->exchange = std::make_unique<CExchange>();
+  try {
+    state->exchange = std::make_shared<CExchange>();
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // the request is then refused: no context
+  }
   state->exchange->conn = conn;
   state->exchange->target = uri ? uri : "";
   return state->exchange.get();
@@ -401,9 +439,10 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
   auto* self = static_cast<CImpl*>(cls);
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     const MHD_ConnectionInfo* peer = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    auto* state = new CConnectionState;
-    state->key = ClientAddressKey(ClientAddressText(peer ? peer->client_addr : nullptr));
+    auto* state = new (std::nothrow) CConnectionState;
     *socketContext = state;
+    if (!state) return;  // its request finds no context and is refused
+    state->key = ClientAddressKey(ClientAddressText(peer ? peer->client_addr : nullptr));
     bool over = false;
     const auto& uncapped = self->options.Uncapped;
     if (std::find(uncapped.begin(), uncapped.end(), state->key) != uncapped.end()) {
@@ -427,6 +466,7 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
   if (!state) return;
   if (state->exchange) {
     self->Forget(state->exchange.get());
+    state->exchange->Fail();
     state->exchange.reset();
   }
   self->Uncount(*state);
@@ -435,16 +475,17 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
 }
 
 void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode code) {
+  auto* self = static_cast<CImpl*>(cls);
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  if (auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr)
-    static_cast<CImpl*>(cls)->Uncount(*state);
+  if (auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr) self->Uncount(*state);
   auto* ex = static_cast<CExchange*>(*context);
   if (!ex) return;
   // A file sent whole has reached its end (the socket is still open here).
-  static_cast<CImpl*>(cls)->Unwatch(ex, code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
-  // The exchange stays owned by its connection; its handler, if one still runs, gives up now.
-  static_cast<CImpl*>(cls)->Forget(ex);
-  ex->Finish();
+  self->Unwatch(ex, code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
+  // The exchange stays owned by its connection (and by its handler thread, if its work still runs);
+  // that work sees the failure at its next read and gives up. Nobody waits for it here.
+  self->Forget(ex);
+  ex->Fail();
 }
 
 MHD_Result CHttpServer::CImpl::OnRequest(void* cls, MHD_Connection* conn, const char*, const char* method,
@@ -452,33 +493,19 @@ MHD_Result CHttpServer::CImpl::OnRequest(void* cls, MHD_Connection* conn, const 
   auto* self = static_cast<CImpl*>(cls);
   auto* ex = static_cast<CExchange*>(*context);
   if (!ex) return MHD_NO;
-  if (!ex->begun) {
-    ex->mustSayClose = !version || std::strcmp(version, MHD_HTTP_VERSION_1_0) != 0;
-    if (version) ex->request.Version = version;
-    return self->Begin(conn, *ex, method);
+  try {
+    if (!ex->begun) {
+      if (version) ex->request.Version = version;
+      return self->Begin(conn, *ex, method);
+    }
+    if (!ex->later) {
+      *size = 0;  // the reply is queued already: the body is not wanted
+      return MHD_YES;
+    }
+    return self->TakeBody(conn, *ex, data, size);
+  } catch (const std::exception&) {
+    return MHD_NO;  // no memory left for this request: the connection closes, the service goes on
   }
-  if (!ex->apart) {
-    *size = 0;
-    return MHD_YES;
-  }
-  std::unique_lock<std::mutex> hold(ex->lock);
-  if (*size > 0) {
-    if (!ex->done && !ex->failed) ex->body.append(data, *size);
-    *size = 0;
-    ex->changed.notify_all();
-    // A full buffer holds this thread until the handler has written some of it to disk. (A
-    // suspension would free the thread, but this library version can lose the resume that ends it.)
-    ex->changed.wait(hold, [&] { return ex->done || ex->failed || ex->body.size() - ex->bodyRead < kBodyBacklog; });
-    return MHD_YES;
-  }
-  ex->bodyEnd = true;
-  ex->changed.notify_all();
-  // The whole body is in: the handler ends soon (an upload's last write and close). A suspension
-  // here would wait for a resume that this library version can lose, so the thread waits instead.
-  ex->changed.wait(hold, [&] { return ex->done; });
-  hold.unlock();
-  if (ex->worker.joinable()) ex->worker.join();
-  return self->Queue(conn, *ex, ex->reply);
 }
 
 MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const char* method) {
@@ -498,34 +525,85 @@ MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const 
     if (*length && !*end && n >= 0) r.ContentLength = n;
   }
   if (owner->m_stopping) return MHD_NO;
-  if (!handler->RunsApart(r)) {
-    CHttpReply reply = handler->Serve(r);
-    return Queue(conn, ex, reply);
+  CHttpReply reply;
+  try {
+    reply = handler->Serve(r);
+  } catch (const std::bad_alloc&) {
+    reply = BusyReply();
   }
-  ex.apart = true;
-  List(ex);
-  r.ReadBody = [&ex](char* into, size_t room) { return ex.ReadBody(into, room); };
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    ++running;
-  }
-  ex.worker = std::thread([this, &ex] {
-    CHttpReply reply = handler->Serve(ex.request);
-    {
-      std::lock_guard<std::mutex> hold(ex.lock);
-      ex.reply = std::move(reply);
-      ex.done = true;
-      ex.changed.notify_all();
-      if (ex.suspended) {
-        ex.suspended = false;
-        ResumeParked(ex.conn);
-      }
+  if (reply.Kind != CHttpReply::Body::Later) return Queue(conn, ex, reply);
+  return Defer(conn, ex, reply);
+}
+
+// Hands a deferred reply's work to the handler pool; the body then flows to it as it arrives. When no
+// handler thread can take it, the request is answered "busy" at once.
+MHD_Result CHttpServer::CImpl::Defer(MHD_Connection* conn, CExchange& ex, CHttpReply& reply) {
+  if (!List(ex)) return MHD_NO;
+  ex.later = true;
+  ex.work = std::move(reply.Work);
+  CExchange* raw = &ex;
+  ex.request.ReadBody = [raw](char* into, size_t room) { return raw->ReadBody(into, room); };
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr;
+  if (state && state->exchange.get() == &ex && pool->Submit([this, shared = state->exchange] { RunLater(*shared); }))
+    return MHD_YES;
+  Forget(&ex);
+  ex.later = false;
+  ex.work = nullptr;
+  ex.request.ReadBody = nullptr;
+  CHttpReply busy = BusyReply();
+  return Queue(conn, ex, busy);
+}
+
+// A piece of a deferred request's body (or, with none left, its end) on the connection's thread.
+MHD_Result CHttpServer::CImpl::TakeBody(MHD_Connection* conn, CExchange& ex, const char* data, size_t* size) {
+  std::unique_lock<std::mutex> hold(ex.lock);
+  if (ex.failed) return MHD_NO;  // the server stops
+  if (*size > 0) {
+    if (!ex.done) ex.body.append(data, *size);  // a reply given before the body's end discards the rest
+    *size = 0;
+    const bool wake = ex.want > 0 && ex.body.size() >= ex.want;
+    // The library may call again with what it has buffered before a suspension takes effect: it is
+    // taken, and the connection suspended once.
+    if (!ex.done && !ex.suspended && ex.body.size() >= kBodyBacklog) {
+      ex.suspended = true;
+      MHD_suspend_connection(conn);
     }
-    std::lock_guard<std::mutex> hold(lock);
-    --running;
-    idle.notify_all();
-  });
-  return MHD_YES;
+    hold.unlock();
+    if (wake) ex.changed.notify_all();
+    return MHD_YES;
+  }
+  ex.bodyEnd = true;
+  if (!ex.done) {
+    // The reply is not there yet: the handler's side resumes the connection when it is.
+    if (!ex.suspended) {
+      ex.suspended = true;
+      MHD_suspend_connection(conn);
+    }
+    const bool wake = ex.want > 0;
+    hold.unlock();
+    if (wake) ex.changed.notify_all();
+    return MHD_YES;
+  }
+  CHttpReply reply = std::move(ex.reply);
+  hold.unlock();
+  return Queue(conn, ex, reply);
+}
+
+// The work of a deferred reply, on a handler thread.
+void CHttpServer::CImpl::RunLater(CExchange& ex) {
+  {
+    std::lock_guard<std::mutex> hold(ex.lock);
+    if (ex.failed) return;  // the connection is gone, or the server stops
+  }
+  CHttpReply reply;
+  try {
+    reply = ex.work(ex.request);
+  } catch (const std::exception&) {
+    reply = BusyReply();
+  }
+  if (reply.Kind == CHttpReply::Body::Later) reply = CHttpReply::Text(500, "text/plain", "internal error\n");
+  ex.Complete(std::move(reply));
 }
 
 MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpReply& reply) {
@@ -571,7 +649,7 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
         std::lock_guard<std::mutex> hold(ex.lock);
         ex.producer = state;
       }
-      if (!ex.listed) List(ex);
+      if (!ex.listed && !List(ex)) return MHD_NO;
       std::weak_ptr<CProducerState> weak = state;
       state->producer->SetWake([weak] {
         if (auto s = weak.lock()) s->Wake();
@@ -583,6 +661,8 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
       if (!response) delete cls;
       break;
     }
+    case CHttpReply::Body::Later:
+      break;  // work is never queued as a reply
   }
   if (!response) return MHD_NO;
   MHD_set_response_options(
@@ -639,6 +719,7 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   if (!any && addr.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
   if (options.Tls) flags |= MHD_USE_TLS;
   const std::vector<MHD_OptionItem> tls = TlsDaemonOptions(options.Tls.get());
+  m_impl->pool = std::make_unique<CHandlerPool>(static_cast<size_t>(std::max(1, options.HandlerThreads)), kQueueLimit);
   m_impl->sendStop = false;
   m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
   const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
@@ -651,38 +732,32 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
                        &CImpl::OnCompleted, m_impl.get(), MHD_OPTION_ARRAY, tls.data(),
                        any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
   if (m_impl->daemon && options.Tls) AttachTlsDaemon(m_impl->daemon, options.Tls);
-  if (!m_impl->daemon) StopWatchingSends();
+  if (!m_impl->daemon) {
+    StopWatchingSends();
+    m_impl->pool.reset();
+  }
   return m_impl->daemon != nullptr;
 }
 
 void CHttpServer::Stop() {
   if (!m_impl->daemon) return;
-  m_stopping = true;
+  // From here no exchange is listed any more, and every listed one ends: its handler's reads
+  // fail, and its connection, if suspended, is resumed and then closed by its own callback. So no
+  // connection is left suspended when the library stops, and nothing waits for a handler first.
+  std::vector<std::shared_ptr<CExchange>> live;
   {
     std::lock_guard<std::mutex> hold(m_impl->lock);
-    for (CExchange* ex : m_impl->live) ex->Fail();
+    m_stopping = true;
+    for (const auto& [raw, ex] : m_impl->live) live.push_back(ex);
   }
-  {
-    // Handlers that run apart see the stop and end; each resumes its connection as it does.
-    std::unique_lock<std::mutex> hold(m_impl->lock);
-    m_impl->idle.wait_for(hold, std::chrono::seconds(5), [&] { return m_impl->running == 0; });
-  }
-  // The library must have taken every resumed connection back before it stops.
-  for (int round = 0; round < 400; ++round) {
-    int parked = 0;
-    {
-      std::lock_guard<std::mutex> hold(m_impl->lock);
-      for (CExchange* ex : m_impl->live) {
-        const MHD_ConnectionInfo* info = MHD_get_connection_info(ex->conn, MHD_CONNECTION_INFO_CONNECTION_SUSPENDED);
-        if (info && info->suspended == MHD_YES) ++parked;
-      }
-    }
-    if (parked == 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  for (const auto& ex : live) ex->Fail();
   DetachTlsDaemon(m_impl->daemon);
   MHD_stop_daemon(m_impl->daemon);
   m_impl->daemon = nullptr;
+  // The handlers see the stop (their reads fail, their waits end) and return; each one's end, such
+  // as an upload's removal of what it had written, is done when this returns.
+  m_impl->pool->Stop();
+  m_impl->pool.reset();
   StopWatchingSends();
 }
 

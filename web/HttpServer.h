@@ -2,8 +2,8 @@
 // The HTTP server: the one owner of the server library (libmicrohttpd). It listens on IPv4 and IPv6,
 // holds idle and slow clients without a thread each, caps the connections of one client address
 // (an IPv6 client counted by its /64), ends connections silent past the idle limit, and runs an
-// IHttpHandler for each request. Start and Stop from one thread; the handler is called on the
-// server's threads (or a thread of its own, see IHttpHandler::RunsApart).
+// IHttpHandler for each request. Start and Stop from one thread; the handler's Serve is called on
+// the library's threads, the work of its deferred replies on a fixed pool of handler threads.
 
 #include <atomic>
 #include <memory>
@@ -22,8 +22,11 @@ struct CHttpServerOptions {
   int MaxPerAddress = 8;
   // A connection that brings no byte for this long is ended (an upload then fails).
   int IdleLimitMs = 30000;
-  // Threads that read requests and send replies, each for many connections.
+  // Threads that read requests and send replies, each for many connections. They never wait.
   int Threads = 4;
+  // Threads that run the work of deferred replies (uploads, folder pages, archives), made as needed;
+  // 256 more such requests may wait for one, with their connections suspended, past that "busy".
+  int HandlerThreads = 8;
   // HTTPS with these credentials (TLS 1.2 and later); plain HTTP when null. A plain request to an
   // HTTPS server fails its handshake and is closed.
   std::shared_ptr<CTlsCredentials> Tls;
@@ -42,7 +45,7 @@ class CHttpServer {
   // False when it cannot listen.
   bool Start(const CHttpServerOptions& options, IHttpHandler& handler);
   // Stops listening, ends every connection and waits for handlers still running; they see
-  // Stopping() and give up. Returns once no thread of the server runs.
+  // StopFlag() (and their body reads fail) and give up. Returns once no thread of the server runs.
   void Stop();
   bool Running() const;
   // The port listened on; 0 when not running.

@@ -24,8 +24,9 @@ constexpr int kTcpClosed = 7;
 int64_t SocketBytesUnacknowledged(int socket) {
   tcp_info info{};
   socklen_t size = sizeof info;
-  if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || info.tcpi_state == kTcpClosed) return -1;
   int queued = 0;
-  if (::ioctl(socket, SIOCOUTQ, &queued) != 0) return -1;
-  return queued;
+  if (::getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 || ::ioctl(socket, SIOCOUTQ, &queued) != 0)
+    return -1;
+  // A connection closed at both ends had everything acknowledged first; one reset keeps the rest.
+  return info.tcpi_state == kTcpClosed && queued > 0 ? -1 : queued;
 }

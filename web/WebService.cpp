@@ -74,16 +74,16 @@ bool CWebService::AdmitUploadRequest(const CHttpRequest& request) {
   return false;
 }
 
-bool CWebService::RunsApart(const CHttpRequest& request) const {
-  if (request.Method == "DELETE") return false;
-  const std::string uri = DispatchPath(request.Path);
-  // Uploads wait for their body and the disk, archives for their packing, folder pages for a walk.
-  // Thumbnails wait for decoding, resumable uploads for their body.
-  return uri == "/u" || uri == "/z" || uri == "/d" || uri == "/t" || uri == "/r" || uri == "/x" || uri == "/m";
-}
-
 CHttpReply CWebService::Serve(CHttpRequest& request) {
   CHttpReply reply = Dispatch(request);
+  if (reply.Kind == CHttpReply::Body::Later) {
+    // The work gives the real reply on a handler thread; the header goes on it there.
+    return CHttpReply::Later([work = std::move(reply.Work)](CHttpRequest& r) {
+      CHttpReply given = work(r);
+      if (!given.Drop) given.AddHeader("Referrer-Policy", "no-referrer");
+      return given;
+    });
+  }
   if (!reply.Drop) reply.AddHeader("Referrer-Policy", "no-referrer");
   return reply;
 }
@@ -106,31 +106,44 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
     // Refused or unknown: no reply at all, as for any token that names nothing.
     return CHttpReply::Dropped();
   }
+  // Past the checks. A shared or local file is opened and answered here; what waits for a body, a
+  // folder walk, packing or decoding is deferred to a handler thread.
   if (uri == "/f" && query) return ServeSharedFile(*this, request, query);
-  if (uri == "/d" && query) return ServeFolderPage(*this, request, query);
-  if (uri == "/z" && query) return ServeFolderArchive(*this, request, query);
+  if (uri == "/d" && query)
+    return CHttpReply::Later([this](CHttpRequest& r) { return ServeFolderPage(*this, r, r.QueryOrNull()); });
+  if (uri == "/z" && query)
+    return CHttpReply::Later([this](CHttpRequest& r) { return ServeFolderArchive(*this, r, r.QueryOrNull()); });
   if (uri == "/t" && query) {
-    // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
-    const std::string jpeg = m_thumbnails.Get(LookupItem(m_state, query));
-    CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
-    reply.AddHeader("Cache-Control", "private, max-age=86400");
-    reply.AddHeader("Content-Security-Policy", "sandbox");
-    reply.AddHeader("X-Content-Type-Options", "nosniff");
-    return reply;
+    return CHttpReply::Later([this](CHttpRequest& r) {
+      // A folder page's thumbnail, by the picture's own token; none for a picture that cannot be decoded.
+      const std::string jpeg = m_thumbnails.Get(LookupItem(m_state, r.QueryOrNull()));
+      CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
+      reply.AddHeader("Cache-Control", "private, max-age=86400");
+      reply.AddHeader("Content-Security-Policy", "sandbox");
+      reply.AddHeader("X-Content-Type-Options", "nosniff");
+      return reply;
+    });
   }
-  if (uri == "/m" && query) return ServeTextPage(request, LookupItem(m_state, query));
-  if (uri == "/x") return ReceiveText(request, m_callbacks.OnTextReceived);
+  if (uri == "/m" && query)
+    return CHttpReply::Later(
+        [this](CHttpRequest& r) { return ServeTextPage(r, LookupItem(m_state, r.QueryOrNull())); });
+  if (uri == "/x")
+    return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_callbacks.OnTextReceived); });
   if (uri == "/r") {
-    int saved = 0;
-    CHttpReply reply = ReceiveResumableUpload(*this, request, saved);
-    if (saved && m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
-    return reply;
+    return CHttpReply::Later([this](CHttpRequest& r) {
+      int saved = 0;
+      CHttpReply reply = ReceiveResumableUpload(*this, r, saved);
+      if (saved && m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      return reply;
+    });
   }
   if (uri == "/u") {
-    int saved = 0;
-    CHttpReply reply = ReceiveUpload(*this, request, saved);
-    if (m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
-    return reply;
+    return CHttpReply::Later([this](CHttpRequest& r) {
+      int saved = 0;
+      CHttpReply reply = ReceiveUpload(*this, r, saved);
+      if (m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      return reply;
+    });
   }
   return ServeLocalFile(m_state.Home, request, uri);
 }

@@ -66,8 +66,9 @@ class CWebService : public IHttpHandler {
   // /r -> ReceiveResumableUpload; anything else -> ServeLocalFile. Token requests
   // pass the guessing limit first; a refused or unknown token gets no reply at all. The upload
   // direction needs the upload secret (else it is answered as a missing file) and refuses writes from
-  // another site's page with 403. Every reply goes out with Referrer-Policy: no-referrer.
-  bool RunsApart(const CHttpRequest& request) const override;
+  // another site's page with 403. Every reply goes out with Referrer-Policy: no-referrer. The checks
+  // run on the server's thread; only requests that pass them get deferred work (uploads, texts,
+  // folder pages, archives, thumbnails, text pages), which runs on the handler pool.
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <memory>
+#include <system_error>
 #include <utility>
 
 #include "zip/FolderZip.h"
@@ -13,7 +14,15 @@
 CArchiveBuild::CArchiveBuild(std::string archivePath, std::string folderPath, const std::atomic<bool>* cancel,
                              unsigned threads)
     : m_path(std::move(archivePath)), m_folder(std::move(folderPath)), m_cancel(cancel), m_threads(threads) {
-  m_thread = std::thread([this] { Run(); });
+  // A thread the system refuses throws here, to the caller. One refused inside the packing (the
+  // compressor's) fails the archive.
+  m_thread = std::thread([this] {
+    try {
+      Run();
+    } catch (const std::system_error&) {
+      End(State::kFailed, EAGAIN);
+    }
+  });
 }
 
 CArchiveBuild::~CArchiveBuild() {

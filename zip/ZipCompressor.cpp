@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <system_error>
 
 #include "zip/ZipWriter.h"
 
@@ -34,7 +35,12 @@ ssize_t ReadFull(int fd, uint8_t* p, size_t size) {
 }  // namespace
 
 CZipCompressor::CZipCompressor(unsigned threads) {
-  for (unsigned i = 0; i < threads; ++i) m_threads.emplace_back([this] { Work(); });
+  try {
+    for (unsigned i = 0; i < threads; ++i) m_threads.emplace_back([this] { Work(); });
+  } catch (const std::system_error&) {
+    // The system refuses more threads: the ones made pack all the same. None: the caller learns.
+    if (m_threads.empty()) throw;
+  }
 }
 
 CZipCompressor::~CZipCompressor() {

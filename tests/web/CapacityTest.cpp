@@ -95,8 +95,9 @@ TEST(Capacity, AThousandTricklingConnectionsLeaveOtherPhonesServed) {
       const int fd = ConnectLoopbackFrom("127.0.1." + std::to_string(a + 1), server.Port());
       if (fd < 0) continue;
       const std::string start = c < 5 ? "GET /index.html HTTP/1.0\r\nX-Slow: a"
-                                      : "POST /u HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
-                                        "Content-Length: 100000\r\n\r\n--b\r\n";
+                                      : "POST " + server.WithSecret("/u") +
+                                            " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+                                            "Content-Length: 100000\r\n\r\n--b\r\n";
       ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
       idle.push_back(fd);
     }

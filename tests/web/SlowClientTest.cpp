@@ -71,11 +71,11 @@ TEST(SlowClients, AnUploadThatBringsNoNewByteIsEndedAndLeavesNothing) {
   std::filesystem::create_directory(tmp);
   const int fd = ConnectLoopbackFrom("127.0.0.2", server.Port());
   ASSERT_GE(fd, 0);
-  const std::string start =
-      "POST /u HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
-      "Content-Length: 1000000\r\n\r\n--b\r\nContent-Disposition: form-data; name=\"f\"; "
-      "filename=\"stalled.bin\"\r\n\r\n" +
-      std::string(100000, 's');
+  const std::string start = "POST " + server.WithSecret("/u") +
+                            " HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+                            "Content-Length: 1000000\r\n\r\n--b\r\nContent-Disposition: form-data; name=\"f\"; "
+                            "filename=\"stalled.bin\"\r\n\r\n" +
+                            std::string(100000, 's');
   ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
   // The service ends the request on its own after the silence; the phone sees the end.
   const timeval limit{20, 0};
