@@ -67,7 +67,7 @@ void CCliMainDialog::Report(const CViewEvent& event) {
     }
     case ViewEventId::RelayFailed:  // over the bar's line, which it leaves as it is
       ++m_relayFailures;
-      std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", words.Line.c_str());
+      m_out.Write((StderrIsTerminal() ? "\r" : "") + words.Line + "\n");
       break;
     case ViewEventId::WanFailed:
     case ViewEventId::WanBehindNat:
@@ -85,7 +85,6 @@ void CCliMainDialog::Report(const CViewEvent& event) {
       PrintMessage(words.Message, event.Name);
       break;
   }
-  std::fflush(stderr);
 }
 
 // A transfer starts: its first position is shown even when it equals the last one shown (within
@@ -95,13 +94,11 @@ void CCliMainDialog::ShowProgress() { m_lastPos = -1; }
 void CCliMainDialog::HideProgress() {
   std::lock_guard<std::mutex> lock(m_lock);
   MoveBar(0);
-  std::fflush(stderr);
 }
 
 void CCliMainDialog::SetReceivedCount(int count) {
   std::lock_guard<std::mutex> lock(m_lock);
-  std::fprintf(stderr, "received %d\n", count);
-  std::fflush(stderr);
+  m_out.Write("received " + std::to_string(count) + "\n");
 }
 
 int CCliMainDialog::RelayFailures() {
@@ -112,16 +109,16 @@ int CCliMainDialog::RelayFailures() {
 void CCliMainDialog::PrintCaption(const std::string& text) {
   m_caption = text;
   m_lastPos = -1;
-  std::fprintf(stderr, "%s%s\n", StderrIsTerminal() ? "\r" : "", text.c_str());
+  m_out.Write((StderrIsTerminal() ? "\r" : "") + text + "\n");
 }
 
-void CCliMainDialog::PrintStatus(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void CCliMainDialog::PrintStatus(const std::string& text) { m_out.Write(text + "\n"); }
 
 void CCliMainDialog::PrintMessage(const std::string& text, const std::string& openAfter) {
   if (openAfter.empty()) {
-    std::fprintf(stderr, "%s\n", text.c_str());
+    m_out.Write(text + "\n");
   } else {
-    std::fprintf(stderr, "%s %s\n", text.c_str(), openAfter.c_str());
+    m_out.Write(text + " " + openAfter + "\n");
   }
 }
 
@@ -139,8 +136,11 @@ void CCliMainDialog::MoveBar(int pos) {
   m_lastShown = now.time_since_epoch();
   if (StderrIsTerminal()) {
     const int filled = pos * 30 / 100;
-    std::fprintf(stderr, "\r[%-30.*s] %3d%%%s", filled, "##############################", pos, pos >= 100 ? "\n" : "");
+    char line[64];
+    std::snprintf(line, sizeof line, "\r[%-30.*s] %3d%%%s", filled, "##############################", pos,
+                  pos >= 100 ? "\n" : "");
+    m_out.Write(line, pos < 100);
   } else {
-    std::fprintf(stderr, "progress %d\n", pos);
+    m_out.Write("progress " + std::to_string(pos) + "\n", pos < 100);
   }
 }

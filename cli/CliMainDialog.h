@@ -1,6 +1,7 @@
 #pragma once
 // The terminal front end's stand-in for the main window: the core's events, worded from the
-// terminal's table (TerminalWords), and the progress bar go to stderr. Any thread.
+// terminal's table (TerminalWords), and the progress bar go to stderr, written by a thread of the
+// terminal's own (TerminalWriter): a reporting thread never waits for the terminal. Any thread.
 
 #include <atomic>
 #include <chrono>
@@ -9,6 +10,7 @@
 
 #include "app/MainDialogView.h"
 #include "app/UiLanguage.h"
+#include "cli/TerminalWriter.h"
 
 class CCliMainDialog : public CMainDialogView {
  public:
@@ -38,4 +40,5 @@ class CCliMainDialog : public CMainDialogView {
   std::atomic<int> m_lastPos{-1};
   std::atomic<std::chrono::steady_clock::duration> m_lastShown{};
   int m_relayFailures = 0;
+  CTerminalWriter m_out;  // last: its thread writes what is queued before the rest goes
 };

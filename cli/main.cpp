@@ -1,12 +1,14 @@
 // marlix-cli: the terminal front end.
-//   marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] PATH...
-//   marlix-cli receive [--wan] [--no-qr] [--address ADDR]
+//   marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] [--port PORT] PATH...
+//   marlix-cli receive [--wan] [--no-qr] [--address ADDR] [--port PORT]
 //   marlix-cli --help | --version
 // Works in MARLIX_HOME (else ~/Marlix), which it lays out at start, and serves until SIGINT or SIGTERM.
 // PATHs relative to the current directory name the same files as they do in the shell.
 // Exit status: 0 after a stop signal (or --help/--version), 1 when nothing could be served (no free
-// port, no readable path, the relay refused or failed every item, the router port opening failed or
-// its router sits behind another NAT), 2 for a usage error.
+// port, or the port asked for is taken; no readable path, the relay refused or failed every item, the
+// router port opening failed or its router sits behind another NAT), 2 for a usage error.
+// stdout holds what scripts read, one item a line (the address lines, each received file's absolute
+// path, a received text as one escaped line); the words for the user go to stderr.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,6 +19,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <mutex>
 #include <string>
@@ -53,6 +56,7 @@ struct CliOptions {
   bool cloud = false;
   bool qr = true;
   std::string address;  // the local address to put in the links; empty for the default rule
+  int port = 0;         // the one port to serve on; 0 for the first free one of 8081 to 8091
   std::vector<std::string> paths;
   std::vector<std::string> texts;  // --text: texts shared as pages with a copy button
 };
@@ -62,17 +66,40 @@ const char* Say(const char* english, const char* chinese) { return UiSpeaksChine
 
 const char* UsageText() {
   return Say(
-      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] [--text TEXT]... PATH...\n"
-      "       marlix-cli receive [--wan] [--no-qr] [--address ADDR]\n"
+      "usage: marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] [-p PORT] [--text TEXT]... PATH...\n"
+      "       marlix-cli receive [--wan] [--no-qr] [--address ADDR] [-p PORT]\n"
       "       marlix-cli --help | --version\n"
-      "Serves the paths to phones (share) or receives their uploads into tmp/ (receive), in the current\n"
-      "folder, until Ctrl+C. Each address is printed with the item's name; --no-qr skips the QR drawing;\n"
-      "--address puts that address of this computer in the links instead of the one chosen by itself.\n",
-      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] [--text 文字]... 路径...\n"
-      "      marlix-cli receive [--wan] [--no-qr] [--address 地址]\n"
+      "Serves the paths to phones (share) or receives their uploads (receive) until Ctrl+C. It works in\n"
+      "~/Marlix (or in MARLIX_HOME when set): received files land in its tmp/ folder. Relative PATHs name\n"
+      "files of the folder where the command is typed. Each address is printed with the item's name;\n"
+      "--no-qr skips the QR drawing; --address puts that address of this computer in the links instead\n"
+      "of the one chosen by itself; -p/--port serves on that port only (default: the first free one of\n"
+      "8081 to 8091).\n",
+      "用法: marlix-cli share [--wan | --cloud] [--no-qr] [--address 地址] [-p 端口] [--text 文字]... 路径...\n"
+      "      marlix-cli receive [--wan] [--no-qr] [--address 地址] [-p 端口]\n"
       "      marlix-cli --help | --version\n"
-      "在当前文件夹中把文件分享给手机 (share)，或接收手机上传到 tmp/ 的文件 (receive)，按 Ctrl+C 结束。\n"
-      "每个地址后面是文件名；--no-qr 不画二维码；--address 在链接中使用本机的这个地址，而不是自动选择的地址。\n");
+      "把文件分享给手机 (share)，或接收手机上传的文件 (receive)，按 Ctrl+C 结束。工作目录是 ~/Marlix\n"
+      "（设置了 MARLIX_HOME 时是它），收到的文件存在其中的 tmp/ 文件夹。相对路径指输入命令所在文件夹中的文件。\n"
+      "每个地址后面是文件名；--no-qr 不画二维码；--address 在链接中使用本机的这个地址，而不是自动选择的地址；\n"
+      "-p/--port 只使用这个端口（默认使用 8081 到 8091 中第一个空闲的端口）。\n");
+}
+
+// A byte count as people read it: "512 B", "1.5 KiB", "3.2 MiB".
+std::string HumanSize(long long bytes) {
+  static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+  double value = static_cast<double>(bytes);
+  size_t unit = 0;
+  while (value >= 1024 && unit + 1 < std::size(kUnits)) value /= 1024, ++unit;
+  char text[32];
+  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", value, kUnits[unit]);
+  return text;
+}
+
+// The port option's value: a whole number of 1 to 65535, else 0.
+int ParsePort(const std::string& text) {
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const int port = std::stoi(text);
+  return port >= 1 && port <= 65535 ? port : 0;
 }
 
 int Usage() {
@@ -119,6 +146,10 @@ bool ParseOptions(int argc, char** argv, CliOptions& opt) {
       opt.address = argv[i];
     } else if (!onlyPaths && arg.rfind("--address=", 0) == 0) {
       opt.address = arg.substr(10);
+    } else if (!onlyPaths && (arg == "--port" || arg == "-p")) {
+      if (++i == argc || !(opt.port = ParsePort(argv[i]))) return false;
+    } else if (!onlyPaths && arg.rfind("--port=", 0) == 0) {
+      if (!(opt.port = ParsePort(arg.substr(7)))) return false;
     } else if (!onlyPaths && arg == "--text") {
       if (++i == argc) return false;
       opt.texts.push_back(argv[i]);
@@ -185,15 +216,23 @@ void OnTextReceivedPrinted(const std::string& text) {
   }
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
+  // For the user, the text whole between two marker lines; for scripts, the one line.
+  std::fprintf(stderr, "%s\n%s\n%s\n", Say("----- text from the phone -----", "----- 手机发来的文字 -----"),
+               text.c_str(), Say("----- end of the text -----", "----- 文字结束 -----"));
+  std::fflush(stderr);
   std::printf("%s\n", line.c_str());
   std::fflush(stdout);
 }
 
-// The stored file's path as the terminal prints it: relative to the working directory ("tmp/NAME").
-void PrintUploadSaved(const std::string& shown) {
+// A stored file: its absolute path on stdout for scripts; its path and size on stderr for the user.
+void PrintUploadSaved(const std::string& path) {
   static std::mutex printLock;
   std::lock_guard<std::mutex> lock(printLock);
-  std::printf("%s\n", shown.c_str());
+  struct stat st {};
+  const long long size = ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+  std::fprintf(stderr, Say("Received %s (%s)\n", "收到 %s (%s)\n"), path.c_str(), HumanSize(size).c_str());
+  std::fflush(stderr);
+  std::printf("%s\n", path.c_str());
   std::fflush(stdout);
 }
 
@@ -241,7 +280,14 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
 
-  const std::string port = ChooseServerPort();
+  // The port asked for, and only that one; else the first free one of the range.
+  if (opt.port && !ProbePort(opt.port)) {
+    std::fprintf(stderr,
+                 Say("marlix-cli: port %d is taken by another program\n", "marlix-cli: 端口 %d 已被其他程序占用\n"),
+                 opt.port);
+    return 1;
+  }
+  const std::string port = opt.port ? std::to_string(opt.port) : ChooseServerPort();
   if (port.empty()) {
     PrintEvent(ViewEventId::NoFreePort);
     return 1;
@@ -254,7 +300,7 @@ int main(int argc, char** argv) {
 
   CWebCallbacks callbacks;
   if (opt.command == "receive") {
-    callbacks.OnUploadSaved = [&state](const std::string& path) { PrintUploadSaved(state.ShownPath(path)); };
+    callbacks.OnUploadSaved = [](const std::string& path) { PrintUploadSaved(AbsolutePath(path)); };
     callbacks.OnTextReceived = &OnTextReceivedPrinted;
   }
   if (!marlix.StartWeb(port, callbacks)) {
@@ -290,6 +336,18 @@ int main(int argc, char** argv) {
 
   std::string lastAddress;
   if (opt.command == "share") {
+    // Said once, before the first address line.
+    bool told = false;
+    const auto printItem = [&told](const std::string& address, const std::string& name) {
+      if (!told)
+        std::fputs(Say("Shared: each line below is an item's address and name; the last line is the upload\n"
+                       "page, for the phone to send files back.\n",
+                       "已分享：下面每行是一项的地址和名称；最后一行是上传页面，手机可从那里把文件发回本机。\n"),
+                   stderr);
+      std::fflush(stderr);
+      told = true;
+      PrintAddress(address, name);
+    };
     for (size_t i = 0; i < opt.paths.size(); ++i) {
       const std::string& path = opt.paths[i];
       const std::string& given = givenPaths[i];
@@ -329,7 +387,7 @@ int main(int argc, char** argv) {
       state.CurrentAddress = lastAddress = address;
       state.CurrentItemPath = fullPath;
       state.CurrentItemToken = item.Token;
-      PrintAddress(lastAddress, ItemName(fullPath));
+      printItem(lastAddress, ItemName(fullPath));
     }
     for (const std::string& text : opt.texts) {
       if (text.size() > kMaxSharedText) {
@@ -348,18 +406,33 @@ int main(int argc, char** argv) {
       const std::string address = ItemAddress(state, direct, item);
       if (address.empty()) continue;
       state.CurrentAddress = lastAddress = address;
-      PrintAddress(lastAddress, "text");
+      printItem(lastAddress, "text");
     }
     // Last, the upload page, so that the phone can send files back.
     if (!lastAddress.empty() && !opt.cloud && !host.empty()) PrintAddress(UploadPageAddress(state, direct), "upload");
   } else {
     lastAddress = UploadPageAddress(state, direct);
     state.CurrentAddress = lastAddress;
-    if (!lastAddress.empty()) PrintAddress(lastAddress);
+    if (!lastAddress.empty()) {
+      std::fputs(
+          Say("Scan the code with the phone to send files to this PC.\n", "用手机扫描二维码，把文件发到这台电脑。\n"),
+          stderr);
+      std::fflush(stderr);
+      PrintAddress(lastAddress);
+      std::fprintf(
+          stderr,
+          Say("Received files are saved in %s. Press Ctrl+C to stop.\n", "收到的文件保存在 %s。按 Ctrl+C 结束。\n"),
+          state.HomePath("tmp").c_str());
+    }
   }
   // Nothing could be shared: say so by the exit status instead of serving nothing.
   const bool serving = !lastAddress.empty();
   if (serving) {
+    if (opt.command == "share")
+      std::fputs(Say("The code below is the last item's. Press Ctrl+C to stop sharing.\n",
+                     "下面的二维码是最后一项的。按 Ctrl+C 结束分享。\n"),
+                 stderr);
+    std::fflush(stderr);
     ShowQr(state, lastAddress, opt.qr);
     int sig = 0;
     sigwait(&stopSignals, &sig);

@@ -288,7 +288,9 @@
       finished('failed', why || (reply ? T.refused : T.noReply));
     }
     function stored(reply) {
-      reply.files.forEach(addStored);
+      reply.files.forEach(function (f) {
+        if (!f.error) addStored(f);
+      });
       finished('done', T.done);
     }
     // Asks the PC how much of the file it holds (starting the upload when it holds none).
@@ -299,8 +301,8 @@
           id = reply.id;
           offset = reply.offset;
           next();
-        } else if (status === 0) {
-          retry();
+        } else if (status === 0 || status === 429) {
+          retry();  // 429: the PC holds as many unfinished uploads as it takes; one will end
         } else {
           refused(reply);
         }

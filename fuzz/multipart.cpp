@@ -1,8 +1,10 @@
-// The multipart receiver and the boundary rule. The input's first line is a Content-Type value, the
-// next four bytes choose how the body is cut into reads and when the disk is full, the rest is the
-// body. The body is received twice, in one piece and cut into reads: both must store the same files.
-// Every part begun ends saved or abandoned; an abandoned part leaves nothing; a saved part never
-// holds its delimiter; names stay inside tmp/.
+// The multipart receiver, the part header rule and the boundary rule. The input's first line is a
+// Content-Type value, the next four bytes choose how the body is cut into reads and when the disk is
+// full, the rest is the body. The body is received twice, in one piece and cut into reads: both must
+// store the same files and tell the same failures in the same order. Every part begun ends saved or
+// abandoned; an abandoned part leaves nothing and is told as failed; a saved part never holds its
+// delimiter; names stay inside tmp/. The body is also read as one part header block: a file name it
+// yields never holds a NUL from a "filename*".
 
 #include <cerrno>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "FuzzCheck.h"
 #include "web/MultipartBoundary.h"
 #include "web/MultipartReceiver.h"
+#include "web/PartHeader.h"
 #include "web/UploadName.h"
 
 namespace {
@@ -54,9 +57,14 @@ class CMemorySink : public CMultipartSink {
     m_used -= m_current.data.size();
     ++abandoned;
   }
+  void Failed(const std::string& sent, UploadFailure why) override {
+    FUZZ_CHECK(!m_open && why != UploadFailure::None);
+    failures.emplace_back(sent, why);
+  }
   bool Open() const { return m_open; }
 
   std::vector<CMemoryFile> saved;
+  std::vector<std::pair<std::string, UploadFailure>> failures;
   int abandoned = 0;
 
  private:
@@ -69,6 +77,7 @@ class CMemorySink : public CMultipartSink {
 struct CRun {
   CMultipartOutcome outcome;
   std::vector<CMemoryFile> saved;
+  std::vector<std::pair<std::string, UploadFailure>> failures;
   int abandoned = 0;
 };
 
@@ -95,6 +104,7 @@ CRun Receive(const std::string& boundary, const std::string& body, uint32_t seed
   run.outcome = ReceiveMultipart(boundary, read, sink);
   FUZZ_CHECK(!sink.Open());
   run.saved = sink.saved;
+  run.failures = sink.failures;
   run.abandoned = sink.abandoned;
   return run;
 }
@@ -120,17 +130,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(type.find(boundary) != std::string::npos);
   for (char c : boundary) FUZZ_CHECK(std::isalnum(static_cast<unsigned char>(c)) || std::strchr("'()+_,-./:=? ", c));
 
+  CPartHeader header;
+  if (ParsePartHeader(body.data(), body.size(), header) && header.isFile) {
+    FUZZ_CHECK(header.fileName.find('\0') == std::string::npos || body.find('\0') != std::string::npos);
+  }
+
   const size_t room = (seed & 0x200) ? (seed >> 12) % 20000 + 1 : 0;
   const CRun whole = Receive(boundary, body, seed, room, false);
   const CRun cut = Receive(boundary, body, seed, room, true);
   for (const CRun* run : {&whole, &cut}) {
     FUZZ_CHECK(run->outcome.saved == static_cast<int>(run->saved.size()));
+    FUZZ_CHECK(run->outcome.failed == static_cast<int>(run->failures.size()));
     FUZZ_CHECK(run->abandoned <= 1);
-    FUZZ_CHECK((run->abandoned == 1) ==
-               (run->outcome.failure != UploadFailure::None && run->outcome.failure != UploadFailure::CannotCreate));
+    // Only the failure that ends the body's processing abandons a file; skipped parts go on.
+    if (run->abandoned) FUZZ_CHECK(!run->failures.empty());
+    for (size_t i = 0; i + 1 < run->failures.size(); ++i) {
+      const UploadFailure f = run->failures[i].second;
+      FUZZ_CHECK(f == UploadFailure::NoName || f == UploadFailure::CannotCreate);
+    }
     for (const CMemoryFile& f : run->saved) FUZZ_CHECK(f.data.find("\r\n--" + boundary) == std::string::npos);
   }
-  FUZZ_CHECK(whole.outcome.saved == cut.outcome.saved && whole.outcome.failure == cut.outcome.failure);
+  FUZZ_CHECK(whole.outcome.saved == cut.outcome.saved && whole.failures == cut.failures);
   for (size_t i = 0; i < whole.saved.size(); ++i) {
     FUZZ_CHECK(whole.saved[i].name == cut.saved[i].name);
     FUZZ_CHECK(whole.saved[i].data == cut.saved[i].data);

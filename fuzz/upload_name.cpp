@@ -1,5 +1,6 @@
 // The upload-name rules and the JSON reply: any sent name gives a stored name that stays directly in
-// tmp/ within the path limits, whole UTF-8 without control characters, and a reply that is valid
+// tmp/ within the path limits, whole UTF-8 without control characters, never hidden and without the
+// marks that reorder text, and a reply that is valid
 // JSON of at most 1023 bytes whose address decodes back to the stored name.
 
 #include <string>
@@ -26,6 +27,9 @@ void CheckStored(const std::string& name, size_t pathLimit) {
   FUZZ_CHECK(!name.empty());
   FUZZ_CHECK(name.find_first_of("/\\") == std::string::npos);
   FUZZ_CHECK(name.find_first_not_of('.') != std::string::npos);
+  FUZZ_CHECK(name[0] != '.');  // never a hidden name
+  for (const char* mark : {"\u202E", "\u202A", "\u2066", "\u2069", "\u200E", "\u200F"})
+    FUZZ_CHECK(name.find(mark) == std::string::npos);
   FUZZ_CHECK(4 + name.size() <= pathLimit);
   FUZZ_CHECK(fuzz::IsUtf8(name) && !fuzz::HasControl(name));
   const std::string body = UploadReplyBody(name, 123456789, "image/jpeg", "192.168.1.5", "8081");

@@ -4,6 +4,7 @@
 // upload and the start-up work. Each has its real default; tests replace them to record or simulate.
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <atomic>
 #include <functional>
@@ -21,6 +22,13 @@ struct SharedState;
 struct CDialogServices {
   // A modal message box with one OK button.
   std::function<void(QWidget* parent, const QString& text)> MessageBox;
+  // Asks whether to stop sharing and quit; true to quit. Sets dontAskAgain when the user ticked it.
+  std::function<bool(QWidget* parent, bool& dontAskAgain)> AskToQuit;
+  // The desktop's file chooser: the files chosen (several at once), or with `folder` one folder;
+  // empty when cancelled.
+  std::function<QStringList(QWidget* parent, bool folder)> ChoosePaths;
+  // Looks for the local address (DiscoverLocalAddress).
+  std::function<void(SharedState& state)> FindAddress;
   // Opens a folder or an address with the desktop (QDesktopServices).
   std::function<void(const QUrl& url)> OpenUrl;
   // Ends the process (std::exit).

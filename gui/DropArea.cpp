@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
+#include <algorithm>
 
 #include "gui/DropAreaGeometry.h"
 #include "gui/PictureFile.h"
@@ -11,6 +13,8 @@ namespace {
 
 const QColor kBackground(0xFF, 0xFF, 0xFF);
 const QColor kCaptionColour(0x00, 0x00, 0xFF);
+// Room kept clear between a caption and the canvas's side.
+constexpr int kCaptionMargin = 4;
 
 // The caption's family, looked up once: "宋体" (or its Latin name), else the first family that
 // writes Simplified Chinese, preferring WenQuanYi.
@@ -66,6 +70,43 @@ double CDropArea::OutlineWidth(const QString& caption) {
   return path.boundingRect().width();
 }
 
+namespace {
+
+QFont LayoutFont(int layout) { return CDropArea::CaptionFont(layout == 2 ? 13 : 12); }
+
+int CaptionRoom(int layout, CSizeI canvas, CSizeI picture) {
+  const int left = layout == 2 ? PictureOrigin(canvas, picture).X : kCaptionMargin;
+  return canvas.Width - left - kCaptionMargin;
+}
+
+}  // namespace
+
+QStringList CDropArea::CaptionLines(const QString& caption, int layout, CSizeI canvas, CSizeI picture) {
+  QStringList lines;
+  if (caption.isEmpty() || (layout != 1 && layout != 2)) return lines;
+  QTextLayout text(caption, LayoutFont(layout));
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  text.setTextOption(option);
+  text.beginLayout();
+  for (QTextLine line = text.createLine(); line.isValid(); line = text.createLine()) {
+    line.setLineWidth(std::max(1, CaptionRoom(layout, canvas, picture)));
+    lines << caption.mid(line.textStart(), line.textLength()).trimmed();
+  }
+  text.endLayout();
+  return lines;
+}
+
+bool CDropArea::CaptionFits(const QString& caption, int layout, CSizeI canvas, CSizeI picture) {
+  const QStringList lines = CaptionLines(caption, layout, canvas, picture);
+  const QFontMetricsF metrics(LayoutFont(layout));
+  const int room = CaptionRoom(layout, canvas, picture);
+  for (const QString& line : lines)
+    if (metrics.horizontalAdvance(line) > room) return false;
+  const double first = CaptionTop(canvas, picture) - (lines.size() - 1) * metrics.lineSpacing();
+  return lines.isEmpty() || first >= 0;
+}
+
 void CDropArea::SetContent(const QString& imagePath, const QString& caption, int layout) {
   m_strImagePath = imagePath;
   m_strCaption = caption;
@@ -96,12 +137,14 @@ void CDropArea::Compose() {
 
   painter.setRenderHint(QPainter::TextAntialiasing, false);
   painter.setRenderHint(QPainter::Antialiasing, false);
-  const int captionTop = CaptionTop(canvasSize, fitted);
-  if (m_nLayout == 2) {
-    DrawCaption(painter, CaptionFont(13), origin.X, captionTop, m_strCaption);
-  } else if (m_nLayout == 1) {
-    const double left = CenteredCaptionLeft(canvasSize.Width, OutlineWidth(m_strCaption));
-    DrawCaption(painter, CaptionFont(12), left, captionTop, m_strCaption);
+  // The last line stands where a one-line caption does; the others above it.
+  const QStringList lines = CaptionLines(m_strCaption, m_nLayout, canvasSize, fitted);
+  const int spacing = static_cast<int>(QFontMetricsF(LayoutFont(m_nLayout)).lineSpacing());
+  int top = CaptionTop(canvasSize, fitted) - static_cast<int>(lines.size() - 1) * spacing;
+  for (const QString& line : lines) {
+    const double left = m_nLayout == 2 ? origin.X : CenteredCaptionLeft(canvasSize.Width, OutlineWidth(line));
+    DrawCaption(painter, LayoutFont(m_nLayout), left, top, line);
+    top += spacing;
   }
   painter.end();
   picture.reset();  // releases the picture

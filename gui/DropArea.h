@@ -1,11 +1,15 @@
 #pragma once
-// The drop area: one picture centred on a white field with a line of blue caption text just above
-// it. Each SetContent composes a canvas once; painting only copies that canvas.
+// The drop area: one picture centred on a white field with blue caption text just above it, wrapped
+// into as many lines as its room needs (the last line where a one-line caption stands). Each
+// SetContent composes a canvas once; painting only copies that canvas.
 
 #include <QFrame>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <memory>
+
+#include "gui/DropAreaGeometry.h"
 
 class CDropArea : public QFrame {
  public:
@@ -31,6 +35,12 @@ class CDropArea : public QFrame {
   static QFont CaptionFont(int pixelSize);
   // Width of the caption's glyph outlines at the 12-pixel font (the layout-1 measure).
   static double OutlineWidth(const QString& caption);
+  // The caption's lines on a canvas with a (fitted) picture of that size: wrapped at word boundaries,
+  // or anywhere in a word longer than a line, to the layout's room (layout 1 the canvas less a margin
+  // on either side, layout 2 from the picture's left edge to the margin on the right).
+  static QStringList CaptionLines(const QString& caption, int layout, CSizeI canvas, CSizeI picture);
+  // True when those lines fit the canvas above the picture, each within its room.
+  static bool CaptionFits(const QString& caption, int layout, CSizeI canvas, CSizeI picture);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

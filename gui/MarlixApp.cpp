@@ -24,7 +24,7 @@ bool CMarlixApp::InitInstance(const std::string& home) {
   marlix.State().ConfiguredRelay.Set(KeptRelay());
   auto dialog = std::make_unique<CMarlixDlg>(marlix);
   if (dialog->OnInitDialog()) {
-    CloseOnStopSignals(dialog.get());
+    CloseOnStopSignals(dialog.get(), [d = dialog.get()] { d->ShutDown(); });
     CPathReceiver receiver(dialog.get());  // later `marlix PATH...` hand their paths to this window
     if (!m_startPaths.isEmpty())
       QTimer::singleShot(0, dialog.get(), [d = dialog.get(), paths = m_startPaths] { d->OnDropFiles(paths); });

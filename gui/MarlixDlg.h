@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/MainDialogView.h"
 #include "app/Modes.h"
@@ -26,11 +27,14 @@ class CRevocableDialog;
 class CSystemNotReadyDlg;
 class CDropArea;
 class CReceivedTextBox;
+class CReceivedList;
+class CDesktopNotifier;
 class QLabel;
 class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class CWebService;
 
 // Control ids of the main dialog (the caption line has -1).
@@ -46,6 +50,7 @@ enum : int {
   IDC_UPLOAD_PAGE = 1012,
   IDC_SHARE_PAGE = 1013,
   IDC_RECEIVED = 1014,
+  IDC_MENU = 1015,
   IDC_CAPTION = -1,
 };
 
@@ -70,9 +75,24 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   bool OnInitDialog();
   // The Close command: stops the web service, releases everything in order and ends the dialog.
   void ShutDown();
+  // Close, the window manager's close and Ctrl+Q: while items are shared or a transfer is under
+  // way, asks once whether to stop sharing and quit (unless told not to ask again), then ShutDown.
+  // Escape closes nothing. False when the user chose to stay.
+  bool RequestClose();
 
   // What the controls and drops run.
+  // Shares every path (the last one shown); on the upload page it turns to the download page first.
   void OnDropFiles(const QStringList& paths);
+  // The desktop's file chooser (a click on the drop area, Ctrl+O, the menus): several files, or one
+  // folder; what is chosen is shared as a drop of it.
+  void OpenFiles();
+  void OpenFolder();
+  // Shows an item shared earlier in this run again (the "shared items" menu), by its place in SharedItems.
+  void ShowSharedItem(size_t index);
+  const std::vector<CSharedItem>& SharedItems() const { return m_items; }
+  // Looks for a local address while there is none, and shows the codes once one appears (every few
+  // seconds, on a timer of the window).
+  void CheckNetwork();
   // Shares a text as a page with a copy button (kind "m"), as a dropped file is shared; a text
   // over 64 KiB, or one that cannot be stored, is refused with a message. False when not shared.
   bool ShareText(const QString& text);
@@ -83,10 +103,16 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void ShowUploadPage();
   void ShowSharePage();
   void OpenReceivedFolder();
+  // The received-files button: the list of what phones sent in this run.
+  void OpenReceivedList();
+  CReceivedList* ReceivedList() const { return m_pReceivedList.get(); }
+  CDesktopNotifier* Notifier() const { return m_pNotifier; }
   // The context menu at a screen position (modal until an entry is chosen or it is dismissed): the
-  // local addresses to pick from, and the settings entry. BuildContextMenu makes it; the caller owns it.
+  // local addresses to pick from, then the window menu's commands. BuildContextMenu makes it; the
+  // caller owns it. The window menu (the menu button) holds the commands alone.
   void ShowContextMenu(const QPoint& globalPos);
   QMenu* BuildContextMenu();
+  QMenu* BuildWindowMenu();
   void OpenSettings();
   // The local address picked from the menu: used from now on and kept for the next run.
   void OnPickAddress(const std::string& address);
@@ -122,6 +148,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
  protected:
   void reject() override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -132,8 +159,24 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void CreateControls();
   // The checks before a share (not on the upload page, the Internet mode's port opening done).
   bool ReadyToShare();
-  // Makes the shared item the current one and shows its code.
-  void ShowItem(const CSharedItem& item);
+  // Makes the shared item the current one and shows its code; `added` for a new one.
+  void ShowItem(const CSharedItem& item, bool added = true);
+  // The window's commands, for the window menu and the context menu.
+  void AddCommands(QMenu* menu);
+  // What the drop area says when this PC has no network address, with no code.
+  void ShowNoNetwork();
+  // Something a close would end: shared items, or a transfer under way.
+  bool Busy() const;
+  // The caption line of the page shown (the item's name, or the upload page's waiting line).
+  void RestorePageCaption();
+  // A file a phone sent has been stored (its path as the core shows it): listed, counted, and told
+  // by a desktop notification while the window is not in front.
+  void OnFileStored(const std::string& shownPath);
+  bool InFront() const;
+  // The window in front with the received list open (a notification's action).
+  void BringToFrontWithList();
+  // Shows a text whole in the text box (made on first use).
+  void ShowTextBox(const QString& text);
   // The router port opening behind the wait dialog; true when an external address was mapped.
   bool RunPortOpening();
   bool OnInterfaceThread() const;
@@ -168,6 +211,8 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   std::unique_ptr<CDropArea> m_pDropArea;
   std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
   std::unique_ptr<CReceivedTextBox> m_pReceivedText;
+  std::unique_ptr<CReceivedList> m_pReceivedList;
+  CDesktopNotifier* m_pNotifier = nullptr;
 
   // The controls.
   QLabel* m_pStatus = nullptr;
@@ -182,6 +227,11 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   QLabel* m_pCaption = nullptr;
   QPushButton* m_pSharePage = nullptr;
   QPushButton* m_pReceived = nullptr;
+  QPushButton* m_pMenuButton = nullptr;
+  QTimer* m_pNetworkCheck = nullptr;
+
+  // Every item shared in this run, in the order shared.
+  std::vector<CSharedItem> m_items;
 
   bool m_bOpeningPort = false;
   bool m_bShutDown = false;

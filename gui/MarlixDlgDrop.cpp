@@ -49,47 +49,44 @@ void CMarlixDlg::dropEvent(QDropEvent* event) {
 }
 
 bool CMarlixDlg::ReadyToShare() {
-  if (m_state.PageMode == PageMode::Upload) {
-    ShowMessageBox(this, tr("正等待文件从手机上传呢，拿手机扫描一下就可以上传..."));
-    return false;
-  }
+  if (m_bShutDown || m_bOpeningPort) return false;
   if (!m_state.WanAttempted && m_pRadioWan->isChecked()) {
     m_pWaitDlg->show();
     m_pWaitDlg->CenterOn(this);
     return false;
   }
+  // Something handed over on the upload page is meant for the phone: the download page shows it.
+  if (m_state.PageMode == PageMode::Upload) m_state.PageMode = PageMode::Share;
   return true;
 }
 
 void CMarlixDlg::OnDropFiles(const QStringList& paths) {
-  if (!ReadyToShare()) return;
+  if (paths.isEmpty() || !ReadyToShare()) return;
   for (const QString& dropped : paths) ShowItem(::ShareItem(m_state, QFile::encodeName(dropped).toStdString()));
 }
 
-void CMarlixDlg::ShowItem(const CSharedItem& item) {
-  const std::string& path = item.Path;
-  const std::string& token = item.Token;
+void CMarlixDlg::OpenFiles() {
+  if (m_bShutDown || m_bOpeningPort) return;
+  OnDropFiles(DialogServices().ChoosePaths(this, false));
+}
+
+void CMarlixDlg::OpenFolder() {
+  if (m_bShutDown || m_bOpeningPort) return;
+  OnDropFiles(DialogServices().ChoosePaths(this, true));
+}
+
+void CMarlixDlg::ShowSharedItem(size_t index) {
+  if (index >= m_items.size() || !ReadyToShare()) return;
+  ShowItem(m_items[index], false);
+}
+
+void CMarlixDlg::ShowItem(const CSharedItem& item, bool added) {
+  if (added) m_items.push_back(item);
   m_pShare->show();
   m_state.ItemKind = item.Kind;
   m_state.RelayStarted = 0;
   ResetProgress();
-  if (m_pRadioCloud->isChecked()) DialogServices().RelayUpload(m_marlix, token, this, path);
-  if (m_state.LocalAddress.Empty()) DiscoverLocalAddress(m_state);
-
-  switch (m_state.ReachMode) {
-    case ReachMode::Lan:
-      BuildLanAddress(token);
-      break;
-    case ReachMode::Wan:
-      BuildWanAddress(this, token);
-      break;
-    case ReachMode::Cloud:
-      BuildCloudLink(token);
-      break;
-    default:
-      break;
-  }
-  m_state.CurrentItemPath = path;
-  m_state.CurrentItemToken = token;
+  m_state.CurrentItemPath = item.Path;
+  m_state.CurrentItemToken = item.Token;
   RefreshView(m_state.ReachMode);
 }

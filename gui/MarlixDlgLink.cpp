@@ -18,9 +18,14 @@ void CMarlixDlg::CopyShareLink() {
   if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setText(address);
 
   QString message = tr("外发链接已生成：") + address;
-  if (m_state.PageMode == PageMode::Upload)
-    message += tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！");
-  else
-    message += tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友下载！");
+  const bool upload = m_state.PageMode == PageMode::Upload;
+  if (m_pRadioLan->isChecked()) {
+    // A local-network address: only someone on this network can open it.
+    message += upload ? tr("\r\n\r\n此链接只在本局域网内有效：【Ctrl+V】粘贴给连在同一网络的人，可让对方上传！")
+                      : tr("\r\n\r\n此链接只在本局域网内有效：【Ctrl+V】粘贴给连在同一网络的人，可让对方下载！");
+  } else {
+    message += upload ? tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！")
+                      : tr("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友下载！");
+  }
   ShowMessageBox(this, message);
 }

@@ -1,10 +1,13 @@
-// The main dialog's one context menu, opened by a right-click on the drop area or anywhere else on
-// the dialog: the choice of the local address (kept for the next run) and the settings. Also the drop
-// area's tooltip, which shows the address in use. Interface thread.
+// The main dialog's menus: the context menu, opened by a right-click on the drop area or anywhere
+// else on the dialog, with the choice of the local address (kept for the next run) and the window's
+// commands; the window menu (its menu button) with the commands alone. Also the drop area's tooltip,
+// which shows the address in use, and its click, which opens the file chooser. Interface thread.
 
 #include <QActionGroup>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QRadioButton>
 #include <QSettings>
 #include <memory>
@@ -34,7 +37,8 @@ QMenu* CMarlixDlg::BuildContextMenu() {
   menu->addSection(tr("手机访问的地址"));
   auto* group = new QActionGroup(menu);
   const std::string current = m_state.LocalAddress.Get();
-  for (const AdapterAddress& a : ListLocalAddresses()) {
+  // Only what a phone can use: no loopback, link-local ones (with their zone) only when alone.
+  for (const AdapterAddress& a : PhoneReachableAddresses(ListAllAddresses())) {
     QAction* action = menu->addAction(QString::fromStdString(a.address + " (" + a.name + ")"));
     action->setCheckable(true);
     action->setChecked(a.address == current);
@@ -42,9 +46,35 @@ QMenu* CMarlixDlg::BuildContextMenu() {
     connect(action, &QAction::triggered, this, [this, address = a.address] { OnPickAddress(address); });
   }
   menu->addSeparator();
-  menu->addAction(tr("粘贴并分享"), this, [this] { PasteText(); });
-  menu->addAction(tr("设置…"), this, [this] { OpenSettings(); });
+  AddCommands(menu);
   return menu;
+}
+
+QMenu* CMarlixDlg::BuildWindowMenu() {
+  auto* menu = new QMenu(this);
+  AddCommands(menu);
+  return menu;
+}
+
+void CMarlixDlg::AddCommands(QMenu* menu) {
+  menu->addAction(tr("打开文件…"), QKeySequence(Qt::CTRL | Qt::Key_O), this, [this] { OpenFiles(); });
+  menu->addAction(tr("打开文件夹…"), this, [this] { OpenFolder(); });
+  menu->addAction(tr("粘贴并分享"), QKeySequence::Paste, this, [this] { PasteText(); });
+  if (m_items.size() > 1) {
+    QMenu* items = menu->addMenu(tr("已分享的项目"));
+    auto* group = new QActionGroup(items);
+    for (size_t i = m_items.size(); i-- > 0;) {  // the newest first
+      const CSharedItem& item = m_items[i];
+      const QString name = item.Kind == "m" ? tr("文字") : QFileInfo(QString::fromUtf8(item.Path)).fileName();
+      QAction* action = items->addAction(name, this, [this, i] { ShowSharedItem(i); });
+      action->setCheckable(true);
+      action->setChecked(item.Token == m_state.CurrentItemToken);
+      action->setActionGroup(group);
+    }
+  }
+  menu->addAction(tr("设置…"), this, [this] { OpenSettings(); });
+  menu->addSeparator();
+  menu->addAction(tr("退出"), QKeySequence(Qt::CTRL | Qt::Key_Q), this, [this] { close(); });
 }
 
 void CMarlixDlg::ShowContextMenu(const QPoint& globalPos) {
@@ -88,5 +118,15 @@ void CMarlixDlg::UpdateAddressTooltip() {
 bool CMarlixDlg::eventFilter(QObject* watched, QEvent* event) {
   // The address may have been found by the start-up worker since the last change of the view.
   if (watched == m_pDropArea.get() && event->type() == QEvent::ToolTip) UpdateAddressTooltip();
+  // A left click on the drop area chooses files as a drop brings them.
+  if (watched == m_pDropArea.get() &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton) return QDialog::eventFilter(watched, event);
+    // The press is taken too, so that the release comes here.
+    if (event->type() == QEvent::MouseButtonRelease && m_pDropArea->rect().contains(mouse->position().toPoint()))
+      OpenFiles();
+    return true;
+  }
   return QDialog::eventFilter(watched, event);
 }

@@ -1,22 +1,29 @@
 // The main dialog's controls, start-up and shutdown.
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QShortcut>
+#include <QTimer>
 #include <algorithm>
 #include <system_error>
 #include <thread>
 
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
+#include "gui/DesktopNotifier.h"
 #include "gui/DialogServices.h"
 #include "gui/DialogUnits.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
+#include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
+#include "gui/SettingsDlg.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/TextFit.h"
 #include "gui/UiTranslation.h"
@@ -24,9 +31,14 @@
 #include "net/WanSetup.h"
 #include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
+#include "service/ShareFlow.h"
 #include "web/WebService.h"
 
 namespace {
+
+const char kConfirmQuitKey[] = "ui/confirmQuit";
+// While there is no local address, how often the window looks for one.
+constexpr int kNetworkCheckMs = 3000;
 
 template <class W>
 W* MakeControl(QWidget* parent, int id, const QString& text, QRect dluRect) {
@@ -71,15 +83,27 @@ void CMarlixDlg::CreateControls() {
   m_pCaption = MakeControl<QLabel>(this, IDC_CAPTION, QString(), DluRect(41, 241, 212, 12));
   m_pSharePage = MakeControl<QPushButton>(this, IDC_SHARE_PAGE, tr("下载"), DluRect(253, 38, 21, 17));
   m_pReceived = MakeControl<QPushButton>(this, IDC_RECEIVED, QString(), DluRect(255, 238, 15, 13));
+  // The window menu: the commands of the context menu without its address list.
+  m_pMenuButton = MakeControl<QPushButton>(this, IDC_MENU, tr("菜单"), DluRect(250, 7, 38, 12));
+  auto* windowMenu = new QMenu(m_pMenuButton);
+  m_pMenuButton->setMenu(windowMenu);
+  connect(windowMenu, &QMenu::aboutToShow, this, [this, windowMenu] {
+    windowMenu->clear();
+    AddCommands(windowMenu);
+  });
 
   // The small buttons hold two characters in little room.
   for (QPushButton* b : {m_pShare, m_pUploadPage, m_pSharePage, m_pReceived})
     b->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
-  for (QPushButton* b : {m_pClose, m_pShare, m_pUploadPage, m_pSharePage, m_pReceived}) b->setAutoDefault(false);
+  for (QPushButton* b : {m_pClose, m_pShare, m_pUploadPage, m_pSharePage, m_pReceived, m_pMenuButton})
+    b->setAutoDefault(false);
 
   // A text longer than its room widens its control: the radio buttons to the right, Close about its
   // centre, and the side buttons together, as one column.
   for (QRadioButton* r : {m_pRadioLan, m_pRadioWan, m_pRadioCloud}) r->resize(WidthForText(r), r->height());
+  const int menuWidth = WidthForText(m_pMenuButton);  // grows to the left, from the window's edge
+  m_pMenuButton->setGeometry(m_pMenuButton->geometry().right() + 1 - menuWidth, m_pMenuButton->y(), menuWidth,
+                             m_pMenuButton->height());
   const int closeWidth = WidthForText(m_pClose);
   m_pClose->setGeometry(m_pClose->x() - (closeWidth - m_pClose->width()) / 2, m_pClose->y(), closeWidth,
                         m_pClose->height());
@@ -88,7 +112,7 @@ void CMarlixDlg::CreateControls() {
   for (QPushButton* b : {m_pSharePage, m_pUploadPage, m_pShare}) b->resize(column, b->height());
 
   // What each control runs.
-  connect(m_pClose, &QPushButton::clicked, this, [this] { ShutDown(); });
+  connect(m_pClose, &QPushButton::clicked, this, [this] { RequestClose(); });
   for (QRadioButton* r : {m_pRadioLan, m_pRadioWan, m_pRadioCloud}) {
     const int id = r->property("controlId").toInt();
     connect(r, &QRadioButton::clicked, this, [this, id] { OnReachModeRadio(id); });
@@ -97,8 +121,15 @@ void CMarlixDlg::CreateControls() {
   connect(m_pShare, &QPushButton::clicked, this, [this] { CopyShareLink(); });
   connect(m_pUploadPage, &QPushButton::clicked, this, [this] { ShowUploadPage(); });
   connect(m_pSharePage, &QPushButton::clicked, this, [this] { ShowSharePage(); });
-  connect(m_pReceived, &QPushButton::clicked, this, [this] { OpenReceivedFolder(); });
+  connect(m_pReceived, &QPushButton::clicked, this, [this] { OpenReceivedList(); });
   connect(new QShortcut(QKeySequence::Paste, this), &QShortcut::activated, this, [this] { PasteText(); });
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, this,
+          [this] { OpenFiles(); });
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this), &QShortcut::activated, this, [this] { close(); });
+
+  m_pNetworkCheck = new QTimer(this);
+  m_pNetworkCheck->setInterval(kNetworkCheckMs);
+  connect(m_pNetworkCheck, &QTimer::timeout, this, [this] { CheckNetwork(); });
 }
 
 CMarlixDlg::~CMarlixDlg() {
@@ -127,6 +158,8 @@ bool CMarlixDlg::OnInitDialog() {
     return false;
   }
   m_state.PortText = port;
+  if (const int kept = KeptPort(); kept > 0 && port != std::to_string(kept))
+    ShowMessageBox(this, tr("端口 %1 已被其他程序占用，本次使用端口 %2。").arg(kept).arg(QString::fromStdString(port)));
 
   m_pWaitDlg = std::make_unique<CSystemNotReadyDlg>(this);
   m_state.WaitDialog = m_pWaitDlg.get();
@@ -138,6 +171,7 @@ bool CMarlixDlg::OnInitDialog() {
   m_pReceived->hide();
 
   setAcceptDrops(true);
+  ShowAddress(m_state, {});  // an earlier run's code is no code of this one
 
   // The drop area covers the client area less 61 pixels left and right and 62 at top and bottom.
   m_pDropArea = std::make_unique<CDropArea>(this, IDC_DROP_AREA);
@@ -148,6 +182,12 @@ bool CMarlixDlg::OnInitDialog() {
   m_pDropArea->installEventFilter(this);
   LoadChosenAddress();
 
+  m_pReceivedList = std::make_unique<CReceivedList>(
+      this, QString::fromStdString(m_state.HomePath("tmp")), [this](const QString& text) { ShowTextBox(text); },
+      [this] { OpenReceivedFolder(); });
+  m_pNotifier = new CDesktopNotifier(this);
+  m_pNotifier->OnActivated = [this] { BringToFrontWithList(); };
+
   m_state.PageMode = PageMode::Share;
   RefreshView(ReachMode::Lan);
 
@@ -157,6 +197,8 @@ bool CMarlixDlg::OnInitDialog() {
 
   m_pRadioLan->setChecked(true);
   MirrorRadios();
+  m_pStatus->setText(tr("手机和电脑在同一个无线(WIFI)网络下请使用此方式"));  // the checked mode's hint
+  m_pNetworkCheck->start();
 
   m_pWorkerView = std::make_shared<CRevocableDialog>(this);
   try {
@@ -197,6 +239,7 @@ void CMarlixDlg::ShutDown() {
   m_state.ClearItems();
   RemoveSharedTexts(m_state);
   m_pDropArea.reset();
+  m_pReceivedList.reset();
   DialogServices().SignOut(m_state);
   m_state.WaitDialog = nullptr;
   m_pWaitDlg.reset();
@@ -206,13 +249,39 @@ void CMarlixDlg::ShutDown() {
   QDialog::done(QDialog::Rejected);
 }
 
-void CMarlixDlg::reject() { ShutDown(); }
+bool CMarlixDlg::Busy() const {
+  const bool transfer = m_pProgress->isVisible() && m_pProgress->value() > 0 && m_pProgress->value() < 100;
+  return !m_items.empty() || transfer || m_packings > 0;
+}
 
-void CMarlixDlg::closeEvent(QCloseEvent* event) {
-  if (m_bOpeningPort) {
-    event->ignore();
+bool CMarlixDlg::RequestClose() {
+  if (m_bShutDown) return true;
+  if (m_bOpeningPort) return false;
+  QSettings settings(QStringLiteral("Marlix"), QStringLiteral("Marlix"));
+  if (Busy() && settings.value(QString::fromLatin1(kConfirmQuitKey), true).toBool()) {
+    bool dontAskAgain = false;
+    const bool quit = DialogServices().AskToQuit(this, dontAskAgain);
+    if (dontAskAgain) settings.setValue(QString::fromLatin1(kConfirmQuitKey), false);
+    if (!quit || m_bShutDown) return m_bShutDown;
+  }
+  ShutDown();
+  return true;
+}
+
+// A dialog's reject is Escape's: the program's one window stays.
+void CMarlixDlg::reject() {}
+
+void CMarlixDlg::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
     return;
   }
-  if (!m_bShutDown) ShutDown();
-  event->accept();
+  QDialog::keyPressEvent(event);
+}
+
+void CMarlixDlg::closeEvent(QCloseEvent* event) {
+  if (RequestClose())
+    event->accept();
+  else
+    event->ignore();
 }

@@ -1,16 +1,20 @@
 // What other threads may do to the main dialog, and how it words the core's events. Each report runs
 // at once on the interface thread and is queued there from any other thread; the worker never waits.
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <QTreeWidget>
 #include <algorithm>
 
 #include "app/SharedState.h"
+#include "gui/DesktopNotifier.h"
 #include "gui/DialogServices.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
+#include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
 
 bool CMarlixDlg::OnInterfaceThread() const { return QThread::currentThread() == thread(); }
@@ -86,8 +90,10 @@ void CMarlixDlg::ApplyEvent(const CViewEvent& event) {
     case ViewEventId::FileReceived:  // names the stored file; the bar stays where the bytes took it
       SetCaptionText(words.Line);
       break;
-    case ViewEventId::FileStored:
+    case ViewEventId::FileStored:  // the transfer has ended: the page's own caption comes back
       m_pProgress->setValue(100);
+      if (m_packings == 0) RestorePageCaption();
+      OnFileStored(event.Name);
       break;
     case ViewEventId::PackingStarted:
       m_pCaption->show();
@@ -137,11 +143,45 @@ void CMarlixDlg::HideProgress() {
   OnInterface([this] { ResetProgress(); });
 }
 
+// The button counts the files of the whole run (OnFileStored), not those of one request.
 void CMarlixDlg::SetReceivedCount(int count) {
   OnInterface([this, count] {
-    m_pReceived->setText(QString::number(count));
-    m_pReceived->show();
+    if (count > 0 && m_pReceivedList) m_pReceived->show();
   });
+}
+
+bool CMarlixDlg::InFront() const { return isActiveWindow() && !isMinimized(); }
+
+void CMarlixDlg::OnFileStored(const std::string& shownPath) {
+  if (m_bShutDown || !m_pReceivedList) return;
+  const QString path = QString::fromStdString(shownPath.rfind('/', 0) == 0 ? shownPath : m_state.HomePath(shownPath));
+  m_pReceivedList->AddFile(path);
+  m_pReceived->setText(QString::number(m_pReceivedList->FilesReceived()));
+  m_pReceived->show();
+  if (!InFront()) m_pNotifier->FileArrived(QFileInfo(path).fileName());
+}
+
+void CMarlixDlg::OpenReceivedList() {
+  if (!m_pReceivedList) return;
+  m_pReceivedList->DropMissing();
+  m_pReceivedList->show();
+  m_pReceivedList->raise();
+  m_pReceivedList->activateWindow();
+  m_pReceivedList->Tree()->setFocus();
+}
+
+void CMarlixDlg::BringToFrontWithList() {
+  if (m_bShutDown) return;
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
+  OpenReceivedList();
+}
+
+void CMarlixDlg::ShowTextBox(const QString& text) {
+  if (!m_pReceivedText) m_pReceivedText = std::make_unique<CReceivedTextBox>(this);
+  m_pReceivedText->ShowText(text);
 }
 
 void CMarlixDlg::ShowRelayFailure(const std::string& token, const QString& text) {
@@ -159,7 +199,8 @@ void CMarlixDlg::ShowRelayFailure(const std::string& token, const QString& text)
 void CMarlixDlg::ShowReceivedText(const std::string& text) {
   OnInterface([this, shown = QString::fromUtf8(text)] {
     if (m_bShutDown) return;
-    if (!m_pReceivedText) m_pReceivedText = std::make_unique<CReceivedTextBox>(this);
-    m_pReceivedText->ShowText(shown);
+    if (m_pReceivedList) m_pReceivedList->AddText(shown);
+    if (!InFront() && m_pNotifier) m_pNotifier->TextArrived(shown);
+    ShowTextBox(shown);
   });
 }

@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <algorithm>
 #include <thread>
 
 #include "app/SharedState.h"
@@ -29,6 +30,10 @@ const char* const kWanStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "外网直连方�
 const char* const kCloudStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "经云端中转，下完即删除，十分钟不下载，链接失效");
 const char* const kMappingPending = QT_TRANSLATE_NOOP("CMarlixDlg", "正在进行端口映射，请稍后再试");
 const char* const kCloudUploadRefused = QT_TRANSLATE_NOOP("CMarlixDlg", "目前暂时不支持手机通过云中转上传文件到电脑");
+const char* const kNoNetwork = QT_TRANSLATE_NOOP("CMarlixDlg", "没有网络连接：请把本机连到手机所在的网络");
+const char* const kWaitingForUploads = QT_TRANSLATE_NOOP("CMarlixDlg", "等待从手机上传文件...");
+const char* const kWanRetry =
+    QT_TRANSLATE_NOOP("CMarlixDlg", "已改回局域网方式。路由器能映射端口后，再选一次“外网直连”即可重试。");
 
 }  // namespace
 
@@ -49,12 +54,13 @@ void CMarlixDlg::RefreshView(ReachMode mode) {
 
   if (mode == ReachMode::Cloud && !RelayConfigured(m_state)) {
     // No relay set: say so and how to set one, instead of a link no phone could open.
-    m_state.CurrentAddress.clear();
+    ShowAddress(m_state, {});
     m_pDropArea->SetContent(QStringLiteral("ban.png"), Words({ViewEventId::NoRelaySet}).Line, 1);
     return;
   }
   if (mode == ReachMode::Cloud)
     DialogServices().RelayUpload(m_marlix, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
+  if (mode == ReachMode::Lan && m_state.LocalAddress.Empty()) DialogServices().FindAddress(m_state);
 
   if (m_pProgress->value() != 0) m_pProgress->show();
   m_pCaption->show();
@@ -67,13 +73,30 @@ void CMarlixDlg::RefreshView(ReachMode mode) {
     BuildCloudLink(m_state.CurrentItemToken);
   }
 
-  // Without an address (no external address in the Internet mode) "1.bmp" still holds an earlier
-  // address's code; the drop area keeps what it shows rather than offer that stale code.
   if (!m_state.CurrentAddress.empty())
     m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，下载文件到手机"), 2);
+  else if (mode == ReachMode::Lan)
+    ShowNoNetwork();
 
   UpdateItemCaption();
   UpdateAddressTooltip();
+}
+
+void CMarlixDlg::ShowNoNetwork() {
+  ShowAddress(m_state, {});
+  m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kNoNetwork), 1);
+  UpdateAddressTooltip();
+}
+
+void CMarlixDlg::CheckNetwork() {
+  if (m_bShutDown || m_bOpeningPort || !m_state.LocalAddress.Empty()) return;
+  DialogServices().FindAddress(m_state);
+  // Only the local-network mode's codes carry the local address.
+  if (m_state.LocalAddress.Empty() || m_state.ReachMode != ReachMode::Lan) return;
+  if (m_state.PageMode == PageMode::Upload)
+    ShowUploadPage();
+  else if (!m_state.CurrentItemPath.empty())
+    RefreshView(ReachMode::Lan);
 }
 
 void CMarlixDlg::BuildLanAddress(const std::string& token) {
@@ -95,36 +118,40 @@ void CMarlixDlg::BuildWanAddress(CMainDialogView*, const std::string& token) {
 
 void CMarlixDlg::UpdateItemCaption() {
   // The platform's separator stands for the backslash.
-  if (m_state.ItemKind == "m") {  // a text's file name is only its token
-    SetCaptionText(tr("下载:") + tr("文字"));
-    return;
-  }
   const QString path = QString::fromUtf8(m_state.CurrentItemPath);
   const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
-  if (last > 0)
-    SetCaptionText(tr("下载:") + path.mid(last + 1));
+  const QString name = m_state.ItemKind == "m" ? tr("文字")  // a text's file name is only its token
+                       : last > 0              ? path.mid(last + 1)
+                                               : path;
+  // Several items: how many, and which one is shown (the menus switch between them).
+  QString pattern = m_items.size() > 1 ? tr("已分享 %1 项，正在显示：%2").arg(m_items.size()) : tr("下载:") + "%1";
+  const QFontMetrics metrics(m_pCaption->font());
+  const int room = m_pCaption->contentsRect().width() - metrics.horizontalAdvance(QString(pattern).arg(QString()));
+  SetCaptionText(pattern.arg(metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0))));
+}
+
+void CMarlixDlg::RestorePageCaption() {
+  if (m_state.PageMode == PageMode::Upload)
+    SetCaptionText(m_state.CurrentAddress.empty() ? QString() : tr(kWaitingForUploads));
+  else if (!m_state.CurrentItemPath.empty())
+    UpdateItemCaption();
   else
-    SetCaptionText(path);
+    SetCaptionText(QString());
 }
 
 void CMarlixDlg::ShowSharePage() {
   if (m_bOpeningPort) return;
   m_state.PageMode = PageMode::Share;
   RefreshView(m_state.ReachMode);
-  UpdateItemCaption();
+  if (!m_state.CurrentItemPath.empty()) UpdateItemCaption();
 }
 
 void CMarlixDlg::ShowUploadPage() {
   if (m_bOpeningPort) return;
   m_state.PageMode = PageMode::Upload;
-  m_state.CurrentAddress.clear();
+  ShowAddress(m_state, {});
   ResetProgress();
-  ReachMode mode = ReachMode::None;
-  if (m_pRadioLan->isChecked()) {
-    mode = ReachMode::Lan;
-  } else if (m_pRadioWan->isChecked()) {
-    mode = ReachMode::Wan;
-  } else if (m_pRadioCloud->isChecked()) {
+  if (m_pRadioCloud->isChecked()) {
     ShowMessageBox(this, tr(kCloudUploadRefused));
     m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kCloudUploadRefused), 1);
     SetCaptionText(QString());
@@ -132,16 +159,23 @@ void CMarlixDlg::ShowUploadPage() {
     repaint();
     return;
   }
+  const ReachMode mode = m_pRadioWan->isChecked() ? ReachMode::Wan : ReachMode::Lan;
+  if (mode == ReachMode::Lan && m_state.LocalAddress.Empty()) DialogServices().FindAddress(m_state);
   ShowAddress(m_state, UploadPageAddress(m_state, mode));
-  m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
   m_pCaption->show();
-  SetCaptionText(tr("等待从手机上传文件..."));
+  if (m_state.CurrentAddress.empty()) {
+    SetCaptionText(QString());
+    ShowNoNetwork();
+    return;
+  }
+  m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
+  SetCaptionText(tr(kWaitingForUploads));
   UpdateAddressTooltip();
 }
 
 void CMarlixDlg::OnReachModeRadio(int id) {
   if (m_bOpeningPort) return;
-  m_state.CurrentAddress.clear();
+  ShowAddress(m_state, {});
   m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 2);
   SetCaptionText(QString());
   ResetProgress();
@@ -157,9 +191,9 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       if (m_state.WanAttempted) {
         m_pStatus->setText(tr(kWanStatus));
       } else if (!RunPortOpening()) {
-        // The failure picture and status stay: no address can be composed in this mode.
-        m_state.ReachMode = mode;
-        return;
+        // Back to the local network, which is checked again; choosing the Internet tries anew.
+        m_pStatus->setText(tr(kLanStatus));
+        mode = ReachMode::Lan;
       }
       break;
     case IDC_RADIO_CLOUD:
@@ -197,22 +231,21 @@ bool CMarlixDlg::RunPortOpening() {
   if (success) {
     wait->SetText(tr("外网已经打通，可正常使用!"));
     m_pStatus->setText(tr(kWanStatus));
+    m_state.WanAttempted = 1;
   } else {
-    // Mapped without an address counts as failed.
-    const WanSetupResult failure = outcome == WanSetupResult::BehindNat ? outcome : WanSetupResult::Failed;
-    m_pStatus->setText(Words({WanSetupFailureEvent(failure)}).Line);
-    m_pRadioWan->setAutoExclusive(false);
-    m_pRadioWan->setChecked(false);
-    m_pRadioWan->setAutoExclusive(true);
-    m_pRadioWan->setEnabled(false);
+    // The local network is checked again; the Internet mode stays to be tried once more.
+    m_pRadioLan->setChecked(true);
     MirrorRadios();
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), tr("外网模式开启失败，无法传输文件"), 1);
   }
-  m_state.WanAttempted = 1;
   wait->hide();
   update();
   repaint();
   m_bOpeningPort = false;
+  if (!success) {
+    // Mapped without an address counts as failed.
+    const WanSetupResult failure = outcome == WanSetupResult::BehindNat ? outcome : WanSetupResult::Failed;
+    ShowMessageBox(this, Words({WanSetupFailureEvent(failure)}).Line + QStringLiteral("\r\n\r\n") + tr(kWanRetry));
+  }
   return success;
 }
 

@@ -20,6 +20,7 @@ namespace {
 
 const char kRelayKey[] = "relay/address";
 const char kHomeKey[] = "paths/home";
+const char kPortKey[] = "network/port";
 
 QSettings KeptSettings() { return QSettings(QStringLiteral("Marlix"), QStringLiteral("Marlix")); }
 
@@ -34,13 +35,14 @@ CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent
   auto* form = new QFormLayout(this);
 
   m_pRelay = new QLineEdit(settings.value(kRelayKey).toString(), this);
-  m_pRelay->setPlaceholderText(tr("例如 https://relay.example.org（留空则不使用云中转）"));
+  m_pRelay->setPlaceholderText(QStringLiteral("https://relay.example.org"));
   if (!Variable("MARLIX_SERVICE_HOST").isEmpty()) {
     m_pRelay->setText(Variable("MARLIX_SERVICE_HOST"));
     m_pRelay->setEnabled(false);
     m_pRelay->setToolTip(tr("由环境变量 MARLIX_SERVICE_HOST 指定"));
   }
   form->addRow(tr("云中转服务器:"), m_pRelay);
+  form->addRow(new QLabel(tr("主机[:端口]，可加 https:// 或 http://，例如 https://relay.example.org。\n留空则不使用云中转。"), this));
 
   m_pHome = new QLineEdit(settings.value(kHomeKey).toString(), this);
   m_pHome->setPlaceholderText(QDir::homePath() + QStringLiteral("/Marlix"));
@@ -60,6 +62,17 @@ CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent
   homeRow->addWidget(browse);
   form->addRow(tr("工作目录:"), homeRow);
   form->addRow(new QLabel(tr("工作目录在下次启动时生效。"), this));
+
+  const int kept = settings.value(kPortKey).toInt();
+  m_pPort = new QLineEdit(kept > 0 ? QString::number(kept) : QString(), this);
+  m_pPort->setPlaceholderText(QStringLiteral("8081–8091"));
+  form->addRow(tr("端口:"), m_pPort);
+  form->addRow(new QLabel(tr("只使用这个端口；留空则用 8081–8091 中第一个空闲的。下次启动时生效。"), this));
+  // Each field is wide enough for the text it shows when empty.
+  for (QLineEdit* edit : {m_pRelay, m_pHome, m_pPort}) {
+    const int text = edit->fontMetrics().horizontalAdvance(edit->placeholderText());
+    edit->setMinimumWidth(text + 4 * edit->fontMetrics().averageCharWidth());
+  }
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -84,6 +97,14 @@ bool CSettingsDlg::Save() {
     settings.setValue(kRelayKey, relay);
     m_state.ConfiguredRelay.Set(relay.toStdString());
   }
+  const QString portText = m_pPort->text().trimmed();
+  bool number = false;
+  const int port = portText.toInt(&number);
+  if (!portText.isEmpty() && (!number || port < 1 || port > 65535)) {
+    ShowMessageBox(this, tr("端口应为 1 到 65535 之间的数，或留空"));
+    return false;
+  }
+  settings.setValue(kPortKey, portText.isEmpty() ? 0 : port);
   if (m_pHome->isEnabled()) settings.setValue(kHomeKey, m_pHome->text().trimmed());
   settings.sync();
   return true;
@@ -97,6 +118,11 @@ void ApplyKeptSettings() {
   QSettings settings = KeptSettings();
   const QString home = settings.value(kHomeKey).toString().trimmed();
   if (Variable("MARLIX_HOME").isEmpty() && !home.isEmpty()) ::setenv("MARLIX_HOME", home.toLocal8Bit().constData(), 1);
+}
+
+int KeptPort() {
+  const int port = KeptSettings().value(kPortKey).toInt();
+  return port >= 1 && port <= 65535 ? port : 0;
 }
 
 std::string KeptRelay() { return KeptSettings().value(kRelayKey).toString().trimmed().toStdString(); }

@@ -1,6 +1,7 @@
 #pragma once
-// The settings dialog, opened from the main dialog's context menu: the relay address and the
-// working directory, kept in QSettings("Marlix", "Marlix") under relay/address and paths/home.
+// The settings dialog, opened from the main dialog's menus: the relay address, the working directory
+// and the port, kept in QSettings("Marlix", "Marlix") under relay/address, paths/home and
+// network/port.
 // Environment variables (MARLIX_SERVICE_HOST, MARLIX_HOME) win over what is kept here; their fields
 // then show that and cannot be edited. Interface thread only.
 
@@ -21,6 +22,7 @@ class CSettingsDlg : public QDialog {
 
   QLineEdit* RelayEdit() const { return m_pRelay; }
   QLineEdit* HomeEdit() const { return m_pHome; }
+  QLineEdit* PortEdit() const { return m_pPort; }
 
   // Checks and keeps the fields; the relay applies at once, the working directory at the next start.
   // False (with a message box) when the relay address is not HOST or HOST:PORT.
@@ -33,7 +35,11 @@ class CSettingsDlg : public QDialog {
   SharedState& m_state;
   QLineEdit* m_pRelay = nullptr;
   QLineEdit* m_pHome = nullptr;
+  QLineEdit* m_pPort = nullptr;
 };
+
+// The kept port (applied at the next start), or 0 for the first free one of 8081 to 8091.
+int KeptPort();
 
 // Applies, when MARLIX_HOME is not set, the kept working directory (as MARLIX_HOME, before the working
 // directory is laid out). Called once by the program's main.

@@ -3,8 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QObject>
 #include <QSocketNotifier>
-#include <QWidget>
 #include <csignal>
 
 namespace {
@@ -18,13 +18,13 @@ void OnStopSignal(int) {
 
 }  // namespace
 
-void CloseOnStopSignals(QWidget* window) {
+void CloseOnStopSignals(QObject* owner, std::function<void()> close) {
   if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0) return;
-  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, window);
-  QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+  QObject::connect(notifier, &QSocketNotifier::activated, owner, [close = std::move(close)] {
     char buf[16];
     [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], buf, sizeof buf);
-    window->close();
+    close();
   });
   struct sigaction action {};
   action.sa_handler = &OnStopSignal;

@@ -1,8 +1,10 @@
 #pragma once
 // SIGINT and SIGTERM (Ctrl+C in the terminal that started the window, or a session ending) close the
-// window as its Close button does, so the shutdown sequence still runs.
+// window as its Close button does, so the shutdown sequence still runs; they ask nothing.
 
-class QWidget;
+#include <functional>
 
-// Installs the handlers; each signal then calls the window's close() on the interface thread.
-void CloseOnStopSignals(QWidget* window);
+class QObject;
+
+// Installs the handlers; each signal then runs `close` on the interface thread while `owner` lives.
+void CloseOnStopSignals(QObject* owner, std::function<void()> close);

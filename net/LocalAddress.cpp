@@ -5,6 +5,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "app/SharedState.h"
@@ -12,8 +13,9 @@
 namespace {
 
 // Every IPv4 address in the system's order; with firstOnly, each adapter once with its first one.
-// With v6, the IPv6 addresses that a phone can be given follow (not link-local: those need a zone).
-std::vector<AdapterAddress> ListAddresses(bool firstOnly, bool v6 = false) {
+// With v6, the IPv6 addresses that a phone can be given follow (not link-local: those need a zone);
+// with linkLocal6, the link-local ones too, each with its zone.
+std::vector<AdapterAddress> ListAddresses(bool firstOnly, bool v6 = false, bool linkLocal6 = false) {
   std::vector<AdapterAddress> adapters;
   ifaddrs* list = nullptr;
   if (::getifaddrs(&list) != 0) return adapters;
@@ -32,10 +34,12 @@ std::vector<AdapterAddress> ListAddresses(bool firstOnly, bool v6 = false) {
   for (const ifaddrs* it = list; v6 && it; it = it->ifa_next) {
     if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET6 || !it->ifa_name) continue;
     const auto* in6 = reinterpret_cast<const sockaddr_in6*>(it->ifa_addr);
-    if (IN6_IS_ADDR_LINKLOCAL(&in6->sin6_addr) || IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) continue;
+    const bool linkLocal = IN6_IS_ADDR_LINKLOCAL(&in6->sin6_addr);
+    if ((linkLocal && !linkLocal6) || IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) continue;
     char text[INET6_ADDRSTRLEN] = {};
     if (!::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text)) continue;
-    adapters.push_back({it->ifa_name, text, (it->ifa_flags & IFF_LOOPBACK) != 0});
+    adapters.push_back({it->ifa_name, linkLocal ? std::string(text) + "%" + it->ifa_name : std::string(text),
+                        (it->ifa_flags & IFF_LOOPBACK) != 0});
   }
   ::freeifaddrs(list);
   return adapters;
@@ -49,11 +53,30 @@ bool IsAssigned(const AdapterAddress& adapter) {
 
 bool IsLinkLocal(const std::string& address) { return address.rfind("169.254.", 0) == 0; }
 
+// fe80::/10, in any letter case.
+bool IsLinkLocal6(const std::string& address) {
+  if (address.size() < 4 || address.find(':') == std::string::npos) return false;
+  const std::string head = address.substr(0, 4);
+  const unsigned long value = std::strtoul(head.c_str(), nullptr, 16);
+  return head.find(':') == std::string::npos && (value & 0xFFC0) == 0xFE80;
+}
+
 }  // namespace
 
 std::vector<AdapterAddress> ListAdapterAddresses() { return ListAddresses(true); }
 
 std::vector<AdapterAddress> ListLocalAddresses() { return ListAddresses(false, true); }
+
+std::vector<AdapterAddress> ListAllAddresses() { return ListAddresses(false, true, true); }
+
+std::vector<AdapterAddress> PhoneReachableAddresses(const std::vector<AdapterAddress>& all) {
+  std::vector<AdapterAddress> routable, linkLocal;
+  for (const AdapterAddress& a : all) {
+    if (a.loopback || a.address.empty()) continue;
+    (IsLinkLocal(a.address) || IsLinkLocal6(a.address) ? linkLocal : routable).push_back(a);
+  }
+  return routable.empty() ? linkLocal : routable;
+}
 
 bool IsVirtualInterface(const std::string& name) {
   static const char* const kPrefixes[] = {"docker", "br-", "virbr", "veth", "vboxnet", "vmnet", "tun", "tap"};

@@ -16,6 +16,13 @@ std::vector<AdapterAddress> ListAdapterAddresses();
 // addresses that are not link-local: what the user may pick from (the service listens on both).
 std::vector<AdapterAddress> ListLocalAddresses();
 
+// Every address of every adapter, IPv4 then IPv6, loopback and link-local ones included; an IPv6
+// link-local address carries its zone ("fe80::1%wlan0"), without which it names no interface.
+std::vector<AdapterAddress> ListAllAddresses();
+// The addresses of a list that a phone on the network can be given: no loopback; link-local ones
+// (169.254.0.0/16, fe80::/10) only when the list has nothing else. In the list's order.
+std::vector<AdapterAddress> PhoneReachableAddresses(const std::vector<AdapterAddress>& all);
+
 // Interfaces a phone on the network cannot reach the PC through: container and virtual-machine
 // bridges, virtual pairs and tunnels, by their usual names.
 bool IsVirtualInterface(const std::string& name);

@@ -20,6 +20,7 @@ RUN_PKGS=(
 TEST_PKGS=(
   clang-format clang libclang-rt-14-dev libgtest-dev libgmock-dev
   curl zbar-tools unzip zip python3 iproute2 procps
+  dbus-daemon python3-dbus python3-gi
   miniupnpd miniupnpd-nftables nftables miniupnpc
   chromium
   desktop-file-utils dpkg-dev file

@@ -9,9 +9,14 @@ caller="$PWD"
 cd "$root"
 
 bash scripts/install-deps.sh run
-# The programs only: the tests need the test tools, which the run command does not install.
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TESTS=OFF >/dev/null
-cmake --build build -j "$(nproc)" --target marlix marlix-cli marlix-relay marlix_data >/dev/null
+# The programs only: the tests need the test tools, which the run command does not install. The
+# build shows its progress (CMake's own lines, with their percentages): it takes a few minutes the
+# first time.
+echo "== Configuring the build in $root/build =="
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLIX_TESTS=OFF
+echo "== Building marlix, marlix-cli and marlix-relay ($(nproc) at a time; a few minutes the first time) =="
+cmake --build build -j "$(nproc)" --target marlix marlix-cli marlix-relay marlix_data
+echo "== Built: starting Marlix =="
 
 # Each program lays out its own working directory (MARLIX_HOME, else ~/Marlix) and resolves paths
 # against the folder it was started in: start it where the command was typed.

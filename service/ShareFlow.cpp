@@ -105,5 +105,8 @@ std::string UploadPageAddress(const SharedState& state, ReachMode mode) {
 
 void ShowAddress(SharedState& state, const std::string& address) {
   state.CurrentAddress = address;
-  if (!address.empty()) GenerateQrBitmap(address, state.HomePath("1.bmp"));
+  if (address.empty())
+    ::unlink(state.HomePath("1.bmp").c_str());  // no code outlives the address it was made for
+  else
+    GenerateQrBitmap(address, state.HomePath("1.bmp"));
 }

@@ -34,5 +34,6 @@ std::string ItemAddress(const SharedState& state, ReachMode mode, const CSharedI
 std::string UploadPageAddress(const SharedState& state, ReachMode mode);
 
 // Makes the address the one shown: the state's CurrentAddress, and its QR code in the working
-// directory's "1.bmp" (the one place that writes it). An empty address only empties CurrentAddress.
+// directory's "1.bmp" (the one place that writes it). An empty address empties CurrentAddress and
+// removes "1.bmp", so that no code of an earlier address (or an earlier run's secret) is left to show.
 void ShowAddress(SharedState& state, const std::string& address);

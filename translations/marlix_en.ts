@@ -2,6 +2,25 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>CDesktopNotifier</name>
+    <message>
+        <source>收到文件</source>
+        <translation>File received</translation>
+    </message>
+    <message>
+        <source>收到 %1 个文件</source>
+        <translation>%1 files received</translation>
+    </message>
+    <message>
+        <source>收到文字</source>
+        <translation>Text received</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+</context>
+<context>
     <name>CMarlixApp</name>
     <message>
         <source>无法准备工作目录：</source>
@@ -10,10 +29,6 @@
 </context>
 <context>
     <name>CMarlixDlg</name>
-    <message>
-        <source>正等待文件从手机上传呢，拿手机扫描一下就可以上传...</source>
-        <translation>Waiting for files from the phone: scan the code with the phone to upload...</translation>
-    </message>
     <message>
         <source>不好意思，本版本不提供云端分享，稍后版本将开放！</source>
         <translation>Sorry, sharing through the cloud is not offered in this version yet.</translation>
@@ -129,10 +144,6 @@ Please wait a moment...</translation>
         <translation>The Internet path is open and ready!</translation>
     </message>
     <message>
-        <source>外网模式开启失败，无法传输文件</source>
-        <translation>The Internet mode could not be opened: no transfers</translation>
-    </message>
-    <message>
         <source>手机访问的地址</source>
         <translation>Address for phones</translation>
     </message>
@@ -220,6 +231,117 @@ Please wait a moment...</translation>
         <source>有新版本，请下载新版本</source>
         <translation>A new version is available: please download it.</translation>
     </message>
+    <message>
+        <source>停止分享并退出？</source>
+        <translation>Stop sharing and quit?</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>不再询问</source>
+        <translation>Don&apos;t ask again</translation>
+    </message>
+    <message>
+        <source>选择要分享的文件夹</source>
+        <translation>Choose a folder to share</translation>
+    </message>
+    <message>
+        <source>选择要分享的文件</source>
+        <translation>Choose files to share</translation>
+    </message>
+    <message>
+        <source><byte value="xd"/>
+<byte value="xd"/>
+此链接只在本局域网内有效：【Ctrl+V】粘贴给连在同一网络的人，可让对方上传！</source>
+        <translation><byte value="xd"/>
+<byte value="xd"/>
+This link works only on this local network: paste it (Ctrl+V) for someone on the same network to upload.</translation>
+    </message>
+    <message>
+        <source><byte value="xd"/>
+<byte value="xd"/>
+此链接只在本局域网内有效：【Ctrl+V】粘贴给连在同一网络的人，可让对方下载！</source>
+        <translation><byte value="xd"/>
+<byte value="xd"/>
+This link works only on this local network: paste it (Ctrl+V) for someone on the same network to download.</translation>
+    </message>
+    <message>
+        <source>打开文件…</source>
+        <translation>Open files…</translation>
+    </message>
+    <message>
+        <source>打开文件夹…</source>
+        <translation>Open folder…</translation>
+    </message>
+    <message>
+        <source>已分享的项目</source>
+        <translation>Shared items</translation>
+    </message>
+    <message>
+        <source>菜单</source>
+        <translation>Menu</translation>
+    </message>
+    <message>
+        <source>没有网络连接：请把本机连到手机所在的网络</source>
+        <translation>No network connection: connect this PC to the phone&apos;s network</translation>
+    </message>
+    <message>
+        <source>已改回局域网方式。路由器能映射端口后，再选一次“外网直连”即可重试。</source>
+        <translation>Back to the local network. Once the router can map ports, choose “Internet” again to retry.</translation>
+    </message>
+    <message>
+        <source>已分享 %1 项，正在显示：%2</source>
+        <translation>%1 items shared; showing %2</translation>
+    </message>
+    <message>
+        <source>端口 %1 已被其他程序占用，本次使用端口 %2。</source>
+        <translation>Port %1 is taken by another program: this run uses port %2.</translation>
+    </message>
+</context>
+<context>
+    <name>CReceivedList</name>
+    <message>
+        <source>收到的文件</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>在文件夹中显示</source>
+        <translation>Show in folder</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>文字：</source>
+        <translation>Text: </translation>
+    </message>
+    <message>
+        <source>%1 字</source>
+        <translation>%1 characters</translation>
+    </message>
 </context>
 <context>
     <name>CReceivedTextBox</name>
@@ -241,10 +363,6 @@ Please wait a moment...</translation>
     <message>
         <source>设置</source>
         <translation>Settings</translation>
-    </message>
-    <message>
-        <source>例如 https://relay.example.org（留空则不使用云中转）</source>
-        <translation>for example https://relay.example.org (empty: no cloud relay)</translation>
     </message>
     <message>
         <source>由环境变量 MARLIX_SERVICE_HOST 指定</source>
@@ -277,6 +395,24 @@ Please wait a moment...</translation>
     <message>
         <source>中转服务器地址应为 主机[:端口]，可加 https:// 或 http://</source>
         <translation>The relay address must be HOST[:PORT], with https:// or http:// before it if need be</translation>
+    </message>
+    <message>
+        <source>主机[:端口]，可加 https:// 或 http://，例如 https://relay.example.org。
+留空则不使用云中转。</source>
+        <translation>HOST[:PORT], with https:// or http:// before it if need be, for example https://relay.example.org.
+Leave it empty for no cloud relay.</translation>
+    </message>
+    <message>
+        <source>端口:</source>
+        <translation>Port:</translation>
+    </message>
+    <message>
+        <source>只使用这个端口；留空则用 8081–8091 中第一个空闲的。下次启动时生效。</source>
+        <translation>Only this port; empty: the first free one of 8081–8091. Applies from the next start.</translation>
+    </message>
+    <message>
+        <source>端口应为 1 到 65535 之间的数，或留空</source>
+        <translation>The port must be a number from 1 to 65535, or empty</translation>
     </message>
 </context>
 <context>

@@ -21,6 +21,7 @@
 #include "web/AttachmentDisposition.h"
 #include "web/ItemLookup.h"
 #include "web/StreamFile.h"
+#include "web/UploadName.h"
 #include "web/WebService.h"
 
 namespace {
@@ -30,14 +31,6 @@ constexpr size_t kNameMax = 255;  // bytes of one file name in the working direc
 std::string OwnName(const std::string& folderPath) {
   const size_t slash = folderPath.rfind('/');
   return slash == std::string::npos ? folderPath : folderPath.substr(slash + 1);
-}
-
-// Cuts UTF-8 text to at most `max` bytes without splitting a character.
-std::string CutUtf8(const std::string& s, size_t max) {
-  if (s.size() <= max) return s;
-  size_t end = max;
-  while (end > 0 && (static_cast<unsigned char>(s[end]) & 0xC0) == 0x80) --end;
-  return s.substr(0, end);
 }
 
 bool IsListed(SharedState& state, const std::string& path) {

@@ -18,8 +18,8 @@ namespace {
 
 using DirId = std::pair<dev_t, ino_t>;
 
-// Depth first in the order readdir delivers the entries. Folders reached through links are followed,
-// but a folder already open higher up the walk is not entered again, so a link loop ends.
+// Depth first in the order readdir delivers the entries. Symbolic links are left out (one could lead
+// out of the shared folder), and a folder already open higher up the walk is not entered again.
 void ListInto(const std::string& folder, std::set<DirId>& open, std::vector<std::string>& out) {
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return;
@@ -28,11 +28,12 @@ void ListInto(const std::string& folder, std::set<DirId>& open, std::vector<std:
     if (name == "." || name == "..") continue;
     const std::string path = folder + "/" + name;
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-      // A dangling link or an entry that vanished: listed as a file, as the system named it.
+    if (::lstat(path.c_str(), &st) != 0) {
+      // An entry that vanished: listed as a file, as the system named it.
       out.push_back(path);
       continue;
     }
+    if (S_ISLNK(st.st_mode)) continue;
     if (!S_ISDIR(st.st_mode)) {
       out.push_back(path);
       continue;

@@ -7,8 +7,9 @@
 
 namespace {
 
-// The shared entry for addresses beyond MaxAddresses: they slow each other, never escape.
-const std::string kOverflow = "*";
+// How many of the oldest records a full table looks at for one that is not blocked, so that a miss
+// costs the same however many addresses are blocked.
+constexpr size_t kEvictionLook = 64;
 
 }  // namespace
 
@@ -18,42 +19,41 @@ void CGuessLimiter::Forgive(CAddressRecord& r, Clock::time_point now) const {
   r.Updated = now;
 }
 
-// Drops the addresses that have nothing left against them.
-void CGuessLimiter::Prune(Clock::time_point now) {
-  for (auto it = m_records.begin(); it != m_records.end();) {
-    Forgive(it->second, now);
-    if (it->second.Score <= 0 && it->second.BlockedUntil <= now) {
-      it = m_records.erase(it);
-    } else {
-      ++it;
+// Forgets one record: the oldest that is not blocked among the oldest few, else the oldest.
+void CGuessLimiter::MakeRoom(Clock::time_point now) {
+  auto victim = m_byAge.begin();
+  size_t looked = 0;
+  for (auto it = m_byAge.begin(); it != m_byAge.end() && looked < kEvictionLook; ++it, ++looked) {
+    if (m_records.find(*it)->second.BlockedUntil <= now) {
+      victim = it;
+      break;
     }
   }
-}
-
-// The address's record, made when missing; the shared one when the table is full.
-CGuessLimiter::CAddressRecord& CGuessLimiter::RecordOf(const std::string& address, Clock::time_point now) {
-  auto it = m_records.find(address);
-  if (it != m_records.end()) return it->second;
-  if (m_records.size() >= m_limits.MaxAddresses) Prune(now);
-  const std::string& key = m_records.size() >= m_limits.MaxAddresses ? kOverflow : address;
-  CAddressRecord& r = m_records[key];
-  if (r.Updated == Clock::time_point{}) r.Updated = now;
-  return r;
+  if (victim == m_byAge.end()) return;
+  m_records.erase(*victim);
+  m_byAge.erase(victim);
 }
 
 bool CGuessLimiter::Admit(const std::string& address) {
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> lock(m_lock);
-  auto it = m_records.find(address);
-  // An address without a record of its own is judged by the shared one while the table is full.
-  if (it == m_records.end() && m_records.size() >= m_limits.MaxAddresses) it = m_records.find(kOverflow);
+  const auto it = m_records.find(address);
   return it == m_records.end() || it->second.BlockedUntil <= now;
 }
 
 void CGuessLimiter::RecordMiss(const std::string& address) {
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> lock(m_lock);
-  CAddressRecord& r = RecordOf(address, now);
+  auto it = m_records.find(address);
+  if (it == m_records.end()) {
+    while (!m_records.empty() && m_records.size() >= std::max<size_t>(m_limits.MaxAddresses, 1)) MakeRoom(now);
+    it = m_records.emplace(address, CAddressRecord{}).first;
+    it->second.Updated = now;
+    it->second.Age = m_byAge.insert(m_byAge.end(), address);
+  } else {
+    m_byAge.splice(m_byAge.end(), m_byAge, it->second.Age);
+  }
+  CAddressRecord& r = it->second;
   Forgive(r, now);
   r.Score += 1;
   const double excess = std::ceil(r.Score - m_limits.FreeMisses);
@@ -62,6 +62,11 @@ void CGuessLimiter::RecordMiss(const std::string& address) {
       std::min(m_limits.MaxBlockSeconds, m_limits.FirstBlockSeconds * std::pow(2.0, std::min(excess - 1, 60.0)));
   r.BlockedUntil = std::max(r.BlockedUntil,
                             now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+}
+
+size_t CGuessLimiter::Tracked() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_records.size();
 }
 
 void CGuessLimiter::SetLimits(const CGuessLimits& limits) {
@@ -73,4 +78,5 @@ void CGuessLimiter::Reset() {
   std::lock_guard<std::mutex> lock(m_lock);
   m_limits = CGuessLimits{};
   m_records.clear();
+  m_byAge.clear();
 }

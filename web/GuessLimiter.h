@@ -1,15 +1,20 @@
 #pragma once
-// Slows the guessing of tokens, per client address. Every "/f", "/d" and "/z" request asks Admit
-// first; a token that names nothing is reported with RecordMiss. Hits never count.
+// Slows the guessing of tokens and of the upload secret, per client address. A request that names
+// nothing (an unknown token, a missing or wrong secret) is reported with RecordMiss; hits never
+// count, and a request with a live token or the right secret is served whatever its address's record
+// says (the web service asks the limiter only about misses).
 //
 // Each address has a miss score that is forgiven at a steady rate. While the score stays within the
 // free misses, nothing slows. Each miss beyond them blocks the address for a time that doubles with
-// every further miss (up to a cap); while blocked, its token requests are refused without a look-up
-// and answered as unknown tokens are. Other addresses are not affected. Thread-safe; the web
-// service owns one and its threads call it. Addresses are as ClientAddressKey gives them.
+// every further miss (up to a cap); Admit tells whether an address is blocked. Other addresses are
+// never affected: the table is bounded, and when it is full the oldest record that is not blocked is
+// forgotten (the oldest of all when every record it looks at is blocked), so that a new address always
+// gets a record of its own. Thread-safe; the web service owns one and its threads call it. Addresses
+// are as ClientAddressKey gives them.
 
 #include <chrono>
 #include <cstddef>
+#include <list>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -19,15 +24,17 @@ struct CGuessLimits {
   double ForgivenPerSecond = 1.0 / 30;  // misses forgiven per second: the long-run guess rate
   double FirstBlockSeconds = 1;         // block after the first miss beyond the free ones
   double MaxBlockSeconds = 3600;        // the doubling stops here
-  size_t MaxAddresses = 4096;           // addresses tracked; beyond them one shared entry
+  size_t MaxAddresses = 4096;           // records kept; the oldest go first when the table is full
 };
 
 class CGuessLimiter {
  public:
-  // True when a token request from the address may be looked up.
+  // False while the address is blocked by its own misses. An address without a record is never blocked.
   bool Admit(const std::string& address);
-  // The address asked for a token that names nothing.
+  // The address asked for something that is not there.
   void RecordMiss(const std::string& address);
+  // Records kept at the moment (at most MaxAddresses).
+  size_t Tracked();
 
   // Test hooks: other limits, and forgetting every address.
   void SetLimits(const CGuessLimits& limits);
@@ -39,12 +46,13 @@ class CGuessLimiter {
     double Score = 0;  // misses not yet forgiven, as of Updated
     Clock::time_point Updated;
     Clock::time_point BlockedUntil;
+    std::list<std::string>::iterator Age;  // its place in m_byAge
   };
   void Forgive(CAddressRecord& r, Clock::time_point now) const;
-  void Prune(Clock::time_point now);
-  CAddressRecord& RecordOf(const std::string& address, Clock::time_point now);
+  void MakeRoom(Clock::time_point now);
 
   std::mutex m_lock;  // guards everything below
   CGuessLimits m_limits;
   std::unordered_map<std::string, CAddressRecord> m_records;
+  std::list<std::string> m_byAge;  // addresses by their last miss, the oldest first
 };

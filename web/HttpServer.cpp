@@ -52,7 +52,7 @@ constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
 // costs them a few percent more CPU than 64 KiB reads would: still over 1 GB/s on loopback.
 constexpr size_t kConnectionMemory = 32 * 1024;
 // File replies up to this length are read whole and sent with their header.
-constexpr size_t kReadWhole = 128 * 1024;
+constexpr size_t kReadWhole = 16 * 1024;
 
 const char kBusyReply[] =
     "HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n\r\nbusy\n";
@@ -238,11 +238,17 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
 // connection then only closes: keep-alive is always off) or, failing that, until it closes. The
 // library tells of a close only a moment after the client sees it, so a client that opens a new
 // connection for each request would otherwise be counted for connections it no longer has.
-struct CConnectionState {
+// The library's socket context of a connection points to its CTlsConnection part (the handshake's
+// credentials, read by the certificate callback); StateOf finds the whole.
+struct CConnectionState : CTlsConnection {
   std::string key;
   bool counted = true;  // read and written on the connection's own thread
   std::shared_ptr<CExchange> exchange;
 };
+
+CConnectionState* StateOf(void* socketContext) {
+  return socketContext ? static_cast<CConnectionState*>(static_cast<CTlsConnection*>(socketContext)) : nullptr;
+}
 
 struct CHttpServer::CImpl {
   CHttpServer* owner = nullptr;
@@ -382,6 +388,11 @@ int64_t HeaderLength(const CHttpReply& reply) {
   return n;
 }
 
+unsigned LibraryThreads(int asked) {
+  if (asked > 0) return static_cast<unsigned>(asked);
+  return std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+}
+
 bool ParseListen(const std::string& listen, sockaddr_storage& addr, uint16_t& port, bool& any) {
   std::string host, portText = listen;
   if (!listen.empty() && listen[0] == '[') {
@@ -420,7 +431,7 @@ bool ParseListen(const std::string& listen, sockaddr_storage& addr, uint16_t& po
 void* CHttpServer::CImpl::OnUri(void* cls, const char* uri, MHD_Connection* conn) {
   auto* self = static_cast<CImpl*>(cls);
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr;
+  auto* state = info ? StateOf(info->socket_context) : nullptr;
   if (!state) return nullptr;
   if (state->exchange) self->Forget(state->exchange.get());
   state->exchange.reset();  // a request before on the same connection has ended
@@ -440,8 +451,9 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     const MHD_ConnectionInfo* peer = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     auto* state = new (std::nothrow) CConnectionState;
-    *socketContext = state;
-    if (!state) return;  // its request finds no context and is refused
+    *socketContext = static_cast<CTlsConnection*>(state);
+    if (!state) return;  // its request finds no context and is refused (its handshake fails)
+    state->credentials = self->options.Tls.get();
     state->key = ClientAddressKey(ClientAddressText(peer ? peer->client_addr : nullptr));
     bool over = false;
     const auto& uncapped = self->options.Uncapped;
@@ -462,7 +474,7 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
     }
     return;
   }
-  auto* state = static_cast<CConnectionState*>(*socketContext);
+  auto* state = StateOf(*socketContext);
   if (!state) return;
   if (state->exchange) {
     self->Forget(state->exchange.get());
@@ -477,7 +489,7 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
 void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode code) {
   auto* self = static_cast<CImpl*>(cls);
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  if (auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr) self->Uncount(*state);
+  if (auto* state = info ? StateOf(info->socket_context) : nullptr) self->Uncount(*state);
   auto* ex = static_cast<CExchange*>(*context);
   if (!ex) return;
   // A file sent whole has reached its end (the socket is still open here).
@@ -544,7 +556,7 @@ MHD_Result CHttpServer::CImpl::Defer(MHD_Connection* conn, CExchange& ex, CHttpR
   CExchange* raw = &ex;
   ex.request.ReadBody = [raw](char* into, size_t room) { return raw->ReadBody(into, room); };
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr;
+  auto* state = info ? StateOf(info->socket_context) : nullptr;
   if (state && state->exchange.get() == &ex && pool->Submit([this, shared = state->exchange] { RunLater(*shared); }))
     return MHD_YES;
   Forget(&ex);
@@ -723,15 +735,13 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   m_impl->sendStop = false;
   m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
   const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
-  m_impl->daemon =
-      MHD_start_daemon(flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
-                       static_cast<unsigned>(std::max(1, options.Threads)), MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds,
-                       MHD_OPTION_CONNECTION_LIMIT, 16384u, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-                       MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u, MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(),
-                       MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
-                       &CImpl::OnCompleted, m_impl.get(), MHD_OPTION_ARRAY, tls.data(),
-                       any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
-  if (m_impl->daemon && options.Tls) AttachTlsDaemon(m_impl->daemon, options.Tls);
+  m_impl->daemon = MHD_start_daemon(
+      flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
+      LibraryThreads(options.Threads), MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_LIMIT, 16384u,
+      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(),
+      MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
+      &CImpl::OnCompleted, m_impl.get(), MHD_OPTION_ARRAY, tls.data(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
+      reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
   if (!m_impl->daemon) {
     StopWatchingSends();
     m_impl->pool.reset();
@@ -751,7 +761,6 @@ void CHttpServer::Stop() {
     for (const auto& [raw, ex] : m_impl->live) live.push_back(ex);
   }
   for (const auto& ex : live) ex->Fail();
-  DetachTlsDaemon(m_impl->daemon);
   MHD_stop_daemon(m_impl->daemon);
   m_impl->daemon = nullptr;
   // The handlers see the stop (their reads fail, their waits end) and return; each one's end, such

@@ -22,8 +22,9 @@ struct CHttpServerOptions {
   int MaxPerAddress = 8;
   // A connection that brings no byte for this long is ended (an upload then fails).
   int IdleLimitMs = 30000;
-  // Threads that read requests and send replies, each for many connections. They never wait.
-  int Threads = 4;
+  // Threads that read requests and send replies, each for many connections; 0: one per processor,
+  // 2 to 4. They never wait, so more than the processors would only take turns.
+  int Threads = 0;
   // Threads that run the work of deferred replies (uploads, folder pages, archives), made as needed;
   // 256 more such requests may wait for one, with their connections suspended, past that "busy".
   int HandlerThreads = 8;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -22,7 +23,11 @@ struct CPartialEntry {
   uint64_t generation = 0;  // of the piece allowed to write
   bool complete = false;
   std::string storedPath;
+  std::string address;  // of the client that started it
+  CPartialUploads::Clock::time_point created;
   CPartialUploads::Clock::time_point touched;
+  CPartialUploads::Clock::time_point wrote;  // the last write; the epoch before the first
+  int pieces = 0;                            // pieces under way
 };
 
 namespace {
@@ -76,57 +81,118 @@ void CPartialUploads::RemoveAll() {
   for (const std::string& name : names) ::unlink(DataPath(name).c_str());
 }
 
-int64_t CPartialUploads::ReservedLocked() {
-  int64_t reserved = 0;
+int64_t CPartialUploads::BookingsLocked(Clock::time_point now, std::map<std::string, int64_t>* each) {
+  // Per address: what its sending uploads still need, and what its other uploads still need up to
+  // the cap, given to them in the order they started.
+  struct CIdle {
+    Clock::time_point created;
+    std::string id;
+    int64_t need;
+  };
+  std::map<std::string, std::vector<CIdle>> idle;
+  int64_t total = 0;
   for (auto& [id, entry] : m_entries) {
     std::lock_guard<std::mutex> lock(entry->lock);
-    if (!entry->complete) reserved += entry->size - entry->held;
+    if (entry->complete) continue;
+    const int64_t need = entry->size - entry->held;
+    if (entry->pieces > 0 || now - entry->wrote < kSendingWithin) {
+      total += need;
+      if (each) (*each)[id] = need;
+    } else {
+      idle[entry->address].push_back({entry->created, id, need});
+    }
   }
-  return reserved;
+  for (auto& [address, uploads] : idle) {
+    std::sort(uploads.begin(), uploads.end(), [](const CIdle& a, const CIdle& b) { return a.created < b.created; });
+    int64_t left = kIdleBookingCap;
+    for (const CIdle& u : uploads) {
+      const int64_t booked = std::min(u.need, left);
+      left -= booked;
+      total += booked;
+      if (each) (*each)[u.id] = booked;
+    }
+  }
+  return total;
 }
 
 int64_t CPartialUploads::ReservedBytes() {
   std::lock_guard<std::mutex> lock(m_lock);
-  return ReservedLocked();
+  return BookingsLocked(m_clock());
+}
+
+int64_t CPartialUploads::BookedFor(const std::string& id) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  std::map<std::string, int64_t> each;
+  BookingsLocked(m_clock(), &each);
+  const auto found = each.find(id);
+  return found == each.end() ? 0 : found->second;
+}
+
+size_t CPartialUploads::Count() {
+  std::lock_guard<std::mutex> lock(m_lock);
+  return m_entries.size();
 }
 
 void CPartialUploads::RemoveExpired() {
-  const Clock::time_point limit = m_clock() - kMaxIdle;
   std::lock_guard<std::mutex> lock(m_lock);
+  RemoveExpiredLocked(m_clock());
+}
+
+void CPartialUploads::RemoveExpiredLocked(Clock::time_point now) {
+  std::vector<std::pair<Clock::time_point, std::string>> finished;
   for (auto it = m_entries.begin(); it != m_entries.end();) {
     std::unique_lock<std::mutex> entryLock(it->second->lock);
-    if (it->second->touched >= limit) {
+    CPartialEntry& e = *it->second;
+    const bool unsent = !e.complete && e.held == 0 && e.pieces == 0 && now - e.created >= kMaxUnsentBooking;
+    if (!unsent && e.touched >= now - kMaxIdle) {
+      if (e.complete) finished.emplace_back(e.touched, it->first);
       ++it;
       continue;
     }
-    if (!it->second->complete) ::unlink(DataPath(it->first).c_str());
-    it->second->generation++;  // a piece still holding it can write no more
+    if (!e.complete) ::unlink(DataPath(it->first).c_str());
+    e.generation++;  // a piece still holding it can write no more
     entryLock.unlock();
     it = m_entries.erase(it);
   }
+  // Finished uploads only answer a lost final reply again: the oldest go first.
+  if (finished.size() > kMaxFinished) {
+    std::sort(finished.begin(), finished.end());
+    for (size_t i = 0; i + kMaxFinished < finished.size(); ++i) m_entries.erase(finished[i].second);
+  }
 }
 
-PartialStatus CPartialUploads::Start(const std::string& name, int64_t size, int64_t mtime, std::string& id,
-                                     int64_t& held) {
-  if (size < 0 || size > kMaxSize || SafeUploadName(name).empty()) return PartialStatus::BadRequest;
-  RemoveExpired();
+PartialStatus CPartialUploads::Start(const std::string& sentName, int64_t size, int64_t mtime, std::string& id,
+                                     int64_t& held, const std::string& address) {
+  const std::string name = CutUtf8(sentName, kMaxNameBytes);
+  if (size < 0 || size > kMaxSize || name.find('\0') != std::string::npos || SafeUploadName(name).empty())
+    return PartialStatus::BadRequest;
   id = IdFor(name, size, mtime);
   std::lock_guard<std::mutex> lock(m_lock);
+  const Clock::time_point now = m_clock();
+  RemoveExpiredLocked(now);
   auto found = m_entries.find(id);
   if (found != m_entries.end()) {
     std::lock_guard<std::mutex> entryLock(found->second->lock);
     if (!found->second->complete) {
-      found->second->touched = m_clock();
+      found->second->touched = now;
       held = found->second->held;
       return PartialStatus::Ok;
     }
   }
+  size_t open = 0, ofAddress = 0;
+  for (auto& [key, entry] : m_entries) {
+    std::lock_guard<std::mutex> entryLock(entry->lock);
+    if (entry->complete) continue;
+    ++open;
+    if (entry->address == address) ++ofAddress;
+  }
+  if (open >= kMaxOpen || ofAddress >= kMaxOpenPerAddress) return PartialStatus::TooMany;
   // The whole file lands in both folders when they lie on different file systems (it is copied then).
   ::mkdir(m_partFolder.c_str(), 0700);  // made with the first upload, removed with the object
   const int64_t partRoom = FreeSpace(m_partFolder);
   const int64_t savedRoom = FreeSpace(m_savedFolder);
   const int64_t room = savedRoom >= 0 && (partRoom < 0 || savedRoom < partRoom) ? savedRoom : partRoom;
-  if (room >= 0 && size > room - kFreeSpaceReserve - ReservedLocked()) return PartialStatus::DiskFull;
+  if (room >= 0 && size > room - kFreeSpaceReserve - BookingsLocked(now)) return PartialStatus::DiskFull;
   const int fd = ::open(DataPath(id).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return IsDiskFull(errno) ? PartialStatus::DiskFull : PartialStatus::CannotStore;
   ::close(fd);
@@ -134,7 +200,8 @@ PartialStatus CPartialUploads::Start(const std::string& name, int64_t size, int6
   entry->name = name;
   entry->dataPath = DataPath(id);
   entry->size = size;
-  entry->touched = m_clock();
+  entry->address = address;
+  entry->created = entry->touched = now;
   m_entries[id] = entry;
   held = 0;
   return PartialStatus::Ok;
@@ -167,6 +234,7 @@ PartialStatus CPartialUploads::BeginPiece(const std::string& id, int64_t offset,
   const int fd = ::open(DataPath(id).c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return PartialStatus::CannotStore;
   entry->touched = m_clock();
+  entry->pieces++;
   piece.reset(new CPiece(*this, entry, ++entry->generation, fd));
   return PartialStatus::Ok;
 }
@@ -177,6 +245,8 @@ CPartialUploads::CPiece::CPiece(const CPartialUploads& owner, std::shared_ptr<CP
 
 CPartialUploads::CPiece::~CPiece() {
   if (m_fd >= 0) ::close(m_fd);
+  std::lock_guard<std::mutex> lock(m_entry->lock);
+  m_entry->pieces--;
 }
 
 int64_t CPartialUploads::CPiece::Held() const {
@@ -202,7 +272,7 @@ PartialStatus CPartialUploads::CPiece::Write(const char* data, size_t count) {
     data += n;
     count -= static_cast<size_t>(n);
   }
-  e.touched = m_owner.m_clock();
+  e.touched = e.wrote = m_owner.m_clock();
   return PartialStatus::Ok;
 }
 

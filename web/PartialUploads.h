@@ -8,6 +8,14 @@
 // reloaded) resumes. Partial data untouched for 24 hours is removed, and all of it when the object
 // ends (and, left by an earlier run, when it begins).
 //
+// What an upload still needs is booked against the free space of the disk, which every upload
+// (multipart ones too) counts. The bookings are bounded: an upload that has sent nothing within
+// kMaxUnsentBooking of its start is removed; the uploads of one client address that are not
+// sending at the moment book at most kIdleBookingCap between them (those sending book all they still
+// need); one address may hold kMaxOpenPerAddress unfinished uploads and all addresses kMaxOpen; the
+// records of finished uploads (kept so that a lost final reply can be asked for again) are at most
+// kMaxFinished, the oldest forgotten first; names are kept to kMaxNameBytes.
+//
 // Free of the server library; shared by the web service's threads (every member is thread-safe).
 
 #include <chrono>
@@ -30,12 +38,21 @@ enum class PartialStatus {
   DiskFull,     // no room for what the upload still needs
   CannotStore,  // the partial or the stored file could not be created or moved
   WriteFailed,  // writing the partial data failed
+  TooMany,      // the address, or all of them, hold as many unfinished uploads as they may
 };
 
 class CPartialUploads {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::hours kMaxIdle{24};
+  static constexpr std::chrono::minutes kMaxUnsentBooking{10};
+  // An upload that wrote within this time, or has a piece under way, is sending.
+  static constexpr std::chrono::seconds kSendingWithin{60};
+  static constexpr int64_t kIdleBookingCap = int64_t{4} << 30;
+  static constexpr size_t kMaxOpenPerAddress = 64;
+  static constexpr size_t kMaxOpen = 4096;
+  static constexpr size_t kMaxFinished = 4096;
+  static constexpr size_t kMaxNameBytes = 255;
   // Room kept free on the disk: an upload that would leave less is refused.
   static constexpr int64_t kFreeSpaceReserve = 4 * 1024 * 1024;
   // The largest size accepted: every size a page can state exactly (2^53).
@@ -51,10 +68,12 @@ class CPartialUploads {
   // The id of an upload of the file by name, size and modification time (16 hexadecimal digits).
   static std::string IdFor(const std::string& name, int64_t size, int64_t mtime);
 
-  // Starts the upload of that file, or finds it: Ok with its id and the length held (0 for a new
-  // one). An upload that completed earlier starts again. Refused with DiskFull when the free space,
-  // less what other uploads still need, cannot take the rest of it.
-  PartialStatus Start(const std::string& name, int64_t size, int64_t mtime, std::string& id, int64_t& held);
+  // Starts the upload of that file for the client address, or finds it: Ok with its id and the
+  // length held (0 for a new one). An upload that completed earlier starts again. The name is cut to
+  // kMaxNameBytes (whole characters) first. Refused with DiskFull when the free space, less the
+  // reserve and the bookings, cannot take it; with TooMany (nothing kept) past the counts above.
+  PartialStatus Start(const std::string& name, int64_t size, int64_t mtime, std::string& id, int64_t& held,
+                      const std::string& address = {});
 
   // Ok with the length held and the size of an unfinished upload; Complete with the stored path of
   // one that finished (so that a lost final reply can be asked for again); else Unknown.
@@ -90,8 +109,12 @@ class CPartialUploads {
   PartialStatus BeginPiece(const std::string& id, int64_t offset, std::unique_ptr<CPiece>& piece, int64_t& held,
                            std::string& storedPath);
 
-  // Bytes that unfinished uploads still need: counted against the free space by every upload.
+  // The bytes booked for unfinished uploads: counted against the free space by every upload.
   int64_t ReservedBytes();
+  // The bytes booked for that upload now (0 for one unknown or finished).
+  int64_t BookedFor(const std::string& id);
+  // Uploads known (unfinished and finished).
+  size_t Count();
 
   // Removes the partial data of uploads untouched for kMaxIdle (run by Start; public for the owner's
   // own schedule).
@@ -100,7 +123,9 @@ class CPartialUploads {
  private:
   std::string DataPath(const std::string& id) const;
   void RemoveAll();
-  int64_t ReservedLocked();
+  // The bytes booked now by each unfinished upload, and their sum.
+  int64_t BookingsLocked(Clock::time_point now, std::map<std::string, int64_t>* each = nullptr);
+  void RemoveExpiredLocked(Clock::time_point now);
 
   const std::string m_partFolder;
   const std::string m_savedFolder;

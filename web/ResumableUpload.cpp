@@ -38,6 +38,12 @@ CResumableAnswer Refused(PartialStatus status) {
       return Json(500, "{\"error\":\"cannot_store\",\"message\":\"The PC could not store the file\"}");
     case PartialStatus::WriteFailed:
       return Json(500, "{\"error\":\"write_failed\",\"message\":\"The PC could not write the file\"}");
+    case PartialStatus::TooMany: {
+      CResumableAnswer answer =
+          Json(429, "{\"error\":\"too_many_uploads\",\"message\":\"Too many uploads are open; try again later\"}");
+      answer.retryAfter = 60;
+      return answer;
+    }
     default:
       return Json(400, "{\"error\":\"bad_form\",\"message\":\"The upload request is malformed\"}");
   }
@@ -79,14 +85,15 @@ CResumableAnswer Append(CPartialUploads& uploads, const std::string& id, int64_t
 }  // namespace
 
 CResumableAnswer AnswerResumableUpload(CPartialUploads& uploads, const std::string& method, const std::string& query,
-                                       int64_t contentLength, const CBodyRead& read, const CPieceProgress& progress) {
+                                       int64_t contentLength, const CBodyRead& read, const CPieceProgress& progress,
+                                       const std::string& address) {
   std::string id, name;
   int64_t size = 0, mtime = 0, offset = 0, held = 0;
   if (method == "POST") {
     if (!QueryParameter(query, "name", name) || !QueryNumber(query, "size", size) ||
         !QueryNumber(query, "mtime", mtime))
       return Refused(PartialStatus::BadRequest);
-    const PartialStatus started = uploads.Start(name, size, mtime, id, held);
+    const PartialStatus started = uploads.Start(name, size, mtime, id, held, address);
     return started == PartialStatus::Ok ? Held(id, held) : Refused(started);
   }
   if (!QueryParameter(query, "id", id)) return Refused(PartialStatus::BadRequest);
@@ -94,8 +101,8 @@ CResumableAnswer AnswerResumableUpload(CPartialUploads& uploads, const std::stri
     std::string stored;
     const PartialStatus found = uploads.Query(id, held, size, stored);
     if (found == PartialStatus::Unknown) return Refused(found);
-    return Json(
-        200, "{\"id\":\"" + id + "\",\"offset\":" + std::to_string(held) + ",\"size\":" + std::to_string(size) + "}");
+    return Json(200, "{\"id\":\"" + id + "\",\"offset\":" + std::to_string(held) + ",\"size\":" + std::to_string(size) +
+                         ",\"booked\":" + std::to_string(uploads.BookedFor(id)) + "}");
   }
   if (method == "PUT" && QueryNumber(query, "offset", offset))
     return Append(uploads, id, offset, contentLength, read, progress);

@@ -1,5 +1,6 @@
 #include "web/SavedFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/sendfile.h>
@@ -7,12 +8,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "web/UploadName.h"
 
 namespace {
 
 constexpr int kMaxNumber = 1000000;
+constexpr char kHiddenPrefix[] = ".upload-";
 
 // Copies the whole of `in` to `out`. 0 or an errno.
 int CopyAll(int in, int out) {
@@ -80,4 +85,21 @@ int MoveToSavedFile(const std::string& from, const std::string& folder, const st
   }
   ::unlink(from.c_str());
   return 0;
+}
+
+int CreateHiddenFile(const std::string& folder, std::string& path) {
+  std::string name = folder + "/" + kHiddenPrefix + "XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd >= 0) path = name;
+  return fd;
+}
+
+void RemoveHiddenFiles(const std::string& folder) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(dir))
+    if (std::strncmp(entry->d_name, kHiddenPrefix, sizeof kHiddenPrefix - 1) == 0) names.emplace_back(entry->d_name);
+  ::closedir(dir);
+  for (const std::string& name : names) ::unlink((folder + "/" + name).c_str());
 }

@@ -21,3 +21,10 @@ int CreateSavedFile(const std::string& folder, const std::string& sent, std::str
 // both lie on one file system, else copied and the original removed. 0, or an errno (nothing is left
 // in the folder then).
 int MoveToSavedFile(const std::string& from, const std::string& folder, const std::string& sent, std::string& path);
+
+// Files still arriving lie in the upload folder under hidden names of their own (".upload-" and six
+// characters), which no route serves or deletes, until MoveToSavedFile gives them their name.
+// Creates one: the descriptor (open for writing, mode 0600), or -1 with errno set.
+int CreateHiddenFile(const std::string& folder, std::string& path);
+// Removes every such hidden file of the folder (left by a run that ended without cleaning up).
+void RemoveHiddenFiles(const std::string& folder);

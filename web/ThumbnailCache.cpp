@@ -6,7 +6,8 @@
 
 std::string CThumbnailCache::Get(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  // A link is never followed: a folder page lists none, and one put in a file's place is refused.
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   const std::string key = path + '\0' + std::to_string(st.st_size) + '\0' + std::to_string(st.st_mtim.tv_sec) + '.' +
                           std::to_string(st.st_mtim.tv_nsec);
   {

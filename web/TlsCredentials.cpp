@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 namespace {
@@ -102,35 +101,14 @@ const CTlsCredentials::Pair* CTlsCredentials::Current() {
 
 namespace {
 
-// The started daemons that speak HTTPS, with their credentials, by their listening socket: a
-// connection leads to the daemon of its pool thread, which shares the socket with the daemon started.
-struct CTlsDaemons {
-  std::mutex lock;
-  std::map<int, std::shared_ptr<CTlsCredentials>> daemons;
-};
-
-int ListenSocket(MHD_Daemon* daemon) {
-  const MHD_DaemonInfo* info = daemon ? MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_LISTEN_FD) : nullptr;
-  return info ? info->listen_fd : -1;
-}
-
-CTlsDaemons& Daemons() {
-  static CTlsDaemons registry;
-  return registry;
-}
-
+// GnuTLS asks for the certificate during a handshake, on the connection's thread. The library set
+// the session's pointer to its connection, whose socket context is the server's CTlsConnection.
 int RetrieveCertificate(gnutls_session_t session, const gnutls_datum_t*, int, const gnutls_pk_algorithm_t*, int,
                         gnutls_pcert_st** chain, unsigned* length, gnutls_privkey_t* key) {
   auto* conn = static_cast<MHD_Connection*>(gnutls_session_get_ptr(session));
-  const MHD_ConnectionInfo* info = conn ? MHD_get_connection_info(conn, MHD_CONNECTION_INFO_DAEMON) : nullptr;
-  if (!info) return -1;
-  std::shared_ptr<CTlsCredentials> tls;
-  {
-    CTlsDaemons& registry = Daemons();
-    std::lock_guard<std::mutex> hold(registry.lock);
-    auto it = registry.daemons.find(ListenSocket(info->daemon));
-    if (it != registry.daemons.end()) tls = it->second;
-  }
+  const MHD_ConnectionInfo* info = conn ? MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT) : nullptr;
+  const auto* state = info ? static_cast<const CTlsConnection*>(info->socket_context) : nullptr;
+  CTlsCredentials* tls = state ? state->credentials : nullptr;
   const CTlsCredentials::Pair* pair = tls ? tls->Current() : nullptr;
   if (!pair) return -1;
   *chain = const_cast<gnutls_pcert_st*>(pair->chain);
@@ -151,14 +129,3 @@ std::vector<MHD_OptionItem> TlsDaemonOptions(const CTlsCredentials* tls) {
   return items;
 }
 
-void AttachTlsDaemon(MHD_Daemon* daemon, std::shared_ptr<CTlsCredentials> tls) {
-  CTlsDaemons& registry = Daemons();
-  std::lock_guard<std::mutex> hold(registry.lock);
-  registry.daemons[ListenSocket(daemon)] = std::move(tls);
-}
-
-void DetachTlsDaemon(MHD_Daemon* daemon) {
-  CTlsDaemons& registry = Daemons();
-  std::lock_guard<std::mutex> hold(registry.lock);
-  registry.daemons.erase(ListenSocket(daemon));
-}

@@ -39,12 +39,15 @@ class CTlsCredentials {
   std::vector<std::unique_ptr<Pair>> m_pairs;  // every pair read; the last is current
 };
 
+// What a server keeps for each connection that its handshake needs. The server library's socket
+// context of a connection (MHD_CONNECTION_INFO_SOCKET_CONTEXT, the `void**` of
+// MHD_OPTION_NOTIFY_CONNECTION) must point to one of these on a server started with
+// TlsDaemonOptions: it is set when the connection starts, before its handshake. A connection
+// without one, or without credentials in it, fails its handshake.
+struct CTlsConnection {
+  CTlsCredentials* credentials = nullptr;  // outlives the server
+};
+
 // The server library's options for HTTPS with these credentials (TLS 1.2 and later), ending with
 // MHD_OPTION_END; only the end when `tls` is null. Given to MHD_start_daemon with MHD_OPTION_ARRAY.
 std::vector<MHD_OptionItem> TlsDaemonOptions(const CTlsCredentials* tls);
-// Ties a started daemon to its credentials, for its handshakes (GnuTLS's certificate callback is
-// given no context of ours: the connection leads to its daemon, and the daemon to its credentials).
-// Detach just before the daemon stops. A handshake that comes before Attach fails (the client may
-// retry); Start attaches right after the daemon starts.
-void AttachTlsDaemon(MHD_Daemon* daemon, std::shared_ptr<CTlsCredentials> tls);
-void DetachTlsDaemon(MHD_Daemon* daemon);

@@ -1,6 +1,7 @@
 #include "web/Upload.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,9 +19,11 @@
 
 #include "app/SharedState.h"
 #include "app/TransferProgress.h"
+#include "web/ClientAddress.h"
 #include "web/ContentType.h"
 #include "web/FileSize.h"
 #include "web/FreeSpace.h"
+#include "web/LocalFile.h"
 #include "web/MultipartBoundary.h"
 #include "web/MultipartReceiver.h"
 #include "web/PartialUploads.h"
@@ -48,75 +52,99 @@ const char kUploadReplyHeader[] =
     "Content-Type: application/json\r\n"
     "\r\n";
 
-// The replies an upload adds, in order: the first is the HTTP reply, each further one follows in its
-// body as the text of a whole reply of its own, as the phone's page has always been sent them.
-class CUploadReplies {
- public:
-  void Add(const std::string& body, const char* status = "200 OK") { m_replies.emplace_back(status, body); }
-  CHttpReply Take() {
-    if (m_replies.empty()) return CHttpReply::Dropped();
-    CHttpReply reply;
-    reply.AsHttp10 = false;
-    reply.Status = std::atoi(m_replies[0].first);
-    reply.Memory = m_replies[0].second;
-    FillHead(reply, reply.Memory.size());
-    for (size_t i = 1; i < m_replies.size(); ++i) {
-      char head[sizeof kUploadReplyHeader + 64];
-      std::snprintf(head, sizeof head, kUploadReplyHeader, m_replies[i].first, m_replies[i].second.size());
-      reply.Memory += head + m_replies[i].second;
-    }
-    return reply;
+// The one reply of a request of the upload direction: the fixed upload header lines, in their
+// order, and the JSON body.
+CHttpReply UploadReply(int status, std::string body) {
+  CHttpReply reply;
+  reply.AsHttp10 = false;
+  reply.Status = status;
+  reply.Memory = std::move(body);
+  char text[sizeof kUploadReplyHeader + 64];
+  std::snprintf(text, sizeof text, kUploadReplyHeader, "", reply.Memory.size());
+  const std::string head = text;
+  size_t at = head.find("\r\n") + 2;
+  for (size_t end; (end = head.find("\r\n", at)) != std::string::npos && end > at; at = end + 2) {
+    const std::string line = head.substr(at, end - at);
+    const size_t colon = line.find(':');
+    reply.AddHeader(line.substr(0, colon), line.substr(colon + 2));
   }
-  static void FillHead(CHttpReply& reply, size_t length) {
-    // The header lines of kUploadReplyHeader, in its order.
-    char text[sizeof kUploadReplyHeader + 64];
-    std::snprintf(text, sizeof text, kUploadReplyHeader, "", length);
-    std::string head = text;
-    size_t at = head.find("\r\n") + 2;
-    for (size_t end; (end = head.find("\r\n", at)) != std::string::npos && end > at; at = end + 2) {
-      const std::string line = head.substr(at, end - at);
-      const size_t colon = line.find(':');
-      reply.AddHeader(line.substr(0, colon), line.substr(colon + 2));
-    }
-  }
-
- private:
-  std::vector<std::pair<const char*, std::string>> m_replies;
-};
+  return reply;
+}
 
 // Why an upload was not stored, as the phone is told: a status, a code for the page and a message.
 struct CUploadError {
-  const char* status;
+  int status;
   const char* code;
   const char* message;
 };
 
-const CUploadError kBadForm = {"400 Bad Request", "bad_form", "The upload's form data is malformed"};
+const CUploadError kBadForm = {400, "bad_form", "The upload's form data is malformed"};
 
 CUploadError ErrorOf(UploadFailure failure) {
   switch (failure) {
     case UploadFailure::Incomplete:
-      return {"400 Bad Request", "incomplete", "The upload ended before the file was complete"};
+      return {400, "incomplete", "The upload ended before the file was complete"};
     case UploadFailure::ReadFailed:
-      return {"408 Request Timeout", "interrupted", "The upload was interrupted"};
+      return {408, "interrupted", "The upload was interrupted"};
     case UploadFailure::CannotCreate:
-      return {"500 Internal Server Error", "cannot_store", "The PC could not store the file"};
+      return {500, "cannot_store", "The PC could not store the file"};
     case UploadFailure::DiskFull:
-      return {"507 Insufficient Storage", "disk_full", "The PC's disk is full"};
+      return {507, "disk_full", "The PC's disk is full"};
+    case UploadFailure::BadForm:
+      return kBadForm;
+    case UploadFailure::NoName:
+      return {400, "no_name", "A file field holds no file"};
     case UploadFailure::WriteFailed:
     case UploadFailure::None:
       break;
   }
-  return {"500 Internal Server Error", "write_failed", "The PC could not write the file"};
+  return {500, "write_failed", "The PC could not write the file"};
 }
 
-// The reply to an upload that was not stored: {"error":CODE,"message":TEXT}.
-void AddUploadError(CUploadReplies& replies, const CUploadError& error) {
-  replies.Add(std::string("{\"error\":\"") + error.code + "\",\"message\":\"" + error.message + "\"}", error.status);
+std::string ErrorFields(const CUploadError& error) {
+  return std::string("\"error\":\"") + error.code + "\",\"message\":\"" + error.message + "\"";
 }
 
-// The JSON reply for a saved file: its name, size, type and address in the reach mode in use.
-std::string SavedFileReply(SharedState& state, const std::string& saved) {
+// The reply to an upload that stored nothing: {"error":CODE,"message":TEXT}.
+CHttpReply UploadErrorReply(const CUploadError& error) {
+  return UploadReply(error.status, "{" + ErrorFields(error) + "}");
+}
+
+// What one multipart request did, part by part in the body's order, answered in one reply:
+// {"files":[...]} with each stored file as a single-file upload lists it and each part that failed
+// as {"name":SENT,"error":CODE,"message":TEXT}. When a part failed, the reply's status and its own
+// "error" and "message" are those of the first failure; when that part is all there is, the reply is
+// {"error":CODE,"message":TEXT} alone. Stored files are not listed in the cloud mode (the PC has no
+// address to give), where a reply with nothing else to say has an empty body.
+class CUploadList {
+ public:
+  void Stored(std::string entry) {
+    if (!entry.empty()) m_entries.push_back(std::move(entry));
+  }
+  void Failed(const std::string& sentName, const CUploadError& error) {
+    if (!m_first) m_first = error;
+    m_entries.push_back("{\"name\":\"" + JsonEscape(sentName) + "\"," + ErrorFields(error) + "}");
+  }
+  CHttpReply Take() const {
+    if (m_first && m_entries.size() == 1) return UploadErrorReply(*m_first);
+    if (!m_first && m_entries.empty() && m_storedUnlisted) return UploadReply(200, {});
+    std::string body = "{\"files\":[";
+    for (size_t i = 0; i < m_entries.size(); ++i) body += (i ? "," : "") + m_entries[i];
+    body += "]";
+    if (m_first) body += "," + ErrorFields(*m_first);
+    return UploadReply(m_first ? m_first->status : 200, body + "}");
+  }
+  void StoredUnlisted() { m_storedUnlisted = true; }
+
+ private:
+  std::vector<std::string> m_entries;
+  std::optional<CUploadError> m_first;
+  bool m_storedUnlisted = false;
+};
+
+// The JSON object that lists a saved file: its name, size, type and address in the reach mode in use;
+// empty in the cloud mode, where the PC has no address to give.
+std::string SavedFileEntry(SharedState& state, const std::string& saved) {
   const int64_t size = FileSize(saved);
   size_t slash = saved.rfind('/');
   if (slash == std::string::npos) slash = saved.rfind('\\');
@@ -135,84 +163,113 @@ std::string SavedFileReply(SharedState& state, const std::string& saved) {
   } else {
     answer = false;
   }
-  std::string body;
-  if (answer) body = UploadReplyBody(name, size, type, host, state.PortText, state.UploadSecret);
+  std::string entry;
+  if (answer) entry = UploadReplyEntry(name, size, type, host, state.PortText, state.UploadSecret);
   if (dialog) {
     dialog->ShowProgress();
     dialog->Report({.Id = ViewEventId::FileStored, .Name = state.ShownPath(saved)});
   }
-  return body;
+  return entry;
 }
 
-// File parts go to new files in the working directory's "tmp"; a part that does not complete leaves
-// nothing behind.
+// The room an upload may still fill on the disk of "tmp": the free space less the reserve and the
+// space that resumable uploads have booked; unbounded when the free space cannot be read.
+int64_t UploadRoom(CWebService& service) {
+  const int64_t free = FreeSpace(service.State().HomePath("tmp"));
+  if (free < 0) return std::numeric_limits<int64_t>::max();
+  return free - service.PartialUploads().ReservedBytes() - kFreeSpaceReserve;
+}
+
+// File parts are written to hidden files in the working directory's "tmp" and take their name there
+// only when whole; a part that does not complete leaves nothing behind. Every write is counted
+// against the room (UploadRoom), whether or not the request declared its length.
 class CTmpFileSink : public CMultipartSink {
  public:
-  CTmpFileSink(SharedState& state, const CWebCallbacks& callbacks, CUploadReplies& replies, int64_t declared)
-      : m_state(state),
-        m_callbacks(callbacks),
-        m_replies(replies),
+  CTmpFileSink(CWebService& service, CUploadList& list, int64_t declared)
+      : m_service(service),
+        m_state(service.State()),
+        m_callbacks(service.Callbacks()),
+        m_list(list),
+        m_folder(m_state.HomePath("tmp")),
         m_progress({ViewEventId::UploadProgress}, declared) {}
   ~CTmpFileSink() override {
-    if (m_fd >= 0) Abandon();
+    if (m_fd >= 0 || !m_hidden.empty()) Abandon();
   }
 
   int Begin(const std::string& sentName) override {
-    m_fd = CreateSavedFile(m_state.HomePath("tmp"), sentName, m_path);
+    if (SafeUploadName(sentName).empty()) return EINVAL;
+    m_fd = CreateHiddenFile(m_folder, m_hidden);
     if (m_fd < 0) return errno ? errno : EIO;
+    m_sent = sentName;
     m_progress.Restart(sentName);
     if (CMainDialogView* dialog = m_state.MainDialog) dialog->ShowProgress();
     ReportProgress();
     return 0;
   }
   int Write(const char* data, size_t count) override {
+    const auto n = static_cast<int64_t>(count);
+    if (n > m_budget) {
+      // Measured again at most every kRoomStep bytes, so that uploads side by side see each other.
+      m_budget = std::min(UploadRoom(m_service), kRoomStep);
+      if (n > m_budget) return ENOSPC;
+    }
+    m_budget -= n;
     while (count > 0) {
-      const ssize_t n = ::write(m_fd, data, count);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return n < 0 ? errno : ENOSPC;
-      data += n;
-      count -= static_cast<size_t>(n);
-      if (m_callbacks.OnUploadBytes) m_callbacks.OnUploadBytes(static_cast<size_t>(n));
-      m_written += n;
+      const ssize_t w = ::write(m_fd, data, count);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : ENOSPC;
+      data += w;
+      count -= static_cast<size_t>(w);
+      if (m_callbacks.OnUploadBytes) m_callbacks.OnUploadBytes(static_cast<size_t>(w));
+      m_written += w;
       ReportProgress();
     }
     return 0;
   }
   int Finish() override {
+    ::fchmod(m_fd, 0644);
+    const int fd = m_fd;
+    m_fd = -1;
+    if (::close(fd) != 0) return errno;
+    // The whole file takes its name at once, never replacing another.
+    if (const int moved = MoveToSavedFile(m_hidden, m_folder, m_sent, m_path)) return moved;
+    m_hidden.clear();
     if (CMainDialogView* dialog = m_state.MainDialog)
       dialog->Report({.Id = ViewEventId::FileReceived, .Name = m_state.ShownPath(m_path)});
     if (m_callbacks.OnUploadFileDone) m_callbacks.OnUploadFileDone(m_path);
-    const int fd = m_fd;
-    m_fd = -1;
-    if (::close(fd) != 0) {
-      const int e = errno;
-      m_closeFailed = true;
-      return e;
-    }
     if (m_callbacks.OnUploadSaved) m_callbacks.OnUploadSaved(m_path);
-    m_replies.Add(SavedFileReply(m_state, m_path));
+    const std::string entry = SavedFileEntry(m_state, m_path);
+    if (entry.empty()) m_list.StoredUnlisted();
+    m_list.Stored(entry);
     return 0;
   }
   void Abandon() override {
     if (m_fd >= 0) ::close(m_fd);
-    if (m_fd >= 0 || m_closeFailed) ::unlink(m_path.c_str());
+    if (!m_hidden.empty()) ::unlink(m_hidden.c_str());
     m_fd = -1;
-    m_closeFailed = false;
+    m_hidden.clear();
   }
+  void Failed(const std::string& sentName, UploadFailure why) override { m_list.Failed(sentName, ErrorOf(why)); }
 
  private:
+  static constexpr int64_t kRoomStep = 64 * 1024 * 1024;
+
   void ReportProgress() {
     CMainDialogView* dialog = m_state.MainDialog;
     if (const CViewEvent* progress = m_progress.Advance(m_written); progress && dialog) dialog->Report(*progress);
   }
 
+  CWebService& m_service;
   SharedState& m_state;
   const CWebCallbacks& m_callbacks;
-  CUploadReplies& m_replies;
+  CUploadList& m_list;
+  const std::string m_folder;
   int64_t m_written = 0;         // file bytes of all parts so far
+  int64_t m_budget = 0;          // bytes that may still be written before the room is measured again
   CTransferProgress m_progress;  // of the request's declared length
   int m_fd = -1;
-  bool m_closeFailed = false;  // Finish closed the file but the close reported a failure
+  std::string m_hidden;  // the file being written, until it has its name
+  std::string m_sent;
   std::string m_path;
 };
 
@@ -220,27 +277,18 @@ class CTmpFileSink : public CMultipartSink {
 
 CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved) {
   saved = 0;
-  CUploadReplies replies;
   std::string boundary;
   const BoundaryResult found = ParseBoundary(request.Header("Content-Type"), boundary);
-  if (found == BoundaryResult::Missing) return replies.Take();
-  if (found == BoundaryResult::Malformed) {
-    AddUploadError(replies, kBadForm);
-    return replies.Take();
-  }
+  if (found == BoundaryResult::Missing) return CHttpReply::Dropped();
+  if (found == BoundaryResult::Malformed) return UploadErrorReply(kBadForm);
   // A body that cannot fit is refused before anything is written.
   const int64_t declared = request.ContentLength;
-  const int64_t room = FreeSpace(service.State().HomePath("tmp")) - service.PartialUploads().ReservedBytes();
-  if (declared > 0 && room >= 0 && declared > room - kFreeSpaceReserve) {
-    AddUploadError(replies, ErrorOf(UploadFailure::DiskFull));
-    return replies.Take();
-  }
-  CTmpFileSink sink(service.State(), service.Callbacks(), replies, declared);
+  if (declared > 0 && declared > UploadRoom(service)) return UploadErrorReply(ErrorOf(UploadFailure::DiskFull));
+  CUploadList list;
+  CTmpFileSink sink(service, list, declared);
   const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
-  const CMultipartOutcome outcome = ReceiveMultipart(boundary, read, sink);
-  if (outcome.failure != UploadFailure::None) AddUploadError(replies, ErrorOf(outcome.failure));
-  saved = outcome.saved;
-  return replies.Take();
+  saved = ReceiveMultipart(boundary, read, sink).saved;
+  return list.Take();
 }
 
 CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved) {
@@ -266,44 +314,41 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
     const CViewEvent* event = progress->Advance(held);
     if (event && !(first && held > 0)) dialog->Report(*event);
   };
-  const CResumableAnswer answer = AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query,
-                                                        request.ContentLength, read, onPiece);
-  CUploadReplies replies;
+  const CResumableAnswer answer =
+      AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read,
+                            onPiece, ClientAddressKey(request.Peer));
   if (answer.storedPath.empty()) {
-    const char* status = answer.status == 200   ? "200 OK"
-                         : answer.status == 404 ? "404 Not Found"
-                         : answer.status == 409 ? "409 Conflict"
-                         : answer.status == 413 ? "413 Payload Too Large"
-                         : answer.status == 507 ? "507 Insufficient Storage"
-                         : answer.status == 500 ? "500 Internal Server Error"
-                                                : "400 Bad Request";
-    replies.Add(answer.body, status);
-    return replies.Take();
+    CHttpReply reply = UploadReply(answer.status, answer.body);
+    if (answer.retryAfter > 0) reply.AddHeader("Retry-After", std::to_string(answer.retryAfter));
+    return reply;
   }
   // Reported once, when the file became whole; a repeated final piece only gets the reply again.
   if (answer.newlyStored) {
     if (service.Callbacks().OnUploadSaved) service.Callbacks().OnUploadSaved(answer.storedPath);
     saved = 1;
   }
-  replies.Add(SavedFileReply(service.State(), answer.storedPath));
-  return replies.Take();
+  const std::string entry = SavedFileEntry(service.State(), answer.storedPath);
+  return UploadReply(200, entry.empty() ? std::string() : "{\"files\":[" + entry + "]}");
 }
 
-CHttpReply DeleteLocalFile(const std::string& home, const std::string& uri) {
-  // Only a file directly inside "tmp": the one name after "/tmp/", without separators, not "." or "..",
-  // removed relative to "tmp" opened as a real folder, so that no link leads the removal elsewhere.
+CHttpReply DeleteLocalFile(const std::string& home, const CHttpRequest& request, const std::string& uri) {
+  // Only a whole regular file directly inside "tmp": the one name after "/tmp/", without separators,
+  // not a dot-name (files still arriving have hidden names), looked at and removed relative to "tmp"
+  // opened as a real folder, never through a link. Anything else is answered as a missing file.
   static const std::string kPrefix = "/tmp/";
+  bool removed = false;
   if (uri.compare(0, kPrefix.size(), kPrefix) == 0) {
     const std::string name = uri.substr(kPrefix.size());
-    if (!name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos) {
+    if (!name.empty() && name[0] != '.' && name.find_first_of("/\\") == std::string::npos) {
       const int folder = ::open((home + "/tmp").c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (folder >= 0) {
-        ::unlinkat(folder, name.c_str(), 0);
+        struct stat st {};
+        removed = ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                  ::unlinkat(folder, name.c_str(), 0) == 0;
         ::close(folder);
       }
     }
   }
-  CUploadReplies replies;
-  replies.Add("{\"success\":true}");
-  return replies.Take();
+  if (!removed) return MissingFileReply(home, request, uri);
+  return UploadReply(200, "{\"success\":true}");
 }

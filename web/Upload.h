@@ -7,15 +7,19 @@
 class CWebService;
 
 // "/u": stores the file parts of a multipart/form-data body in the working directory's "tmp" (the
-// callbacks get each stored file's full path); `saved` tells how many were
-// saved. Each saved file, and a failure, adds a JSON reply of the fixed upload header; a request that
-// adds none gets no reply at all. Reads the body as it arrives: runs apart.
+// callbacks get each stored file's full path); `saved` tells how many were saved. Each file is
+// written under a hidden name and takes its own name only when whole. One JSON reply with the fixed
+// upload header lists every file part in order, stored or failed (the status tells whether one
+// failed); a request without a multipart Content-Type gets no reply at all. Reads the body as it
+// arrives.
 CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved);
 
 // "/r": one request of the resumable upload (ResumableUpload.h) over the service's partial uploads.
 // A file made whole by it is reported and answered as a multipart upload's is (`saved` 1). Reads the
-// body as it arrives: runs apart.
+// body as it arrives.
 CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved);
 
-// DELETE: removes a received file of the working directory `home` and answers {"success":true}.
-CHttpReply DeleteLocalFile(const std::string& home, const std::string& uri);
+// DELETE: removes a whole received file (a regular file directly inside "tmp" of the working directory
+// `home`, not a link, not a dot-name) and answers {"success":true}; anything else is left alone and
+// answered as a missing file.
+CHttpReply DeleteLocalFile(const std::string& home, const CHttpRequest& request, const std::string& uri);

@@ -39,6 +39,16 @@ size_t Utf8SequenceLength(const std::string& s, size_t i) {
   return len;
 }
 
+// The marks that reorder or hide text without being seen (U+061C, U+200E/F, U+202A-U+202E,
+// U+2066-U+2069): in a name they make "exe.pdf" of a name that ends in ".exe".
+bool IsDirectionMark(const std::string& s, size_t i, size_t len) {
+  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
+  if (len == 2) return b(0) == 0xD8 && b(1) == 0x9C;
+  if (len != 3 || b(0) != 0xE2) return false;
+  if (b(1) == 0x80) return b(2) == 0x8E || b(2) == 0x8F || (b(2) >= 0xAA && b(2) <= 0xAE);
+  return b(1) == 0x81 && b(2) >= 0xA6 && b(2) <= 0xA9;
+}
+
 size_t ReplyCost(const std::string& name) {
   return JsonEscape(name).size() + 2 * JsonEscape(UrlEscapeName(name)).size();
 }
@@ -77,7 +87,7 @@ std::string SafeUploadName(const std::string& sent) {
   for (size_t i = 0; i < last.size();) {
     const auto c = static_cast<unsigned char>(last[i]);
     const size_t len = Utf8SequenceLength(last, i);
-    if (len == 0 || c < 0x20 || c == 0x7F) {
+    if (len == 0 || c < 0x20 || c == 0x7F || IsDirectionMark(last, i, len)) {
       name += '_';
       i += len ? len : 1;
     } else {
@@ -86,6 +96,8 @@ std::string SafeUploadName(const std::string& sent) {
     }
   }
   if (name.find_first_not_of('.') == std::string::npos) return {};
+  // A dot-name would be hidden in the folder, and is never served from it.
+  if (name[0] == '.') name.insert(0, 1, '_');
   std::string base, ext;
   SplitExtension(name, base, ext);
   return Fit(base, ext, kMaxSavedPath);
@@ -98,6 +110,13 @@ std::string NumberedUploadName(const std::string& name, int n) {
   std::string base, ext;
   SplitExtension(name, base, ext);
   return Fit(base, number + ext, kMaxNumberedPath);
+}
+
+std::string CutUtf8(const std::string& text, size_t max) {
+  if (text.size() <= max) return text;
+  size_t end = max;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
 }
 
 std::string JsonEscape(const std::string& text) {
@@ -134,12 +153,17 @@ std::string UrlEscapeName(const std::string& name) {
   return out;
 }
 
-std::string UploadReplyBody(const std::string& name, int64_t size, const std::string& type, const std::string& host,
-                            const std::string& port, const std::string& secret) {
+std::string UploadReplyEntry(const std::string& name, int64_t size, const std::string& type, const std::string& host,
+                             const std::string& port, const std::string& secret) {
   const std::string jsonName = JsonEscape(name);
   const std::string address = "http://" + JsonEscape(UrlHost(host)) + ":" + JsonEscape(port) + "/tmp/" +
                               JsonEscape(UrlEscapeName(name)) + (secret.empty() ? "" : "?k=" + JsonEscape(secret));
-  return "{\"files\":[{\"name\":\"" + jsonName + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" +
-         JsonEscape(type) + "\",\"url\":\"" + address + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" + address +
-         "\",\"delete_type\":\"DELETE\"}]}";
+  return "{\"name\":\"" + jsonName + "\",\"size\":\"" + std::to_string(size) + "\",\"type\":\"" + JsonEscape(type) +
+         "\",\"url\":\"" + address + "\",\"thumbnail_url\":\"\",\"delete_url\":\"" + address +
+         "\",\"delete_type\":\"DELETE\"}";
+}
+
+std::string UploadReplyBody(const std::string& name, int64_t size, const std::string& type, const std::string& host,
+                            const std::string& port, const std::string& secret) {
+  return "{\"files\":[" + UploadReplyEntry(name, size, type, host, port, secret) + "]}";
 }

@@ -7,6 +7,7 @@
 #include "web/LocalFile.h"
 #include "web/RequestOrigin.h"
 #include "web/RequestUri.h"
+#include "web/SavedFile.h"
 #include "web/SharedFile.h"
 #include "web/TextPage.h"
 #include "web/TextReceive.h"
@@ -44,7 +45,10 @@ CWebService::CWebService(SharedState& state, CWebCallbacks callbacks)
     : m_state(state),
       m_callbacks(std::move(callbacks)),
       m_archives(state),
-      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {}
+      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
+  // Multipart uploads that a run before this one left unfinished.
+  RemoveHiddenFiles(state.HomePath("tmp"));
+}
 
 CWebService::~CWebService() { Stop(); }
 
@@ -59,18 +63,14 @@ void CWebService::Stop() {
 }
 
 bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
-  const std::string address = ClientAddressKey(request.Peer);
-  if (!m_limiter.Admit(address)) return false;
   if (!LookupItem(m_state, request.QueryOrNull()).empty()) return true;
-  m_limiter.RecordMiss(address);
+  m_limiter.RecordMiss(ClientAddressKey(request.Peer));
   return false;
 }
 
 bool CWebService::AdmitUploadRequest(const CHttpRequest& request) {
-  const std::string address = ClientAddressKey(request.Peer);
-  if (!m_limiter.Admit(address)) return false;
   if (QueryHasUploadSecret(request.Query, m_state.UploadSecret)) return true;
-  m_limiter.RecordMiss(address);
+  m_limiter.RecordMiss(ClientAddressKey(request.Peer));
   return false;
 }
 
@@ -91,16 +91,20 @@ CHttpReply CWebService::Serve(CHttpRequest& request) {
 CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   const std::string uri = DispatchPath(request.Path);
   const char* query = request.QueryOrNull();
-  // The upload direction: the receivers (files, resumed files, text), received files, DELETE.
+  // A NUL cuts a name short in every file call: no path may hold one, whatever the route.
+  if (uri.find('\0') != std::string::npos)
+    return CHttpReply::Text(400, "text/html", "<html><body>Bad Request</body></html>");
+  // The upload direction: the receivers (files, resumed files, text), received files, DELETE. Every
+  // request to a receiver may write (a body can come with any method), so each is a write.
   const bool receiver = uri == "/u" || uri == "/r" || uri == "/x";
-  const bool writes = request.Method == "DELETE" || (receiver && request.Method != "GET" && request.Method != "HEAD");
-  if (writes || receiver || uri.rfind("/tmp/", 0) == 0) {
+  const bool writes = request.Method == "DELETE" || receiver;
+  if (writes || uri.rfind("/tmp/", 0) == 0) {
     if (!AdmitUploadRequest(request)) return MissingFileReply(m_state.Home, request, uri);
     auto header = [&](const char* name) { return std::string(request.Header(name) ? request.Header(name) : ""); };
     if (writes && IsCrossSiteWrite(header("Origin"), header("Referer"), header("Host")))
       return CHttpReply::Text(403, "text/plain", "Forbidden: a page of another site cannot write here\n");
   }
-  if (request.Method == "DELETE") return DeleteLocalFile(m_state.Home, uri);
+  if (request.Method == "DELETE") return DeleteLocalFile(m_state.Home, request, uri);
   if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t" || uri == "/m") && query &&
       !AdmitTokenRequest(request)) {
     // Refused or unknown: no reply at all, as for any token that names nothing.

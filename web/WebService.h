@@ -21,7 +21,7 @@
 // What the service reports about uploads besides the window's events (their progress, the file
 // received and stored: CMainDialogView::Report). Called on the thread that receives the upload.
 struct CWebCallbacks {
-  // A file part's closing delimiter has arrived; the file is still open.
+  // A file part's closing delimiter has arrived and the whole file has taken its name in "tmp".
   std::function<void(const std::string& path)> OnUploadFileDone;
   // Bytes of a file part were written.
   std::function<void(size_t count)> OnUploadBytes;
@@ -63,18 +63,20 @@ class CWebService : public IHttpHandler {
 
   // The dispatch table: DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
   // /z?.. -> ServeFolderArchive; /t?.. -> a picture's thumbnail; /u -> ReceiveUpload;
-  // /r -> ReceiveResumableUpload; anything else -> ServeLocalFile. Token requests
-  // pass the guessing limit first; a refused or unknown token gets no reply at all. The upload
-  // direction needs the upload secret (else it is answered as a missing file) and refuses writes from
-  // another site's page with 403. Every reply goes out with Referrer-Policy: no-referrer. The checks
-  // run on the server's thread; only requests that pass them get deferred work (uploads, texts,
-  // folder pages, archives, thumbnails, text pages), which runs on the handler pool.
+  // /r -> ReceiveResumableUpload; anything else -> ServeLocalFile. A path holding a NUL is a bad
+  // request (400) on every route. An unknown token gets no reply at all and counts as a guessing miss
+  // of its address. The upload direction needs the upload secret (else it is answered as a missing
+  // file) and refuses every request to a receiver and every DELETE from another site's page with 403.
+  // Every reply goes out with Referrer-Policy: no-referrer. The checks run on the server's thread;
+  // only requests that pass them get deferred work (uploads, texts, folder pages, archives,
+  // thumbnails, text pages), which runs on the handler pool.
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:
   bool AdmitTokenRequest(const CHttpRequest& request);
   // The upload direction (the receiver, received files, their DELETE) needs the run's secret as
-  // "k"; a request without it, or with a wrong one, counts as a guessing miss of its address.
+  // "k"; a request without it, or with a wrong one, counts as a guessing miss of its address. The
+  // right secret, like a live token, is never refused by the limiter.
   bool AdmitUploadRequest(const CHttpRequest& request);
   CHttpReply Dispatch(CHttpRequest& request);
 

@@ -60,10 +60,10 @@ uint32_t Walk(CZipWriter& writer, const std::string& folderPath, const std::stri
       return rc;
     }
   }
-  // What each name is, links followed; a name that cannot be looked up goes to AddFile as a file.
+  // What each name is, links not followed; a name that cannot be looked up goes to AddFile as a file.
   std::vector<struct stat> facts(names.size());
   std::vector<bool> known(names.size());
-  for (size_t i = 0; i < names.size(); ++i) known[i] = ::stat((here + "/" + names[i]).c_str(), &facts[i]) == 0;
+  for (size_t i = 0; i < names.size(); ++i) known[i] = ::lstat((here + "/" + names[i]).c_str(), &facts[i]) == 0;
   auto childOf = [&](size_t i) { return relativePath.empty() ? names[i] : relativePath + "/" + names[i]; };
   uint32_t first = listed;
   size_t hinted = 0;  // files before this index have been handed to Prefetch
@@ -83,6 +83,12 @@ uint32_t Walk(CZipWriter& writer, const std::string& folderPath, const std::stri
       ancestors.push_back(id);
       rc = Walk(writer, folderPath, child, ancestors, report);
       ancestors.pop_back();
+    } else if (known[i] && S_ISLNK(st.st_mode)) {
+      // A link may lead out of the folder: nothing is packed through one. Left out as a file that
+      // cannot be opened is.
+      ++report.leftOut;
+      if (!first) first = ZIP_ERR_OPEN;
+      continue;
     } else if (known[i] && !S_ISREG(st.st_mode)) {
       continue;  // pipes, sockets and devices hold no content to pack
     } else {

@@ -92,7 +92,7 @@ void CZipCompressor::Work() {
 void CZipCompressor::Compress(Piece& p, void* stream) {
   if (!p.path.empty()) {
     // A prefetch: the whole file, when it fits one piece.
-    const int fd = ::open(p.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(p.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     p.skipped = fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size >= static_cast<off_t>(kPiece);
     if (!p.skipped) {

@@ -66,7 +66,7 @@ CZipStamp ZipStampOf(time_t t) {
 
 bool OpenZipSource(const std::string& path, CZipSource& src) {
   // Non-blocking, so that a named pipe met on the way does not hang the walk.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   struct statx sx {};
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0 || !S_ISREG(sx.stx_mode)) {

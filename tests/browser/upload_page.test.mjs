@@ -107,7 +107,7 @@ async function main() {
   assert.equal(states.length, 2);
   for (const s of states) assert.match(s, /done.*上传完成/);
   await waitFor(() => lines.length >= 3, 'the stored paths on stdout');
-  assert.deepEqual(lines.slice(1).sort(), ['tmp/report.bin', 'tmp/' + chineseName].sort());
+  assert.deepEqual(lines.slice(1).sort(), [path.join(work, 'tmp', 'report.bin'), path.join(work, 'tmp', chineseName)].sort());
 
   // The page's link opens the stored file.
   const href = await page.getAttribute('#stored li:nth-child(2) a.open', 'href');

@@ -438,3 +438,52 @@ TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
   ::unsetenv("MARLIX_HOME");
   ::unsetenv("LANGUAGE");
 }
+
+// receive on the port asked for: what the lines are for, each received file by its absolute path on
+// stdout and with its size on stderr, a text whole between markers; a port that is taken is named.
+TEST(ReceiveCommand, SaysWhatToDoServesOnThePortAskedForAndNamesEachReceivedFile) {
+  CTempWorkDir dir;
+  ::setenv("MARLIX_HOME", dir.Path().c_str(), 1);
+  const int port = FreeLoopbackPort();
+  CCliProcess cli(dir.Path(), {"receive", "--no-qr", "--address=127.0.0.1", "-p", std::to_string(port)});
+  ASSERT_TRUE(cli.WaitForLines(1)) << cli.Err();
+  const std::string page = Lines(cli.Out())[0];
+  EXPECT_EQ(page.rfind("http://127.0.0.1:" + std::to_string(port) + "/index.html?k=", 0), 0u) << page;
+  const std::string secret = page.substr(page.find("?k=") + 3);
+  EXPECT_NE(cli.Err().find("Scan the code with the phone to send files to this PC.\n"), std::string::npos);
+  EXPECT_NE(cli.Err().find("Received files are saved in " + (dir.Path() / "tmp").string() + ". Press Ctrl+C to stop."),
+            std::string::npos)
+      << cli.Err();
+
+  CURL* curl = curl_easy_init();
+  curl_mime* mime = curl_mime_init(curl);
+  curl_mimepart* part = curl_mime_addpart(mime);
+  curl_mime_name(part, "file");
+  curl_mime_filename(part, "photo.jpg");
+  curl_mime_data(part, std::string(3000, 'p').c_str(), 3000);
+  const std::string upload = "http://127.0.0.1:" + std::to_string(port) + "/u?k=" + secret;
+  curl_easy_setopt(curl, CURLOPT_URL, upload.c_str());
+  curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
+  std::string reply;
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+  EXPECT_EQ(curl_easy_perform(curl), CURLE_OK);
+  curl_mime_free(mime);
+  curl_easy_cleanup(curl);
+  ASSERT_TRUE(cli.WaitForLines(2)) << cli.Err();
+  const std::string stored = (dir.Path() / "tmp" / "photo.jpg").string();
+  EXPECT_EQ(Lines(cli.Out())[1], stored);
+  EXPECT_NE(cli.Err().find("Received " + stored + " (2.9 KiB)"), std::string::npos) << cli.Err();
+
+  // Another receive on that port is refused, by its number.
+  CTempWorkDir other;
+  CCliProcess second(other.Path(), {"receive", "--no-qr", "--port", std::to_string(port)});
+  EXPECT_EQ(second.Stop(0), 1 << 8);
+  EXPECT_EQ(second.Err(), "marlix-cli: port " + std::to_string(port) + " is taken by another program\n");
+  EXPECT_EQ(cli.Stop(SIGTERM), 0);
+  for (const char* bad : {"0", "65536", "80x"}) {
+    CCliProcess usage(other.Path(), {"receive", "--port", bad});
+    EXPECT_EQ(usage.Stop(0), 2 << 8) << bad;
+  }
+  ::unsetenv("MARLIX_HOME");
+}

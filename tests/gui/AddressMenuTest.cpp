@@ -43,53 +43,69 @@ QString RightClick(QWidget* widget) {
 
 }  // namespace
 
-TEST_F(CMainDialogTest, MenuListsEveryAddressAndAPickChangesTheCodesTooltipAndSettings) {
+TEST(PhoneReachableAddresses, NoLoopbackAndLinkLocalOnlyWhenNothingElse) {
+  const AdapterAddress lo4{"lo", "127.0.0.1", true}, lo6{"lo", "::1", true};
+  const AdapterAddress lan{"wlan0", "192.168.1.5"}, v6{"wlan0", "2001:db8::5"};
+  const AdapterAddress auto4{"eth0", "169.254.3.4"}, link6{"eth0", "fe80::1%eth0"}, link6b{"eth0", "FE9a::2%eth0"};
+  const struct {
+    std::vector<AdapterAddress> all;
+    std::vector<std::string> listed;
+  } cases[] = {
+      {{lo4, lan, auto4, lo6, v6, link6}, {"192.168.1.5", "2001:db8::5"}},
+      {{lo4, auto4, lo6, link6, link6b}, {"169.254.3.4", "fe80::1%eth0", "FE9a::2%eth0"}},
+      {{lo4, lo6}, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> listed;
+    for (const AdapterAddress& a : PhoneReachableAddresses(c.all)) listed.push_back(a.address);
+    EXPECT_EQ(listed, c.listed);
+  }
+  EXPECT_EQ(UrlHost("fe80::1%eth0"), "[fe80::1%25eth0]");  // the zone as a link writes it
+}
+
+TEST_F(CMainDialogTest, MenuListsThePhonesAddressesAndAPickChangesTheCodesTooltipAndSettings) {
   Settings().remove(QStringLiteral("network/address"));
-  Start();
-  State().LocalAddress.Set("127.0.0.1");
+  const std::vector<AdapterAddress> reachable = PhoneReachableAddresses(ListAllAddresses());
+  if (reachable.empty()) GTEST_SKIP() << "this machine has no address a phone could use";
+  Start(reachable.front().address);
   WriteFile(m_dir.Path() / "a.jpg", "jpeg");
   Drop({PathOf("a.jpg")});
   const std::string token = State().CurrentItemToken;
-  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QStringLiteral("http://127.0.0.1:8081/f?t=") + QString::fromStdString(token));
+  const auto link = [&](const AdapterAddress& a) { return "http://" + UrlHost(a.address) + ":8081/f?t=" + token; };
+  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(link(reachable.front())));
 
-  // A right click on the drop area and on the rest of the dialog opens the one menu.
+  // A right click on the drop area and on the rest of the dialog opens the one menu, with no loopback.
   for (QWidget* where : {static_cast<QWidget*>(m_dlg->DropArea()), Item(IDC_STATUS)}) {
     const QString entries = RightClick(where);
-    EXPECT_TRUE(entries.contains(QStringLiteral("|127.0.0.1 (lo)|"))) << entries.toStdString();
-    EXPECT_TRUE(entries.endsWith(QStringLiteral("|设置…|"))) << entries.toStdString();
+    EXPECT_TRUE(
+        entries.startsWith(QStringLiteral("手机访问的地址|") + QString::fromStdString(reachable.front().address)))
+        << entries.toStdString();
+    EXPECT_FALSE(entries.contains(QStringLiteral("127.0.0.1"))) << entries.toStdString();
+    EXPECT_TRUE(entries.contains(QStringLiteral("|设置…|"))) << entries.toStdString();
   }
 
   std::unique_ptr<QMenu> menu(m_dlg->BuildContextMenu());
-  const std::vector<AdapterAddress> all = ListLocalAddresses();
   int listed = 0;
   for (QAction* a : menu->actions()) listed += a->isCheckable();
-  EXPECT_EQ(listed, static_cast<int>(all.size()));
-  QAction* loopback = FindAction(menu.get(), QStringLiteral("127.0.0.1 (lo)"));
-  ASSERT_NE(loopback, nullptr);
-  EXPECT_TRUE(loopback->isChecked());
-  // Pick another address where the machine has one; loopback otherwise.
-  const AdapterAddress* other = &all.front();
-  for (const AdapterAddress& a : all)
-    if (!a.loopback) other = &a;
-  QAction* pick = FindAction(menu.get(), QString::fromStdString(other->address + " (" + other->name + ")"));
+  EXPECT_EQ(listed, static_cast<int>(reachable.size()));
+  const AdapterAddress& other = reachable.back();
+  QAction* pick = FindAction(menu.get(), QString::fromStdString(other.address + " (" + other.name + ")"));
   ASSERT_NE(pick, nullptr);
   pick->trigger();
 
-  // The last address that is not loopback: an IPv6 one where the machine has one, in brackets.
-  const std::string host = other->address.find(':') == std::string::npos ? other->address : "[" + other->address + "]";
-  const std::string address = "http://" + host + ":8081/f?t=" + token;
-  EXPECT_EQ(State().LocalAddress.Get(), other->address);
-  EXPECT_EQ(State().CurrentAddress, address);
-  EXPECT_EQ(DecodeQr(m_dir.Path() / "1.bmp"), address);
-  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(address));
-  EXPECT_EQ(Settings().value(QStringLiteral("network/address")).toString().toStdString(), other->address);
+  EXPECT_EQ(State().LocalAddress.Get(), other.address);
+  EXPECT_EQ(State().CurrentAddress, link(other));
+  EXPECT_EQ(DecodeQr(m_dir.Path() / "1.bmp"), link(other));
+  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(link(other)));
+  EXPECT_EQ(Settings().value(QStringLiteral("network/address")).toString().toStdString(), other.address);
   std::unique_ptr<QMenu> again(m_dlg->BuildContextMenu());
   EXPECT_TRUE(FindAction(again.get(), pick->text())->isChecked());
 
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(State().CurrentAddress, "http://" + host + ":8081" + State().UploadPagePath());
+  EXPECT_EQ(State().CurrentAddress, "http://" + UrlHost(other.address) + ":8081" + State().UploadPagePath());
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(State().CurrentAddress));
   SaveScreenshot(m_dlg.get(), QStringLiteral("address-picked"));
+  Settings().remove(QStringLiteral("network/address"));
 }
 
 TEST_F(CMainDialogTest, TheSavedAddressIsUsedAtTheNextStartWhileItExists) {

@@ -100,6 +100,14 @@ void CMainDialogTest::SetUp() {
   };
   s.StartupWork = [](SharedState&, CRevocableDialog&, const std::atomic<bool>&) { ++s_startupRuns; };
   s.SignOut = [this](const SharedState&) { ++m_signOuts; };
+  s.AskToQuit = [this](QWidget*, bool&) {
+    ++m_quitQuestions;
+    return m_quitAnswer;
+  };
+  s.ChoosePaths = [this](QWidget*, bool folder) {
+    m_chooserOpened.push_back(folder);
+    return m_chosen;
+  };
   s.StopRelays = [this](CMarlix&) { m_detached = m_signOuts; };
 
   // The pictures that ship beside the program, so that the screenshots show what users see.
@@ -116,12 +124,12 @@ void CMainDialogTest::TearDown() {
   m_marlix.reset();
 }
 
-void CMainDialogTest::Start() {
+void CMainDialogTest::Start(const std::string& address) {
   m_dlg = std::make_unique<CMarlixDlg>(*m_marlix);
   ASSERT_TRUE(m_dlg->OnInitDialog());
   m_dlg->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
-  State().LocalAddress.Set("192.168.1.5");
+  if (!address.empty()) State().LocalAddress.Set(address);
 }
 
 void CMainDialogTest::Drop(const QStringList& paths) {

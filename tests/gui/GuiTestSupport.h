@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,8 +37,8 @@ class CMainDialogTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Constructs and initialises the dialog, shows it and sets LocalAddress to 192.168.1.5.
-  void Start();
+  // Constructs and initialises the dialog, shows it and sets LocalAddress to the address (none when empty).
+  void Start(const std::string& address = "192.168.1.5");
   // Sends a drop of the paths as a file manager does (a URI list).
   void Drop(const QStringList& paths);
   void Click(int id);
@@ -59,7 +60,11 @@ class CMainDialogTest : public ::testing::Test {
   std::vector<std::string> m_serverPorts;
   std::vector<std::string> m_relays;  // tokens
   int m_signOuts = 0;
-  int m_detached = -1;  // the sign-outs counted when the relay uploads were stopped
+  int m_quitQuestions = 0;
+  bool m_quitAnswer = true;
+  QStringList m_chosen;               // what the file chooser returns
+  std::vector<bool> m_chooserOpened;  // each opening: true for the folder chooser
+  int m_detached = -1;                // the sign-outs counted when the relay uploads were stopped
   static std::atomic<int> s_startupRuns;
 };
 

@@ -5,11 +5,15 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "GuiTestSupport.h"
@@ -54,7 +58,7 @@ TEST_F(CMainDialogTest, StartsWithLanCheckedAndTheDropPrompt) {
   EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
   EXPECT_TRUE(Item(IDC_RADIO_WAN)->isEnabled());
   EXPECT_EQ(State().SelectedMode, ReachMode::Lan);
-  EXPECT_EQ(Text(IDC_STATUS), QString());
+  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("手机和电脑在同一个无线(WIFI)网络下请使用此方式"));
   EXPECT_FALSE(Item(IDC_PROGRESS)->isVisible());
   EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
   EXPECT_FALSE(Item(IDC_RECEIVED)->isVisible());
@@ -119,7 +123,7 @@ TEST_F(CMainDialogTest, FileAndFolderDroppedInLanMode) {
   EXPECT_NE(folderToken, token);
   EXPECT_EQ(State().ItemKind, "d");
   EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/d?t=" + folderToken);
-  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:photos"));
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("已分享 2 项，正在显示：photos"));
   EXPECT_EQ(State().FindItem(token), file.toStdString());  // the first stays shared
   EXPECT_EQ(State().FindItem(folderToken), folder.toStdString());
   EXPECT_TRUE(m_messages.isEmpty());
@@ -154,19 +158,60 @@ TEST_F(CMainDialogTest, ThreeFilesAtOnceEndOnTheThird) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(found[static_cast<size_t>(i)], sorted[i].toStdString());
   EXPECT_EQ(State().CurrentItemPath, paths[2].toStdString());
   EXPECT_EQ(State().FindItem(State().CurrentItemToken), paths[2].toStdString());
-  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:three.txt"));
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("已分享 3 项，正在显示：three.txt"));
   EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + State().CurrentItemToken);
+
+  // The window menu switches between them (the newest first).
+  std::unique_ptr<QMenu> menu(m_dlg->BuildWindowMenu());
+  QMenu* items = nullptr;
+  for (QAction* a : menu->actions())
+    if (a->menu()) items = a->menu();
+  ASSERT_NE(items, nullptr);
+  ASSERT_EQ(items->actions().size(), 3);
+  EXPECT_TRUE(items->actions()[0]->isChecked());
+  items->actions()[2]->trigger();
+  EXPECT_EQ(State().CurrentItemPath, paths[0].toStdString());
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + State().CurrentItemToken);
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("已分享 3 项，正在显示：one.txt"));
+  EXPECT_EQ(State().ItemTable.size(), 3u);
 }
 
-TEST_F(CMainDialogTest, DropOnTheUploadPageIsRefused) {
+// Whatever brings files while the upload page is shown (a drop, a hand-over, the chooser, a paste)
+// turns to the download page and shares them.
+TEST_F(CMainDialogTest, FilesBroughtToTheUploadPageAreSharedOnTheDownloadPage) {
   Start();
-  Click(IDC_UPLOAD_PAGE);
   WriteFile(m_dir.Path() / "a.jpg", "jpeg");
-  Drop({PathOf("a.jpg")});
-  EXPECT_EQ(m_messages, QStringList{QStringLiteral("正等待文件从手机上传呢，拿手机扫描一下就可以上传...")});
-  EXPECT_TRUE(State().ItemTable.empty());
-  EXPECT_FALSE(Item(IDC_SHARE)->isVisible());
-  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081" + State().UploadPagePath());
+  WriteFile(m_dir.Path() / "b.pdf", "pdf");
+  const std::function<void()> ways[] = {
+      [&] { Drop({PathOf("a.jpg")}); },
+      [&] {
+        m_dlg->OnDropFiles({PathOf("a.jpg"), PathOf("b.pdf")});
+      },
+      [&] {
+        m_chosen = QStringList{PathOf("b.pdf")};
+        QTest::mouseClick(m_dlg->DropArea(), Qt::LeftButton);
+      },
+      [&] {
+        m_chosen = QStringList{PathOf("a.jpg")};
+        QTest::keyClick(m_dlg.get(), Qt::Key_O, Qt::ControlModifier);
+      },
+  };
+  size_t shared = 0;
+  for (const auto& bring : ways) {
+    Click(IDC_UPLOAD_PAGE);
+    bring();
+    EXPECT_GT(State().ItemTable.size(), shared);
+    shared = State().ItemTable.size();
+    EXPECT_EQ(State().PageMode, PageMode::Share);
+    EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + State().CurrentItemToken);
+    EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
+  }
+  EXPECT_EQ(shared, 5u);
+  EXPECT_EQ(m_chooserOpened, (std::vector<bool>{false, false}));
+  EXPECT_TRUE(m_messages.isEmpty());
+  m_chosen.clear();  // a cancelled chooser shares nothing
+  m_dlg->OpenFolder();
+  EXPECT_EQ(State().ItemTable.size(), shared);
 }
 
 TEST_F(CMainDialogTest, UploadPageInLanModeAndTheSharePageBroughtBack) {
@@ -340,59 +385,56 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   EXPECT_TRUE(m_messages.isEmpty());
 }
 
-TEST_F(CMainDialogTest, RouterBehindAnotherNatIsSaidAndTheInternetModeIsOff) {
+// A failed port opening says why, falls back to the local network, and can be tried again.
+TEST_F(CMainDialogTest, FailedPortOpeningFallsBackToTheLanAndCanBeRetried) {
   Start();
-  DialogServices().WanSetup = [](SharedState&) { return WanSetupResult::BehindNat; };
-  Click(IDC_RADIO_WAN);
-  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以"));
-  EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
-  EXPECT_TRUE(State().ExternalAddress.Empty());
-  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
-}
-
-TEST_F(CMainDialogTest, FailedPortOpeningDisablesTheInternetMode) {
-  Start();
-  std::atomic<int> setupCalls{0};
-  DialogServices().WanSetup = [&](SharedState&) {
-    ++setupCalls;
-    return WanSetupResult::Failed;
-  };
-  Click(IDC_RADIO_WAN);
-  EXPECT_EQ(setupCalls, 1);
-  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("外网直连方式不可用，可能路由器不支持端口映射"));
-  EXPECT_FALSE(Checked(IDC_RADIO_WAN));
-  EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
-  EXPECT_FALSE(Checked(IDC_RADIO_LAN));
-  EXPECT_FALSE(Checked(IDC_RADIO_CLOUD));
-  EXPECT_EQ(State().SelectedMode, ReachMode::None);
-  EXPECT_EQ(State().ReachMode, ReachMode::Wan);
-  EXPECT_EQ(State().WanAttempted, 1);
-  EXPECT_FALSE(m_dlg->WaitDialog()->isVisible());
-  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
-  EXPECT_EQ(m_dlg->DropArea()->Caption(), QStringLiteral("外网模式开启失败，无法传输文件"));
-  EXPECT_EQ(m_dlg->DropArea()->Layout(), 1);
-  EXPECT_TRUE(m_messages.isEmpty());
-  SaveScreenshot(m_dlg.get(), QStringLiteral("internet-mode-failed"));
-
-  // A drop now records the item but has no address to show.
   WriteFile(m_dir.Path() / "a.jpg", "jpeg");
   Drop({PathOf("a.jpg")});
-  EXPECT_EQ(State().ItemTable.size(), 1u);
-  EXPECT_TRUE(State().CurrentAddress.empty());
-  ASSERT_FALSE(m_messages.isEmpty());
-  EXPECT_EQ(m_messages.last(), QStringLiteral("正在进行端口映射，请稍后再试"));
-  EXPECT_EQ(Text(IDC_STATUS), QStringLiteral("正在进行端口映射，请稍后再试"));
-  EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png"));
-  m_messages.clear();
-  m_dlg->CopyShareLink();  // no address: nothing happens
-  EXPECT_TRUE(m_messages.isEmpty());
+  const QString lanHint = QStringLiteral("手机和电脑在同一个无线(WIFI)网络下请使用此方式");
+  const struct {
+    WanSetupResult result;
+    const char* reason;
+  } failures[] = {
+      {WanSetupResult::Failed, "外网直连方式不可用，可能路由器不支持端口映射"},
+      {WanSetupResult::BehindNat, "路由器处在另一层 NAT 之后，外网的手机无法这样连到本机；云中转方式可以"},
+  };
+  int setupCalls = 0;
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.reason);
+    m_messages.clear();
+    DialogServices().WanSetup = [&](SharedState&) {
+      ++setupCalls;
+      return failure.result;
+    };
+    Click(IDC_RADIO_WAN);
+    ASSERT_EQ(m_messages.size(), 1);
+    EXPECT_TRUE(m_messages[0].startsWith(QString::fromUtf8(failure.reason))) << m_messages[0].toStdString();
+    EXPECT_TRUE(Checked(IDC_RADIO_LAN));
+    EXPECT_TRUE(Item(IDC_RADIO_WAN)->isEnabled());
+    EXPECT_EQ(State().SelectedMode, ReachMode::Lan);
+    EXPECT_EQ(State().ReachMode, ReachMode::Lan);
+    EXPECT_EQ(Text(IDC_STATUS), lanHint);  // the checked mode's
+    EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + State().CurrentItemToken);
+    EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
+    Click(IDC_UPLOAD_PAGE);  // the upload page too has the LAN code, and says so
+    EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081" + State().UploadPagePath());
+    EXPECT_EQ(Text(IDC_STATUS), lanHint);
+    Click(IDC_SHARE_PAGE);
+  }
+  SaveScreenshot(m_dlg.get(), QStringLiteral("internet-mode-failed"));
 
-  // LAN works normally afterwards.
-  Click(IDC_RADIO_LAN);
-  EXPECT_TRUE(Checked(IDC_RADIO_LAN));
-  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:8081/f?t=" + State().CurrentItemToken);
-  EXPECT_FALSE(Item(IDC_RADIO_WAN)->isEnabled());
-  EXPECT_EQ(setupCalls, 1);
+  // The router is fixed: choosing the Internet again tries again.
+  DialogServices().WanSetup = [&](SharedState& state) {
+    ++setupCalls;
+    state.ExternalAddress.Set("198.51.100.7");
+    return WanSetupResult::Mapped;
+  };
+  m_messages.clear();
+  Click(IDC_RADIO_WAN);
+  EXPECT_EQ(setupCalls, 3);
+  EXPECT_TRUE(Checked(IDC_RADIO_WAN));
+  EXPECT_EQ(State().CurrentAddress, "http://198.51.100.7:8081/f?t=" + State().CurrentItemToken);
+  EXPECT_TRUE(m_messages.isEmpty());
 }
 
 TEST_F(CMainDialogTest, ShareButtonOnBothPages) {
@@ -403,16 +445,27 @@ TEST_F(CMainDialogTest, ShareButtonOnBothPages) {
   Click(IDC_SHARE);
   EXPECT_EQ(QApplication::clipboard()->text(), address);
   ASSERT_EQ(m_messages.size(), 1);
-  EXPECT_EQ(m_messages[0], QStringLiteral("外发链接已生成：") + address +
-                               QStringLiteral("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友下载！"));
+  // A LAN address: only for someone on the same network.
+  EXPECT_EQ(m_messages[0],
+            QStringLiteral("外发链接已生成：") + address +
+                QStringLiteral("\r\n\r\n此链接只在本局域网内有效：【Ctrl+V】粘贴给连在同一网络的人，可让对方下载！"));
 
   Click(IDC_UPLOAD_PAGE);
   Click(IDC_SHARE);
   const QString upload = QString::fromStdString("http://192.168.1.5:8081" + State().UploadPagePath());
   EXPECT_EQ(QApplication::clipboard()->text(), upload);
   ASSERT_EQ(m_messages.size(), 2);
-  EXPECT_EQ(m_messages[1], QStringLiteral("外发链接已生成：") + upload +
-                               QStringLiteral("\r\n\r\n【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！"));
+  EXPECT_EQ(m_messages[1],
+            QStringLiteral("外发链接已生成：") + upload +
+                QStringLiteral("\r\n\r\n此链接只在本局域网内有效：【Ctrl+V】粘贴给连在同一网络的人，可让对方上传！"));
+
+  // In the Internet mode the link reaches anyone: a chat will do.
+  State().ExternalAddress.Set("198.51.100.7");
+  State().WanAttempted = 1;
+  Click(IDC_RADIO_WAN);
+  Click(IDC_SHARE);
+  ASSERT_EQ(m_messages.size(), 3);
+  EXPECT_TRUE(m_messages[2].endsWith(QStringLiteral("【Ctrl+V】直接粘贴到QQ等聊天窗口，可让朋友上传！")));
 }
 
 TEST_F(CMainDialogTest, ShareButtonInCloudModeAndWithoutAddress) {
@@ -437,6 +490,7 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   // The interface thread waits for the worker without handling events: a blocking call would hang.
   std::thread worker([&] {
     CMainDialogView* view = State().MainDialog;
+    for (int i = 0; i < 3; ++i) view->Report({.Id = ViewEventId::FileStored, .Name = "tmp/photo.jpg"});
     for (int64_t done = 0; done <= 37; ++done)
       view->Report({.Id = ViewEventId::DownloadProgress, .Done = done * 1000, .Total = 100000});
     view->HideProgress();
@@ -446,7 +500,7 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
     view->Report({.Id = ViewEventId::PackingStarted});
     view->Report({.Id = ViewEventId::PackingFinished});
     view->Report({.Id = ViewEventId::RelayProgress, .Done = 37, .Total = 100});
-    view->SetReceivedCount(3);
+    view->SetReceivedCount(1);  // of one request: the button counts the run's
     view->Report({.Id = ViewEventId::RelayFolderRefused});
     view->Report({.Id = ViewEventId::NewVersion, .Name = "http://127.0.0.1:8200/"});
   });
@@ -475,14 +529,6 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("有 2 项无法读取，未打包"));
 }
 
-TEST_F(CMainDialogTest, ReceivedFilesButtonOpensTheUploadFolder) {
-  Start();
-  m_dlg->SetReceivedCount(2);
-  Click(IDC_RECEIVED);
-  ASSERT_EQ(m_opened.size(), 1);
-  EXPECT_EQ(m_opened[0], QUrl::fromLocalFile(PathOf("tmp")));
-}
-
 TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
   Start();
   WriteFile(m_dir.Path() / "a.jpg", "jpeg");
@@ -504,6 +550,79 @@ TEST_F(CMainDialogTest, CloseButtonShutsDownInOrder) {
   EXPECT_TRUE(State().TempArchiveList.empty());
 }
 
+// Escape closes nothing. Close, the window manager's close and Ctrl+Q ask once while items are
+// shared, and not at all once told not to ask again.
+TEST_F(CMainDialogTest, EscapeKeepsTheWindowAndClosingAsksWhileSharing) {
+  QSettings(QStringLiteral("Marlix"), QStringLiteral("Marlix")).remove(QStringLiteral("ui/confirmQuit"));
+  Start();
+  QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+  EXPECT_FALSE(m_dlg->IsShutDown());
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  Drop({PathOf("a.jpg")});
+  QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+  EXPECT_EQ(m_quitQuestions, 0);
+
+  m_quitAnswer = false;  // the user stays
+  const std::function<void()> closes[] = {
+      [&] { Click(IDC_CLOSE); },
+      [&] { m_dlg->close(); },
+      [&] { QTest::keyClick(m_dlg.get(), Qt::Key_Q, Qt::ControlModifier); },
+  };
+  for (const auto& close : closes) {
+    const int before = m_quitQuestions;
+    close();
+    EXPECT_EQ(m_quitQuestions, before + 1);
+    EXPECT_FALSE(m_dlg->IsShutDown());
+    EXPECT_TRUE(m_dlg->isVisible());
+    EXPECT_EQ(State().ItemTable.size(), 1u);
+  }
+
+  DialogServices().AskToQuit = [this](QWidget*, bool& dontAskAgain) {
+    ++m_quitQuestions;
+    dontAskAgain = true;
+    return true;
+  };
+  Click(IDC_CLOSE);
+  EXPECT_TRUE(m_dlg->IsShutDown());
+  EXPECT_EQ(m_quitQuestions, 4);
+  m_dlg.reset();
+  Start();
+  Drop({PathOf("a.jpg")});
+  Click(IDC_CLOSE);
+  EXPECT_TRUE(m_dlg->IsShutDown());
+  EXPECT_EQ(m_quitQuestions, 4);
+  QSettings(QStringLiteral("Marlix"), QStringLiteral("Marlix")).remove(QStringLiteral("ui/confirmQuit"));
+}
+
+// A code is shown only for an address this run serves: an earlier run's "1.bmp" goes at start, and
+// without a network address both pages say so in words, until an address appears.
+TEST_F(CMainDialogTest, NoStaleCodeAndWordsInsteadOfACodeWithoutANetwork) {
+  ASSERT_TRUE(WriteQrBitmap(PathOf("1.bmp"), "http://10.9.9.9:8081/index.html?k=earlier"));
+  std::string network;  // the address the PC has: none yet
+  DialogServices().FindAddress = [&](SharedState& state) {
+    if (!network.empty()) state.LocalAddress.Set(network);
+  };
+  Start("");
+  EXPECT_FALSE(QFile::exists(PathOf("1.bmp")));
+  WriteFile(m_dir.Path() / "notes.txt", "n");
+  const QString noNetwork = QStringLiteral("没有网络连接：请把本机连到手机所在的网络");
+  for (const int page : {IDC_UPLOAD_PAGE, IDC_SHARE_PAGE}) {
+    Click(page);
+    if (page == IDC_SHARE_PAGE) Drop({PathOf("notes.txt")});
+    EXPECT_EQ(m_dlg->DropArea()->ImagePath(), QStringLiteral("ban.png")) << page;
+    EXPECT_EQ(m_dlg->DropArea()->Caption(), noNetwork);
+    EXPECT_EQ(State().CurrentAddress, "");
+    EXPECT_FALSE(QFile::exists(PathOf("1.bmp")));
+  }
+  SaveScreenshot(m_dlg.get(), QStringLiteral("no-network"));
+
+  network = "192.168.1.9";
+  m_dlg->CheckNetwork();  // what the window's timer runs
+  EXPECT_EQ(State().CurrentAddress, "http://192.168.1.9:8081/f?t=" + State().CurrentItemToken);
+  EXPECT_EQ(DecodeQr(m_dir.Path() / "1.bmp"), State().CurrentAddress);
+  EXPECT_EQ(m_dlg->DropArea()->Caption(), kScanDownload);
+}
+
 TEST_F(CMainDialogTest, OnlyLocalFilesAreTakenFromADrop) {
   Start();
   // A link that is no local file is not fetched: it is shared as its text.
@@ -522,5 +641,5 @@ TEST_F(CMainDialogTest, OnlyLocalFilesAreTakenFromADrop) {
   fs::create_directory(m_dir.Path() / "album");
   Drop({PathOf("album") + QLatin1Char('/')});
   EXPECT_EQ(State().ItemKind, "d");
-  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:album"));
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("已分享 2 项，正在显示：album"));
 }

@@ -33,7 +33,7 @@ TEST_F(CMainDialogTest, PathsHandedToTheRunningWindowAreSharedAsADrop) {
     std::lock_guard<std::mutex> lock(State().ItemLock);
     EXPECT_EQ(State().ItemTable.size(), 2u);
   }
-  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("下载:两个 文件.txt"));
+  EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("已分享 2 项，正在显示：两个 文件.txt"));  // none left out unsaid
   EXPECT_TRUE(Item(IDC_SHARE)->isVisible());
   EXPECT_TRUE(m_dlg->isVisible());
 }

@@ -31,11 +31,13 @@ TEST_F(CMainDialogTest, TheContextMenuOpensTheSettingsWhichKeepAndApplyTheRelay)
       dialog->HomeEdit()->setText(QStringLiteral("/tmp/marlix-home"));
       static_cast<QDialog*>(dialog)->accept();
     });
-    menu->actions().last()->trigger();
+    for (QAction* action : menu->actions())
+      if (action->text() == QStringLiteral("设置…")) action->trigger();
     menu->close();
   });
   m_dlg->ShowContextMenu(m_dlg->mapToGlobal(m_dlg->rect().center()));
-  EXPECT_TRUE(entries.endsWith(QStringLiteral("|设置…|"))) << entries.toStdString();  // after the addresses
+  EXPECT_TRUE(entries.contains(QStringLiteral("||打开文件…|"))) << entries.toStdString();  // after the addresses
+  EXPECT_TRUE(entries.contains(QStringLiteral("|设置…|"))) << entries.toStdString();
   EXPECT_EQ(ServiceHost(State()), "relay.test:8200");
   QSettings kept(QStringLiteral("Marlix"), QStringLiteral("Marlix"));
   EXPECT_EQ(kept.value(QStringLiteral("relay/address")).toString(), QStringLiteral("relay.test:8200"));
@@ -46,5 +48,21 @@ TEST_F(CMainDialogTest, TheContextMenuOpensTheSettingsWhichKeepAndApplyTheRelay)
   EXPECT_FALSE(bad.Save());
   EXPECT_EQ(m_messages.size(), 1);
   EXPECT_EQ(ServiceHost(State()), "relay.test:8200");
+
+  // The port for the next start: a number of 1 to 65535, or none (the default range).
+  const struct {
+    const char* text;
+    bool saved;
+    int port;
+  } ports[] = {{"70000", false, 0}, {"80x", false, 0}, {"9000", true, 9000}, {"", true, 0}};
+  for (const auto& p : ports) {
+    CSettingsDlg settings(State(), m_dlg.get());
+    settings.RelayEdit()->setText(QStringLiteral("relay.test:8200"));
+    settings.PortEdit()->setText(QString::fromLatin1(p.text));
+    EXPECT_EQ(settings.Save(), p.saved) << p.text;
+    if (p.saved) {
+      EXPECT_EQ(KeptPort(), p.port) << p.text;
+    }
+  }
   kept.clear();
 }

@@ -184,5 +184,8 @@ TEST_F(CWindowServiceTest, UploadProgressFollowsTheBytes) {
     EXPECT_GE(between, 10);  // the bar follows the bytes, queued: most steps arrive
     // The file's name while it arrives.
     EXPECT_NE(std::find(captions.begin(), captions.end(), QString::fromStdString("正在上传: " + name)), captions.end());
+    // Once it is stored the page's own caption comes back.
+    EXPECT_TRUE(WaitFor([&] { return caption->text() == QStringLiteral("等待从手机上传文件..."); }))
+        << caption->text().toStdString();
   }
 }

@@ -1,7 +1,9 @@
 // Every text the window shows fits its control, in Chinese and in English. The ctest entry
 // gui.TextsFitAtDoubleScale runs this test again with QT_SCALE_FACTOR=2.
 
+#include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
@@ -9,7 +11,10 @@
 #include <cstdlib>
 
 #include "GuiTestSupport.h"
+#include "gui/DropArea.h"
+#include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
+#include "gui/SettingsDlg.h"
 #include "gui/SystemNotReadyDlg.h"
 #include "gui/UiTranslation.h"
 
@@ -69,10 +74,52 @@ const CShownText kTexts[] = {
     {IDC_CAPTION, "CMarlixDlg", "等待从手机上传文件..."},
     {IDC_CAPTION, nullptr, nullptr, ViewEventId::PackingStarted},
     {IDC_RECEIVED, nullptr, "99"},
+    {IDC_CAPTION, nullptr, nullptr, ViewEventId::FileReceived},
     {kWaitText, "CSystemNotReadyDlg", kWaitInitialText},
     {kWaitText, "CMarlixDlg", "正在进行端口映射（打通外网）\r\n请稍等片刻..."},
     {kWaitText, "CMarlixDlg", "外网已经打通，可正常使用!"},
 };
+
+// The drop area's captions, each over the picture it is shown with ("" for a QR code, which is
+// drawn at most 264 pixels wide).
+struct CAreaCaption {
+  const char* Picture;
+  int Layout;
+  const char* Source;  // nullptr: the line that CMarlixDlg::Words gives the event
+  CViewEvent Event = {};
+};
+
+const CAreaCaption kAreaCaptions[] = {
+    {"dnd.png", 1, "将文件(夹)拖放到此处"},
+    {"dnd.png", 2, "将文件(夹)拖放到此处"},
+    {"ban.png", 1, "目前暂时不支持手机通过云中转上传文件到电脑"},
+    {"ban.png", 1, "没有网络连接：请把本机连到手机所在的网络"},
+    {"ban.png", 1, nullptr, {.Id = ViewEventId::NoRelaySet}},
+    {"ban.png", 1, nullptr, {.Id = ViewEventId::RelayFailed, .Code = static_cast<int>(RelayFailure::NoConnection)}},
+    {"ban.png", 1, nullptr, {.Id = ViewEventId::RelayFailed, .Code = static_cast<int>(RelayFailure::NoAnswer)}},
+    {"", 2, "扫描二维码，下载文件到手机"},
+    {"", 2, "扫描二维码，从手机上传文件到电脑"},
+};
+
+// Empty when every text of the settings dialog fits: its labels (wrapped ones to their width) and
+// the example each empty field shows.
+std::string SettingsOverflow(QWidget* parent, SharedState& state) {
+  CSettingsDlg settings(state, parent);
+  settings.show();
+  std::string overflow;
+  for (QLabel* label : settings.findChildren<QLabel*>()) {
+    const bool fits = label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
+                                        : label->sizeHint().width() <= label->width();
+    if (!fits) overflow += "\"" + label->text().toStdString() + "\" ";
+  }
+  for (QLineEdit* edit : settings.findChildren<QLineEdit*>()) {
+    // The text room of a line edit: its contents less the frame's and the text's margins.
+    const int room = edit->contentsRect().width() - 2 * edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 4;
+    if (edit->fontMetrics().horizontalAdvance(edit->placeholderText()) > room)
+      overflow += "\"" + edit->placeholderText().toStdString() + "\" ";
+  }
+  return overflow;
+}
 
 }  // namespace
 
@@ -100,10 +147,34 @@ TEST_F(CMainDialogTest, EveryTextFitsItsControlInBothLanguages) {
       QWidget* control = row.Control == kWaitText ? m_dlg->WaitDialog()->findChild<QLabel*>() : Item(row.Control);
       EXPECT_EQ(Overflow(control, text), "") << text.toStdString();
     }
+    // Several items shared: the caption line names one of them.
+    const QString several = QCoreApplication::translate("CMarlixDlg", "已分享 %1 项，正在显示：%2")
+                                .arg(99)
+                                .arg(QStringLiteral("report-2024.pdf"));
+    EXPECT_EQ(Overflow(Item(IDC_CAPTION), several), "");
+    // The drop area's captions, wrapped above their pictures.
+    const QSize canvas = m_dlg->DropArea()->contentsRect().size();
+    for (const CAreaCaption& row : kAreaCaptions) {
+      const QString text =
+          row.Source ? QCoreApplication::translate("CMarlixDlg", row.Source) : CMarlixDlg::Words(row.Event).Line;
+      const QSize picture = *row.Picture ? QImage(QStringLiteral(MARLIX_SOURCE_DIR "/data/") + row.Picture).size()
+                                         : QSize(kLargestPictureSide, kLargestPictureSide);
+      ASSERT_FALSE(picture.isEmpty()) << row.Picture;
+      EXPECT_TRUE(CDropArea::CaptionFits(text, row.Layout, {canvas.width(), canvas.height()},
+                                         FitPictureSize({picture.width(), picture.height()})))
+          << text.toStdString();
+    }
+    EXPECT_EQ(SettingsOverflow(m_dlg.get(), State()), "");
     // The received-text box, laid out by its own layout.
     m_dlg->ShowReceivedText("x");
     for (QAbstractButton* button : m_dlg->ReceivedTextBox()->findChildren<QAbstractButton*>())
       EXPECT_EQ(Overflow(button, button->text()), "") << button->text().toStdString();
+    // The received list, with a file and a text in it.
+    m_dlg->Report({.Id = ViewEventId::FileStored, .Name = "tmp/IMG_20240501_123456.jpg"});
+    m_dlg->OpenReceivedList();
+    for (QAbstractButton* button : m_dlg->ReceivedList()->findChildren<QAbstractButton*>())
+      EXPECT_EQ(Overflow(button, button->text()), "") << button->text().toStdString();
+    m_dlg->ReceivedList()->hide();
     Click(IDC_UPLOAD_PAGE);
     SaveScreenshot(m_dlg.get(), QStringLiteral("fit-%1-x%2").arg(QString::fromLatin1(language), scale));
     m_dlg->ShutDown();

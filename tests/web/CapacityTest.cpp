@@ -130,3 +130,18 @@ TEST(Capacity, StopEndsOpenTransfersAtOnceWithoutConnectingToItself) {
   EXPECT_LT(Seconds(begin), 5.0);  // a hang, not a speed
   for (int fd : open) ::close(fd);
 }
+
+// The port is the service's alone: a second server (another Marlix) cannot listen on it and take
+// some of its connections, while a port whose last connections linger in TIME_WAIT can be taken.
+TEST(Capacity, APortInUseCannotBeSharedButALingeringOneCanBeTaken) {
+  SharedState state;
+  CTempWorkDir dir;
+  CWebService first(state);
+  ASSERT_TRUE(first.Start("127.0.0.1:0"));
+  const std::string port = std::to_string(first.Port());
+  EXPECT_TRUE(RawRequest(first.Port(), "GET /index.html HTTP/1.0\r\n\r\n").starts_with("HTTP/1.0 "));
+  CWebService second(state);
+  EXPECT_FALSE(second.Start("127.0.0.1:" + port));
+  first.Stop();
+  EXPECT_TRUE(second.Start("127.0.0.1:" + port));
+}

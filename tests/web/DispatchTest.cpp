@@ -124,7 +124,8 @@ TEST(Dispatch, RoutesByMethodUriAndQuery) {
   const std::string deleted =
       RawRequest(server.Port(), "DELETE " + server.WithSecret("/f?t=1A2B3C4D") + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(deleted.find("attachment"), std::string::npos) << deleted;
-  EXPECT_TRUE(deleted.ends_with("\r\n\r\n{\"success\":true}")) << deleted;
+  EXPECT_TRUE(deleted.ends_with("\r\nContent-Length: 0\r\n\r\n")) << deleted;  // nothing removed
+  EXPECT_TRUE(std::filesystem::exists(server.Dir() / "shared.txt"));
   EXPECT_EQ(server.State().DownloadCount, 0);
   // "/f", "/d" and "/z" without a query are local files without an extension.
   EXPECT_EQ(Get(server, "/f"), kBadRequest);

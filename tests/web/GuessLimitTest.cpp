@@ -24,45 +24,51 @@ void Sleep(double seconds) { std::this_thread::sleep_for(std::chrono::duration<d
 
 }  // namespace
 
-TEST(GuessLimit, MissesBeyondTheFreeOnesBlockOnlyThatAddressForGrowingTimes) {
+TEST(GuessLimit, MissesBeyondTheFreeOnesBlockOnlyThatAddressForGrowingTimesAndNeverAHit) {
   CTestServer server;
   CGuessLimits limits;
   limits.ForgivenPerSecond = 1e-9;
   limits.FirstBlockSeconds = 1;
-  server.Service().Limiter().SetLimits(limits);
+  CGuessLimiter& limiter = server.Service().Limiter();
+  limiter.SetLimits(limits);
   WriteFile(server.Dir() / "x.txt", "X");
   server.State().InsertItem("1A2B3C4D", (server.Dir() / "x.txt").string());
   const auto live = [&](const std::string& from) { return GetFrom(server, from, "/f?t=1A2B3C4D").ends_with("X"); };
 
   for (int i = 0; i < 30; ++i) ASSERT_TRUE(live("127.0.0.2")) << i;  // hits never count
   for (int i = 0; i < 10; ++i) EXPECT_EQ(GetFrom(server, "127.0.0.2", "/d?t=0000000" + std::to_string(i)), "");
-  EXPECT_TRUE(live("127.0.0.2"));  // ten misses are free
+  EXPECT_TRUE(limiter.Admit("127.0.0.2"));  // ten misses are free
   EXPECT_EQ(GetFrom(server, "127.0.0.2", "/z?t=DEADBEEF"), "");
-  EXPECT_FALSE(live("127.0.0.2"));  // refused without a look-up, like an unknown token
-  EXPECT_TRUE(live("127.0.0.3"));
-  EXPECT_TRUE(live("127.0.0.1"));
-  Sleep(1.5);
+  EXPECT_FALSE(limiter.Admit("127.0.0.2"));
+  // Blocked, the address is still served what it names rightly: a live token, the upload secret.
   EXPECT_TRUE(live("127.0.0.2"));
+  WriteFile(server.Dir() / "tmp/r.txt", "R");
+  EXPECT_TRUE(GetFrom(server, "127.0.0.2", server.WithSecret("/tmp/r.txt")).ends_with("R"));
+  EXPECT_TRUE(limiter.Admit("127.0.0.3"));
+  Sleep(1.5);
+  EXPECT_TRUE(limiter.Admit("127.0.0.2"));
   EXPECT_EQ(GetFrom(server, "127.0.0.2", "/f?t=DEADBEEF"), "");  // the next block lasts 2 s
   Sleep(1);
-  EXPECT_FALSE(live("127.0.0.2"));
+  EXPECT_FALSE(limiter.Admit("127.0.0.2"));
   Sleep(2);
-  EXPECT_TRUE(live("127.0.0.2"));
+  EXPECT_TRUE(limiter.Admit("127.0.0.2"));
 }
 
-TEST(GuessLimit, ManyAddressesShareOneEntryBeyondTheTableAndCannotEscape) {
+TEST(GuessLimit, AFullTableForgetsTheOldestUnblockedRecordsAndBlocksNoNewcomer) {
   CGuessLimiter limiter;
   CGuessLimits limits;
   limits.MaxAddresses = 4;
   limits.ForgivenPerSecond = 1e-9;
   limiter.SetLimits(limits);
-  for (int a = 0; a < 100; ++a)
-    for (int i = 0; i < 11; ++i) limiter.RecordMiss("10.0.0." + std::to_string(a));
-  EXPECT_FALSE(limiter.Admit("10.0.0.0"));    // tracked on its own
-  EXPECT_FALSE(limiter.Admit("10.0.0.99"));   // in the shared entry
-  EXPECT_FALSE(limiter.Admit("10.0.0.200"));  // a new address while the table is full
+  for (int i = 0; i < 11; ++i) limiter.RecordMiss("10.0.0.1");                      // blocked
+  for (int a = 2; a < 100; ++a) limiter.RecordMiss("10.0.0." + std::to_string(a));  // one miss each
+  EXPECT_EQ(limiter.Tracked(), 4u);
+  EXPECT_FALSE(limiter.Admit("10.0.0.1"));  // kept while unblocked ones could go
+  EXPECT_TRUE(limiter.Admit("10.0.0.200"));
+  for (int i = 0; i < 11; ++i) limiter.RecordMiss("10.0.0.200");
+  EXPECT_FALSE(limiter.Admit("10.0.0.200"));  // a newcomer gets a record of its own
   limiter.Reset();
-  EXPECT_TRUE(limiter.Admit("10.0.0.0"));
+  EXPECT_TRUE(limiter.Admit("10.0.0.1"));
 }
 
 TEST(GuessLimit, APhonesWholeNormalUseNeverMeetsTheLimit) {

@@ -7,7 +7,10 @@
 TEST(UploadName, KeepsOnlyTheLastPathElementAndRefusesEmptyOrDotNames) {
   EXPECT_EQ(SafeUploadName("a/b.txt"), "b.txt");
   EXPECT_EQ(SafeUploadName("C:\\Users\\x\\c.doc"), "c.doc");
-  EXPECT_EQ(SafeUploadName(".bashrc"), ".bashrc");
+  EXPECT_EQ(SafeUploadName(".bashrc"), "_.bashrc");  // never hidden
+  // Marks that reorder text: "\u202Efdp.exe" would show as "exe.pdf".
+  EXPECT_EQ(SafeUploadName("\u202Efdp.exe"), "_fdp.exe");
+  EXPECT_EQ(SafeUploadName("a\u200Eb\u2066c\u2069.txt"), "a_b_c_.txt");
   EXPECT_EQ(SafeUploadName("照片.jpg"), "照片.jpg");
   for (const char* refused : {"", ".", "..", "....", "x/..", "x\\", "/"}) EXPECT_EQ(SafeUploadName(refused), "");
   EXPECT_EQ(SafeUploadName(std::string("a\nb\x01.txt")), "a_b_.txt");
