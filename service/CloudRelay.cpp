@@ -133,7 +133,8 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   const int64_t headLength = static_cast<int64_t>(job->Head.size());
   CTransferProgress progress({.Id = ViewEventId::RelayProgress, .Token = job->Token}, job->FileSize);
   client.SetSendProgress([&](int64_t sent) {
-    if (const CViewEvent* event = progress.Advance(std::max<int64_t>(0, sent - headLength)))
+    if (sent <= headLength) return;  // none of the file yet: the bar stays as it is
+    if (const CViewEvent* event = progress.Advance(sent - headLength))
       job->Dialog->Call([event](CMainDialogView& d) { d.Report(*event); });
   });
   size_t headSent = 0;
@@ -164,9 +165,14 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   } else if (status == 0) {
     failed.Code = static_cast<int>(RelayFailure::NoAnswer);
   } else if (status != 200) {
-    const std::string body(client.Body(), static_cast<size_t>(client.BodyLength()));
+    // The final reply's head (after any interim "100 Continue"), then its body.
+    const std::string heads(client.HeaderText(), static_cast<size_t>(client.HeaderLength()));
+    const size_t line = heads.rfind("\nHTTP/");
+    const size_t last = line != std::string::npos ? line + 1 : heads.rfind("HTTP/", 0);
+    const std::string head =
+        last == std::string::npos ? "HTTP/1.1 " + std::to_string(status) + "\r\n\r\n" : heads.substr(last);
     failed.Code = static_cast<int>(RelayFailure::Refused);
-    failed.Name = ParseRelayReply("HTTP/1.1 " + std::to_string(status) + "\r\n\r\n" + body).Reason;
+    failed.Name = ParseRelayReply(head + std::string(client.Body(), static_cast<size_t>(client.BodyLength()))).Reason;
   } else if (result != 0) {
     failed.Code = static_cast<int>(RelayFailure::NoAnswer);
   }

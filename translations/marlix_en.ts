@@ -217,7 +217,7 @@ Please wait a moment...</translation>
     </message>
     <message>
         <source>云中转服务器不在本地网络，且未加密：文件将以明文经过网络</source>
-        <translation>The relay is not on the local network and not encrypted: the file will cross the network unencrypted</translation>
+        <translation>The relay is not on the local network and not encrypted: the file will cross the network unencrypted.</translation>
     </message>
     <message>
         <source>云中转服务器没有回应</source>
