@@ -42,7 +42,8 @@ CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent
     m_pRelay->setToolTip(tr("由环境变量 MARLIX_SERVICE_HOST 指定"));
   }
   form->addRow(tr("云中转服务器:"), m_pRelay);
-  form->addRow(new QLabel(tr("主机[:端口]，可加 https:// 或 http://，例如 https://relay.example.org。\n留空则不使用云中转。"), this));
+  form->addRow(new QLabel(
+      tr("主机[:端口]，可加 https:// 或 http://，例如 https://relay.example.org。\n留空则不使用云中转。"), this));
 
   m_pHome = new QLineEdit(settings.value(kHomeKey).toString(), this);
   m_pHome->setPlaceholderText(QDir::homePath() + QStringLiteral("/Marlix"));

@@ -128,4 +128,3 @@ std::vector<MHD_OptionItem> TlsDaemonOptions(const CTlsCredentials* tls) {
   items.push_back({MHD_OPTION_END, 0, nullptr});
   return items;
 }
-

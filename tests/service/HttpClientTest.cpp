@@ -58,9 +58,8 @@ TEST_F(HttpClientTest, NamesMarlixAndItsReleaseOnceAndSendsNoCookieOrRefererWith
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], "GET /login HTTP/1.1");
   EXPECT_EQ(lines[1], "Host: " + server.Host());
-  const auto agents = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-    return line.rfind("User-Agent:", 0) == 0;
-  });
+  const auto agents = std::count_if(lines.begin(), lines.end(),
+                                    [](const std::string& line) { return line.rfind("User-Agent:", 0) == 0; });
   EXPECT_EQ(agents, 1);
   EXPECT_NE(std::find(lines.begin(), lines.end(), "User-Agent: Marlix/" MARLIX_VERSION), lines.end());
   for (const std::string& line : lines) {
