@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -92,7 +93,9 @@ struct CProducerState {
 // the reply's header (estimated from its lines, and short of the last byte). Its whole length is
 // told only once the reply is complete and the peer has acknowledged every byte of it: the reply's
 // end only means that the bytes were handed to the kernel. The socket is then kept (a duplicate, as
-// the library closes its own) until the acknowledgement, a failure or kLingerLimit.
+// the library closes its own) until the acknowledgement, a failure or kLingerLimit; at most
+// kKeptLimit sockets at once per server, so that peers that never acknowledge cannot use up its
+// descriptors (past that, a reply whose last bytes are still in flight is not told as whole).
 // Read by the progress thread and ended by the connection's thread, one at a time (lock).
 struct CWatchedSend {
   std::mutex lock;
@@ -100,14 +103,13 @@ struct CWatchedSend {
   int socket = -1;  // open until End: the library closes it only after the request's end
   int kept = -1;    // a duplicate of the socket while the reply's last bytes are in flight
   std::chrono::steady_clock::time_point keptSince;
+  std::shared_ptr<std::atomic<int>> keptCount;  // the server's kept sockets
   int64_t header = 0;
   int64_t length = 0;
   int64_t told = 0;  // bytes of the body reported so far
   std::function<void(int64_t, int64_t)> progress;
 
-  ~CWatchedSend() {
-    if (kept >= 0) ::close(kept);
-  }
+  ~CWatchedSend() { Release(); }
   // True once nothing is left to watch.
   bool Poll() {
     std::lock_guard<std::mutex> hold(lock);
@@ -127,9 +129,12 @@ struct CWatchedSend {
     std::lock_guard<std::mutex> hold(lock);
     const int64_t unacked = whole ? SocketBytesUnacknowledged(socket) : -1;
     if (unacked == 0) Tell(length);
-    if (unacked > 0 && (kept = ::fcntl(socket, F_DUPFD_CLOEXEC, 0)) >= 0) {
-      keptSince = std::chrono::steady_clock::now();
-      return false;
+    if (unacked > 0 && keptCount) {
+      if (keptCount->fetch_add(1) < kKeptLimit && (kept = ::fcntl(socket, F_DUPFD_CLOEXEC, 0)) >= 0) {
+        keptSince = std::chrono::steady_clock::now();
+        return false;
+      }
+      keptCount->fetch_sub(1);  // not kept: past the limit, or no descriptor left
     }
     Finish();
     return true;
@@ -137,11 +142,17 @@ struct CWatchedSend {
 
  private:
   static constexpr auto kLingerLimit = std::chrono::seconds(120);
+  static constexpr int kKeptLimit = 1024;
   void Finish() {
     ended = true;
     progress = nullptr;
-    if (kept >= 0) ::close(kept);
+    Release();
+  }
+  void Release() {
+    if (kept < 0) return;
+    ::close(kept);
     kept = -1;
+    keptCount->fetch_sub(1);
   }
   void Tell(int64_t sent) {
     sent = std::min(sent, length);
@@ -267,6 +278,8 @@ struct CHttpServer::CImpl {
   std::set<std::shared_ptr<CWatchedSend>> sends;
   bool sendStop = false;
   bool sendIdle = false;  // the progress thread waits for a first reply, not for its next round
+  // Sockets kept after their replies' ends, for the last bytes' acknowledgement (CWatchedSend).
+  std::shared_ptr<std::atomic<int>> keptSockets = std::make_shared<std::atomic<int>>(0);
   std::thread sendWatch;
   void WatchSends();
   void Unwatch(CExchange* ex, bool completed) {
@@ -639,6 +652,7 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
             watched->header = HeaderLength(reply);
             watched->length = reply.Length;
             watched->progress = std::move(reply.OnProgress);
+            watched->keptCount = keptSockets;
             ex.watched = watched;
             bool first = false;
             {
