@@ -65,6 +65,11 @@ struct SharedState {
   // libcurl's verbose trace of the relay sign-in and sign-out on the error stream (the terminal
   // front end turns it off). Fixed before the start-up work.
   bool HttpDiagnostics = true;
+  // The certificates that an https:// relay's must chain to: a file of them and a folder of them
+  // (what SSL_CERT_FILE and SSL_CERT_DIR name for other programs); both empty for the system's
+  // store. The front end sets them from its environment before the start-up work.
+  std::string TrustedCertificateFile;
+  std::string TrustedCertificateFolder;
   CSystemNotReadyDlg* WaitDialog = nullptr;
   int WanAttempted = 0;
   std::atomic<int> RelayStarted{0};

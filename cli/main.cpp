@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -314,6 +315,9 @@ int main(int argc, char** argv) {
   // What the window's start-up worker does: sign in, then find the local address. The HTTP client's
   // diagnostics stay off the terminal.
   state.HttpDiagnostics = false;
+  // An https:// relay's certificate is checked against the store that other programs use here.
+  if (const char* file = std::getenv("SSL_CERT_FILE")) state.TrustedCertificateFile = file;
+  if (const char* folder = std::getenv("SSL_CERT_DIR")) state.TrustedCertificateFolder = folder;
   CRevocableDialog dialogView(&dialog);
   ServiceSignIn(state, dialogView);
   DiscoverLocalAddress(state);

@@ -22,6 +22,9 @@ bool CMarlixApp::InitInstance(const std::string& home) {
   }
   CMarlix marlix(home);
   marlix.State().ConfiguredRelay.Set(KeptRelay());
+  // An https:// relay's certificate is checked against the store that other programs use here.
+  marlix.State().TrustedCertificateFile = qEnvironmentVariable("SSL_CERT_FILE").toStdString();
+  marlix.State().TrustedCertificateFolder = qEnvironmentVariable("SSL_CERT_DIR").toStdString();
   auto dialog = std::make_unique<CMarlixDlg>(marlix);
   if (dialog->OnInitDialog()) {
     CloseOnStopSignals(dialog.get(), [d = dialog.get()] { d->ShutDown(); });

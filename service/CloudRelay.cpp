@@ -120,7 +120,7 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   CloudRelayThreads& t = *job->Owner;
   CHttpClient client;
   client.SetStopFlag(&t.Stopping);
-  client.SetDiagnostics(job->State->HttpDiagnostics);
+  UseRelaySettings(client, *job->State);
   bool connected = false;
   const bool plain = job->Base.rfind("http://", 0) == 0;
   client.SetConnected([&](const std::string& address) {

@@ -136,6 +136,8 @@ int CHttpClient::Perform(const char* address) {
   curl_easy_setopt(m_pCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(m_pCurl, CURLOPT_LOW_SPEED_TIME, kHttpStallSeconds);
   if (m_timeLimitMs > 0) curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT_MS, m_timeLimitMs);
+  if (!m_trustedFile.empty()) curl_easy_setopt(m_pCurl, CURLOPT_CAINFO, m_trustedFile.c_str());
+  if (!m_trustedFolder.empty()) curl_easy_setopt(m_pCurl, CURLOPT_CAPATH, m_trustedFolder.c_str());
   if (m_pStop || m_sendProgress) {
     curl_easy_setopt(m_pCurl, CURLOPT_XFERINFOFUNCTION, &OnTransferInfo);
     curl_easy_setopt(m_pCurl, CURLOPT_XFERINFODATA, this);

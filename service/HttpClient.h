@@ -3,7 +3,7 @@
 // https:// over IPv4 or IPv6, with fixed request headers (one User-Agent naming Marlix and its
 // release), a response store of fixed capacity allocated once per client, and a cookie jar learnt
 // from Set-Cookie header lines. An https:// server's certificate is verified against the system's
-// store, as libcurl does by default (SSL_CERT_FILE and SSL_CERT_DIR choose another).
+// store, as libcurl does by default, or against the certificates the caller names.
 // Every request gives up connecting after 5 s and ends when no byte has moved for 30 s; a stop flag
 // that the caller owns ends it at once (within the library's progress interval, under a second).
 
@@ -63,6 +63,12 @@ class CHttpClient {
   void SetTimeLimit(long ms) { m_timeLimitMs = ms; }
   // The library's diagnostics (libcurl's verbose output) on the error stream; off by default.
   void SetDiagnostics(bool on) { m_diagnostics = on; }
+  // The certificates a server's must chain to, instead of the system's store: a PEM file and a
+  // folder of hashed PEM files (each may be empty: libcurl's default for it).
+  void SetTrustedCertificates(std::string file, std::string folder) {
+    m_trustedFile = std::move(file);
+    m_trustedFolder = std::move(folder);
+  }
 
   const char* Body() const { return m_pStore->Body; }
   int BodyLength() const { return m_pStore->BodyLength; }
@@ -87,6 +93,7 @@ class CHttpClient {
   const std::atomic<bool>* m_pStop = nullptr;
   long m_timeLimitMs = 0;
   bool m_diagnostics = false;
+  std::string m_trustedFile, m_trustedFolder;
   std::function<void(int64_t)> m_sendProgress;
   std::function<void(const std::string&)> m_connected;
 };

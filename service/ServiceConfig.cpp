@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/SharedState.h"
+#include "service/HttpClient.h"
 
 namespace {
 
@@ -57,6 +58,11 @@ bool IsNearAddress(const std::string& address) {
     return std::memcmp(a, loopback, 16) == 0 || (a[0] & 0xFE) == 0xFC || (a[0] == 0xFE && (a[1] & 0xC0) == 0x80);
   }
   return false;
+}
+
+void UseRelaySettings(CHttpClient& client, const SharedState& state) {
+  client.SetDiagnostics(state.HttpDiagnostics);
+  client.SetTrustedCertificates(state.TrustedCertificateFile, state.TrustedCertificateFolder);
 }
 
 bool RelayConfigured(const SharedState& state) { return !ServiceHost(state).empty(); }

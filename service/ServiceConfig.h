@@ -18,6 +18,11 @@ std::string RelayHostOf(const std::string& setting);
 // True when the address is a loopback or private one (IPv4 or IPv6 literal, or "localhost"): an
 // http:// relay there does not send the file across the Internet.
 bool IsNearAddress(const std::string& address);
+// Gives a client for the relay the state's settings: its diagnostics and the certificates that the
+// relay's must chain to.
+class CHttpClient;
+void UseRelaySettings(CHttpClient& client, const SharedState& state);
+
 // True when a relay is set (ServiceHost not empty).
 bool RelayConfigured(const SharedState& state);
 

@@ -13,7 +13,7 @@ void ServiceSignIn(const SharedState& state, CRevocableDialog& dialog, const std
   bool newer = false;
   {
     CHttpClient client;
-    client.SetDiagnostics(state.HttpDiagnostics);
+    UseRelaySettings(client, state);
     client.SetStopFlag(stop);
     newer = client.Request((host + "/login").c_str()) == 0 && client.BodyLength() > 0 && client.Body()[0] == '1';
   }
@@ -26,7 +26,7 @@ void ServiceSignOut(const SharedState& state) {
   const std::string address = RelayBase(state) + "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
                               "&cloud=" + std::to_string(state.CloudRelayCount.load());
   CHttpClient client;
-  client.SetDiagnostics(state.HttpDiagnostics);
+  UseRelaySettings(client, state);
   client.SetTimeLimit(kSignOutLimitMs);
   client.Request(address.c_str());
 }
