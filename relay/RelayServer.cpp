@@ -246,6 +246,7 @@ bool CRelayServer::Start(const RelayOptions& options) {
   CHttpServerOptions serverOptions;
   serverOptions.Listen = m_options.Listen;
   serverOptions.Tls = m_options.Tls;
+  serverOptions.HeadLimitMs = m_options.HeadLimitMs;
   serverOptions.Uncapped.assign(m_proxyKeys.begin(), m_proxyKeys.end());
   RaiseOpenFileLimit();
   if (!m_server.Start(serverOptions, *this)) {
@@ -524,7 +525,9 @@ void CRelayServer::Forget(std::map<std::string, StoredFile>::iterator it, const 
 void CRelayServer::Delivered(const std::string& token, uint64_t offset, uint64_t sent) {
   std::lock_guard<std::mutex> lock(m_lock);
   auto it = m_files.find(token);
-  if (it == m_files.end() || offset > it->second.Delivered) return;
+  if (it == m_files.end()) return;
+  // A client that asks for the rest from `offset` holds what came before it, whether or not its
+  // earlier, broken download was seen to deliver it.
   it->second.Delivered = std::max(it->second.Delivered, offset + sent);
   if (it->second.Delivered >= it->second.Size) Forget(it, "sent");
 }

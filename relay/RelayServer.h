@@ -44,6 +44,7 @@ struct RelayOptions {
   int MaxRequestsPerClient = 8;             // uploads and downloads of one client at once
   uint64_t MinUploadRate = 16384;           // bytes a second, averaged over each RateWindowMs
   int64_t RateWindowMs = 30000;
+  int HeadLimitMs = 10000;                      // a request's head (and TLS handshake) must be in by then
   std::shared_ptr<CTlsCredentials> Tls;         // HTTPS when set
   std::function<void(const std::string&)> Log;  // one line per event; stderr when empty
 };

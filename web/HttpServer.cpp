@@ -44,6 +44,9 @@ namespace {
 constexpr size_t kBodyBacklog = 256 * 1024;
 // A handler's read waits for this much of the body (or its end) before it wakes.
 constexpr size_t kReadAtLeast = 64 * 1024;
+// ... but never waits longer than this for it while some bytes are there: a handler that watches the
+// rate of a slow upload (the relay's least rate) gets to look at least this often.
+constexpr auto kReadAtLeastWait = std::chrono::seconds(1);
 // Handler threads, and deferred requests that may wait for one; past that, "busy".
 constexpr size_t kQueueLimit = 256;
 constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
@@ -121,7 +124,9 @@ struct CWatchedSend {
       return ended;
     }
     const int64_t delivered = SocketBytesDelivered(socket);
-    if (delivered > header) Tell(std::min(delivered - header, length - 1));
+    // Up to its whole length only: the header's length is an estimate, so the last bytes are told
+    // by their acknowledgement once the reply is complete.
+    if (delivered > header && delivered - header < length) Tell(delivered - header);
     return false;
   }
   // The request has ended, sent whole or not. True when nothing is left to watch.
@@ -215,12 +220,15 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
   // The handler's read of the body (CHttpBodyRead), on its thread. It takes all the connection has
   // received at once (a swap under the lock, so the connection's thread never waits for a copy), and
   // waits for a good share of what it asked for, so that a fast upload wakes it once per block
-  // rather than once per network read.
+  // rather than once per network read (a slow one returns what it has after kReadAtLeastWait).
   int ReadBody(char* into, size_t room) {
     if (takenAt == taken.size()) {
       std::unique_lock<std::mutex> hold(lock);
       want = std::max<size_t>(1, std::min(room, kReadAtLeast));
-      changed.wait(hold, [&] { return failed || bodyEnd || body.size() >= want; });
+      if (!changed.wait_for(hold, kReadAtLeastWait, [&] { return failed || bodyEnd || body.size() >= want; })) {
+        want = 1;  // any byte wakes it now
+        changed.wait(hold, [&] { return failed || bodyEnd || !body.empty(); });
+      }
       want = 0;
       if (failed) return -1;
       taken.clear();
@@ -253,7 +261,11 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
 // credentials, read by the certificate callback); StateOf finds the whole.
 struct CConnectionState : CTlsConnection {
   std::string key;
-  bool counted = true;  // read and written on the connection's own thread
+  bool counted = true;  // under CImpl::lock
+  // While its request head is coming (CImpl::heading, under CImpl::lock): its socket, and since when.
+  int socket = -1;
+  std::chrono::steady_clock::time_point began;
+  bool heading = false;
   std::shared_ptr<CExchange> exchange;
 };
 
@@ -271,6 +283,26 @@ struct CHttpServer::CImpl {
   std::mutex lock;  // guards the two below
   std::map<std::string, int> perAddress;
   std::map<CExchange*, std::shared_ptr<CExchange>> live;  // what a stop must end: deferred work, producer replies
+  // Connections whose request head is still coming, oldest first. A socket listed here is open:
+  // the library tells of a connection's close (which unlists it) before it closes the socket.
+  std::set<std::pair<std::chrono::steady_clock::time_point, CConnectionState*>> heading;
+  // Unlists a connection whose head is complete, or that closes (under `lock`).
+  void Headed(CConnectionState& state) {
+    if (!state.heading) return;
+    heading.erase({state.began, &state});
+    state.heading = false;
+  }
+  // Shuts the connections whose head is overdue; their own threads then find them closed. Under
+  // `lock`, on a library thread: shutdown does not wait.
+  void EndLateHeads(std::chrono::steady_clock::time_point now) {
+    const auto limit = std::chrono::milliseconds(options.HeadLimitMs);
+    while (!heading.empty() && now - heading.begin()->first > limit) {
+      CConnectionState& late = *heading.begin()->second;
+      ::shutdown(late.socket, SHUT_RDWR);
+      Headed(late);
+      UncountLocked(late);  // its room is free at once, though its thread closes it a moment later
+    }
+  }
 
   // File replies whose progress is told; the progress thread reads them while there are any.
   std::mutex sendLock;  // guards the four below
@@ -304,9 +336,12 @@ struct CHttpServer::CImpl {
   MHD_Result TakeBody(MHD_Connection* conn, CExchange& ex, const char* data, size_t* size);
   void RunLater(CExchange& ex);
   void Uncount(CConnectionState& state) {
+    std::lock_guard<std::mutex> hold(lock);
+    UncountLocked(state);
+  }
+  void UncountLocked(CConnectionState& state) {  // under `lock`
     if (!state.counted) return;
     state.counted = false;
-    std::lock_guard<std::mutex> hold(lock);
     auto it = perAddress.find(state.key);
     if (it != perAddress.end() && --it->second <= 0) perAddress.erase(it);
   }
@@ -468,13 +503,21 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
     if (!state) return;  // its request finds no context and is refused (its handshake fails)
     state->credentials = self->options.Tls.get();
     state->key = ClientAddressKey(ClientAddressText(peer ? peer->client_addr : nullptr));
+    const MHD_ConnectionInfo* socket = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
     bool over = false;
     const auto& uncapped = self->options.Uncapped;
-    if (std::find(uncapped.begin(), uncapped.end(), state->key) != uncapped.end()) {
-      state->counted = false;
-    } else {
+    {
       std::lock_guard<std::mutex> hold(self->lock);
-      over = ++self->perAddress[state->key] > self->options.MaxPerAddress;
+      state->began = std::chrono::steady_clock::now();
+      self->EndLateHeads(state->began);  // first, so that their room is free
+      if (std::find(uncapped.begin(), uncapped.end(), state->key) != uncapped.end())
+        state->counted = false;
+      else
+        over = ++self->perAddress[state->key] > self->options.MaxPerAddress;
+      if (!over && socket) {
+        state->socket = socket->connect_fd;
+        state->heading = self->heading.emplace(state->began, state).second;
+      }
     }
     if (over) {
       // Answered before anything is read; the library then finds the connection closed.
@@ -489,6 +532,10 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
   }
   auto* state = StateOf(*socketContext);
   if (!state) return;
+  {
+    std::lock_guard<std::mutex> hold(self->lock);
+    self->Headed(*state);
+  }
   if (state->exchange) {
     self->Forget(state->exchange.get());
     state->exchange->Fail();
@@ -535,6 +582,11 @@ MHD_Result CHttpServer::CImpl::OnRequest(void* cls, MHD_Connection* conn, const 
 
 MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const char* method) {
   ex.begun = true;
+  const MHD_ConnectionInfo* context = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  if (CConnectionState* state = context ? StateOf(context->socket_context) : nullptr) {
+    std::lock_guard<std::mutex> hold(lock);
+    Headed(*state);
+  }
   CHttpRequest& r = ex.request;
   r.Method = method ? method : "";
   const size_t mark = ex.target.find('?');

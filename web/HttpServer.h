@@ -22,6 +22,10 @@ struct CHttpServerOptions {
   int MaxPerAddress = 8;
   // A connection that brings no byte for this long is ended (an upload then fails).
   int IdleLimitMs = 30000;
+  // A connection whose request head (TLS handshake included) is not complete this long after it
+  // began is ended, however its bytes trickle: at the next connection's start, so that room is
+  // made for it (and, failing that, by the idle limit).
+  int HeadLimitMs = 10000;
   // Threads that read requests and send replies, each for many connections; 0: one per processor,
   // 2 to 4. They never wait, so more than the processors would only take turns.
   int Threads = 0;
