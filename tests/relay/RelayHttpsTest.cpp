@@ -3,6 +3,7 @@
 // setting through the terminal, and the client addresses that a trusted proxy forwards.
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -199,4 +200,70 @@ TEST_F(RelayTest, ForwardedAddressesCountOnlyFromTheTrustedProxy) {
     m_relay.Stop();
     std::filesystem::remove_all(Storage());
   }
+}
+
+// Behind Debian's nginx with the packaged site file, nginx holding the test authority's certificate:
+// the terminal's kind of upload and a phone's download pass through, the links name the public
+// address, and the relay counts each client by the address nginx saw, whatever the client claims.
+TEST_F(RelayHttpsTest, BehindNginxWithThePackagedSiteFile) {
+  if (::access("/usr/sbin/nginx", X_OK) != 0) GTEST_SKIP() << "no nginx (scripts/install-deps.sh test)";
+  const int port = marlix_test::FreeLoopbackPort();
+  const std::string front = "127.0.0.1:" + std::to_string(port),
+                    publicUrl = "https://localhost:" + std::to_string(port);
+  StartRelay(600000, 4 << 20, 0, [&](RelayOptions& options) {
+    options.TrustedProxies = {"127.0.0.1"};
+    options.PublicUrl = publicUrl;
+  });
+  std::string site = marlix_test::ReadFile(MARLIX_SOURCE_DIR "/packaging/relay/marlix-relay.nginx");
+  auto replace = [&](const std::string& from, const std::string& to) {
+    const size_t at = site.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    site.replace(at, from.size(), to);
+  };
+  replace("server 127.0.0.1:8200;", "server 127.0.0.1:" + std::to_string(m_port) + ";");
+  replace("listen 443 ssl;", "listen " + front + " ssl;");
+  replace("listen [::]:443 ssl;", "");
+  replace("/etc/letsencrypt/live/relay.example.org/fullchain.pem", m_ca.Path("first.pem"));
+  replace("/etc/letsencrypt/live/relay.example.org/privkey.pem", m_ca.Path("first.key"));
+  const std::string dir = (m_dir.Path() / "nginx").string();
+  std::filesystem::create_directories(dir);
+  marlix_test::WriteFile(dir + "/site.conf", site);
+  marlix_test::WriteFile(dir + "/nginx.conf",
+                         "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\n" + "error_log " + dir +
+                             "/error.log;\nevents { worker_connections 64; }\n" +
+                             "http {\n access_log off;\n client_body_temp_path " + dir + "/body;\n proxy_temp_path " +
+                             dir + "/proxy;\n fastcgi_temp_path " + dir + "/fcgi;\n uwsgi_temp_path " + dir +
+                             "/uwsgi;\n scgi_temp_path " + dir + "/scgi;\n include " + dir + "/site.conf;\n}\n");
+  std::vector<std::string> args = {"nginx", "-e", dir + "/error.log", "-p", dir, "-c", dir + "/nginx.conf"};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t nginx = -1;
+  ASSERT_EQ(posix_spawn(&nginx, "/usr/sbin/nginx", nullptr, nullptr, argv.data(), environ), 0);
+  const std::string base = "https://" + front;
+  const bool up = Eventually([&] { return TlsRequest(base + "/login", {.Ca = m_ca.Cert()}).Status == 200; });
+
+  if (up) {
+    // The client's upload through nginx, its certificate verified against the test authority.
+    const std::string token = "0000E61AAAAAAAAAAAAAAA", content(3 << 20, 'n');
+    ::setenv("MARLIX_SERVICE_HOST", base.c_str(), 1);
+    ::setenv("MARLIX_UPLOAD_HOST", front.c_str(), 1);
+    m_state.TrustedCertificateFile = m_ca.Cert();
+    Relay(token, "n.bin", content);
+    EXPECT_EQ(m_dialog.Reports(ViewEventId::RelayFailed).size(), 0u);
+    EXPECT_EQ(m_relay.StoredCount(), 1);
+    EXPECT_TRUE(TlsRequest(base + "/q?t=" + token, {.Ca = m_ca.Cert()}).Body == content);
+    // A link handed out names the public address.
+    const std::string second = "0000E61BAAAAAAAAAAAAAA";
+    EXPECT_NE(TlsRequest(base + "/upload", {.Ca = m_ca.Cert(), .Post = RelayFrame(second, "s.txt", "s")})
+                  .Body.find(publicUrl + "/q?t=" + second),
+              std::string::npos);
+    // The client's own claim comes first in X-Forwarded-For; nginx's, the address it saw, last.
+    TlsRequest(base + "/logout?lan=0&cloud=0",
+               {.Ca = m_ca.Cert(), .Headers = {"X-Forwarded-For: 6.6.6.6"}, .From = "127.0.0.3"});
+    EXPECT_TRUE(Logged("logout from 127.0.0.3 ")) << marlix_test::ReadFile(dir + "/error.log");
+  }
+  ::kill(nginx, SIGTERM);
+  ::waitpid(nginx, nullptr, 0);
+  ASSERT_TRUE(up) << marlix_test::ReadFile(dir + "/error.log");
 }

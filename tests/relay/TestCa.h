@@ -46,6 +46,7 @@ struct CTlsRequest {
   bool Tls11 = false;   // offer only TLS 1.0 and 1.1 (at a security level that allows them)
   std::vector<std::string> Headers = {};
   std::string Post = {};                    // a POST of this body when not empty
+  std::string From = {};                    // the loopback address to connect from (empty: the system's choice)
   long RecvSpeed = 0;                       // bytes a second at most (0: no limit)
   std::function<void()> OnFirstBytes = {};  // called once, when the body's first bytes arrive
 };
@@ -91,6 +92,7 @@ inline CTlsReply TlsRequest(const std::string& url, const CTlsRequest& request =
     curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.Post.data());
     curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.Post.size()));
   }
+  if (!request.From.empty()) curl_easy_setopt(curl, CURLOPT_INTERFACE, request.From.c_str());
   if (request.RecvSpeed > 0)
     curl_easy_setopt(curl, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(request.RecvSpeed));
   reply.Result = curl_easy_perform(curl);
