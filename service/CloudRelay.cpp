@@ -162,7 +162,7 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
     failed.Code = static_cast<int>(RelayFailure::Certificate);
   } else if (!connected) {
     failed.Code = static_cast<int>(RelayFailure::NoConnection);
-  } else if (status == 0) {
+  } else if (status < 200) {  // none, or only the interim "100 Continue"
     failed.Code = static_cast<int>(RelayFailure::NoAnswer);
   } else if (status != 200) {
     // The final reply's head (after any interim "100 Continue"), then its body.

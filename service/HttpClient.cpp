@@ -110,6 +110,10 @@ int CHttpClient::Post(const char* address, const std::string& host, uint64_t len
   if (!m_pCurl) return CURLE_FAILED_INIT;
   m_pHeaderList = curl_slist_append(m_pHeaderList, "Content-Type: application/octet-stream");
   if (!host.empty()) m_pHeaderList = curl_slist_append(m_pHeaderList, ("Host: " + host).c_str());
+  // The body waits for the server's leave, whatever its size: a refusal on the head is then read
+  // before anything is sent, rather than lost when the server closes on a body it did not want.
+  m_pHeaderList = curl_slist_append(m_pHeaderList, "Expect: 100-continue");
+  curl_easy_setopt(m_pCurl, CURLOPT_EXPECT_100_TIMEOUT_MS, 5000L);
   curl_easy_setopt(m_pCurl, CURLOPT_POST, 1L);
   curl_easy_setopt(m_pCurl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length));
   curl_easy_setopt(m_pCurl, CURLOPT_READFUNCTION, &ReadBody);
