@@ -1,17 +1,18 @@
 #pragma once
-// The state of one running Marlix, shared by its front end, its web service, the start-up worker and
-// the relay upload threads. The running Marlix (CMarlix) owns it; handlers and front ends are given
-// it. Several may live in one process.
+// The state of one running Marlix that its threads share: its web service, the start-up worker, the
+// relay upload threads and the share session (CShareSession, which holds what the user sees). The
+// running Marlix (CMarlix) owns it; handlers are given it. Several may live in one process.
 //
 // Lock discipline:
 //  - ItemTable is touched only while ItemLock is held, for one insertion or one lookup at a time;
 //    no other lock is taken meanwhile. It is emptied only after the web service has stopped.
-//  - SelectedMode, DownloadCount, CloudRelayCount and RelayStarted are atomic.
-//  - LocalAddress, ExternalAddress and ConfiguredRelay are replaced whole (CPublishedText).
+//  - SelectedMode, DownloadCount and CloudRelayCount are atomic.
+//  - LocalAddress, ChosenAddress, ExternalAddress, ConfiguredRelay and ConfiguredUploadHost are
+//    replaced whole (CPublishedText).
+//  - Events is safe from any thread.
 //  - TempArchiveList is appended to under TempArchiveLock and read at shutdown after the service stopped.
 //  - WanMapping is set and taken under WanMappingLock (SetWanMapping, TakeWanMapping).
-//  - PortText, Home, MainDialog and HttpDiagnostics are fixed before the web service starts.
-//  - The other fields belong to the interface thread.
+//  - PortText, Home, UploadSecret and HttpDiagnostics are fixed before the web service starts.
 
 #include <atomic>
 #include <map>
@@ -20,11 +21,9 @@
 #include <string>
 #include <vector>
 
-#include "app/MainDialogView.h"
+#include "app/EventChannel.h"
 #include "app/Modes.h"
 #include "app/PublishedText.h"
-
-class CSystemNotReadyDlg;
 
 // A router port mapping this run added, with what is needed to remove it again without a new
 // discovery: the gateway's control address and service type, and the external port (TCP). An empty
@@ -36,43 +35,36 @@ struct PortMapping {
 };
 
 struct SharedState {
-  ::PageMode PageMode = ::PageMode::Share;
-  ::ReachMode ReachMode = ::ReachMode::Lan;  // the mode of the last view refresh
-  // The mode the user has chosen, told by the front end whenever it changes; the web service's
-  // threads read it (the upload reply's host). It can be None while ReachMode stays Wan.
+  // The mode the user has chosen, told by the share session whenever it changes; the web service's
+  // threads read it (the upload reply's host). None after a failed port opening.
   std::atomic<::ReachMode> SelectedMode{::ReachMode::Lan};
   std::string PortText = "8081";
   CPublishedText LocalAddress;
   CPublishedText ChosenAddress;  // the local address the user picked; empty for the default rule
   CPublishedText ExternalAddress;
-  // The relay (host or host:port) from the front end's settings; "" for none. Applies from the next
-  // request on (ServiceHost).
+  // The relay (host or host:port) from the configuration, or as the user set it since; "" for none.
+  // Applies from the next request on (ServiceHost).
   CPublishedText ConfiguredRelay;
-  std::string CurrentItemPath;
-  std::string CurrentItemToken;
-  std::string ItemKind;                                 // "d" for a folder, "f" otherwise
+  // The host for the relay upload's Host line; "" for the relay's own (UploadHost).
+  CPublishedText ConfiguredUploadHost;
   std::map<std::string, std::string> ItemTable;         // token -> full path (UTF-8)
   std::map<std::string, std::string> FolderFileTokens;  // a shared folder's file (full path) -> its token
   std::mutex ItemLock;
-  std::string CurrentAddress;
-  // The run's upload secret: at least 128 bits, drawn when the state is made (and by Reset), fixed
+  // The run's upload secret: at least 128 bits, drawn when the state is made, fixed
   // before the web service starts. The upload page's address carries it as "k"; the receiver, the
   // received files and their deletion need it.
   std::string UploadSecret;
   // The working directory (absolute): the page files, "1.bmp", "tmp/" and the archives are in it.
   std::string Home;
-  CMainDialogView* MainDialog = nullptr;
+  // Where every thread reports its events; the front end attaches itself to it.
+  CEventChannel Events;
   // libcurl's verbose trace of the relay sign-in and sign-out on the error stream (the terminal
   // front end turns it off). Fixed before the start-up work.
   bool HttpDiagnostics = true;
-  // The certificates that an https:// relay's must chain to: a file of them and a folder of them
-  // (what SSL_CERT_FILE and SSL_CERT_DIR name for other programs); both empty for the system's
-  // store. The front end sets them from its environment before the start-up work.
+  // The certificates that an https:// relay's must chain to (a file, a folder); both empty for the
+  // system's store. Fixed before the start-up work.
   std::string TrustedCertificateFile;
   std::string TrustedCertificateFolder;
-  CSystemNotReadyDlg* WaitDialog = nullptr;
-  int WanAttempted = 0;
-  std::atomic<int> RelayStarted{0};
   std::atomic<int> DownloadCount{0};
   std::atomic<int> CloudRelayCount{0};
   std::vector<std::string> TempArchiveList;

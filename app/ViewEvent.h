@@ -1,7 +1,8 @@
 #pragma once
 // What the core tells a front end: an event id with its values. The core words nothing; each front
 // end says it in its user's language (the window through Qt's translations, the terminal from a
-// table of its own). Reported through CMainDialogView::Report, from any thread.
+// table of its own). Reported through the running Marlix's event channel (EventChannel.h), from any
+// thread.
 
 #include <algorithm>
 #include <cstdint>
@@ -33,9 +34,14 @@ enum class ViewEventId {
   RelayUnencrypted,    // the relay is reached by http:// at an address that is neither loopback nor
                        // private: the file crosses the network unencrypted (told once a run)
   NewVersion,          // a newer release exists; Name: the address to open once the user has been told
+  // The progress bar and what phones sent.
+  ProgressShown,  // a transfer starts: the bar shows; it then follows the progress events
+  ProgressReset,  // the bar is hidden and set back to its start (the relay upload, before it connects)
+  ReceivedCount,  // an upload request has ended; Count: the files it stored
+  TextReceived,   // a phone sent a text; Name: the text (UTF-8, at most 64 KiB, as sent: show it escaped)
 };
 // The last id, for tables that cover them all.
-inline constexpr ViewEventId kLastViewEventId = ViewEventId::NewVersion;
+inline constexpr ViewEventId kLastViewEventId = ViewEventId::TextReceived;
 
 // Why a relay upload stored nothing (CViewEvent::Code of RelayFailed).
 enum class RelayFailure : int {

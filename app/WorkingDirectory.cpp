@@ -90,11 +90,9 @@ bool IsPageFile(const std::string& name) {
   return std::find(files.begin(), files.end(), name) != files.end();
 }
 
-std::string DefaultHomeDirectory() {
-  const char* home = std::getenv("MARLIX_HOME");
-  if (home && *home) return home;
-  const char* user = std::getenv("HOME");
-  if (!user || !*user) {
+std::string DefaultHomeDirectory(const std::string& userHome) {
+  const char* user = userHome.c_str();
+  if (!*user) {
     const passwd* pw = ::getpwuid(::getuid());
     user = pw ? pw->pw_dir : nullptr;
   }
@@ -105,8 +103,6 @@ std::string DefaultHomeDirectory() {
 }
 
 std::string FindDataDirectory() {
-  const char* env = std::getenv("MARLIX_DATA_DIR");
-  if (env && *env) return env;
   const std::string exe = ExecutableFolder();
   if (exe.empty()) return {};
   for (const std::string& candidate : {exe + "/data", exe + "/../share/marlix"})

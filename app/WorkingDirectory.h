@@ -1,6 +1,6 @@
 #pragma once
-// The program's working directory ("home"): MARLIX_HOME, else ~/Marlix; never the folder the program
-// was started in. It holds the page files copied from the data folder, and receives "1.bmp", "tmp/"
+// The program's working directory ("home"), as the configuration names it (MarlixConfig.h); never the
+// folder the program was started in. It holds the page files copied from the data folder, and receives "1.bmp", "tmp/"
 // and the folder archives. Each program lays it out once at start, on its main thread, before the
 // web service starts.
 
@@ -12,12 +12,12 @@
 const std::vector<std::string>& PageFiles();
 bool IsPageFile(const std::string& name);
 
-// MARLIX_HOME when set and not empty, else "Marlix" in the user's home folder; empty when no home
+// "Marlix" in the user's home folder (userHome, else the password database's); empty when no home
 // folder is known.
-std::string DefaultHomeDirectory();
+std::string DefaultHomeDirectory(const std::string& userHome);
 
-// Where the page files are installed or built: MARLIX_DATA_DIR when set, else the first existing of
-// <folder of the executable>/data and <folder of the executable>/../share/marlix; empty when none.
+// Where the page files are installed or built: the first existing of <folder of the executable>/data
+// and <folder of the executable>/../share/marlix; empty when none.
 std::string FindDataDirectory();
 
 // Creates the home and its "tmp/" (private to the user) and copies each page file from dataDir that

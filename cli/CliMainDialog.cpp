@@ -18,6 +18,13 @@ bool StderrIsTerminal() {
 }  // namespace
 
 void CCliMainDialog::Report(const CViewEvent& event) {
+  if (OnReceived && (event.Id == ViewEventId::FileStored || event.Id == ViewEventId::TextReceived)) OnReceived(event);
+  if (event.Id == ViewEventId::ProgressShown) {
+    // A transfer starts: its first position is shown even when it equals the last one shown (within
+    // the bar's five updates a second).
+    m_lastPos = -1;
+    return;
+  }
   int bar = -1;
   switch (event.Id) {
     case ViewEventId::DownloadProgress:
@@ -84,21 +91,16 @@ void CCliMainDialog::Report(const CViewEvent& event) {
     case ViewEventId::NewVersion:
       PrintMessage(words.Message, event.Name);
       break;
+    case ViewEventId::ProgressShown:  // above
+    case ViewEventId::TextReceived:   // OnReceived
+      break;
+    case ViewEventId::ProgressReset:
+      MoveBar(0);
+      break;
+    case ViewEventId::ReceivedCount:
+      m_out.Write("received " + std::to_string(event.Count) + "\n");
+      break;
   }
-}
-
-// A transfer starts: its first position is shown even when it equals the last one shown (within
-// the bar's five updates a second).
-void CCliMainDialog::ShowProgress() { m_lastPos = -1; }
-
-void CCliMainDialog::HideProgress() {
-  std::lock_guard<std::mutex> lock(m_lock);
-  MoveBar(0);
-}
-
-void CCliMainDialog::SetReceivedCount(int count) {
-  std::lock_guard<std::mutex> lock(m_lock);
-  m_out.Write("received " + std::to_string(count) + "\n");
 }
 
 int CCliMainDialog::RelayFailures() {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -14,13 +15,13 @@
 
 class CCliMainDialog : public CMainDialogView {
  public:
+  // ProgressReset sets the bar back to 0 (a terminal line cannot be hidden).
   void Report(const CViewEvent& event) override;
-  void ShowProgress() override;
-  // The bar goes back to 0 (a terminal line cannot be hidden).
-  void HideProgress() override;
-  void SetReceivedCount(int count) override;
   // Relay failures reported so far; main shows no address for such an item.
   int RelayFailures();
+  // When set, told of each file stored (FileStored) and text received (TextReceived), on the
+  // reporting thread, before the bar moves.
+  std::function<void(const CViewEvent& event)> OnReceived;
 
  private:
   // Each with m_lock held. A caption line starts the bar afresh; a status line does not.

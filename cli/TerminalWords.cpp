@@ -51,6 +51,10 @@ CTerminalWords TerminalWords(const CViewEvent& event, bool chinese) {
     case ViewEventId::UploadProgress:
     case ViewEventId::RelayProgress:
     case ViewEventId::FileStored:
+    case ViewEventId::ProgressShown:
+    case ViewEventId::ProgressReset:
+    case ViewEventId::ReceivedCount:
+    case ViewEventId::TextReceived:  // printed whole by the front end
       return {};
     case ViewEventId::FileReceived:
       return {say(kUploading) + event.Name, {}};

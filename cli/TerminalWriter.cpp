@@ -22,12 +22,15 @@ CTerminalWriter::~CTerminalWriter() {
 }
 
 void CTerminalWriter::Write(std::string text, bool droppable) {
+  bool first = false;
   {
     std::lock_guard<std::mutex> hold(m_lock);
     if (droppable && m_queue.size() >= kBehind) return;
+    first = m_queue.empty();
     m_queue.push_back(std::move(text));
   }
-  m_changed.notify_one();
+  // The thread waits only for an empty queue; while it writes, it takes the rest when it is done.
+  if (first) m_changed.notify_one();
 }
 
 void CTerminalWriter::Run() {

@@ -2,52 +2,43 @@
 //   marlix-cli share [--wan | --cloud] [--no-qr] [--address ADDR] [--port PORT] PATH...
 //   marlix-cli receive [--wan] [--no-qr] [--address ADDR] [--port PORT]
 //   marlix-cli --help | --version
-// Works in MARLIX_HOME (else ~/Marlix), which it lays out at start, and serves until SIGINT or SIGTERM.
-// PATHs relative to the current directory name the same files as they do in the shell.
-// Exit status: 0 after a stop signal (or --help/--version), 1 when nothing could be served (no free
+// Works in MARLIX_HOME (else ~/Marlix), which it lays out at start, and serves until SIGINT or SIGTERM,
+// which end it at once whatever it waits for. PATHs relative to the current directory name the same
+// files as they do in the shell.
+// Exit status: 0 after a stop signal (or --help/--version), else 1 when nothing could be served (no free
 // port, or the port asked for is taken; no readable path, the relay refused or failed every item, the
 // router port opening failed or its router sits behind another NAT), 2 for a usage error.
 // stdout holds what scripts read, one item a line (the address lines, each received file's absolute
 // path, a received text as one escaped line); the words for the user go to stderr.
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <limits>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/MarlixConfig.h"
 #include "app/PortChoice.h"
 #include "app/SharedState.h"
-#include "app/Token.h"
+#include "app/StopSignalWaiter.h"
 #include "app/UiLanguage.h"
-#include "app/UrlHost.h"
 #include "app/WorkingDirectory.h"
 #include "cli/CliMainDialog.h"
 #include "cli/TerminalQr.h"
 #include "cli/TerminalWords.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
-#include "qr/QrBitmap.h"
-#include "service/CloudRelay.h"
-#include "service/HttpClient.h"
 #include "service/Marlix.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
-#include "service/ServiceSession.h"
 #include "service/ShareFlow.h"
+#include "web/HttpServer.h"
 #include "web/TextPage.h"
-#include "web/Upload.h"
-#include "web/WebService.h"
 
 namespace {
 
@@ -186,12 +177,6 @@ void PrintAddress(const std::string& address, const std::string& name = {}) {
   std::fflush(stdout);
 }
 
-// Shows an address as the window would: its QR code in the terminal and in "1.bmp".
-void ShowQr(SharedState& state, const std::string& address, bool drawInTerminal) {
-  ShowAddress(state, address);
-  if (drawInTerminal) DrawTerminalQr(address, stdout);
-}
-
 // Answers the phone as the window does, then prints the stored file's path, one line each.
 // A text from the phone: "text " and its bytes in one line, line breaks and other control
 // characters written as \n, \r, \t or \xHH (and a backslash as \\), so that one text is one line.
@@ -252,33 +237,32 @@ int main(int argc, char** argv) {
   }
   if (!opt.address.empty() && !AcceptChosenAddress(opt.address)) return 2;
 
-  // The paths as the caller meant them, before the working directory changes.
+  // The paths as the caller meant them, against the folder the command was typed in.
   std::vector<std::string> givenPaths;
   for (std::string& path : opt.paths) {
     givenPaths.push_back(path);  // as the user typed it, for messages
     path = AbsolutePath(path);
   }
-  const std::string home = DefaultHomeDirectory();
-  const std::string layoutError = PrepareWorkingDirectory(home, FindDataDirectory());
+  CMarlixConfig config = MakeConfig([](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string(value ? value : "");
+  });
+  config.HttpDiagnostics = false;  // the HTTP client's diagnostics stay off the terminal
+  const std::string layoutError = PrepareWorkingDirectory(config.Home, config.DataDir);
   if (!layoutError.empty()) {
     std::fprintf(stderr, "marlix-cli: %s\n", layoutError.c_str());
     return 1;
   }
-  CMarlix marlix(home);
+  // Every thread started from here on inherits the blocked stop signals.
+  CStopSignalWaiter signals;
+  CMarlix marlix(config);
   SharedState& state = marlix.State();
+  CShareSession& session = marlix.Session();
   if (!opt.address.empty()) state.ChosenAddress.Set(opt.address);
   if (opt.cloud && !RelayConfigured(state)) {  // the terminal's relay comes from MARLIX_SERVICE_HOST
     PrintEvent(ViewEventId::NoRelaySet);
     return 1;
   }
-
-  // Every thread started from here on inherits the blocked signals; main waits for them below.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
 
   // The port asked for, and only that one; else the first free one of the range.
@@ -293,164 +277,162 @@ int main(int argc, char** argv) {
     PrintEvent(ViewEventId::NoFreePort);
     return 1;
   }
-  state.ReachMode = opt.cloud ? ReachMode::Cloud : opt.wan ? ReachMode::Wan : ReachMode::Lan;
-  state.SelectedMode = state.ReachMode;
-  state.PageMode = opt.command == "receive" ? PageMode::Upload : PageMode::Share;
+  const ReachMode mode = opt.cloud ? ReachMode::Cloud : opt.wan ? ReachMode::Wan : ReachMode::Lan;
+  session.SelectMode(mode);
   CCliMainDialog dialog;
-  state.MainDialog = &dialog;
-
-  CWebCallbacks callbacks;
   if (opt.command == "receive") {
-    callbacks.OnUploadSaved = [](const std::string& path) { PrintUploadSaved(AbsolutePath(path)); };
-    callbacks.OnTextReceived = &OnTextReceivedPrinted;
-  }
-  if (!marlix.StartWeb(port, callbacks)) {
-    std::fprintf(
-        stderr,
-        Say("marlix-cli: the web service could not start on port %s\n", "marlix-cli: 端口 %s 上的网络服务无法启动\n"),
-        port.c_str());
-    return 1;
-  }
-
-  // What the window's start-up worker does: sign in, then find the local address. The HTTP client's
-  // diagnostics stay off the terminal.
-  state.HttpDiagnostics = false;
-  // An https:// relay's certificate is checked against the store that other programs use here.
-  if (const char* file = std::getenv("SSL_CERT_FILE")) state.TrustedCertificateFile = file;
-  if (const char* folder = std::getenv("SSL_CERT_DIR")) state.TrustedCertificateFolder = folder;
-  CRevocableDialog dialogView(&dialog);
-  ServiceSignIn(state, dialogView);
-  DiscoverLocalAddress(state);
-
-  const ReachMode direct = opt.wan ? ReachMode::Wan : ReachMode::Lan;  // the mode of the upload page
-  if (opt.wan) {
-    const WanSetupResult wan = RunWanSetup(state);
-    if (wan == WanSetupResult::Mapped) {
-      std::fprintf(stderr, "%s\n", state.ExternalAddress.Get().c_str());
-    } else {
-      PrintEvent(WanSetupFailureEvent(wan));
-      marlix.StopWeb();
-      ServiceSignOut(state);
-      return 1;
-    }
-  }
-  const std::string host = opt.wan ? state.ExternalAddress.Get() : state.LocalAddress.Get();
-  if (host.empty() && !opt.cloud)
-    std::fputs(Say("marlix-cli: no network address found\n", "marlix-cli: 找不到网络地址\n"), stderr);
-
-  std::string lastAddress;
-  if (opt.command == "share") {
-    // Said once, before the first address line.
-    bool told = false;
-    const auto printItem = [&told](const std::string& address, const std::string& name) {
-      if (!told)
-        std::fputs(Say("Shared: each line below is an item's address and name; the last line is the upload\n"
-                       "page, for the phone to send files back.\n",
-                       "已分享：下面每行是一项的地址和名称；最后一行是上传页面，手机可从那里把文件发回本机。\n"),
-                   stderr);
-      std::fflush(stderr);
-      told = true;
-      PrintAddress(address, name);
+    dialog.OnReceived = [&state](const CViewEvent& event) {
+      if (event.Id == ViewEventId::TextReceived)
+        OnTextReceivedPrinted(event.Name);
+      else
+        PrintUploadSaved(event.Name.rfind('/', 0) == 0 ? event.Name : state.HomePath(event.Name));
     };
-    for (size_t i = 0; i < opt.paths.size(); ++i) {
-      const std::string& path = opt.paths[i];
-      const std::string& given = givenPaths[i];
-      struct stat st {};
-      if (::stat(path.c_str(), &st) != 0) {
-        std::fprintf(stderr, "marlix-cli: %s: %s\n", given.c_str(), std::strerror(errno));
-        continue;
-      }
-      char* full = ::realpath(path.c_str(), nullptr);
-      const std::string fullPath = full ? full : path;
-      std::free(full);
-      const bool folder = S_ISDIR(st.st_mode);
-      if (!Readable(fullPath, folder)) {
-        const int error = errno;
-        std::fprintf(stderr,
-                     Say("marlix-cli: warning: %s cannot be read (%s); phones will not get it\n",
-                         "marlix-cli: 警告: 无法读取 %s (%s)，手机将下载不到\n"),
-                     given.c_str(), std::strerror(error));
-      }
-      if (opt.cloud && folder) {  // the relay takes files only: said once, nothing started
-        std::fprintf(stderr, "%s: %s\n", given.c_str(),
-                     TerminalWords({ViewEventId::RelayFolderRefused}, UiSpeaksChinese()).Message.c_str());
-        continue;
-      }
-      const CSharedItem item = ShareItem(state, fullPath);
-      state.ItemKind = item.Kind;
-      state.RelayStarted = 0;
-      if (opt.cloud) {
-        // The address is shown only once the relay has stored the file; a refusal has been printed.
-        const int failures = dialog.RelayFailures();
-        marlix.Relay().Upload(item.Token, &dialog, fullPath);
-        marlix.Relay().WaitIdle(std::numeric_limits<int>::max());
-        if (!state.RelayStarted || dialog.RelayFailures() != failures) continue;
-      }
-      const std::string address = ItemAddress(state, state.ReachMode, item);
-      if (address.empty()) continue;
-      state.CurrentAddress = lastAddress = address;
-      state.CurrentItemPath = fullPath;
-      state.CurrentItemToken = item.Token;
-      printItem(lastAddress, ItemName(fullPath));
-    }
-    for (const std::string& text : opt.texts) {
-      if (text.size() > kMaxSharedText) {
-        std::fputs(
-            Say("marlix-cli: a text longer than 64 KiB cannot be shared\n", "marlix-cli: 文字超过 64 KB，无法分享\n"),
-            stderr);
-        continue;
-      }
-      int error = 0;
-      const CSharedItem item = ShareText(state, text, error);
-      if (item.Token.empty()) {
-        std::fprintf(stderr, "marlix-cli: %s\n", std::strerror(error ? error : EIO));
-        continue;
-      }
-      state.ItemKind = item.Kind;
-      const std::string address = ItemAddress(state, direct, item);
-      if (address.empty()) continue;
-      state.CurrentAddress = lastAddress = address;
-      printItem(lastAddress, "text");
-    }
-    // Last, the upload page, so that the phone can send files back.
-    if (!lastAddress.empty() && !opt.cloud && !host.empty()) PrintAddress(UploadPageAddress(state, direct), "upload");
-  } else {
-    lastAddress = UploadPageAddress(state, direct);
-    state.CurrentAddress = lastAddress;
-    if (!lastAddress.empty()) {
-      std::fputs(
-          Say("Scan the code with the phone to send files to this PC.\n", "用手机扫描二维码，把文件发到这台电脑。\n"),
-          stderr);
-      std::fflush(stderr);
-      PrintAddress(lastAddress);
+  }
+  state.Events.Attach(&dialog);
+
+  // From here on, a stop signal ends whatever the terminal waits for (the sign-in, a relay upload)
+  // at once, and then the run.
+  std::mutex stopLock;
+  std::condition_variable stopped;
+  bool stopSignalled = false;
+  signals.Start([&] {
+    session.RequestStop();
+    std::lock_guard<std::mutex> lock(stopLock);
+    stopSignalled = true;
+    stopped.notify_all();
+  });
+  const auto run = [&]() -> bool {
+    if (!marlix.StartWeb(port)) {
       std::fprintf(
           stderr,
-          Say("Received files are saved in %s. Press Ctrl+C to stop.\n", "收到的文件保存在 %s。按 Ctrl+C 结束。\n"),
-          state.HomePath("tmp").c_str());
+          Say("marlix-cli: the web service could not start on port %s\n", "marlix-cli: 端口 %s 上的网络服务无法启动\n"),
+          port.c_str());
+      return false;
     }
-  }
-  // Nothing could be shared: say so by the exit status instead of serving nothing.
-  const bool serving = !lastAddress.empty();
-  if (serving) {
+    // What the window's start-up worker does: sign in, then find the local address.
+    session.Operations().StartupWork(state, state.Events, session.StopFlag());
+    if (session.StopFlag()) return false;
+
+    const ReachMode direct = opt.wan ? ReachMode::Wan : ReachMode::Lan;  // the mode of the upload page
+    if (opt.wan) {
+      const WanSetupResult wan = RunWanSetup(state);
+      if (session.PortOpened(wan)) {
+        std::fprintf(stderr, "%s\n", state.ExternalAddress.Get().c_str());
+      } else {
+        PrintEvent(WanSetupFailureEvent(wan));
+        return false;
+      }
+    }
+    const std::string host = opt.wan ? state.ExternalAddress.Get() : state.LocalAddress.Get();
+    if (host.empty() && !opt.cloud)
+      std::fputs(Say("marlix-cli: no network address found\n", "marlix-cli: 找不到网络地址\n"), stderr);
+
+    std::string lastAddress;
+    if (opt.command == "share") {
+      // Said once, before the first address line.
+      bool told = false;
+      const auto printItem = [&told](const std::string& address, const std::string& name) {
+        if (!told)
+          std::fputs(Say("Shared: each line below is an item's address and name; the last line is the upload\n"
+                         "page, for the phone to send files back.\n",
+                         "已分享：下面每行是一项的地址和名称；最后一行是上传页面，手机可从那里把文件发回本机。\n"),
+                     stderr);
+        std::fflush(stderr);
+        told = true;
+        PrintAddress(address, name);
+      };
+      for (size_t i = 0; i < opt.paths.size() && !session.StopFlag(); ++i) {
+        const std::string& path = opt.paths[i];
+        const std::string& given = givenPaths[i];
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) {
+          std::fprintf(stderr, "marlix-cli: %s: %s\n", given.c_str(), std::strerror(errno));
+          continue;
+        }
+        char* full = ::realpath(path.c_str(), nullptr);
+        const std::string fullPath = full ? full : path;
+        std::free(full);
+        const bool folder = S_ISDIR(st.st_mode);
+        if (!Readable(fullPath, folder)) {
+          const int error = errno;
+          std::fprintf(stderr,
+                       Say("marlix-cli: warning: %s cannot be read (%s); phones will not get it\n",
+                           "marlix-cli: 警告: 无法读取 %s (%s)，手机将下载不到\n"),
+                       given.c_str(), std::strerror(error));
+        }
+        if (opt.cloud && folder) {  // the relay takes files only: said once, nothing started
+          std::fprintf(stderr, "%s: %s\n", given.c_str(),
+                       TerminalWords({ViewEventId::RelayFolderRefused}, UiSpeaksChinese()).Message.c_str());
+          continue;
+        }
+        const int failures = dialog.RelayFailures();
+        const CSharedItem item = session.Share(fullPath);
+        const CShareViewState view = session.ShowSharePage(mode);
+        if (opt.cloud) {
+          // The address is shown only once the relay has stored the file; a refusal has been printed.
+          while (!session.StopFlag() && !marlix.Relay().WaitIdle(100)) {
+          }
+          if (dialog.RelayFailures() != failures) session.RelayFailed(item.Token);
+          if (dialog.RelayFailures() != failures || session.StopFlag()) continue;
+        }
+        if (view.View != ShareView::ItemCode) continue;
+        lastAddress = view.Address;
+        printItem(lastAddress, ItemName(fullPath));
+      }
+      for (const std::string& text : opt.texts) {
+        if (text.size() > kMaxSharedText) {
+          std::fputs(
+              Say("marlix-cli: a text longer than 64 KiB cannot be shared\n", "marlix-cli: 文字超过 64 KB，无法分享\n"),
+              stderr);
+          continue;
+        }
+        int error = 0;
+        const CSharedItem item = session.ShareText(text, error);
+        if (item.Token.empty()) {
+          std::fprintf(stderr, "marlix-cli: %s\n", std::strerror(error ? error : EIO));
+          continue;
+        }
+        const CShareViewState view = session.ShowSharePage(direct);
+        if (view.View != ShareView::ItemCode) continue;
+        lastAddress = view.Address;
+        printItem(lastAddress, "text");
+      }
+      // Last, the upload page, so that the phone can send files back.
+      if (!lastAddress.empty() && !opt.cloud && !host.empty()) PrintAddress(UploadPageAddress(state, direct), "upload");
+    } else {
+      const CShareViewState view = session.ShowUploadPage(direct);
+      lastAddress = view.Address;
+      if (!lastAddress.empty()) {
+        std::fputs(
+            Say("Scan the code with the phone to send files to this PC.\n", "用手机扫描二维码，把文件发到这台电脑。\n"),
+            stderr);
+        std::fflush(stderr);
+        PrintAddress(lastAddress);
+        std::fprintf(
+            stderr,
+            Say("Received files are saved in %s. Press Ctrl+C to stop.\n", "收到的文件保存在 %s。按 Ctrl+C 结束。\n"),
+            state.HomePath("tmp").c_str());
+      }
+    }
+    if (lastAddress.empty()) return false;
     if (opt.command == "share")
       std::fputs(Say("The code below is the last item's. Press Ctrl+C to stop sharing.\n",
                      "下面的二维码是最后一项的。按 Ctrl+C 结束分享。\n"),
                  stderr);
     std::fflush(stderr);
-    ShowQr(state, lastAddress, opt.qr);
-    int sig = 0;
-    sigwait(&stopSignals, &sig);
+    if (opt.qr) DrawTerminalQr(lastAddress, stdout);
+    return true;
+  };
+  // Nothing could be shared: said by the exit status instead of serving nothing. A stop signal
+  // always ends with 0.
+  const bool serving = run();
+  if (serving) {
+    std::unique_lock<std::mutex> lock(stopLock);
+    stopped.wait(lock, [&] { return stopSignalled; });
   }
-
-  // The window's shutdown order: stop the service, close the router port, forget the items, sign
-  // out, delete the archives.
-  marlix.StopWeb();
-  RemoveWanMapping(state);
-  state.ClearItems();
-  RemoveSharedTexts(state);
-  ServiceSignOut(state);
-  state.DeleteTempArchives();
-  marlix.Relay().Stop();
-  state.MainDialog = nullptr;
-  return serving ? 0 : 1;
+  signals.Stop();
+  session.End();
+  state.Events.Detach();
+  std::lock_guard<std::mutex> lock(stopLock);
+  return serving || stopSignalled ? 0 : 1;
 }

@@ -10,7 +10,6 @@
 #include "app/PortChoice.h"
 #include "gui/MarlixDlg.h"
 #include "gui/SettingsDlg.h"
-#include "gui/WindowWebCallbacks.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
 #include "service/CloudRelay.h"
@@ -56,18 +55,12 @@ CDialogServices RealServices() {
     if (kept > 0 && ProbePort(kept)) return std::to_string(kept);
     return ChooseServerPort();
   };
-  s.StartServer = [](CMarlix& marlix, const std::string& port) {
-    return marlix.StartWeb(port, WindowWebCallbacks(marlix.State()));
-  };
+  s.StartServer = [](CMarlix& marlix, const std::string& port) { return marlix.StartWeb(port); };
   s.WanSetup = [](SharedState& state) { return RunWanSetup(state); };
-  s.RelayUpload = [](CMarlix& marlix, const std::string& token, CMainDialogView* dialog, const std::string& path) {
-    marlix.Relay().Upload(token, dialog, path);
-  };
-  s.StartupWork = [](SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
-    WorkerThread(state, dialog, stop);
-  };
-  s.SignOut = [](const SharedState& state) { ServiceSignOut(state); };
-  s.StopRelays = [](CMarlix& marlix) { marlix.Relay().Stop(); };
+  const CSessionOperations session = RealSessionOperations();
+  s.RelayUpload = session.RelayUpload;
+  s.StartupWork = session.StartupWork;
+  s.SignOut = session.SignOut;
   return s;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The operations outside the window that the main dialog calls: message boxes, the desktop's opener,
-// the end of the process, the port choice, the web service start, the router port opening, the relay
-// upload and the start-up work. Each has its real default; tests replace them to record or simulate.
+// the end of the process, the port choice, the web service start, the router port opening, and the
+// share session's operations outside the program (CSessionOperations). Each has its real default; tests replace them to
+// record or simulate.
 
 #include <QString>
 #include <QStringList>
@@ -11,9 +12,9 @@
 #include <string>
 
 #include "net/WanSetup.h"
+#include "service/ShareFlow.h"
 
 class CMainDialogView;
-class CRevocableDialog;
 class QWidget;
 class CWebService;
 class CMarlix;
@@ -40,17 +41,13 @@ struct CDialogServices {
   std::function<bool(CMarlix& marlix, const std::string& port)> StartServer;
   // The router port opening; publishes ExternalAddress (RunWanSetup). Runs on a worker thread.
   std::function<WanSetupResult(SharedState& state)> WanSetup;
-  // Starts the relay upload of an item (CCloudRelay::Upload).
-  std::function<void(CMarlix& marlix, const std::string& token, CMainDialogView* dialog, const std::string& path)>
-      RelayUpload;
+  // Starts the relay upload of an item (CCloudRelay::Upload); true when the item counts as tried.
+  std::function<bool(CMarlix& marlix, const CSharedItem& item)> RelayUpload;
   // The start-up worker's job (ServiceSignIn, then DiscoverLocalAddress), on the worker thread: the
-  // dialog's revocable view and the stop flag that the close sets.
-  std::function<void(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop)> StartupWork;
+  // event channel and the stop flag that the close sets.
+  std::function<void(SharedState& state, CMainDialogView& events, const std::atomic<bool>& stop)> StartupWork;
   // The sign-out at shutdown (ServiceSignOut).
   std::function<void(const SharedState& state)> SignOut;
-  // At shutdown, before the dialog goes: relay uploads still running end, and their threads are
-  // waited for (CCloudRelay::Stop).
-  std::function<void(CMarlix& marlix)> StopRelays;
 };
 
 // The services in use; every member starts as the real operation.

@@ -12,19 +12,15 @@
 #include "gui/StopSignals.h"
 #include "service/Marlix.h"
 
-bool CMarlixApp::InitInstance(const std::string& home) {
-  const std::string error = PrepareWorkingDirectory(home, FindDataDirectory());
+void CMarlixApp::Run(const CMarlixConfig& config) {
+  const std::string error = PrepareWorkingDirectory(config.Home, config.DataDir);
   if (!error.empty()) {
     ShowMessageBox(nullptr,
                    QCoreApplication::translate("CMarlixApp", "无法准备工作目录：") + QString::fromStdString(error));
     m_exitCode = 1;
-    return false;
+    return;
   }
-  CMarlix marlix(home);
-  marlix.State().ConfiguredRelay.Set(KeptRelay());
-  // An https:// relay's certificate is checked against the store that other programs use here.
-  marlix.State().TrustedCertificateFile = qEnvironmentVariable("SSL_CERT_FILE").toStdString();
-  marlix.State().TrustedCertificateFolder = qEnvironmentVariable("SSL_CERT_DIR").toStdString();
+  CMarlix marlix(config);
   auto dialog = std::make_unique<CMarlixDlg>(marlix);
   if (dialog->OnInitDialog()) {
     CloseOnStopSignals(dialog.get(), [d = dialog.get()] { d->ShutDown(); });
@@ -34,7 +30,4 @@ bool CMarlixApp::InitInstance(const std::string& home) {
     dialog->exec();
   }
   dialog.reset();
-  return false;
 }
-
-int CMarlixApp::ExitInstance() { return m_exitCode; }

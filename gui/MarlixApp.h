@@ -3,16 +3,17 @@
 // the program ends with it.
 
 #include <QStringList>
-#include <string>
+
+#include "app/MarlixConfig.h"
 
 class CMarlixApp {
  public:
-  // Lays out the home (the working directory) and makes the running Marlix there; then starts the main dialog and
-  // runs it until it is closed. Returns false so the program then ends. A home that cannot be laid
-  // out is reported in a message box and the dialog is not started.
-  bool InitInstance(const std::string& home);
+  // Lays out the configuration's working directory and makes the running Marlix there; then starts
+  // the main dialog and runs it until it is closed. A home that cannot be laid out is reported in a
+  // message box and the dialog is not started.
+  void Run(const CMarlixConfig& config);
   // The program's exit code: 0, or 1 when the home could not be laid out.
-  int ExitInstance();
+  int ExitCode() const { return m_exitCode; }
   // Paths shared at start as a drop of them (the command line's, already absolute).
   void SetStartPaths(const QStringList& paths) { m_startPaths = paths; }
 

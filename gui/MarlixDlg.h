@@ -3,10 +3,10 @@
 // the page buttons, the Share button, the progress bar with the caption line, the received-files
 // button and the Close button.
 //
-// Its handlers run on the interface thread. The web service's and the relay's threads reach it only
-// through CMainDialogView: every event and change they report is queued to the interface thread, so
-// no call ever waits for it. The window words the core's events itself, with Qt's translations
-// (Words). The mode the user checks is told to the core in SharedState::SelectedMode.
+// Its handlers run on the interface thread. It tells the running Marlix's share session what the user
+// did and draws the view the session answers with. The core's threads reach it only through the
+// event channel: every event is queued to the interface thread, so no report ever waits for it. The
+// window words the core's events itself, with Qt's translations (Words).
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -23,7 +23,6 @@
 #include "service/Marlix.h"
 #include "service/ShareFlow.h"
 
-class CRevocableDialog;
 class CSystemNotReadyDlg;
 class CDropArea;
 class CReceivedTextBox;
@@ -73,7 +72,8 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // Start-up: port choice, wait dialog, controls, drop area, first view, web service, start-up
   // worker. False when the process was told to end (no free port).
   bool OnInitDialog();
-  // The Close command: stops the web service, releases everything in order and ends the dialog.
+  // The Close command: ends the share session (CShareSession::End), releases the window's parts and
+  // ends the dialog. The destructor ends the session the same way when the close did not.
   void ShutDown();
   // Close, the window manager's close and Ctrl+Q: while items are shared or a transfer is under
   // way, asks once whether to stop sharing and quit (unless told not to ask again), then ShutDown.
@@ -89,7 +89,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void OpenFolder();
   // Shows an item shared earlier in this run again (the "shared items" menu), by its place in SharedItems.
   void ShowSharedItem(size_t index);
-  const std::vector<CSharedItem>& SharedItems() const { return m_items; }
+  const std::vector<CSharedItem>& SharedItems() const { return m_session.Items(); }
   // Looks for a local address while there is none, and shows the codes once one appears (every few
   // seconds, on a timer of the window).
   void CheckNetwork();
@@ -119,9 +119,6 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
 
   // The view of the current page for a reachability mode.
   void RefreshView(ReachMode mode);
-  void BuildLanAddress(const std::string& token);
-  void BuildWanAddress(CMainDialogView* dialog, const std::string& token);
-  void BuildCloudLink(const std::string& token);
   void UpdateItemCaption();
 
   // A control by its id (IDC_CAPTION for the caption line).
@@ -130,16 +127,14 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   CSystemNotReadyDlg* WaitDialog() const { return m_pWaitDlg.get(); }
   CWebService* Server() const { return m_marlix.Web(); }
   SharedState& State() const { return m_state; }
+  CShareSession& Session() const { return m_session; }
   bool IsShutDown() const { return m_bShutDown; }
 
   // CMainDialogView: safe from any thread.
   void Report(const CViewEvent& event) override;
-  void ShowProgress() override;
-  // Hides the bar and sets it back to 0.
-  void HideProgress() override;
-  void SetReceivedCount(int count) override;
-  // Shows the text in the received-text box (made on first use), in place of the one before.
-  void ShowReceivedText(const std::string& text) override;
+  // A text a phone sent: listed, notified, and shown in the received-text box (made on first use), in
+  // place of the one before. Interface thread.
+  void ShowReceivedText(const std::string& text);
   CReceivedTextBox* ReceivedTextBox() const { return m_pReceivedText.get(); }
 
   // The event in the window's language (the installed translation, else the Chinese source). Any thread.
@@ -159,12 +154,14 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void CreateControls();
   // The checks before a share (not on the upload page, the Internet mode's port opening done).
   bool ReadyToShare();
-  // Makes the shared item the current one and shows its code; `added` for a new one.
-  void ShowItem(const CSharedItem& item, bool added = true);
+  // Shows the session's current item on the download page.
+  void ShowCurrentItem();
+  // The download page in a mode, drawn from the session's view of it.
+  void DrawSharePage(ReachMode mode);
+  // Draws what the session answered: the drop area, the caption and the tooltip.
+  void DrawView(const CShareViewState& view);
   // The window's commands, for the window menu and the context menu.
   void AddCommands(QMenu* menu);
-  // What the drop area says when this PC has no network address, with no code.
-  void ShowNoNetwork();
   // Something a close would end: shared items, or a transfer under way.
   bool Busy() const;
   // The caption line of the page shown (the item's name, or the upload page's waiting line).
@@ -199,13 +196,10 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   void LoadChosenAddress();
   // The drop area's tooltip: the address shown, else the local address.
   void UpdateAddressTooltip();
-  // Tells the start-up worker to stop and revokes its view of the dialog; JoinStartupWorker then
-  // waits for it (a network call ends within a second of the stop).
-  void StopStartupWorker();
-  void JoinStartupWorker();
 
   CMarlix& m_marlix;
-  SharedState& m_state;  // m_marlix's
+  SharedState& m_state;      // m_marlix's
+  CShareSession& m_session;  // m_marlix's
 
   // Members of the design, all empty until OnInitDialog.
   std::unique_ptr<CDropArea> m_pDropArea;
@@ -216,7 +210,6 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
 
   // The controls.
   QLabel* m_pStatus = nullptr;
-  QLabel* m_pDropLabel = nullptr;
   QPushButton* m_pClose = nullptr;
   QRadioButton* m_pRadioLan = nullptr;
   QRadioButton* m_pRadioWan = nullptr;
@@ -230,24 +223,11 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   QPushButton* m_pMenuButton = nullptr;
   QTimer* m_pNetworkCheck = nullptr;
 
-  // Every item shared in this run, in the order shared.
-  std::vector<CSharedItem> m_items;
-
   bool m_bOpeningPort = false;
   bool m_bShutDown = false;
-
-  // The start-up worker, started by OnInitDialog and joined at close or destruction; it reaches
-  // the dialog only through m_pWorkerView and ends its network call once m_stopWorker is set.
-  std::thread m_startupWorker;
-  std::atomic<bool> m_stopWorker{false};
-  std::shared_ptr<CRevocableDialog> m_pWorkerView;
 
   // Folder packings under way, and the caption line's text from before the first of them, which the
   // last one puts back.
   int m_packings = 0;
   QString m_savedCaption;
 };
-
-// The start-up worker: signs in to the service, then finds the local address; returns 0. Reaches
-// the dialog only through the view; a set stop flag ends the sign-in at once.
-int WorkerThread(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop);

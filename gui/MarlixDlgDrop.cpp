@@ -50,19 +50,20 @@ void CMarlixDlg::dropEvent(QDropEvent* event) {
 
 bool CMarlixDlg::ReadyToShare() {
   if (m_bShutDown || m_bOpeningPort) return false;
-  if (!m_state.WanAttempted && m_pRadioWan->isChecked()) {
+  if (!m_session.PortOpen() && m_pRadioWan->isChecked()) {
     m_pWaitDlg->show();
     m_pWaitDlg->CenterOn(this);
     return false;
   }
-  // Something handed over on the upload page is meant for the phone: the download page shows it.
-  if (m_state.PageMode == PageMode::Upload) m_state.PageMode = PageMode::Share;
   return true;
 }
 
 void CMarlixDlg::OnDropFiles(const QStringList& paths) {
   if (paths.isEmpty() || !ReadyToShare()) return;
-  for (const QString& dropped : paths) ShowItem(::ShareItem(m_state, QFile::encodeName(dropped).toStdString()));
+  for (const QString& dropped : paths) {
+    m_session.Share(QFile::encodeName(dropped).toStdString());
+    ShowCurrentItem();
+  }
 }
 
 void CMarlixDlg::OpenFiles() {
@@ -76,17 +77,13 @@ void CMarlixDlg::OpenFolder() {
 }
 
 void CMarlixDlg::ShowSharedItem(size_t index) {
-  if (index >= m_items.size() || !ReadyToShare()) return;
-  ShowItem(m_items[index], false);
+  if (index >= m_session.Items().size() || !ReadyToShare()) return;
+  m_session.ShowItem(index);
+  ShowCurrentItem();
 }
 
-void CMarlixDlg::ShowItem(const CSharedItem& item, bool added) {
-  if (added) m_items.push_back(item);
+void CMarlixDlg::ShowCurrentItem() {
   m_pShare->show();
-  m_state.ItemKind = item.Kind;
-  m_state.RelayStarted = 0;
   ResetProgress();
-  m_state.CurrentItemPath = item.Path;
-  m_state.CurrentItemToken = item.Token;
-  RefreshView(m_state.ReachMode);
+  DrawSharePage(m_session.Mode());
 }

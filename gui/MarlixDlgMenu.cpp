@@ -60,15 +60,16 @@ void CMarlixDlg::AddCommands(QMenu* menu) {
   menu->addAction(tr("打开文件…"), QKeySequence(Qt::CTRL | Qt::Key_O), this, [this] { OpenFiles(); });
   menu->addAction(tr("打开文件夹…"), this, [this] { OpenFolder(); });
   menu->addAction(tr("粘贴并分享"), QKeySequence::Paste, this, [this] { PasteText(); });
-  if (m_items.size() > 1) {
+  if (SharedItems().size() > 1) {
     QMenu* items = menu->addMenu(tr("已分享的项目"));
     auto* group = new QActionGroup(items);
-    for (size_t i = m_items.size(); i-- > 0;) {  // the newest first
-      const CSharedItem& item = m_items[i];
-      const QString name = item.Kind == "m" ? tr("文字") : QFileInfo(QString::fromUtf8(item.Path)).fileName();
+    for (size_t i = SharedItems().size(); i-- > 0;) {  // the newest first
+      const CSharedItem& item = SharedItems()[i];
+      const QString name =
+          item.Kind == ItemKind::Text ? tr("文字") : QFileInfo(QString::fromUtf8(item.Path)).fileName();
       QAction* action = items->addAction(name, this, [this, i] { ShowSharedItem(i); });
       action->setCheckable(true);
-      action->setChecked(item.Token == m_state.CurrentItemToken);
+      action->setChecked(item.Token == m_session.Current().Token);
       action->setActionGroup(group);
     }
   }
@@ -84,8 +85,8 @@ void CMarlixDlg::ShowContextMenu(const QPoint& globalPos) {
 }
 
 void CMarlixDlg::OpenSettings() {
-  CSettingsDlg settings(m_state, this);
-  if (settings.exec() == QDialog::Accepted && m_state.ReachMode == ReachMode::Cloud && m_pRadioCloud->isChecked())
+  CSettingsDlg settings(m_state, m_marlix.Config(), this);
+  if (settings.exec() == QDialog::Accepted && m_session.Mode() == ReachMode::Cloud && m_pRadioCloud->isChecked())
     OnReachModeRadio(IDC_RADIO_CLOUD);  // a relay set (or removed) shows at once
 }
 
@@ -96,12 +97,11 @@ void CMarlixDlg::LoadChosenAddress() {
 
 void CMarlixDlg::OnPickAddress(const std::string& address) {
   if (m_bOpeningPort || m_bShutDown) return;
-  m_state.ChosenAddress.Set(address);
-  m_state.LocalAddress.Set(address);
+  m_session.ChooseAddress(address);
   Settings().setValue(QString::fromLatin1(kAddressKey), QString::fromStdString(address));
   // Only the local-network mode puts the local address in its codes.
-  if (m_state.ReachMode == ReachMode::Lan) {
-    if (m_state.PageMode == PageMode::Upload)
+  if (m_session.Mode() == ReachMode::Lan) {
+    if (m_session.Page() == PageMode::Upload)
       ShowUploadPage();
     else
       RefreshView(ReachMode::Lan);
@@ -111,7 +111,7 @@ void CMarlixDlg::OnPickAddress(const std::string& address) {
 
 void CMarlixDlg::UpdateAddressTooltip() {
   if (!m_pDropArea) return;
-  const std::string shown = !m_state.CurrentAddress.empty() ? m_state.CurrentAddress : m_state.LocalAddress.Get();
+  const std::string shown = !m_session.Address().empty() ? m_session.Address() : m_state.LocalAddress.Get();
   m_pDropArea->setToolTip(QString::fromStdString(shown));
 }
 

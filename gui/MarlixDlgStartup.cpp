@@ -54,7 +54,8 @@ CMarlixDlg::CMarlixDlg(CMarlix& marlix)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
       m_marlix(marlix),
-      m_state(marlix.State()) {
+      m_state(marlix.State()),
+      m_session(marlix.Session()) {
   CreateControls();
 }
 
@@ -68,8 +69,6 @@ void CMarlixDlg::CreateControls() {
 
   m_pStatus = MakeControl<QLabel>(this, IDC_STATUS, QString(), DluRect(7, 24, 280, 8));
   m_pStatus->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  m_pDropLabel = MakeControl<QLabel>(this, IDC_DROP_AREA, tr("拖放文件(夹)到此处"), DluRect(49, 104, 204, 79));
-  m_pDropLabel->setAlignment(Qt::AlignCenter);
   m_pClose = MakeControl<QPushButton>(this, IDC_CLOSE, tr("关闭"), DluRect(126, 254, 50, 14));
   m_pRadioLan = MakeControl<QRadioButton>(this, IDC_RADIO_LAN, tr("局域网(高速)"), DluRect(56, 8, 55, 10));
   m_pRadioWan = MakeControl<QRadioButton>(this, IDC_RADIO_WAN, tr("外网直连(稍快)"), DluRect(115, 8, 64, 10));
@@ -133,11 +132,8 @@ void CMarlixDlg::CreateControls() {
 }
 
 CMarlixDlg::~CMarlixDlg() {
-  StopStartupWorker();
-  if (!m_bShutDown) m_marlix.StopWeb();
-  JoinStartupWorker();
-  if (m_state.MainDialog == this) m_state.MainDialog = nullptr;
-  if (m_state.WaitDialog == m_pWaitDlg.get()) m_state.WaitDialog = nullptr;
+  m_session.End();  // as the close does, when it did not
+  m_state.Events.Detach();
 }
 
 QWidget* CMarlixDlg::GetDlgItem(int id) const {
@@ -162,7 +158,6 @@ bool CMarlixDlg::OnInitDialog() {
     ShowMessageBox(this, tr("端口 %1 已被其他程序占用，本次使用端口 %2。").arg(kept).arg(QString::fromStdString(port)));
 
   m_pWaitDlg = std::make_unique<CSystemNotReadyDlg>(this);
-  m_state.WaitDialog = m_pWaitDlg.get();
 
   m_pProgress->setRange(0, 100);
   m_pProgress->setValue(0);
@@ -171,7 +166,7 @@ bool CMarlixDlg::OnInitDialog() {
   m_pReceived->hide();
 
   setAcceptDrops(true);
-  ShowAddress(m_state, {});  // an earlier run's code is no code of this one
+  m_session.ClearAddress();  // an earlier run's code is no code of this one
 
   // The drop area covers the client area less 61 pixels left and right and 62 at top and bottom.
   m_pDropArea = std::make_unique<CDropArea>(this, IDC_DROP_AREA);
@@ -188,10 +183,18 @@ bool CMarlixDlg::OnInitDialog() {
   m_pNotifier = new CDesktopNotifier(this);
   m_pNotifier->OnActivated = [this] { BringToFrontWithList(); };
 
-  m_state.PageMode = PageMode::Share;
-  RefreshView(ReachMode::Lan);
+  // The session's operations outside the program, as the window's services do them.
+  CSessionOperations& operations = m_session.Operations();
+  operations.FindAddress = [](SharedState& state) { DialogServices().FindAddress(state); };
+  operations.RelayUpload = [](CMarlix& marlix, const CSharedItem& item) {
+    return DialogServices().RelayUpload(marlix, item);
+  };
+  operations.StartupWork = DialogServices().StartupWork;
+  operations.SignOut = [](const SharedState& state) { DialogServices().SignOut(state); };
 
-  m_state.MainDialog = this;
+  DrawSharePage(ReachMode::Lan);
+
+  m_state.Events.Attach(this);
 
   if (!m_marlix.Web()) services.StartServer(m_marlix, m_state.PortText);
 
@@ -200,29 +203,9 @@ bool CMarlixDlg::OnInitDialog() {
   m_pStatus->setText(tr("手机和电脑在同一个无线(WIFI)网络下请使用此方式"));  // the checked mode's hint
   m_pNetworkCheck->start();
 
-  m_pWorkerView = std::make_shared<CRevocableDialog>(this);
-  try {
-    m_startupWorker = std::thread([work = services.StartupWork, state = &m_state, view = m_pWorkerView,
-                                   stop = &m_stopWorker] { work(*state, *view, *stop); });
-  } catch (const std::system_error&) {
-    // Without the worker, the local address is looked for at the first drop.
-  }
+  // Without the worker, the local address is looked for at the first drop.
+  m_session.StartWorker();
   return true;
-}
-
-int WorkerThread(SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
-  ServiceSignIn(state, dialog, &stop);
-  if (!stop) DiscoverLocalAddress(state);
-  return 0;
-}
-
-void CMarlixDlg::StopStartupWorker() {
-  m_stopWorker = true;
-  if (m_pWorkerView) m_pWorkerView->Revoke();
-}
-
-void CMarlixDlg::JoinStartupWorker() {
-  if (m_startupWorker.joinable()) m_startupWorker.join();
 }
 
 void CMarlixDlg::ShutDown() {
@@ -230,28 +213,17 @@ void CMarlixDlg::ShutDown() {
   m_bShutDown = true;
   m_pStatus->setText(tr("正在关闭软件，请稍后..."));
   m_pStatus->repaint();
-  // The start-up worker stops now and is waited for last, while the rest of the close goes on.
-  StopStartupWorker();
-
-  // Workers' updates are queued, never waited for, so the stop cannot hang on them.
-  m_marlix.StopWeb();
-  RemoveWanMapping(m_state);  // the router port this run opened closes with the program
-  m_state.ClearItems();
-  RemoveSharedTexts(m_state);
+  // Workers' events are queued, never waited for, so the end cannot hang on them.
+  m_session.End();
   m_pDropArea.reset();
   m_pReceivedList.reset();
-  DialogServices().SignOut(m_state);
-  m_state.WaitDialog = nullptr;
   m_pWaitDlg.reset();
-  m_state.DeleteTempArchives();
-  DialogServices().StopRelays(m_marlix);
-  JoinStartupWorker();
   QDialog::done(QDialog::Rejected);
 }
 
 bool CMarlixDlg::Busy() const {
   const bool transfer = m_pProgress->isVisible() && m_pProgress->value() > 0 && m_pProgress->value() < 100;
-  return !m_items.empty() || transfer || m_packings > 0;
+  return !m_session.Items().empty() || transfer || m_packings > 0;
 }
 
 bool CMarlixDlg::RequestClose() {

@@ -1,4 +1,4 @@
-// Shared texts: the pasted or dropped text shared as a page (kind "m"). Interface thread.
+// Shared texts: the pasted or dropped text shared as a page . Interface thread.
 
 #include <QClipboard>
 #include <QDir>
@@ -36,11 +36,11 @@ bool CMarlixDlg::ShareText(const QString& text) {
   if (!ReadyToShare()) return false;
   int error = 0;
   const CSharedItem item =
-      ::ShareText(m_state, std::string(bytes.constData(), static_cast<size_t>(bytes.size())), error);
+      m_session.ShareText(std::string(bytes.constData(), static_cast<size_t>(bytes.size())), error);
   if (item.Token.empty()) {
     ShowMessageBox(this, tr("无法保存要分享的文字：") + QString::fromLocal8Bit(std::strerror(error ? error : EIO)));
     return false;
   }
-  ShowItem(item);
+  ShowCurrentItem();
   return true;
 }

@@ -33,6 +33,10 @@ CWindowWords CMarlixDlg::Words(const CViewEvent& event) {
     case ViewEventId::DownloadProgress:
     case ViewEventId::RelayProgress:
     case ViewEventId::FileStored:
+    case ViewEventId::ProgressShown:
+    case ViewEventId::ProgressReset:
+    case ViewEventId::ReceivedCount:
+    case ViewEventId::TextReceived:  // shown whole in its box
       return {};
     case ViewEventId::UploadProgress:
     case ViewEventId::FileReceived:
@@ -132,22 +136,19 @@ void CMarlixDlg::ApplyEvent(const CViewEvent& event) {
       ShowMessageBox(this, words.Message);
       if (!event.Name.empty()) DialogServices().OpenUrl(QUrl(QString::fromStdString(event.Name)));
       break;
+    case ViewEventId::ProgressShown:
+      m_pProgress->show();
+      break;
+    case ViewEventId::ProgressReset:
+      ResetProgress();
+      break;
+    case ViewEventId::ReceivedCount:  // the button counts the files of the whole run (OnFileStored)
+      if (event.Count > 0 && m_pReceivedList) m_pReceived->show();
+      break;
+    case ViewEventId::TextReceived:
+      ShowReceivedText(event.Name);
+      break;
   }
-}
-
-void CMarlixDlg::ShowProgress() {
-  OnInterface([this] { m_pProgress->show(); });
-}
-
-void CMarlixDlg::HideProgress() {
-  OnInterface([this] { ResetProgress(); });
-}
-
-// The button counts the files of the whole run (OnFileStored), not those of one request.
-void CMarlixDlg::SetReceivedCount(int count) {
-  OnInterface([this, count] {
-    if (count > 0 && m_pReceivedList) m_pReceived->show();
-  });
 }
 
 bool CMarlixDlg::InFront() const { return isActiveWindow() && !isMinimized(); }
@@ -187,20 +188,17 @@ void CMarlixDlg::ShowTextBox(const QString& text) {
 void CMarlixDlg::ShowRelayFailure(const std::string& token, const QString& text) {
   if (m_bShutDown) return;
   m_pStatus->setText(text);
-  if (token != m_state.CurrentItemToken) return;  // an earlier item's upload: its link is gone already
-  m_state.RelayStarted = 0;
-  if (m_state.PageMode != PageMode::Share || m_state.ReachMode != ReachMode::Cloud || !m_pDropArea) return;
-  m_state.CurrentAddress.clear();
+  if (!m_session.RelayFailed(token)) return;  // an earlier item's upload: its link is gone already
+  if (m_session.Page() != PageMode::Share || m_session.Mode() != ReachMode::Cloud || !m_pDropArea) return;
   ResetProgress();
   m_pDropArea->SetContent(QStringLiteral("ban.png"), text, 1);
   UpdateAddressTooltip();
 }
 
 void CMarlixDlg::ShowReceivedText(const std::string& text) {
-  OnInterface([this, shown = QString::fromUtf8(text)] {
-    if (m_bShutDown) return;
-    if (m_pReceivedList) m_pReceivedList->AddText(shown);
-    if (!InFront() && m_pNotifier) m_pNotifier->TextArrived(shown);
-    ShowTextBox(shown);
-  });
+  if (m_bShutDown) return;
+  const QString shown = QString::fromUtf8(text);
+  if (m_pReceivedList) m_pReceivedList->AddText(shown);
+  if (!InFront() && m_pNotifier) m_pNotifier->TextArrived(shown);
+  ShowTextBox(shown);
 }

@@ -28,7 +28,6 @@ const char* const kDropPrompt = QT_TRANSLATE_NOOP("CMarlixDlg", "将文件(夹)�
 const char* const kLanStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "手机和电脑在同一个无线(WIFI)网络下请使用此方式");
 const char* const kWanStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "外网直连方式，传输速度由宽带的【上行速度】决定");
 const char* const kCloudStatus = QT_TRANSLATE_NOOP("CMarlixDlg", "经云端中转，下完即删除，十分钟不下载，链接失效");
-const char* const kMappingPending = QT_TRANSLATE_NOOP("CMarlixDlg", "正在进行端口映射，请稍后再试");
 const char* const kCloudUploadRefused = QT_TRANSLATE_NOOP("CMarlixDlg", "目前暂时不支持手机通过云中转上传文件到电脑");
 const char* const kNoNetwork = QT_TRANSLATE_NOOP("CMarlixDlg", "没有网络连接：请把本机连到手机所在的网络");
 const char* const kWaitingForUploads = QT_TRANSLATE_NOOP("CMarlixDlg", "等待从手机上传文件...");
@@ -38,53 +37,68 @@ const char* const kWanRetry =
 }  // namespace
 
 void CMarlixDlg::RefreshView(ReachMode mode) {
-  m_pCaption->hide();
-  m_state.ReachMode = mode;
-
-  if (m_state.PageMode == PageMode::Upload) {
+  if (m_session.Page() == PageMode::Upload) {
+    m_pCaption->hide();
     ShowUploadPage();
     return;
   }
-  if (mode == ReachMode::None) return;
-
-  if (m_state.CurrentItemPath.empty()) {
-    m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 1);
-    return;
-  }
-
-  if (mode == ReachMode::Cloud && !RelayConfigured(m_state)) {
-    // No relay set: say so and how to set one, instead of a link no phone could open.
-    ShowAddress(m_state, {});
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), Words({ViewEventId::NoRelaySet}).Line, 1);
-    return;
-  }
-  if (mode == ReachMode::Cloud)
-    DialogServices().RelayUpload(m_marlix, m_state.CurrentItemToken, this, m_state.CurrentItemPath);
-  if (mode == ReachMode::Lan && m_state.LocalAddress.Empty()) DialogServices().FindAddress(m_state);
-
-  if (m_pProgress->value() != 0) m_pProgress->show();
-  m_pCaption->show();
-
-  if (mode == ReachMode::Lan) {
-    BuildLanAddress(m_state.CurrentItemToken);
-  } else if (mode == ReachMode::Wan) {
-    BuildWanAddress(this, m_state.CurrentItemToken);
-  } else {
-    BuildCloudLink(m_state.CurrentItemToken);
-  }
-
-  if (!m_state.CurrentAddress.empty())
-    m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，下载文件到手机"), 2);
-  else if (mode == ReachMode::Lan)
-    ShowNoNetwork();
-
-  UpdateItemCaption();
-  UpdateAddressTooltip();
+  DrawSharePage(mode);
 }
 
-void CMarlixDlg::ShowNoNetwork() {
-  ShowAddress(m_state, {});
-  m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kNoNetwork), 1);
+void CMarlixDlg::DrawSharePage(ReachMode mode) {
+  m_pCaption->hide();
+  if (mode == ReachMode::None) {
+    m_session.ShowSharePage(mode);
+    return;
+  }
+  if (!m_session.Current().Token.empty() && mode != ReachMode::None) {
+    if (m_pProgress->value() != 0) m_pProgress->show();
+    m_pCaption->show();
+  }
+  DrawView(m_session.ShowSharePage(mode));
+}
+
+void CMarlixDlg::DrawView(const CShareViewState& view) {
+  switch (view.View) {
+    case ShareView::Unchanged:
+      return;
+    case ShareView::DropPrompt:
+      m_pCaption->hide();
+      m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 1);
+      return;
+    case ShareView::NoRelaySet:
+      // No relay set: say so and how to set one, instead of a link no phone could open.
+      m_pCaption->hide();
+      m_pDropArea->SetContent(QStringLiteral("ban.png"), Words({ViewEventId::NoRelaySet}).Line, 1);
+      return;
+    case ShareView::ItemCode:
+      m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，下载文件到手机"), 2);
+      UpdateItemCaption();
+      break;
+    case ShareView::NoExternalAddress: {
+      // The port is not open (any more): no code, and why.
+      const QString why = Words({ViewEventId::WanFailed}).Line;
+      m_pStatus->setText(why);
+      m_pDropArea->SetContent(QStringLiteral("ban.png"), why, 1);
+      UpdateItemCaption();
+      break;
+    }
+    case ShareView::NoNetwork:
+      m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kNoNetwork), 1);
+      if (m_session.Page() == PageMode::Share) UpdateItemCaption();
+      break;
+    case ShareView::UploadCode:
+      m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
+      SetCaptionText(tr(kWaitingForUploads));
+      break;
+    case ShareView::CloudUploadRefused:
+      ShowMessageBox(this, tr(kCloudUploadRefused));
+      m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kCloudUploadRefused), 1);
+      SetCaptionText(QString());
+      update();
+      repaint();
+      return;
+  }
   UpdateAddressTooltip();
 }
 
@@ -92,48 +106,32 @@ void CMarlixDlg::CheckNetwork() {
   if (m_bShutDown || m_bOpeningPort || !m_state.LocalAddress.Empty()) return;
   DialogServices().FindAddress(m_state);
   // Only the local-network mode's codes carry the local address.
-  if (m_state.LocalAddress.Empty() || m_state.ReachMode != ReachMode::Lan) return;
-  if (m_state.PageMode == PageMode::Upload)
+  if (m_state.LocalAddress.Empty() || m_session.Mode() != ReachMode::Lan) return;
+  if (m_session.Page() == PageMode::Upload)
     ShowUploadPage();
-  else if (!m_state.CurrentItemPath.empty())
+  else if (!m_session.Current().Token.empty())
     RefreshView(ReachMode::Lan);
 }
 
-void CMarlixDlg::BuildLanAddress(const std::string& token) {
-  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Lan, {token, m_state.ItemKind, m_state.CurrentItemPath}));
-}
-
-void CMarlixDlg::BuildCloudLink(const std::string& token) {
-  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {token, m_state.ItemKind, m_state.CurrentItemPath}));
-}
-
-void CMarlixDlg::BuildWanAddress(CMainDialogView*, const std::string& token) {
-  const std::string address = ItemAddress(m_state, ReachMode::Wan, {token, m_state.ItemKind, m_state.CurrentItemPath});
-  if (address.empty()) {
-    ShowMessageBox(this, tr(kMappingPending));
-    m_pStatus->setText(tr(kMappingPending));
-  }
-  ShowAddress(m_state, address);
-}
-
 void CMarlixDlg::UpdateItemCaption() {
-  // The platform's separator stands for the backslash.
-  const QString path = QString::fromUtf8(m_state.CurrentItemPath);
+  const CSharedItem& item = m_session.Current();
+  const QString path = QString::fromUtf8(item.Path);
   const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
-  const QString name = m_state.ItemKind == "m" ? tr("文字")  // a text's file name is only its token
-                       : last > 0              ? path.mid(last + 1)
-                                               : path;
+  const QString name = item.Kind == ItemKind::Text ? tr("文字")  // a text's file name is only its token
+                       : last > 0                  ? path.mid(last + 1)
+                                                   : path;
   // Several items: how many, and which one is shown (the menus switch between them).
-  QString pattern = m_items.size() > 1 ? tr("已分享 %1 项，正在显示：%2").arg(m_items.size()) : tr("下载:") + "%1";
+  const size_t count = m_session.Items().size();
+  QString pattern = count > 1 ? tr("已分享 %1 项，正在显示：%2").arg(count) : tr("下载:") + "%1";
   const QFontMetrics metrics(m_pCaption->font());
   const int room = m_pCaption->contentsRect().width() - metrics.horizontalAdvance(QString(pattern).arg(QString()));
   SetCaptionText(pattern.arg(metrics.elidedText(name, Qt::ElideMiddle, std::max(room, 0))));
 }
 
 void CMarlixDlg::RestorePageCaption() {
-  if (m_state.PageMode == PageMode::Upload)
-    SetCaptionText(m_state.CurrentAddress.empty() ? QString() : tr(kWaitingForUploads));
-  else if (!m_state.CurrentItemPath.empty())
+  if (m_session.Page() == PageMode::Upload)
+    SetCaptionText(m_session.Address().empty() ? QString() : tr(kWaitingForUploads));
+  else if (!m_session.Current().Token.empty())
     UpdateItemCaption();
   else
     SetCaptionText(QString());
@@ -141,41 +139,24 @@ void CMarlixDlg::RestorePageCaption() {
 
 void CMarlixDlg::ShowSharePage() {
   if (m_bOpeningPort) return;
-  m_state.PageMode = PageMode::Share;
-  RefreshView(m_state.ReachMode);
-  if (!m_state.CurrentItemPath.empty()) UpdateItemCaption();
+  DrawSharePage(m_session.Mode());
 }
 
 void CMarlixDlg::ShowUploadPage() {
   if (m_bOpeningPort) return;
-  m_state.PageMode = PageMode::Upload;
-  ShowAddress(m_state, {});
   ResetProgress();
-  if (m_pRadioCloud->isChecked()) {
-    ShowMessageBox(this, tr(kCloudUploadRefused));
-    m_pDropArea->SetContent(QStringLiteral("ban.png"), tr(kCloudUploadRefused), 1);
-    SetCaptionText(QString());
-    update();
-    repaint();
-    return;
-  }
-  const ReachMode mode = m_pRadioWan->isChecked() ? ReachMode::Wan : ReachMode::Lan;
-  if (mode == ReachMode::Lan && m_state.LocalAddress.Empty()) DialogServices().FindAddress(m_state);
-  ShowAddress(m_state, UploadPageAddress(m_state, mode));
-  m_pCaption->show();
-  if (m_state.CurrentAddress.empty()) {
-    SetCaptionText(QString());
-    ShowNoNetwork();
-    return;
-  }
-  m_pDropArea->SetContent(QStringLiteral("1.bmp"), tr("扫描二维码，从手机上传文件到电脑"), 2);
-  SetCaptionText(tr(kWaitingForUploads));
-  UpdateAddressTooltip();
+  const ReachMode mode = m_pRadioCloud->isChecked() ? ReachMode::Cloud
+                         : m_pRadioWan->isChecked() ? ReachMode::Wan
+                                                    : ReachMode::Lan;
+  const CShareViewState view = m_session.ShowUploadPage(mode);
+  if (view.View != ShareView::CloudUploadRefused) m_pCaption->show();
+  if (view.View != ShareView::UploadCode && view.View != ShareView::CloudUploadRefused) SetCaptionText(QString());
+  DrawView(view);
 }
 
 void CMarlixDlg::OnReachModeRadio(int id) {
   if (m_bOpeningPort) return;
-  ShowAddress(m_state, {});
+  m_session.ClearAddress();
   m_pDropArea->SetContent(QStringLiteral("dnd.png"), tr(kDropPrompt), 2);
   SetCaptionText(QString());
   ResetProgress();
@@ -188,7 +169,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
       break;
     case IDC_RADIO_WAN:
       mode = ReachMode::Wan;
-      if (m_state.WanAttempted) {
+      if (m_session.PortOpen()) {
         m_pStatus->setText(tr(kWanStatus));
       } else if (!RunPortOpening()) {
         // Back to the local network, which is checked again; choosing the Internet tries anew.
@@ -227,11 +208,10 @@ bool CMarlixDlg::RunPortOpening() {
   loop.exec();
   exchange.join();
 
-  const bool success = outcome == WanSetupResult::Mapped && !m_state.ExternalAddress.Empty();
+  const bool success = m_session.PortOpened(outcome);
   if (success) {
     wait->SetText(tr("外网已经打通，可正常使用!"));
     m_pStatus->setText(tr(kWanStatus));
-    m_state.WanAttempted = 1;
   } else {
     // The local network is checked again; the Internet mode stays to be tried once more.
     m_pRadioLan->setChecked(true);
@@ -261,8 +241,8 @@ void CMarlixDlg::ResetProgress() {
 void CMarlixDlg::SetCaptionText(const QString& text) { m_pCaption->setText(text); }
 
 void CMarlixDlg::MirrorRadios() {
-  m_state.SelectedMode = m_pRadioLan->isChecked()     ? ReachMode::Lan
-                         : m_pRadioWan->isChecked()   ? ReachMode::Wan
-                         : m_pRadioCloud->isChecked() ? ReachMode::Cloud
-                                                      : ReachMode::None;
+  m_session.SelectMode(m_pRadioLan->isChecked()     ? ReachMode::Lan
+                       : m_pRadioWan->isChecked()   ? ReachMode::Wan
+                       : m_pRadioCloud->isChecked() ? ReachMode::Cloud
+                                                    : ReachMode::None);
 }

@@ -9,8 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <cstdlib>
-#include <cstring>
 
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
@@ -24,20 +22,18 @@ const char kPortKey[] = "network/port";
 
 QSettings KeptSettings() { return QSettings(QStringLiteral("Marlix"), QStringLiteral("Marlix")); }
 
-// The variable's value, or an empty text when it is not set.
-QString Variable(const char* name) { return QString::fromLocal8Bit(std::getenv(name)); }
-
 }  // namespace
 
-CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent), m_state(state) {
+CSettingsDlg::CSettingsDlg(SharedState& state, const CMarlixConfig& config, QWidget* parent)
+    : QDialog(parent), m_state(state) {
   setWindowTitle(tr("设置"));
   QSettings settings = KeptSettings();
   auto* form = new QFormLayout(this);
 
   m_pRelay = new QLineEdit(settings.value(kRelayKey).toString(), this);
   m_pRelay->setPlaceholderText(QStringLiteral("https://relay.example.org"));
-  if (!Variable("MARLIX_SERVICE_HOST").isEmpty()) {
-    m_pRelay->setText(Variable("MARLIX_SERVICE_HOST"));
+  if (config.RelayFromEnvironment) {
+    m_pRelay->setText(QString::fromStdString(config.Relay));
     m_pRelay->setEnabled(false);
     m_pRelay->setToolTip(tr("由环境变量 MARLIX_SERVICE_HOST 指定"));
   }
@@ -52,8 +48,8 @@ CSettingsDlg::CSettingsDlg(SharedState& state, QWidget* parent) : QDialog(parent
     const QString chosen = QFileDialog::getExistingDirectory(this, tr("工作目录"), m_pHome->text());
     if (!chosen.isEmpty()) m_pHome->setText(chosen);
   });
-  if (!Variable("MARLIX_HOME").isEmpty()) {
-    m_pHome->setText(Variable("MARLIX_HOME"));
+  if (config.HomeFromEnvironment) {
+    m_pHome->setText(QString::fromStdString(config.Home));
     m_pHome->setEnabled(false);
     browse->setEnabled(false);
     m_pHome->setToolTip(tr("由环境变量 MARLIX_HOME 指定"));
@@ -115,15 +111,13 @@ void CSettingsDlg::accept() {
   if (Save()) QDialog::accept();
 }
 
-void ApplyKeptSettings() {
+CKeptSettings KeptSettingsAtStart() {
   QSettings settings = KeptSettings();
-  const QString home = settings.value(kHomeKey).toString().trimmed();
-  if (Variable("MARLIX_HOME").isEmpty() && !home.isEmpty()) ::setenv("MARLIX_HOME", home.toLocal8Bit().constData(), 1);
+  return {.Home = settings.value(kHomeKey).toString().trimmed().toStdString(),
+          .Relay = settings.value(kRelayKey).toString().trimmed().toStdString()};
 }
 
 int KeptPort() {
   const int port = KeptSettings().value(kPortKey).toInt();
   return port >= 1 && port <= 65535 ? port : 0;
 }
-
-std::string KeptRelay() { return KeptSettings().value(kRelayKey).toString().trimmed().toStdString(); }

@@ -2,13 +2,16 @@
 // The settings dialog, opened from the main dialog's menus: the relay address, the working directory
 // and the port, kept in QSettings("Marlix", "Marlix") under relay/address, paths/home and
 // network/port.
-// Environment variables (MARLIX_SERVICE_HOST, MARLIX_HOME) win over what is kept here; their fields
-// then show that and cannot be edited. Interface thread only.
+// Environment variables (MARLIX_SERVICE_HOST, MARLIX_HOME) win over what is kept here while they are
+// set: the running Marlix's configuration says so, and their fields then show the variable's value,
+// say where it comes from and cannot be edited. Interface thread only.
 
 #include <QCoreApplication>
 #include <QDialog>
 #include <QString>
 #include <string>
+
+#include "app/MarlixConfig.h"
 
 class QLineEdit;
 struct SharedState;
@@ -17,8 +20,8 @@ class CSettingsDlg : public QDialog {
   Q_DECLARE_TR_FUNCTIONS(CSettingsDlg)
 
  public:
-  // The relay applies to `state` (the running Marlix's) when saved.
-  CSettingsDlg(SharedState& state, QWidget* parent);
+  // The relay applies to `state` (the running Marlix's) when saved; `config` is the one it was made with.
+  CSettingsDlg(SharedState& state, const CMarlixConfig& config, QWidget* parent);
 
   QLineEdit* RelayEdit() const { return m_pRelay; }
   QLineEdit* HomeEdit() const { return m_pHome; }
@@ -41,8 +44,5 @@ class CSettingsDlg : public QDialog {
 // The kept port (applied at the next start), or 0 for the first free one of 8081 to 8091.
 int KeptPort();
 
-// Applies, when MARLIX_HOME is not set, the kept working directory (as MARLIX_HOME, before the working
-// directory is laid out). Called once by the program's main.
-void ApplyKeptSettings();
-// The kept relay address ("" for none), for the running Marlix's state at start.
-std::string KeptRelay();
+// The kept working directory and relay, for the configuration made at start.
+CKeptSettings KeptSettingsAtStart();

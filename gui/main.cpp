@@ -2,8 +2,9 @@
 
 #include <QApplication>
 #include <csignal>
+#include <cstdlib>
 
-#include "app/WorkingDirectory.h"
+#include "app/MarlixConfig.h"
 #include "gui/MarlixApp.h"
 #include "gui/PathHandOff.h"
 #include "gui/SettingsDlg.h"
@@ -15,14 +16,19 @@ int main(int argc, char** argv) {
   RaiseOpenFileLimit();           // every phone's connection is a descriptor
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Marlix"));
-  ApplyKeptSettings();
-  InstallUiTranslation(QString::fromStdString(FindDataDirectory()));
+  const CMarlixConfig config = MakeConfig(
+      [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value ? value : "");
+      },
+      KeptSettingsAtStart());
+  InstallUiTranslation(QString::fromStdString(config.DataDir));
   // `marlix PATH...` while a window runs: that window shares them, and this program ends. The paths
   // are made absolute here, against the folder the program was started in.
   const QStringList paths = CommandLinePaths(QApplication::arguments().mid(1));
   if (!paths.isEmpty() && HandPathsToRunningWindow(paths)) return 0;
   CMarlixApp app;
   app.SetStartPaths(paths);
-  app.InitInstance(DefaultHomeDirectory());
-  return app.ExitInstance();
+  app.Run(config);
+  return app.ExitCode();
 }

@@ -365,8 +365,10 @@ std::optional<CHttpReply> CRelayServer::RefuseEarly(const CHttpRequest& request,
 CHttpReply CRelayServer::Serve(CHttpRequest& request) {
   const std::string& method = request.Method;
   const std::string& uri = request.Path;
-  if (method == "GET" && uri == "/login")
-    return Reply(200, IsNewerRelease(m_options.Release, kClientRelease) ? "1" : "0");
+  if (method == "GET" && uri == "/login") {
+    const std::string release = QueryVar(request.QueryOrNull(), "release");
+    return Reply(200, !release.empty() && IsNewerRelease(m_options.Release, release) ? "1" : "0");
+  }
   if (method == "GET" && uri == "/logout") return HandleLogout(request);
   // An upload waits for its body and the disk, a download for the disk: both run on a handler thread.
   // An upload refused anyway (its length, the storage, the client's quota or requests) is answered

@@ -1,6 +1,7 @@
 #pragma once
 // marlix-relay: the service that Marlix's cloud mode uploads files to and that phones download them
-// from. GET /login answers "1" when this relay knows of a newer release than the client's, else "0";
+// from. GET /login?release=N answers "1" when this relay knows of a newer release than the client's N,
+// else "0" (also when the client names none);
 // GET /logout records the client's counts; POST /upload stores one file framed as
 //   u32 token length, token, u32 name length, name (UTF-8), u32 size, content (big-endian lengths)
 // and answers with the file's link (Location, and the body's second line). An upload that would take
@@ -34,7 +35,7 @@
 struct RelayOptions {
   std::string Listen = "127.0.0.1:8200";    // PORT (every address), ADDR:PORT or [IPV6]:PORT
   std::string Storage = "relay-files";      // folder of the stored files; created when missing
-  std::string Release = "2.1";              // the newest release this relay knows of
+  std::string Release = MARLIX_VERSION;     // the newest release this relay knows of
   uint64_t MaxBody = 1ull << 30;            // largest upload body accepted, in bytes
   uint64_t MaxStorage = 0;                  // most file bytes kept at once; 0 for no limit
   uint64_t MaxPerClient = 1ull << 30;       // most live file bytes one client may keep; 0: none
@@ -48,9 +49,6 @@ struct RelayOptions {
   std::shared_ptr<CTlsCredentials> Tls;         // HTTPS when set
   std::function<void(const std::string&)> Log;  // one line per event; stderr when empty
 };
-
-// The release of the clients this relay serves; "1" answers a relay release newer than it.
-inline constexpr const char* kClientRelease = "2.1";
 
 // True when release a is newer than release b, comparing dot-separated numbers ("2.10" > "2.9").
 bool IsNewerRelease(const std::string& a, const std::string& b);

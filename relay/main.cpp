@@ -7,13 +7,13 @@
 // command line or certificate, 1 when it cannot serve.
 
 #include <pthread.h>
-#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/StopSignalWaiter.h"
 #include "relay/RelayServer.h"
 
 namespace {
@@ -27,7 +27,7 @@ int Usage() {
                "defaults: --listen 127.0.0.1:8200 --storage relay-files --release %s\n"
                "          --max-body 1073741824 --max-storage: 10 GiB or a tenth of the disk, the smaller\n"
                "          (0: no limit) --max-per-client 1073741824 --expiry 600\n",
-               kClientRelease);
+               MARLIX_VERSION);
   return 2;
 }
 
@@ -90,18 +90,11 @@ int main(int argc, char** argv) {
   }
   if (!storageLimitGiven) options.MaxStorage = CRelayServer::DefaultMaxStorage(options.Storage);
 
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
   CRelayServer server;
+  // SIGHUP reads the certificate files again; SIGINT and SIGTERM stop.
+  CStopSignalWaiter signals([&server] { server.ReloadCertificate(); });
   if (!server.Start(options)) return 1;
-  int sig = 0;
-  while (sigwait(&signals, &sig) == 0 && sig == SIGHUP) server.ReloadCertificate();
+  signals.Wait();
   server.Stop();
   return 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds everything twice (plain, and with AddressSanitizer and
 # UndefinedBehaviorSanitizer) with warnings as errors and runs every test in both builds; from the
-# plain build it also makes the .deb, installs it, tries the installed marlix-cli and removes it.
+# plain build it also runs a one-minute soak of marlix-cli (bench/soak.sh), makes the .deb, installs
+# it, tries the installed marlix-cli and removes it.
 # Then the core's tests once more under ThreadSanitizer, and every parser fuzzed for a bounded time
 # (MARLIX_FUZZ_SECONDS per target).
 set -euo pipefail
@@ -21,6 +22,15 @@ run_suite() {
 
 echo "== build and test =="
 run_suite build
+echo "== soak: one minute of mixed load on marlix-cli =="
+soak=0
+bash bench/soak.sh 1 build/marlix-cli >build/soak.log 2>&1 || soak=$?
+if [ "$soak" = 77 ]; then
+  cat build/soak.log  # no network namespace here: said, and skipped
+elif [ "$soak" != 0 ]; then
+  cat build/soak.log
+  exit 1
+fi
 echo "== package: build the .deb, install it, run the installed marlix-cli, remove it =="
 bash scripts/check-package.sh build
 echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer =="

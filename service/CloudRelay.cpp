@@ -204,12 +204,14 @@ CCloudRelay::CCloudRelay(SharedState& state) : m_state(state), m_threads(std::ma
 
 CCloudRelay::~CCloudRelay() { Stop(); }
 
-void CCloudRelay::Upload(const std::string& token, CMainDialogView* dialog, const std::string& path) {
+bool CCloudRelay::Upload(const CSharedItem& item, CMainDialogView* dialog) {
   SharedState& state = m_state;
-  if (state.RelayStarted || !RelayConfigured(state)) return;
-  if (state.ItemKind == "d") {
+  const std::string& token = item.Token;
+  const std::string& path = item.Path;
+  if (!RelayConfigured(state)) return false;
+  if (item.Kind == ItemKind::Folder) {
     if (dialog) dialog->Report({ViewEventId::RelayFolderRefused});
-    return;
+    return false;
   }
   const std::string name = UploadName(path);
 
@@ -220,13 +222,10 @@ void CCloudRelay::Upload(const std::string& token, CMainDialogView* dialog, cons
   if (job->File && ::fstat(::fileno(job->File), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
   if (size > kMaxRelayedSize) {
     if (dialog) dialog->Report({ViewEventId::RelayFileTooLarge});
-    return;
+    return false;
   }
-  if (!job->File || !S_ISREG(st.st_mode)) {
-    // Nothing to read: the upload ends here, as one that could not connect would.
-    state.RelayStarted = 1;
-    return;
-  }
+  // Nothing to read: the upload ends here, as one that could not connect would.
+  if (!job->File || !S_ISREG(st.st_mode)) return true;
   job->FileSize = static_cast<uint32_t>(size);
   job->Head = UploadFrameHead({.token = token, .name = name, .size = job->FileSize});
 
@@ -250,7 +249,7 @@ void CCloudRelay::Upload(const std::string& token, CMainDialogView* dialog, cons
   } catch (const std::system_error&) {
     t.Uploads.pop_back();  // the job went with the failed start
   }
-  state.RelayStarted = 1;
+  return true;
 }
 
 void CCloudRelay::DetachDialog() {

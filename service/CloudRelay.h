@@ -2,6 +2,8 @@
 #include <memory>
 #include <string>
 
+#include "service/ShareFlow.h"
+
 class CMainDialogView;
 struct SharedState;
 
@@ -17,14 +19,14 @@ class CCloudRelay {
   CCloudRelay(const CCloudRelay&) = delete;
   CCloudRelay& operator=(const CCloudRelay&) = delete;
 
-  // Starts the relay upload of the current item (at most once per dropped item: RelayStarted).
-  // Folders are refused (RelayFolderRefused), and so are files of 4 GiB and more, which the upload's
-  // 32-bit size field cannot carry (RelayFileTooLarge). A file that cannot be opened is not uploaded,
-  // and nothing is sent while no relay is set. The upload thread reports its progress (RelayProgress)
-  // and reads the relay's reply; when the relay refuses the file, or cannot be reached, or ends or
+  // Starts the relay upload of the item, its events to `dialog`. Folders are refused (RelayFolderRefused), and so are
+  // files of 4 GiB and more, which the upload's 32-bit size field cannot carry (RelayFileTooLarge). A file that cannot
+  // be opened is not uploaded, and nothing is sent while no relay is set. The upload thread reports its progress
+  // (RelayProgress) and reads the relay's reply; when the relay refuses the file, or cannot be reached, or ends or
   // stalls (no byte moves for 30 s; the connection is given 5 s) before its answer, it reports
-  // RelayFailed with the token and the reason.
-  void Upload(const std::string& token, CMainDialogView* dialog, const std::string& path);
+  // RelayFailed with the token and the reason. True when the item counts as tried: its upload
+  // started, or its file cannot be read (false for a refusal or while no relay is set).
+  bool Upload(const CSharedItem& item, CMainDialogView* dialog);
 
   // At shutdown, before the dialog is destroyed: upload threads still running stop touching the
   // dialog (they go on sending until Stop). Returns once no upload thread is inside a dialog call.
@@ -36,7 +38,8 @@ class CCloudRelay {
   bool WaitIdle(int timeoutMs);
 
   // Detaches the dialog, ends every upload at once (its connection is shut, so a relay that never
-  // answers holds nothing up) and waits for the threads. Later uploads start again normally.
+  // answers holds nothing up) and waits for the threads. Later uploads start again normally. Any
+  // thread (a stop signal's too).
   void Stop();
 
  private:

@@ -2,17 +2,22 @@
 
 #include "app/WorkingDirectory.h"
 
-CMarlix::CMarlix(const std::string& home) { m_state.Home = AbsolutePath(home); }
-
-CMarlix::~CMarlix() {
-  m_relay.Stop();
-  StopWeb();
-  m_state.DeleteTempArchives();
+CMarlix::CMarlix(const CMarlixConfig& config) : m_config(config) {
+  m_state.Home = AbsolutePath(config.Home);
+  m_state.ConfiguredRelay.Set(config.Relay);
+  m_state.ConfiguredUploadHost.Set(config.UploadHost);
+  m_state.HttpDiagnostics = config.HttpDiagnostics;
+  m_state.TrustedCertificateFile = config.TrustedCertificateFile;
+  m_state.TrustedCertificateFolder = config.TrustedCertificateFolder;
 }
 
-bool CMarlix::StartWeb(const std::string& listen, CWebCallbacks callbacks) {
+CMarlix::CMarlix(const std::string& home) : CMarlix(CMarlixConfig{.Home = home}) {}
+
+CMarlix::~CMarlix() { m_session.End(); }
+
+bool CMarlix::StartWeb(const std::string& listen) {
   StopWeb();
-  auto web = std::make_unique<CWebService>(m_state, std::move(callbacks));
+  auto web = std::make_unique<CWebService>(m_state);
   if (!web->Start(listen)) return false;
   m_state.PortText = std::to_string(web->Port());
   m_web = std::move(web);

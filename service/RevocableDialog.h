@@ -1,7 +1,7 @@
 #pragma once
-// A reference to the main window that shutdown can revoke. Threads that may outlive the window (the
-// relay uploads) reach it only through Call: once Revoke has returned, no call reaches the window,
-// and Revoke waits for a call in progress (window calls never block, so the wait is short).
+// The relay uploads' reference to the sink they report to (the running Marlix's event channel, or a
+// test's), which Stop revokes. Upload threads reach it only through Call: once Revoke has returned, no call reaches the
+// sink, and Revoke waits for a call in progress (a sink's Report never blocks, so the wait is short).
 
 #include <mutex>
 

@@ -2,29 +2,16 @@
 
 #include <arpa/inet.h>
 
-#include <cstdlib>
 #include <cstring>
 
 #include "app/SharedState.h"
 #include "service/HttpClient.h"
 
-namespace {
-
-std::string Variable(const char* name) {
-  const char* value = std::getenv(name);
-  return value && *value ? value : "";
-}
-
-}  // namespace
-
-std::string ServiceHost(const SharedState& state) {
-  const std::string fromEnvironment = Variable("MARLIX_SERVICE_HOST");
-  return fromEnvironment.empty() ? state.ConfiguredRelay.Get() : fromEnvironment;
-}
+std::string ServiceHost(const SharedState& state) { return state.ConfiguredRelay.Get(); }
 
 std::string UploadHost(const SharedState& state) {
-  const std::string fromEnvironment = Variable("MARLIX_UPLOAD_HOST");
-  return RelayHostOf(fromEnvironment.empty() ? ServiceHost(state) : fromEnvironment);
+  const std::string configured = state.ConfiguredUploadHost.Get();
+  return RelayHostOf(configured.empty() ? ServiceHost(state) : configured);
 }
 
 std::string RelayBase(const SharedState& state) {

@@ -6,8 +6,8 @@ struct SharedState;
 // The relay service's host (host or host:port) that sign-in, sign-out, the relay upload and the cloud
 // link use, and the host written in the relay upload's Host line.
 // No relay is set until the user sets one: ServiceHost is then empty, and sign-in, sign-out and the
-// relay upload send nothing. MARLIX_SERVICE_HOST (and MARLIX_UPLOAD_HOST for the Host line) override
-// the relay that the front end set in the state (SharedState::ConfiguredRelay). Safe from any thread.
+// relay upload send nothing. Both come from the running Marlix's configuration
+// (SharedState::ConfiguredRelay, ConfiguredUploadHost). Safe from any thread.
 std::string ServiceHost(const SharedState& state);
 std::string UploadHost(const SharedState& state);
 // The relay's address as the setting names it: "https://HOST[:PORT]" and "http://HOST[:PORT]" as

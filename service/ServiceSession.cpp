@@ -2,12 +2,12 @@
 
 #include <string>
 
+#include "app/MainDialogView.h"
 #include "app/SharedState.h"
 #include "service/HttpClient.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
-void ServiceSignIn(const SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>* stop) {
+void ServiceSignIn(const SharedState& state, CMainDialogView& events, const std::atomic<bool>* stop) {
   const std::string host = RelayBase(state);
   if (host.empty()) return;  // no relay set: nothing is sent
   bool newer = false;
@@ -15,10 +15,11 @@ void ServiceSignIn(const SharedState& state, CRevocableDialog& dialog, const std
     CHttpClient client;
     UseRelaySettings(client, state);
     client.SetStopFlag(stop);
-    newer = client.Request((host + "/login").c_str()) == 0 && client.BodyLength() > 0 && client.Body()[0] == '1';
+    newer = client.Request((host + "/login?release=" MARLIX_VERSION).c_str()) == 0 && client.BodyLength() > 0 &&
+            client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
-  if (newer) dialog.Call([&](CMainDialogView& d) { d.Report({.Id = ViewEventId::NewVersion, .Name = host}); });
+  if (newer) events.Report({.Id = ViewEventId::NewVersion, .Name = host});
 }
 
 void ServiceSignOut(const SharedState& state) {

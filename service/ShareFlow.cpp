@@ -19,12 +19,8 @@ namespace {
 // Shared texts lie here in the working directory while they are shared, one file per text.
 constexpr char kTextFolder[] = ".texts";
 
-CSharedItem Share(SharedState& state, const std::string& path, std::string kind) {
-  CSharedItem item;
-  item.Token = state.AddItem(path);
-  item.Kind = std::move(kind);
-  item.Path = path;
-  return item;
+CSharedItem Share(SharedState& state, const std::string& path, ItemKind kind) {
+  return {.Token = state.AddItem(path), .Kind = kind, .Path = path};
 }
 
 // The LAN or Internet host of the state, bracketed when it is IPv6; empty when there is none.
@@ -37,10 +33,22 @@ std::string DirectHost(const SharedState& state, ReachMode mode) {
 
 }  // namespace
 
+const char* KindLetter(ItemKind kind) {
+  switch (kind) {
+    case ItemKind::Folder:
+      return "d";
+    case ItemKind::Text:
+      return "m";
+    case ItemKind::File:
+      break;
+  }
+  return "f";
+}
+
 CSharedItem ShareItem(SharedState& state, const std::string& path) {
   struct stat st {};
   const bool folder = ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  return Share(state, path, folder ? "d" : "f");
+  return Share(state, path, folder ? ItemKind::Folder : ItemKind::File);
 }
 
 CSharedItem ShareText(SharedState& state, const std::string& text, int& error) {
@@ -73,7 +81,7 @@ CSharedItem ShareText(SharedState& state, const std::string& text, int& error) {
     ::unlink(path.c_str());
     return {};
   }
-  return Share(state, path, "m");
+  return Share(state, path, ItemKind::Text);
 }
 
 void RemoveSharedTexts(const SharedState& state) {
@@ -94,7 +102,7 @@ std::string ItemAddress(const SharedState& state, ReachMode mode, const CSharedI
   }
   const std::string host = DirectHost(state, mode);
   if (host.empty()) return host;
-  return "http://" + host + ":" + state.PortText + "/" + item.Kind + "?t=" + item.Token;
+  return "http://" + host + ":" + state.PortText + "/" + KindLetter(item.Kind) + "?t=" + item.Token;
 }
 
 std::string UploadPageAddress(const SharedState& state, ReachMode mode) {
@@ -103,8 +111,7 @@ std::string UploadPageAddress(const SharedState& state, ReachMode mode) {
   return "http://" + host + ":" + state.PortText + state.UploadPagePath();
 }
 
-void ShowAddress(SharedState& state, const std::string& address) {
-  state.CurrentAddress = address;
+void ShowAddress(const SharedState& state, const std::string& address) {
   if (address.empty())
     ::unlink(state.HomePath("1.bmp").c_str());  // no code outlives the address it was made for
   else

@@ -1,6 +1,7 @@
 #pragma once
-// The share flow every front end uses: a path becomes an item with its token, each reach mode gives
-// it an address, and the address shown gets its QR code. Runs on the front end's thread.
+// The share flow's pieces: a path becomes an item with its token, each reach mode gives it an address,
+// and the address shown gets its QR code. The share session (ShareSession.h) uses them; runs on the
+// front end's thread.
 
 #include <string>
 
@@ -8,17 +9,21 @@
 
 struct SharedState;
 
-// One shared item: its token in the item table, its kind in addresses ("d" for a folder, "f" for a
-// file, "m" for a text) and its full path.
+// What a shared item is; its address names it by a letter of its own (KindLetter).
+enum class ItemKind { File, Folder, Text };
+// "f" for a file, "d" for a folder, "m" for a text: the path of its address.
+const char* KindLetter(ItemKind kind);
+
+// One shared item: its token in the item table, its kind and its full path.
 struct CSharedItem {
   std::string Token;  // empty when the random source failed: nothing was shared
-  std::string Kind;
+  ItemKind Kind = ItemKind::File;
   std::string Path;
 };
 
 // Shares a file or folder (by its full path) under a new token.
 CSharedItem ShareItem(SharedState& state, const std::string& path);
-// Shares a text as a page (kind "m"): it is stored in the working directory's ".texts" (a dot-folder,
+// Shares a text as a page: it is stored in the working directory's ".texts" (a dot-folder,
 // never served as a local file) under a name no one guesses. At most kMaxSharedText bytes. Empty
 // token on failure; `error` then says what failed (errno), 0 for a random source that failed.
 CSharedItem ShareText(SharedState& state, const std::string& text, int& error);
@@ -33,7 +38,7 @@ std::string ItemAddress(const SharedState& state, ReachMode mode, const CSharedI
 // empty by the relay (phones cannot upload through it) and without an address.
 std::string UploadPageAddress(const SharedState& state, ReachMode mode);
 
-// Makes the address the one shown: the state's CurrentAddress, and its QR code in the working
-// directory's "1.bmp" (the one place that writes it). An empty address empties CurrentAddress and
-// removes "1.bmp", so that no code of an earlier address (or an earlier run's secret) is left to show.
-void ShowAddress(SharedState& state, const std::string& address);
+// Writes the QR code of the address shown as the working directory's "1.bmp" (the one place that
+// writes it; the share session calls it). An empty address removes "1.bmp", so that no code of an
+// earlier address (or an earlier run's secret) is left to show.
+void ShowAddress(const SharedState& state, const std::string& address);

@@ -186,16 +186,12 @@ void CFolderArchives::StopBuilds() {
 }
 
 void CFolderArchives::BeginCompressingCaption() {
-  CMainDialogView* dialog = m_state.MainDialog;
-  if (!dialog) return;
-  dialog->ShowProgress();
-  dialog->Report({ViewEventId::PackingStarted});
+  m_state.Events.ShowProgress();
+  m_state.Events.Report({ViewEventId::PackingStarted});
 }
 
 void CFolderArchives::EndCompressingCaption(int leftOut) {
-  CMainDialogView* dialog = m_state.MainDialog;
-  if (!dialog) return;
-  dialog->Report({.Id = ViewEventId::PackingFinished, .Count = leftOut});
+  m_state.Events.Report({.Id = ViewEventId::PackingFinished, .Count = leftOut});
 }
 
 CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query) {
@@ -227,7 +223,7 @@ CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request,
       reply.AsHttp10 = false;  // chunked, so that a reply broken off is seen as one
       reply.Headers = std::move(headers);
       reply.Kind = CHttpReply::Body::Producer;
-      reply.Producer = std::make_shared<CArchiveStream>(build, service.State().MainDialog);
+      reply.Producer = std::make_shared<CArchiveStream>(build, &service.State().Events);
       return reply;
     }
     service.Archives().EndCompressingCaption(archive.started ? build->LeftOut() : 0);
@@ -243,5 +239,5 @@ CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request,
 
   CFileReply file(request, archive.path);
   if (file.StartsAtFirstByte()) service.State().DownloadCount.fetch_add(1);
-  return file.Reply(std::move(headers), service.State().MainDialog);
+  return file.Reply(std::move(headers), &service.State().Events);
 }

@@ -41,7 +41,7 @@ bool CGuessLimiter::Admit(const std::string& address) {
   return it == m_records.end() || it->second.BlockedUntil <= now;
 }
 
-void CGuessLimiter::RecordMiss(const std::string& address) {
+std::chrono::milliseconds CGuessLimiter::RecordMiss(const std::string& address) {
   const Clock::time_point now = Clock::now();
   std::lock_guard<std::mutex> lock(m_lock);
   auto it = m_records.find(address);
@@ -57,11 +57,14 @@ void CGuessLimiter::RecordMiss(const std::string& address) {
   Forgive(r, now);
   r.Score += 1;
   const double excess = std::ceil(r.Score - m_limits.FreeMisses);
-  if (excess < 1) return;
-  const double seconds =
-      std::min(m_limits.MaxBlockSeconds, m_limits.FirstBlockSeconds * std::pow(2.0, std::min(excess - 1, 60.0)));
-  r.BlockedUntil = std::max(r.BlockedUntil,
-                            now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+  if (excess >= 1) {
+    const double seconds =
+        std::min(m_limits.MaxBlockSeconds, m_limits.FirstBlockSeconds * std::pow(2.0, std::min(excess - 1, 60.0)));
+    r.BlockedUntil = std::max(
+        r.BlockedUntil, now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
+  }
+  return r.BlockedUntil > now ? std::chrono::ceil<std::chrono::milliseconds>(r.BlockedUntil - now)
+                              : std::chrono::milliseconds{0};
 }
 
 size_t CGuessLimiter::Tracked() {

@@ -1,8 +1,9 @@
 #pragma once
 // Slows the guessing of tokens and of the upload secret, per client address. A request that names
-// nothing (an unknown token, a missing or wrong secret) is reported with RecordMiss; hits never
-// count, and a request with a live token or the right secret is served whatever its address's record
-// says (the web service asks the limiter only about misses).
+// nothing (an unknown token, a missing or wrong secret) is reported with RecordMiss, and its answer
+// is held back while the address is blocked (the connection waits without a thread, and an address
+// holds few connections); hits never count, and a request with a live token or the right secret is
+// served at once whatever its address's record says.
 //
 // Each address has a miss score that is forgiven at a steady rate. While the score stays within the
 // free misses, nothing slows. Each miss beyond them blocks the address for a time that doubles with
@@ -31,8 +32,9 @@ class CGuessLimiter {
  public:
   // False while the address is blocked by its own misses. An address without a record is never blocked.
   bool Admit(const std::string& address);
-  // The address asked for something that is not there.
-  void RecordMiss(const std::string& address);
+  // The address asked for something that is not there. Returns how long the address stays blocked
+  // (0 while its misses are free): the time its answer to this miss is held back.
+  std::chrono::milliseconds RecordMiss(const std::string& address);
   // Records kept at the moment (at most MaxAddresses).
   size_t Tracked();
 

@@ -20,6 +20,7 @@ CHttpReply& CHttpReply::operator=(CHttpReply&& other) noexcept {
   Producer = std::move(other.Producer);
   ProducerLength = other.ProducerLength;
   Work = std::move(other.Work);
+  Delay = other.Delay;
   return *this;
 }
 

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -56,6 +57,10 @@ struct CHttpReply {
 
   std::shared_ptr<CReplyProducer> Producer;  // Body::Producer
   int64_t ProducerLength = -1;               // known length, or -1 (chunked)
+
+  // Sent (or, dropped, the connection closed) only after this long, the connection held meanwhile
+  // without a thread: a guesser's misses are slowed. Not for Body::Later.
+  std::chrono::milliseconds Delay{0};
 
   // Body::Later: the work that gives the real reply, run on one of the server's handler threads with
   // the request (its body readable through ReadBody). It may wait; it sees the server's stop flag.

@@ -30,6 +30,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "web/ClientAddress.h"
@@ -39,11 +40,12 @@
 
 namespace {
 
-// Body bytes held for a handler before its connection is suspended; it is resumed when the handler
-// takes them.
-constexpr size_t kBodyBacklog = 256 * 1024;
-// A handler's read waits for this much of the body (or its end) before it wakes.
-constexpr size_t kReadAtLeast = 64 * 1024;
+// Body bytes held for a handler at work before its connection is suspended, and for one still
+// waiting for a handler thread; the connection is resumed when the handler takes them.
+constexpr size_t kBodyBacklog = 1024 * 1024;
+constexpr size_t kQueuedBacklog = 64 * 1024;
+// A handler's read waits for this much of the body (or its end) before it wakes: few wakes per file.
+constexpr size_t kReadAtLeast = 256 * 1024;
 // ... but never waits longer than this for it while some bytes are there: a handler that watches the
 // rate of a slow upload (the relay's least rate) gets to look at least this often.
 constexpr auto kReadAtLeastWait = std::chrono::seconds(1);
@@ -194,6 +196,7 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
   bool failed = false;     // the connection ended first, or the server stops: the connection is not touched again
   bool suspended = false;  // suspended by its callback, not resumed since
   bool done = false;       // the work has given its reply
+  bool started = false;    // a handler thread runs the work
   size_t want = 0;         // bytes the reader waits for; 0 while it does not wait
   CHttpReply reply;
   std::shared_ptr<CProducerState> producer;
@@ -225,9 +228,12 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
     if (takenAt == taken.size()) {
       std::unique_lock<std::mutex> hold(lock);
       want = std::max<size_t>(1, std::min(room, kReadAtLeast));
-      if (!changed.wait_for(hold, kReadAtLeastWait, [&] { return failed || bodyEnd || body.size() >= want; })) {
+      // A suspended connection brings nothing more until this take resumes it. A slow body is taken
+      // as it is after kReadAtLeastWait.
+      if (!changed.wait_for(hold, kReadAtLeastWait,
+                            [&] { return failed || bodyEnd || suspended || body.size() >= want; })) {
         want = 1;  // any byte wakes it now
-        changed.wait(hold, [&] { return failed || bodyEnd || !body.empty(); });
+        changed.wait(hold, [&] { return failed || bodyEnd || suspended || !body.empty(); });
       }
       want = 0;
       if (failed) return -1;
@@ -241,6 +247,12 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
     std::memcpy(into, taken.data() + takenAt, n);
     takenAt += n;
     return static_cast<int>(n);
+  }
+
+  // A held reply's time has come: its connection's callback sends it.
+  void Release() {
+    std::lock_guard<std::mutex> hold(lock);
+    if (suspended && !failed) Resume();
   }
 
   // The work has given its reply: the connection's callback sends it, now if it waits for it.
@@ -304,14 +316,17 @@ struct CHttpServer::CImpl {
     }
   }
 
-  // File replies whose progress is told; the progress thread reads them while there are any.
-  std::mutex sendLock;  // guards the four below
+  // File replies whose progress is told, and held replies: the clock thread (WatchSends) reads the
+  // first while there are any and releases the second when their time comes.
+  std::mutex sendLock;  // guards the five below
   std::condition_variable sendChanged;
   std::set<std::shared_ptr<CWatchedSend>> sends;
   bool sendStop = false;
   bool sendIdle = false;  // the progress thread waits for a first reply, not for its next round
   // Sockets kept after their replies' ends, for the last bytes' acknowledgement (CWatchedSend).
   std::shared_ptr<std::atomic<int>> keptSockets = std::make_shared<std::atomic<int>>(0);
+  // Replies held back until their time (CHttpReply::Delay), by that time.
+  std::multimap<std::chrono::steady_clock::time_point, std::weak_ptr<CExchange>> held;
   std::thread sendWatch;
   void WatchSends();
   void Unwatch(CExchange* ex, bool completed) {
@@ -333,6 +348,7 @@ struct CHttpServer::CImpl {
 
   MHD_Result Begin(MHD_Connection* conn, CExchange& ex, const char* method);
   MHD_Result Defer(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
+  MHD_Result Hold(MHD_Connection* conn, CExchange& ex, CHttpReply& reply);
   MHD_Result TakeBody(MHD_Connection* conn, CExchange& ex, const char* data, size_t* size);
   void RunLater(CExchange& ex);
   void Uncount(CConnectionState& state) {
@@ -608,8 +624,30 @@ MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const 
   } catch (const std::bad_alloc&) {
     reply = BusyReply();
   }
-  if (reply.Kind != CHttpReply::Body::Later) return Queue(conn, ex, reply);
-  return Defer(conn, ex, reply);
+  if (reply.Kind == CHttpReply::Body::Later) return Defer(conn, ex, reply);
+  if (reply.Delay.count() > 0) return Hold(conn, ex, reply);
+  return Queue(conn, ex, reply);
+}
+
+// Keeps a reply back for its delay with the connection suspended (a socket, no thread); the clock
+// thread releases it, and the connection's callback then sends it as a deferred reply's.
+MHD_Result CHttpServer::CImpl::Hold(MHD_Connection* conn, CExchange& ex, CHttpReply& reply) {
+  if (!List(ex)) return MHD_NO;
+  const auto until = std::chrono::steady_clock::now() + reply.Delay;
+  ex.later = true;
+  {
+    std::lock_guard<std::mutex> hold(ex.lock);
+    ex.reply = std::move(reply);
+    ex.done = true;
+    ex.suspended = true;
+    MHD_suspend_connection(conn);
+  }
+  {
+    std::lock_guard<std::mutex> hold(sendLock);
+    held.emplace(until, ex.shared_from_this());
+  }
+  sendChanged.notify_all();
+  return MHD_YES;
 }
 
 // Hands a deferred reply's work to the handler pool; the body then flows to it as it arrives. When no
@@ -639,13 +677,13 @@ MHD_Result CHttpServer::CImpl::TakeBody(MHD_Connection* conn, CExchange& ex, con
   if (*size > 0) {
     if (!ex.done) ex.body.append(data, *size);  // a reply given before the body's end discards the rest
     *size = 0;
-    const bool wake = ex.want > 0 && ex.body.size() >= ex.want;
     // The library may call again with what it has buffered before a suspension takes effect: it is
     // taken, and the connection suspended once.
-    if (!ex.done && !ex.suspended && ex.body.size() >= kBodyBacklog) {
+    if (!ex.done && !ex.suspended && ex.body.size() >= (ex.started ? kBodyBacklog : kQueuedBacklog)) {
       ex.suspended = true;
       MHD_suspend_connection(conn);
     }
+    const bool wake = ex.want > 0 && (ex.body.size() >= ex.want || ex.suspended);
     hold.unlock();
     if (wake) ex.changed.notify_all();
     return MHD_YES;
@@ -672,6 +710,7 @@ void CHttpServer::CImpl::RunLater(CExchange& ex) {
   {
     std::lock_guard<std::mutex> hold(ex.lock);
     if (ex.failed) return;  // the connection is gone, or the server stops
+    ex.started = true;
   }
   CHttpReply reply;
   try {
@@ -752,30 +791,38 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
   return queued;
 }
 
+// The server's clock thread: it reads the watched sends' delivered bytes every tenth of a second
+// while there are any, and resumes held replies when their time comes; otherwise it waits.
 void CHttpServer::CImpl::WatchSends() {
   std::vector<std::shared_ptr<CWatchedSend>> batch;
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> hold(sendLock);
-      if (sends.empty() && !sendStop) {
-        sendIdle = true;
-        sendChanged.wait(hold, [&] { return sendStop || !sends.empty(); });
-        sendIdle = false;
-      }
-      if (sendStop) return;
-      batch.assign(sends.begin(), sends.end());
-    }
-    // Without the registry's lock, so that requests begin and end meanwhile.
-    std::vector<std::shared_ptr<CWatchedSend>> finished;
-    for (const auto& watched : batch)
-      if (watched->Poll()) finished.push_back(watched);
-    batch.clear();
-    if (!finished.empty()) {
-      std::lock_guard<std::mutex> hold(sendLock);
+  std::vector<std::shared_ptr<CExchange>> due;
+  std::unique_lock<std::mutex> hold(sendLock);
+  while (!sendStop) {
+    const auto now = std::chrono::steady_clock::now();
+    for (auto it = held.begin(); it != held.end() && it->first <= now; it = held.erase(it))
+      if (auto ex = it->second.lock()) due.push_back(std::move(ex));
+    batch.assign(sends.begin(), sends.end());
+    if (!due.empty() || !batch.empty()) {
+      // Without the lock, so that requests begin and end meanwhile.
+      hold.unlock();
+      for (const auto& ex : due) ex->Release();
+      due.clear();
+      std::vector<std::shared_ptr<CWatchedSend>> finished;
+      for (const auto& watched : batch)
+        if (watched->Poll()) finished.push_back(watched);
+      batch.clear();
+      hold.lock();
       for (const auto& watched : finished) sends.erase(watched);
     }
-    std::unique_lock<std::mutex> hold(sendLock);
-    if (sendChanged.wait_for(hold, kProgressPeriod, [&] { return sendStop; })) return;
+    auto until = std::chrono::steady_clock::time_point::max();
+    if (!sends.empty()) until = std::chrono::steady_clock::now() + kProgressPeriod;
+    if (!held.empty()) until = std::min(until, held.begin()->first);
+    sendIdle = sends.empty();  // a first watched send wakes it; later ones wait for the round
+    if (sendStop) break;
+    if (until == std::chrono::steady_clock::time_point::max())
+      sendChanged.wait(hold);
+    else
+      sendChanged.wait_until(hold, until);
   }
 }
 
@@ -799,7 +846,12 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   const std::vector<MHD_OptionItem> tls = TlsDaemonOptions(options.Tls.get());
   m_impl->pool = std::make_unique<CHandlerPool>(static_cast<size_t>(std::max(1, options.HandlerThreads)), kQueueLimit);
   m_impl->sendStop = false;
-  m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
+  try {
+    m_impl->sendWatch = std::thread([impl = m_impl.get()] { impl->WatchSends(); });
+  } catch (const std::system_error&) {
+    m_impl->pool.reset();
+    return false;  // the system refuses a thread: the service cannot start
+  }
   const unsigned idleSeconds = static_cast<unsigned>(std::max(1, (options.IdleLimitMs + 999) / 1000));
   m_impl->daemon = MHD_start_daemon(
       flags, port, nullptr, nullptr, &CImpl::OnRequest, m_impl.get(), MHD_OPTION_THREAD_POOL_SIZE,
@@ -841,6 +893,7 @@ void CHttpServer::StopWatchingSends() {
     std::lock_guard<std::mutex> hold(m_impl->sendLock);
     m_impl->sendStop = true;
     m_impl->sends.clear();
+    m_impl->held.clear();
   }
   m_impl->sendChanged.notify_all();
   if (m_impl->sendWatch.joinable()) m_impl->sendWatch.join();

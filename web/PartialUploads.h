@@ -51,7 +51,8 @@ class CPartialUploads {
   static constexpr int64_t kIdleBookingCap = int64_t{4} << 30;
   static constexpr size_t kMaxOpenPerAddress = 64;
   static constexpr size_t kMaxOpen = 4096;
-  static constexpr size_t kMaxFinished = 4096;
+  // A lost final reply is asked for again within moments; a thousand outlast any phone's retries.
+  static constexpr size_t kMaxFinished = 1024;
   static constexpr size_t kMaxNameBytes = 255;
   // Room kept free on the disk: an upload that would leave less is refused.
   static constexpr int64_t kFreeSpaceReserve = 4 * 1024 * 1024;

@@ -29,8 +29,8 @@ CHttpReply ServeSharedFile(CWebService& service, const CHttpRequest& request, co
                                       : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   // A resumed download or a player's seek is the same download: only the one from byte 0 counts.
   if (file.StartsAtFirstByte()) ++state.DownloadCount;
-  if (state.MainDialog && (file.StartsAtFirstByte() || file.HasBody())) state.MainDialog->ShowProgress();
+  if (file.StartsAtFirstByte() || file.HasBody()) state.Events.ShowProgress();
   return file.Reply({{"Content-Type", type ? type : "application/octet-stream"},
                      {"Content-Disposition", AttachmentDisposition(name)}},
-                    state.MainDialog);
+                    &state.Events);
 }

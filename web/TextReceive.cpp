@@ -12,7 +12,7 @@ CHttpReply Json(int status, const std::string& body) {
 
 }  // namespace
 
-CHttpReply ReceiveText(CHttpRequest& request, const std::function<void(const std::string& text)>& onText) {
+CHttpReply ReceiveText(CHttpRequest& request, CMainDialogView& events) {
   if (request.Method != "POST") return Json(400, "{\"error\":\"bad_form\",\"message\":\"Send the text with POST\"}");
   static const std::string tooLong = "{\"error\":\"text_too_long\",\"message\":\"The text is longer than 64 KiB\"}";
   if (request.ContentLength > static_cast<int64_t>(kMaxText)) return Json(413, tooLong);
@@ -26,6 +26,6 @@ CHttpReply ReceiveText(CHttpRequest& request, const std::function<void(const std
     if (text.size() > kMaxText) return Json(413, tooLong);
   }
   if (text.empty()) return Json(400, "{\"error\":\"empty_text\",\"message\":\"The text is empty\"}");
-  if (onText) onText(text);
+  events.Report({.Id = ViewEventId::TextReceived, .Name = std::move(text)});
   return Json(200, "{\"success\":true}");
 }

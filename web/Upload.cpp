@@ -152,7 +152,6 @@ std::string SavedFileEntry(SharedState& state, const std::string& saved) {
   const char* type = LookupContentType(saved);
   if (!type) type = "application/octet-stream";
 
-  CMainDialogView* dialog = state.MainDialog;
   const ReachMode mode = state.SelectedMode;
   std::string host;
   bool answer = true;
@@ -165,10 +164,8 @@ std::string SavedFileEntry(SharedState& state, const std::string& saved) {
   }
   std::string entry;
   if (answer) entry = UploadReplyEntry(name, size, type, host, state.PortText, state.UploadSecret);
-  if (dialog) {
-    dialog->ShowProgress();
-    dialog->Report({.Id = ViewEventId::FileStored, .Name = state.ShownPath(saved)});
-  }
+  state.Events.ShowProgress();
+  state.Events.Report({.Id = ViewEventId::FileStored, .Name = state.ShownPath(saved)});
   return entry;
 }
 
@@ -188,7 +185,6 @@ class CTmpFileSink : public CMultipartSink {
   CTmpFileSink(CWebService& service, CUploadList& list, int64_t declared)
       : m_service(service),
         m_state(service.State()),
-        m_callbacks(service.Callbacks()),
         m_list(list),
         m_folder(m_state.HomePath("tmp")),
         m_progress({ViewEventId::UploadProgress}, declared) {}
@@ -202,7 +198,7 @@ class CTmpFileSink : public CMultipartSink {
     if (m_fd < 0) return errno ? errno : EIO;
     m_sent = sentName;
     m_progress.Restart(sentName);
-    if (CMainDialogView* dialog = m_state.MainDialog) dialog->ShowProgress();
+    m_state.Events.ShowProgress();
     ReportProgress();
     return 0;
   }
@@ -220,7 +216,6 @@ class CTmpFileSink : public CMultipartSink {
       if (w <= 0) return w < 0 ? errno : ENOSPC;
       data += w;
       count -= static_cast<size_t>(w);
-      if (m_callbacks.OnUploadBytes) m_callbacks.OnUploadBytes(static_cast<size_t>(w));
       m_written += w;
       ReportProgress();
     }
@@ -234,10 +229,7 @@ class CTmpFileSink : public CMultipartSink {
     // The whole file takes its name at once, never replacing another.
     if (const int moved = MoveToSavedFile(m_hidden, m_folder, m_sent, m_path)) return moved;
     m_hidden.clear();
-    if (CMainDialogView* dialog = m_state.MainDialog)
-      dialog->Report({.Id = ViewEventId::FileReceived, .Name = m_state.ShownPath(m_path)});
-    if (m_callbacks.OnUploadFileDone) m_callbacks.OnUploadFileDone(m_path);
-    if (m_callbacks.OnUploadSaved) m_callbacks.OnUploadSaved(m_path);
+    m_state.Events.Report({.Id = ViewEventId::FileReceived, .Name = m_state.ShownPath(m_path)});
     const std::string entry = SavedFileEntry(m_state, m_path);
     if (entry.empty()) m_list.StoredUnlisted();
     m_list.Stored(entry);
@@ -255,13 +247,11 @@ class CTmpFileSink : public CMultipartSink {
   static constexpr int64_t kRoomStep = 64 * 1024 * 1024;
 
   void ReportProgress() {
-    CMainDialogView* dialog = m_state.MainDialog;
-    if (const CViewEvent* progress = m_progress.Advance(m_written); progress && dialog) dialog->Report(*progress);
+    if (const CViewEvent* progress = m_progress.Advance(m_written)) m_state.Events.Report(*progress);
   }
 
   CWebService& m_service;
   SharedState& m_state;
-  const CWebCallbacks& m_callbacks;
   CUploadList& m_list;
   const std::string m_folder;
   int64_t m_written = 0;         // file bytes of all parts so far
@@ -293,26 +283,19 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
 
 CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved) {
   saved = 0;
-  const CBodyRead body = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
-  const CWebCallbacks& callbacks = service.Callbacks();
-  const CBodyRead read = [&](char* buffer, size_t size) {
-    const int n = body(buffer, size);
-    if (n > 0 && callbacks.OnUploadBytes) callbacks.OnUploadBytes(static_cast<size_t>(n));
-    return n;
-  };
+  const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
   // The bar follows the whole file across its pieces: a piece that starts past the beginning reports
   // only the percents it adds.
   std::optional<CTransferProgress> progress;
   const CPieceProgress onPiece = [&](const std::string& name, int64_t held, int64_t size) {
-    CMainDialogView* dialog = service.State().MainDialog;
-    if (!dialog) return;
+    CMainDialogView& events = service.State().Events;
     const bool first = !progress;
     if (first) {
       progress.emplace(CViewEvent{.Id = ViewEventId::UploadProgress, .Name = name}, size);
-      dialog->ShowProgress();
+      events.ShowProgress();
     }
     const CViewEvent* event = progress->Advance(held);
-    if (event && !(first && held > 0)) dialog->Report(*event);
+    if (event && !(first && held > 0)) events.Report(*event);
   };
   const CResumableAnswer answer =
       AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read,
@@ -323,10 +306,7 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
     return reply;
   }
   // Reported once, when the file became whole; a repeated final piece only gets the reply again.
-  if (answer.newlyStored) {
-    if (service.Callbacks().OnUploadSaved) service.Callbacks().OnUploadSaved(answer.storedPath);
-    saved = 1;
-  }
+  if (answer.newlyStored) saved = 1;
   const std::string entry = SavedFileEntry(service.State(), answer.storedPath);
   return UploadReply(200, entry.empty() ? std::string() : "{\"files\":[" + entry + "]}");
 }

@@ -6,8 +6,8 @@
 
 class CWebService;
 
-// "/u": stores the file parts of a multipart/form-data body in the working directory's "tmp" (the
-// callbacks get each stored file's full path); `saved` tells how many were saved. Each file is
+// "/u": stores the file parts of a multipart/form-data body in the working directory's "tmp" (each
+// stored file is reported: FileReceived, then FileStored); `saved` tells how many were saved. Each file is
 // written under a hidden name and takes its own name only when whole. One JSON reply with the fixed
 // upload header lists every file part in order, stored or failed (the status tells whether one
 // failed); a request without a multipart Content-Type gets no reply at all. Reads the body as it

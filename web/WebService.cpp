@@ -16,6 +16,9 @@
 
 namespace {
 
+// The longest a miss's answer is held back (the block itself may last longer).
+constexpr std::chrono::milliseconds kLongestHold{30000};
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -41,11 +44,8 @@ std::string DispatchPath(const std::string& rawPath) {
   return CleanRequestUri(decoded);
 }
 
-CWebService::CWebService(SharedState& state, CWebCallbacks callbacks)
-    : m_state(state),
-      m_callbacks(std::move(callbacks)),
-      m_archives(state),
-      m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
+CWebService::CWebService(SharedState& state)
+    : m_state(state), m_archives(state), m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {
   // Multipart uploads that a run before this one left unfinished.
   RemoveHiddenFiles(state.HomePath("tmp"));
 }
@@ -62,15 +62,15 @@ void CWebService::Stop() {
   m_archives.StopBuilds();
 }
 
-bool CWebService::AdmitTokenRequest(const CHttpRequest& request) {
+bool CWebService::AdmitTokenRequest(const CHttpRequest& request, std::chrono::milliseconds& hold) {
   if (!LookupItem(m_state, request.QueryOrNull()).empty()) return true;
-  m_limiter.RecordMiss(ClientAddressKey(request.Peer));
+  hold = std::min(m_limiter.RecordMiss(ClientAddressKey(request.Peer)), kLongestHold);
   return false;
 }
 
-bool CWebService::AdmitUploadRequest(const CHttpRequest& request) {
+bool CWebService::AdmitUploadRequest(const CHttpRequest& request, std::chrono::milliseconds& hold) {
   if (QueryHasUploadSecret(request.Query, m_state.UploadSecret)) return true;
-  m_limiter.RecordMiss(ClientAddressKey(request.Peer));
+  hold = std::min(m_limiter.RecordMiss(ClientAddressKey(request.Peer)), kLongestHold);
   return false;
 }
 
@@ -99,16 +99,22 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   const bool receiver = uri == "/u" || uri == "/r" || uri == "/x";
   const bool writes = request.Method == "DELETE" || receiver;
   if (writes || uri.rfind("/tmp/", 0) == 0) {
-    if (!AdmitUploadRequest(request)) return MissingFileReply(m_state.Home, request, uri);
+    if (std::chrono::milliseconds hold{0}; !AdmitUploadRequest(request, hold)) {
+      CHttpReply missing = MissingFileReply(m_state.Home, request, uri);
+      missing.Delay = hold;
+      return missing;
+    }
     auto header = [&](const char* name) { return std::string(request.Header(name) ? request.Header(name) : ""); };
     if (writes && IsCrossSiteWrite(header("Origin"), header("Referer"), header("Host")))
       return CHttpReply::Text(403, "text/plain", "Forbidden: a page of another site cannot write here\n");
   }
   if (request.Method == "DELETE") return DeleteLocalFile(m_state.Home, request, uri);
-  if ((uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t" || uri == "/m") && query &&
-      !AdmitTokenRequest(request)) {
-    // Refused or unknown: no reply at all, as for any token that names nothing.
-    return CHttpReply::Dropped();
+  if (std::chrono::milliseconds hold{0}; (uri == "/f" || uri == "/d" || uri == "/z" || uri == "/t" || uri == "/m") &&
+                                         query && !AdmitTokenRequest(request, hold)) {
+    // Unknown: no reply at all, as for any token that names nothing.
+    CHttpReply dropped = CHttpReply::Dropped();
+    dropped.Delay = hold;
+    return dropped;
   }
   // Past the checks. A shared or local file is opened and answered here; what waits for a body, a
   // folder walk, packing or decoding is deferred to a handler thread.
@@ -131,13 +137,12 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
   if (uri == "/m" && query)
     return CHttpReply::Later(
         [this](CHttpRequest& r) { return ServeTextPage(r, LookupItem(m_state, r.QueryOrNull())); });
-  if (uri == "/x")
-    return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_callbacks.OnTextReceived); });
+  if (uri == "/x") return CHttpReply::Later([this](CHttpRequest& r) { return ReceiveText(r, m_state.Events); });
   if (uri == "/r") {
     return CHttpReply::Later([this](CHttpRequest& r) {
       int saved = 0;
       CHttpReply reply = ReceiveResumableUpload(*this, r, saved);
-      if (saved && m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      if (saved) m_state.Events.Report({.Id = ViewEventId::ReceivedCount, .Count = saved});
       return reply;
     });
   }
@@ -145,16 +150,16 @@ CHttpReply CWebService::Dispatch(CHttpRequest& request) {
     return CHttpReply::Later([this](CHttpRequest& r) {
       int saved = 0;
       CHttpReply reply = ReceiveUpload(*this, r, saved);
-      if (m_state.MainDialog) m_state.MainDialog->SetReceivedCount(saved);
+      m_state.Events.Report({.Id = ViewEventId::ReceivedCount, .Count = saved});
       return reply;
     });
   }
   return ServeLocalFile(m_state.Home, request, uri);
 }
 
-CWebService* StartWebService(SharedState& state, const std::string& listen, CWebCallbacks callbacks) {
+CWebService* StartWebService(SharedState& state, const std::string& listen) {
   RaiseOpenFileLimit();
-  auto* service = new CWebService(state, std::move(callbacks));
+  auto* service = new CWebService(state);
   if (service->Start(listen)) return service;
   delete service;
   return nullptr;

@@ -1,12 +1,12 @@
 #pragma once
 // The embedded web service of one running Marlix: it serves that Marlix's state (its items, its
 // secret, its working directory) and owns the HTTP server, the guessing limiter, the folder
-// archives, the callbacks and the stop flag. The handlers are given it.
+// archives and the stop flag. The handlers are given it; they report to the state's event channel.
 // Start and Stop from one thread; Serve runs on the server's threads.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -18,23 +18,10 @@
 #include "web/PartialUploads.h"
 #include "web/ThumbnailCache.h"
 
-// What the service reports about uploads besides the window's events (their progress, the file
-// received and stored: CMainDialogView::Report). Called on the thread that receives the upload.
-struct CWebCallbacks {
-  // A file part's closing delimiter has arrived and the whole file has taken its name in "tmp".
-  std::function<void(const std::string& path)> OnUploadFileDone;
-  // Bytes of a file part were written.
-  std::function<void(size_t count)> OnUploadBytes;
-  // A file part has been saved and closed.
-  std::function<void(const std::string& path)> OnUploadSaved;
-  // A text sent from the upload page (UTF-8, at most 64 KiB, as the phone sent it: show it escaped).
-  std::function<void(const std::string& text)> OnTextReceived;
-};
-
 class CWebService : public IHttpHandler {
  public:
   // The state must outlive the service.
-  explicit CWebService(SharedState& state, CWebCallbacks callbacks = {});
+  explicit CWebService(SharedState& state);
   ~CWebService() override;
   CWebService(const CWebService&) = delete;
   CWebService& operator=(const CWebService&) = delete;
@@ -53,7 +40,6 @@ class CWebService : public IHttpHandler {
   SharedState& State() { return m_state; }
   CGuessLimiter& Limiter() { return m_limiter; }
   CFolderArchives& Archives() { return m_archives; }
-  CWebCallbacks& Callbacks() { return m_callbacks; }
   // Uploads in pieces (".uploading" beside "tmp" in the working directory), removed with the service.
   CPartialUploads& PartialUploads() { return m_partials; }
   // The folder pages' thumbnails, kept while the service lives.
@@ -73,15 +59,16 @@ class CWebService : public IHttpHandler {
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:
-  bool AdmitTokenRequest(const CHttpRequest& request);
+  // A live token passes. Else the request counts as a guessing miss of its address, and `hold` tells
+  // how long its answer is held back while the address is blocked.
+  bool AdmitTokenRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
   // The upload direction (the receiver, received files, their DELETE) needs the run's secret as
-  // "k"; a request without it, or with a wrong one, counts as a guessing miss of its address. The
-  // right secret, like a live token, is never refused by the limiter.
-  bool AdmitUploadRequest(const CHttpRequest& request);
+  // "k"; a request without it, or with a wrong one, is a miss as above. The right secret, like a
+  // live token, is served at once whatever the address did.
+  bool AdmitUploadRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
   CHttpReply Dispatch(CHttpRequest& request);
 
   SharedState& m_state;
-  CWebCallbacks m_callbacks;
   CGuessLimiter m_limiter;
   CFolderArchives m_archives;
   CHttpServerOptions m_options;
@@ -91,7 +78,7 @@ class CWebService : public IHttpHandler {
 };
 
 // The program's way in: a started service (null when it cannot listen), and its stop and end.
-CWebService* StartWebService(SharedState& state, const std::string& listen, CWebCallbacks callbacks = {});
+CWebService* StartWebService(SharedState& state, const std::string& listen);
 void StopWebService(CWebService* service);
 
 // The dispatch's path: the target's path percent-decoded, then cleaned (CleanRequestUri).

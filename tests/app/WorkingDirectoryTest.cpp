@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 
+#include "app/MarlixConfig.h"
 #include "app/WorkingDirectory.h"
 #include "support/TestEnv.h"
 
@@ -50,17 +52,38 @@ TEST(WorkingDirectory, RefusesAHomeItCannotUseAndStaysWhereItWas) {
 }
 
 TEST(WorkingDirectory, HomeAndDataFolderLookups) {
-  CTempWorkDir dir;  // sets MARLIX_HOME
-  EXPECT_EQ(DefaultHomeDirectory(), dir.Path().string());
-  ::unsetenv("MARLIX_HOME");
-  const char* user = std::getenv("HOME");
-  const std::string saved = user ? user : "";
-  ::setenv("HOME", "/home/someone/", 1);
-  EXPECT_EQ(DefaultHomeDirectory(), "/home/someone/Marlix");
-  ::setenv("HOME", saved.c_str(), 1);
-  ::setenv("MARLIX_DATA_DIR", "/opt/pages", 1);
-  EXPECT_EQ(FindDataDirectory(), "/opt/pages");
-  ::unsetenv("MARLIX_DATA_DIR");
+  // The configuration takes the variables it is given, never the process's own.
+  struct Case {
+    std::map<std::string, std::string> variables;
+    CKeptSettings kept;
+    std::string home;
+    bool homeFromEnvironment;
+  };
+  const Case cases[] = {
+      {{{"MARLIX_HOME", "/srv/m"}, {"HOME", "/home/a"}}, {.Home = "/kept"}, "/srv/m", true},  // the variable wins
+      {{{"HOME", "/home/a"}}, {.Home = "/kept"}, "/kept", false},                             // then the kept one
+      {{{"HOME", "/home/someone/"}}, {}, "/home/someone/Marlix", false},
+  };
+  for (const Case& c : cases) {
+    const CMarlixConfig config = MakeConfig(
+        [&](const char* name) {
+          const auto it = c.variables.find(name);
+          return it == c.variables.end() ? std::string() : it->second;
+        },
+        c.kept);
+    EXPECT_EQ(config.Home, c.home);
+    EXPECT_EQ(config.HomeFromEnvironment, c.homeFromEnvironment) << c.home;
+  }
+  const CMarlixConfig pages = MakeConfig(
+      [](const char* name) {
+        return std::string(name) == "MARLIX_DATA_DIR"       ? "/opt/pages"
+               : std::string(name) == "MARLIX_SERVICE_HOST" ? "r:1"
+                                                            : "";
+      },
+      {.Relay = "kept:2"});
+  EXPECT_EQ(pages.DataDir, "/opt/pages");
+  EXPECT_EQ(pages.Relay, "r:1");
+  EXPECT_TRUE(pages.RelayFromEnvironment);
   // The test program lies beside the build tree's own data folder only in the cli's case; here the
   // lookup finds one of the two installed places or nothing, never the current folder.
   const std::string found = FindDataDirectory();

@@ -70,7 +70,7 @@ TEST_F(CMainDialogTest, MenuListsThePhonesAddressesAndAPickChangesTheCodesToolti
   Start(reachable.front().address);
   WriteFile(m_dir.Path() / "a.jpg", "jpeg");
   Drop({PathOf("a.jpg")});
-  const std::string token = State().CurrentItemToken;
+  const std::string token = Session().Current().Token;
   const auto link = [&](const AdapterAddress& a) { return "http://" + UrlHost(a.address) + ":8081/f?t=" + token; };
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(link(reachable.front())));
 
@@ -94,7 +94,7 @@ TEST_F(CMainDialogTest, MenuListsThePhonesAddressesAndAPickChangesTheCodesToolti
   pick->trigger();
 
   EXPECT_EQ(State().LocalAddress.Get(), other.address);
-  EXPECT_EQ(State().CurrentAddress, link(other));
+  EXPECT_EQ(Session().Address(), link(other));
   EXPECT_EQ(DecodeQr(m_dir.Path() / "1.bmp"), link(other));
   EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(link(other)));
   EXPECT_EQ(Settings().value(QStringLiteral("network/address")).toString().toStdString(), other.address);
@@ -102,8 +102,8 @@ TEST_F(CMainDialogTest, MenuListsThePhonesAddressesAndAPickChangesTheCodesToolti
   EXPECT_TRUE(FindAction(again.get(), pick->text())->isChecked());
 
   Click(IDC_UPLOAD_PAGE);
-  EXPECT_EQ(State().CurrentAddress, "http://" + UrlHost(other.address) + ":8081" + State().UploadPagePath());
-  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(State().CurrentAddress));
+  EXPECT_EQ(Session().Address(), "http://" + UrlHost(other.address) + ":8081" + State().UploadPagePath());
+  EXPECT_EQ(m_dlg->DropArea()->toolTip(), QString::fromStdString(Session().Address()));
   SaveScreenshot(m_dlg.get(), QStringLiteral("address-picked"));
   Settings().remove(QStringLiteral("network/address"));
 }

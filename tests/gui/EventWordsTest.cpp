@@ -38,6 +38,10 @@ const CRow kRows[] = {
     {{.Id = ViewEventId::RelayFailed, .Code = static_cast<int>(RelayFailure::NoAnswer)}, Terminal::Same, true},
     {{.Id = ViewEventId::RelayUnencrypted}, Terminal::Same, true},
     {{.Id = ViewEventId::NewVersion, .Name = "http://relay.test"}, Terminal::Same, true},
+    {{.Id = ViewEventId::ProgressShown}, Terminal::Same, false},
+    {{.Id = ViewEventId::ProgressReset}, Terminal::Same, false},
+    {{.Id = ViewEventId::ReceivedCount, .Count = 2}, Terminal::Same, false},
+    {{.Id = ViewEventId::TextReceived, .Name = "取件码"}, Terminal::Same, false},  // shown whole, not worded
 };
 
 }  // namespace

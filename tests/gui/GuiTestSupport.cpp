@@ -95,10 +95,11 @@ void CMainDialogTest::SetUp() {
     return false;
   };
   s.WanSetup = [](SharedState&) { return WanSetupResult::Failed; };
-  s.RelayUpload = [this](CMarlix&, const std::string& token, CMainDialogView*, const std::string&) {
-    m_relays.push_back(token);
+  s.RelayUpload = [this](CMarlix&, const CSharedItem& item) {
+    m_relays.push_back(item.Token);
+    return true;
   };
-  s.StartupWork = [](SharedState&, CRevocableDialog&, const std::atomic<bool>&) { ++s_startupRuns; };
+  s.StartupWork = [](SharedState&, CMainDialogView&, const std::atomic<bool>&) { ++s_startupRuns; };
   s.SignOut = [this](const SharedState&) { ++m_signOuts; };
   s.AskToQuit = [this](QWidget*, bool&) {
     ++m_quitQuestions;
@@ -108,7 +109,6 @@ void CMainDialogTest::SetUp() {
     m_chooserOpened.push_back(folder);
     return m_chosen;
   };
-  s.StopRelays = [this](CMarlix&) { m_detached = m_signOuts; };
 
   // The pictures that ship beside the program, so that the screenshots show what users see.
   for (const char* name : {"dnd.png", "ban.png"}) {

@@ -48,6 +48,7 @@ class CMainDialogTest : public ::testing::Test {
 
   // The running Marlix the dialog is the front end of, in m_dir.
   SharedState& State() { return m_marlix->State(); }
+  CShareSession& Session() { return m_marlix->Session(); }
   // The absolute path of a name in m_dir, as a file manager drops it.
   QString PathOf(const std::string& name) const { return QString::fromStdString((m_dir.Path() / name).string()); }
 
@@ -64,7 +65,6 @@ class CMainDialogTest : public ::testing::Test {
   bool m_quitAnswer = true;
   QStringList m_chosen;               // what the file chooser returns
   std::vector<bool> m_chooserOpened;  // each opening: true for the folder chooser
-  int m_detached = -1;                // the sign-outs counted when the relay uploads were stopped
   static std::atomic<int> s_startupRuns;
 };
 

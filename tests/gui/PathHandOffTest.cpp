@@ -28,7 +28,7 @@ TEST_F(CMainDialogTest, PathsHandedToTheRunningWindowAreSharedAsADrop) {
       CommandLinePaths({dir + QStringLiteral("/one.txt"), dir + QStringLiteral("/./两个 文件.txt")});
   EXPECT_EQ(paths, (QStringList{PathOf("one.txt"), PathOf("两个 文件.txt")}));
   ASSERT_TRUE(HandPathsToRunningWindow(paths, name));
-  ASSERT_TRUE(WaitFor([&] { return QString::fromStdString(State().CurrentItemPath) == paths[1]; }));
+  ASSERT_TRUE(WaitFor([&] { return QString::fromStdString(Session().Current().Path) == paths[1]; }));
   {
     std::lock_guard<std::mutex> lock(State().ItemLock);
     EXPECT_EQ(State().ItemTable.size(), 2u);

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "GuiTestSupport.h"
+#include "app/MarlixConfig.h"
 #include "gui/SettingsDlg.h"
 #include "service/ServiceConfig.h"
 
@@ -43,7 +44,7 @@ TEST_F(CMainDialogTest, TheContextMenuOpensTheSettingsWhichKeepAndApplyTheRelay)
   EXPECT_EQ(kept.value(QStringLiteral("relay/address")).toString(), QStringLiteral("relay.test:8200"));
   EXPECT_EQ(kept.value(QStringLiteral("paths/home")).toString(), QStringLiteral("/tmp/marlix-home"));
 
-  CSettingsDlg bad(State(), m_dlg.get());
+  CSettingsDlg bad(State(), {}, m_dlg.get());
   bad.RelayEdit()->setText(QStringLiteral("http://relay.test/"));
   EXPECT_FALSE(bad.Save());
   EXPECT_EQ(m_messages.size(), 1);
@@ -56,7 +57,7 @@ TEST_F(CMainDialogTest, TheContextMenuOpensTheSettingsWhichKeepAndApplyTheRelay)
     int port;
   } ports[] = {{"70000", false, 0}, {"80x", false, 0}, {"9000", true, 9000}, {"", true, 0}};
   for (const auto& p : ports) {
-    CSettingsDlg settings(State(), m_dlg.get());
+    CSettingsDlg settings(State(), {}, m_dlg.get());
     settings.RelayEdit()->setText(QStringLiteral("relay.test:8200"));
     settings.PortEdit()->setText(QString::fromLatin1(p.text));
     EXPECT_EQ(settings.Save(), p.saved) << p.text;
@@ -64,5 +65,24 @@ TEST_F(CMainDialogTest, TheContextMenuOpensTheSettingsWhichKeepAndApplyTheRelay)
       EXPECT_EQ(KeptPort(), p.port) << p.text;
     }
   }
+
+  // The home chosen here is the next start's, and can be chosen again; MARLIX_HOME wins while set,
+  // and the dialog says so instead of offering the field.
+  const auto next = [](const char* variable) {
+    return MakeConfig(
+        [variable](const char* name) { return std::string(name) == std::string("MARLIX_HOME") ? variable : ""; },
+        KeptSettingsAtStart());
+  };
+  EXPECT_EQ(next("").Home, "/tmp/marlix-home");
+  CSettingsDlg again(State(), next(""), m_dlg.get());
+  EXPECT_TRUE(again.HomeEdit()->isEnabled());
+  EXPECT_EQ(again.HomeEdit()->text(), QStringLiteral("/tmp/marlix-home"));
+  again.HomeEdit()->setText(QStringLiteral("/tmp/marlix-other"));
+  ASSERT_TRUE(again.Save());
+  EXPECT_EQ(next("").Home, "/tmp/marlix-other");
+  CSettingsDlg forced(State(), next("/srv/marlix"), m_dlg.get());
+  EXPECT_FALSE(forced.HomeEdit()->isEnabled());
+  EXPECT_EQ(forced.HomeEdit()->text(), QStringLiteral("/srv/marlix"));
+  EXPECT_TRUE(forced.HomeEdit()->toolTip().contains(QStringLiteral("MARLIX_HOME")));
   kept.clear();
 }

@@ -47,7 +47,7 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
   // Shared by a drop, the file is delivered with progress updates from the service's worker; where
   // the shared-file route gives nothing, the file is fetched by its name in the working directory.
   Drop({PathOf("big.bin")});
-  const std::string token = State().CurrentItemToken;
+  const std::string token = Session().Current().Token;
 
   // The phone reads slowly, so the download is still running when the window closes.
   std::atomic<long long> received{0};
@@ -117,7 +117,7 @@ TEST_F(CMainDialogTest, CloseWhileAFolderIsBeingPackedEndsWithinTwoSeconds) {
   for (int i = 1; i < 50; ++i)
     fs::create_hard_link(large / "t0.txt", large / std::string("t").append(std::to_string(i)).append(".txt"));
   Drop({PathOf("shared/Large")});
-  const std::string token = State().CurrentItemToken;
+  const std::string token = Session().Current().Token;
 
   std::thread phone([p = std::stoi(port), token] {
     const int fd = ConnectLoopback(p);
@@ -146,9 +146,9 @@ TEST_F(CMainDialogTest, CloseWhileTheRelayNeverAnswersEndsWithinTwoSeconds) {
   CSilentListener relay;
   State().ConfiguredRelay.Set(relay.Host());
   std::atomic<bool> signingIn{false}, workerEnded{false};
-  DialogServices().StartupWork = [&](SharedState& state, CRevocableDialog& dialog, const std::atomic<bool>& stop) {
+  DialogServices().StartupWork = [&](SharedState& state, CMainDialogView& events, const std::atomic<bool>& stop) {
     signingIn = true;
-    WorkerThread(state, dialog, stop);
+    RealSessionOperations().StartupWork(state, events, stop);
     workerEnded = true;
   };
   DialogServices().SignOut = [](const SharedState& state) { ServiceSignOut(state); };

@@ -19,7 +19,6 @@
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "gui/ReceivedTextBox.h"
-#include "gui/WindowWebCallbacks.h"
 #include "web/WebService.h"
 
 using namespace marlix_test;
@@ -32,7 +31,7 @@ class CWindowServiceTest : public CMainDialogTest {
     m_port = FreeLoopbackPort();
     DialogServices().ChoosePort = [p = std::to_string(m_port)] { return p; };
     DialogServices().StartServer = [](CMarlix& marlix, const std::string& p) {
-      return marlix.StartWeb("127.0.0.1:" + p, WindowWebCallbacks(marlix.State()));
+      return marlix.StartWeb("127.0.0.1:" + p);
     };
     Start();
     ASSERT_NE(m_dlg->Server(), nullptr);
@@ -86,7 +85,7 @@ TEST_F(CWindowServiceTest, PastedOrDroppedTextIsSharedAsAPage) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 30));
     m_messages.clear();
-    State().CurrentItemToken.clear();
+    const size_t itemsBefore = Session().Items().size();
     const QString text = QString::fromStdString(c.text);
     if (c.how == How::Paste) {
       QApplication::clipboard()->setText(text);
@@ -105,13 +104,13 @@ TEST_F(CWindowServiceTest, PastedOrDroppedTextIsSharedAsAPage) {
       QApplication::sendEvent(m_dlg.get(), &drop);
     }
     if (!c.shared) {
-      EXPECT_TRUE(State().CurrentItemToken.empty());
+      EXPECT_EQ(Session().Items().size(), itemsBefore);
       EXPECT_EQ(m_messages.size(), 1);
       continue;
     }
-    const std::string token = State().CurrentItemToken;
+    const std::string token = Session().Current().Token;
     ASSERT_FALSE(token.empty());
-    EXPECT_EQ(State().CurrentAddress, "http://192.168.1.5:" + std::to_string(m_port) + "/m?t=" + token);
+    EXPECT_EQ(Session().Address(), "http://192.168.1.5:" + std::to_string(m_port) + "/m?t=" + token);
     std::string escaped = QString(text).toHtmlEscaped().toStdString();
     const std::string page = Request("GET /m?t=" + token + " HTTP/1.0\r\n\r\n");
     EXPECT_NE(page.find("200 OK"), std::string::npos);

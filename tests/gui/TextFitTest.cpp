@@ -104,7 +104,7 @@ const CAreaCaption kAreaCaptions[] = {
 // Empty when every text of the settings dialog fits: its labels (wrapped ones to their width) and
 // the example each empty field shows.
 std::string SettingsOverflow(QWidget* parent, SharedState& state) {
-  CSettingsDlg settings(state, parent);
+  CSettingsDlg settings(state, {}, parent);
   settings.show();
   std::string overflow;
   for (QLabel* label : settings.findChildren<QLabel*>()) {

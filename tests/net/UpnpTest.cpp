@@ -78,7 +78,7 @@ TEST(UpnpGateway, CleanGatewayMapsTheServerPortAndForwards) {
     SharedState state;
     state.Home = lab.Work();
     const std::string result = WanSetupOnPort(state, "8081");
-    state.MainDialog = &dialog;
+    state.Events.Attach(&dialog);
     CWebService* server = StartWebService(state, "8081");
     if (!server) return std::string("no server");
     const std::string page =

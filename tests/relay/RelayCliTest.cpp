@@ -5,7 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "RelayTestEnv.h"
+#include "support/SilentListener.h"
 
 TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
   StartRelay();
@@ -52,4 +56,26 @@ TEST_F(RelayTest, ARefusedUploadShowsTheRelaysReasonNoAddressAndExitsOne) {
   EXPECT_NE(marlix_test::ReadFile(err).find("relay storage full: the file needs "), std::string::npos)
       << marlix_test::ReadFile(err);
   EXPECT_EQ(m_relay.StoredCount(), 0);
+}
+
+// A relay that takes connections and never answers holds the sign-in: Ctrl+C ends the terminal at
+// once all the same (the sign-in is cut, the sign-out gives up), with the status of a stop.
+TEST_F(RelayTest, CtrlCEndsTheTerminalAtOnceWhileTheRelayIsSilent) {
+  CSilentListener relay;
+  setenv("MARLIX_SERVICE_HOST", relay.Host().c_str(), 1);
+  marlix_test::WriteFile(m_dir.Path() / "notes.txt", "n");
+  const std::string err = (m_dir.Path() / "cli.err").string();
+  const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"},
+                                 (m_dir.Path() / "cli.out").string(), err);
+  unsetenv("MARLIX_SERVICE_HOST");
+  ASSERT_GT(pid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the sign-in waits on the relay
+  const auto began = std::chrono::steady_clock::now();
+  ::kill(pid, SIGINT);
+  int status = -1;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  RecordProperty("stop_seconds", std::to_string(seconds));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << marlix_test::ReadFile(err);
+  EXPECT_LT(seconds, 5.0) << "the stop waited on the relay";  // a hang check; well under 1 s here
 }

@@ -23,9 +23,9 @@ TEST_F(RelayTest, TheLinkDownloadsTheFileUnderItsNameOnceAndThenItIsGone) {
   ASSERT_TRUE(Eventually([&] { return m_relay.StoredCount() == 1; }));
   EXPECT_EQ(m_state.CloudRelayCount, 1);
 
-  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4DAAAAAAAAAAAAAA", "f", ""}));
-  EXPECT_EQ(m_state.CurrentAddress, Base() + "/q?t=1A2B3C4DAAAAAAAAAAAAAA");
-  const HttpGetResult got = HttpGet(m_state.CurrentAddress);
+  const std::string link = ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4DAAAAAAAAAAAAAA", ItemKind::File, ""});
+  EXPECT_EQ(link, Base() + "/q?t=1A2B3C4DAAAAAAAAAAAAAA");
+  const HttpGetResult got = HttpGet(link);
   EXPECT_EQ(got.Status, 200);
   EXPECT_EQ(got.Body, "hello");
   EXPECT_NE(got.Head.find("Content-Disposition: attachment;"), std::string::npos) << got.Head;
@@ -33,7 +33,7 @@ TEST_F(RelayTest, TheLinkDownloadsTheFileUnderItsNameOnceAndThenItIsGone) {
 
   ASSERT_TRUE(Eventually([&] { return StoredFiles() == 0; }));
   EXPECT_EQ(m_relay.StoredCount(), 0);
-  EXPECT_EQ(HttpGet(m_state.CurrentAddress).Status, 410);  // taken: the link has gone
+  EXPECT_EQ(HttpGet(link).Status, 410);  // taken: the link has gone
 }
 
 TEST_F(RelayTest, AnEmptyFileIsStoredAndDownloadedEmpty) {
@@ -50,7 +50,7 @@ TEST_F(RelayTest, AMebibyteGoesInEightChunksWithTheBarEndingAtOneHundred) {
   StartRelay();
   const std::string content = Pattern(1 << 20);
   Relay("00100000AAAAAAAAAAAAAA", "one.bin", content);
-  EXPECT_EQ(m_dialog.Events().front(), "HideProgress");  // before it connects
+  EXPECT_EQ(m_dialog.Events().front(), "ProgressReset");  // before it connects
   const std::vector<int64_t> progress = m_dialog.Progress(ViewEventId::RelayProgress);
   ASSERT_GE(progress.size(), 8u);    // at least one a chunk
   EXPECT_LE(progress.size(), 101u);  // at most one a percent
@@ -65,7 +65,7 @@ TEST_F(RelayTest, NoRelayListeningMeansNoCountAndNoProgress) {
   m_relay.Stop();  // the port now refuses connections
   Relay("0000DEADAAAAAAAAAAAAAA", "a.txt", "abc");
   EXPECT_EQ(m_state.CloudRelayCount, 0);
-  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "RelayFailed 0000DEADAAAAAAAAAAAAAA 1"}));
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"ProgressReset", "RelayFailed 0000DEADAAAAAAAAAAAAAA 1"}));
   EXPECT_EQ(StoredFiles(), 0u);
 }
 
@@ -106,8 +106,7 @@ TEST_F(RelayTest, AFileNotDownloadedInTimeIsDeleted) {
 TEST_F(RelayTest, SignInAndSignOutReachTheRelay) {
   StartRelay();
   EXPECT_EQ(HttpGet(Base() + "/login").Body, "0");
-  CRevocableDialog view(&m_dialog);
-  ServiceSignIn(m_state, view);
+  ServiceSignIn(m_state, m_dialog);
   EXPECT_TRUE(m_dialog.Events().empty());
   m_state.DownloadCount = 4;
   m_state.CloudRelayCount = 1;

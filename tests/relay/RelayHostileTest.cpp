@@ -121,12 +121,14 @@ TEST_F(RelayTest, TheProgramTakesItsOptionsAndTellsOfANewerRelease) {
                                  log + ".out", log);
   ASSERT_GT(pid, 0);
   const std::string base = "http://127.0.0.1:" + std::to_string(port);
-  EXPECT_TRUE(Eventually([&] { return HttpGet(base + "/login").Body == "1"; }));
+  // Newer than the client's release: told; the same or an older one, or none named: not told.
+  EXPECT_TRUE(Eventually([&] { return HttpGet(base + "/login?release=2.1").Body == "1"; }));
+  for (const char* release : {"2.2", "10.0", ""})
+    EXPECT_EQ(HttpGet(base + "/login?release=" + release).Body, "0") << release;
 
   const std::string host = "127.0.0.1:" + std::to_string(port);
-  setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
-  CRevocableDialog view(&m_dialog);
-  ServiceSignIn(m_state, view);
+  m_state.ConfiguredRelay.Set(host);
+  ServiceSignIn(m_state, m_dialog);
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"NewVersion " + base});
   m_state.DownloadCount = 3;
   ServiceSignOut(m_state);

@@ -82,7 +82,7 @@ class RelayTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_state.Home = m_dir.Path().string();
-    m_state.MainDialog = &m_dialog;
+    m_state.Events.Attach(&m_dialog);
     m_state.HttpDiagnostics = false;
   }
 
@@ -105,8 +105,8 @@ class RelayTest : public ::testing::Test {
     m_port = m_relay.Port();
     ASSERT_GT(m_port, 0);
     const std::string host = (options.Tls ? "https://127.0.0.1:" : "127.0.0.1:") + std::to_string(m_port);
-    setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
-    setenv("MARLIX_UPLOAD_HOST", host.c_str(), 1);
+    m_state.ConfiguredRelay.Set(host);
+    setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);  // for the programs the test starts
   }
 
   void TearDown() override {
@@ -114,7 +114,6 @@ class RelayTest : public ::testing::Test {
     m_uploads.DetachDialog();
     m_relay.Stop();
     unsetenv("MARLIX_SERVICE_HOST");
-    unsetenv("MARLIX_UPLOAD_HOST");
   }
 
   std::filesystem::path Storage() const { return m_dir.Path() / "store"; }
@@ -142,8 +141,7 @@ class RelayTest : public ::testing::Test {
   // Relays a file made in the test's folder under the given name; returns once the upload ended.
   void Relay(const std::string& token, const std::string& name, const std::string& content) {
     marlix_test::WriteFile(m_dir.Path() / name, content);
-    m_state.RelayStarted = 0;
-    m_uploads.Upload(token, &m_dialog, (m_dir.Path() / name).string());
+    m_uploads.Upload({token, ItemKind::File, (m_dir.Path() / name).string()}, &m_dialog);
     ASSERT_TRUE(m_uploads.WaitIdle(20000));
   }
 

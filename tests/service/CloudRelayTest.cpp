@@ -43,10 +43,9 @@ std::string HeaderOf(const std::string& request, const std::string& name) {
 TEST_F(ServiceTest, RelayUploadPostsTheFrameToTheUploadHostOnce) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  setenv("MARLIX_UPLOAD_HOST", "upload.example", 1);
+  m_state.ConfiguredUploadHost.Set("upload.example");
   marlix_test::WriteFile(m_dir.Path() / "docs/报告.txt", "hello");
-  m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
-  EXPECT_EQ(m_state.RelayStarted, 1);
+  EXPECT_TRUE(m_uploads.Upload({"1A2B3C4D", ItemKind::File, (m_dir.Path() / "docs/报告.txt").string()}, &m_dialog));
   ASSERT_TRUE(server.WaitRequests(1));
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
 
@@ -57,33 +56,26 @@ TEST_F(ServiceTest, RelayUploadPostsTheFrameToTheUploadHostOnce) {
   EXPECT_EQ(BodyOf(request), Frame("1A2B3C4D", "报告.txt", "hello"));
   EXPECT_EQ(m_state.CloudRelayCount, 1);
   EXPECT_EQ(m_dialog.Events(),
-            (std::vector<std::string>{"HideProgress", "ShowProgress", "RelayProgress 1A2B3C4D 5/5"}));
-
-  // The same dropped item is uploaded once: later calls return at once.
-  m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "docs/报告.txt").string());
-  ASSERT_TRUE(m_uploads.WaitIdle(10000));
-  EXPECT_FALSE(server.WaitRequests(2, 300));
-  EXPECT_EQ(m_state.CloudRelayCount, 1);
+            (std::vector<std::string>{"ProgressReset", "ProgressShown", "RelayProgress 1A2B3C4D 5/5"}));
 }
 
 TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
   marlix_test::WriteFile(m_dir.Path() / "empty.bin", "");
-  m_uploads.Upload("0000FFFF", &m_dialog, (m_dir.Path() / "empty.bin").string());
+  m_uploads.Upload({"0000FFFF", ItemKind::File, (m_dir.Path() / "empty.bin").string()}, &m_dialog);
   ASSERT_TRUE(server.WaitRequests(1));
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_EQ(BodyOf(server.Requests()[0]), Frame("0000FFFF", "empty.bin", ""));
-  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "ShowProgress"}));
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"ProgressReset", "ProgressShown"}));
 }
 
 TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
   std::filesystem::create_directory(m_dir.Path() / "photos");
-  m_state.ItemKind = "d";
-  for (int i = 0; i < 2; ++i) m_uploads.Upload("0000000D", &m_dialog, (m_dir.Path() / "photos").string());
-  EXPECT_EQ(m_state.RelayStarted, 0);
+  for (int i = 0; i < 2; ++i)
+    EXPECT_FALSE(m_uploads.Upload({"0000000D", ItemKind::Folder, (m_dir.Path() / "photos").string()}, &m_dialog));
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>(2, "RelayFolderRefused"));
   EXPECT_FALSE(server.WaitRequests(1, 300));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
@@ -92,17 +84,14 @@ TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
 TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  m_uploads.Upload("00000001", &m_dialog, (m_dir.Path() / "missing.txt").string());
-  EXPECT_EQ(m_state.RelayStarted, 1);
+  EXPECT_TRUE(m_uploads.Upload({"00000001", ItemKind::File, (m_dir.Path() / "missing.txt").string()}, &m_dialog));
   EXPECT_EQ(m_uploads.UploadsRunning(), 0);
 
   // 4 GiB does not fit the 32-bit size field: refused with a message (a sparse file takes no space).
-  m_state.RelayStarted = 0;
   const std::string big = (m_dir.Path() / "big.iso").string();
   marlix_test::WriteFile(big, "");
   ASSERT_EQ(::truncate(big.c_str(), 4ll << 30), 0);
-  m_uploads.Upload("00000002", &m_dialog, big);
-  EXPECT_EQ(m_state.RelayStarted, 0);
+  EXPECT_FALSE(m_uploads.Upload({"00000002", ItemKind::File, big}, &m_dialog));
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"RelayFileTooLarge"});
 
   EXPECT_FALSE(server.WaitRequests(1, 300));
@@ -113,10 +102,10 @@ TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
 TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
   UseRefusingHost();
   marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
-  m_uploads.Upload("0000000A", &m_dialog, (m_dir.Path() / "a.txt").string());
+  m_uploads.Upload({"0000000A", ItemKind::File, (m_dir.Path() / "a.txt").string()}, &m_dialog);
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
-  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"HideProgress", "RelayFailed 0000000A 1"}));
+  EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"ProgressReset", "RelayFailed 0000000A 1"}));
 }
 
 TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
@@ -136,8 +125,7 @@ TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
     CRecordingMainDialog dialog;
     CScriptedServer server([&](const std::string&) { return c.Reply; });
     UseHost(server.Host());
-    m_state.RelayStarted = 0;
-    m_uploads.Upload("0000000A", &dialog, (m_dir.Path() / "a.txt").string());
+    m_uploads.Upload({"0000000A", ItemKind::File, (m_dir.Path() / "a.txt").string()}, &dialog);
     ASSERT_TRUE(m_uploads.WaitIdle(10000));
     const std::vector<std::string> events = dialog.Events();
     if (c.Failure.empty()) {
@@ -155,7 +143,7 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   UseHost(server.Host());
   marlix_test::WriteFile(m_dir.Path() / "big.bin", std::string(16 << 20, 'q'));
   auto dialog = std::make_unique<CRecordingMainDialog>();
-  m_uploads.Upload("0000000E", dialog.get(), (m_dir.Path() / "big.bin").string());
+  m_uploads.Upload({"0000000E", ItemKind::File, (m_dir.Path() / "big.bin").string()}, dialog.get());
   ASSERT_TRUE(server.WaitHead());
   EXPECT_EQ(m_uploads.UploadsRunning(), 1);
 
@@ -176,7 +164,7 @@ TEST_F(ServiceTest, StoppingTheUploadsEndsOneTheRelayNeverAnswersAtOnce) {
   server.Hold();
   UseHost(server.Host());
   marlix_test::WriteFile((m_dir.Path() / "a.bin").string(), std::string(1 << 20, 'q'));
-  m_uploads.Upload("0000000F", &m_dialog, (m_dir.Path() / "a.bin").string());
+  m_uploads.Upload({"0000000F", ItemKind::File, (m_dir.Path() / "a.bin").string()}, &m_dialog);
   ASSERT_TRUE(server.WaitHead());
   const size_t events = m_dialog.Events().size();
   const auto start = std::chrono::steady_clock::now();
@@ -189,15 +177,10 @@ TEST_F(ServiceTest, StoppingTheUploadsEndsOneTheRelayNeverAnswersAtOnce) {
 
 TEST_F(ServiceTest, WithNoRelaySetNothingStartsAndNoLinkIsMade) {
   marlix_test::WriteFile(m_dir.Path() / "a.txt", "a");
-  m_state.ItemKind = "f";
-  m_state.CurrentAddress = "http://old";
-  m_uploads.Upload("1A2B3C4D", &m_dialog, (m_dir.Path() / "a.txt").string());
-  ShowAddress(m_state, ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4D", "f", ""}));
-  CRevocableDialog view(&m_dialog);
-  ServiceSignIn(m_state, view);
+  EXPECT_FALSE(m_uploads.Upload({"1A2B3C4D", ItemKind::File, (m_dir.Path() / "a.txt").string()}, &m_dialog));
+  EXPECT_EQ(ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4D", ItemKind::File, ""}), "");
+  ServiceSignIn(m_state, m_dialog);
   ServiceSignOut(m_state);
-  EXPECT_EQ(m_state.RelayStarted, 0);
   EXPECT_EQ(m_uploads.UploadsRunning(), 0);
-  EXPECT_EQ(m_state.CurrentAddress, "");
   EXPECT_TRUE(m_dialog.Events().empty());
 }

@@ -57,7 +57,8 @@ TEST(Marlix, TwoInOneProcessKeepTheirItemsUploadsAndPicturesApart) {
 
   a.State().LocalAddress.Set("127.0.0.1");
   ShowAddress(a.State(), ItemAddress(a.State(), ReachMode::Lan, one));
-  EXPECT_EQ(a.State().CurrentAddress, "http://127.0.0.1:" + a.State().PortText + "/f?t=" + one.Token);
+  EXPECT_EQ(ItemAddress(a.State(), ReachMode::Lan, one),
+            "http://127.0.0.1:" + a.State().PortText + "/f?t=" + one.Token);
   EXPECT_TRUE(fs::exists(dir.Path() / "a/1.bmp"));
   EXPECT_FALSE(fs::exists(dir.Path() / "b/1.bmp"));
 

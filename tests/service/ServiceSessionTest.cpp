@@ -23,26 +23,24 @@ std::string RequestLine(CScriptedServer& server, size_t n) {
 TEST_F(ServiceTest, SignInShowsTheNoticeAndOpensTheHomePageWhenTheAnswerBeginsWithOne) {
   for (const std::string answer : {"1", "1.2"}) {
     CRecordingMainDialog dialog;
-    CRevocableDialog view(&dialog);
     CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
     UseHost(server.Host());
-    ServiceSignIn(m_state, view);
-    EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
+    ServiceSignIn(m_state, dialog);
+    EXPECT_EQ(RequestLine(server, 1), "GET /login?release=" MARLIX_VERSION " HTTP/1.1");
     // The notice, with the home page to open after it.
     EXPECT_EQ(dialog.Events(), std::vector<std::string>{"NewVersion http://" + server.Host()}) << answer;
   }
 }
 
 TEST_F(ServiceTest, SignInShowsNothingForOtherAnswersOrNoService) {
-  CRevocableDialog view(&m_dialog);
   for (const std::string answer : {"0", "", " 1"}) {
     CScriptedServer server([&](const std::string&) { return HttpReply(answer); });
     UseHost(server.Host());
-    ServiceSignIn(m_state, view);
-    EXPECT_EQ(RequestLine(server, 1), "GET /login HTTP/1.1");
+    ServiceSignIn(m_state, m_dialog);
+    EXPECT_EQ(RequestLine(server, 1), "GET /login?release=" MARLIX_VERSION " HTTP/1.1");
   }
   UseRefusingHost();
-  ServiceSignIn(m_state, view);
+  ServiceSignIn(m_state, m_dialog);
   EXPECT_TRUE(m_dialog.Events().empty());
 }
 
@@ -58,12 +56,11 @@ TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
   // Two relays: one reaches the service, one finds no service listening.
   marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
   const std::string path = (m_dir.Path() / "a.txt").string();
-  m_uploads.Upload("0000000A", &m_dialog, path);
+  m_uploads.Upload({"0000000A", ItemKind::File, path}, &m_dialog);
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
   ASSERT_TRUE(server.WaitRequests(2));
   UseRefusingHost();
-  m_state.RelayStarted = 0;
-  m_uploads.Upload("0000000B", &m_dialog, path);
+  m_uploads.Upload({"0000000B", ItemKind::File, path}, &m_dialog);
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
 
   UseHost(server.Host());
@@ -71,21 +68,16 @@ TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
   EXPECT_EQ(RequestLine(server, 3), "GET /logout?lan=4&cloud=1 HTTP/1.1");
 }
 
-TEST(ServiceConfig, NoRelayUntilSetEnvironmentOverridesTheSettingAndHostOrHostAndPort) {
-  unsetenv("MARLIX_SERVICE_HOST");
-  unsetenv("MARLIX_UPLOAD_HOST");
+TEST(ServiceConfig, NoRelayUntilSetTheUploadHostOverridesAndHostOrHostAndPort) {
   SharedState state;
   EXPECT_EQ(ServiceHost(state), "");
   EXPECT_FALSE(RelayConfigured(state));
   state.ConfiguredRelay.Set("relay.example:8200");
   EXPECT_EQ(ServiceHost(state), "relay.example:8200");
   EXPECT_EQ(UploadHost(state), "relay.example:8200");
-  setenv("MARLIX_SERVICE_HOST", "relay.example", 1);
-  setenv("MARLIX_UPLOAD_HOST", "upload.example:81", 1);
-  EXPECT_EQ(ServiceHost(state), "relay.example");
+  state.ConfiguredUploadHost.Set("upload.example:81");
+  EXPECT_EQ(ServiceHost(state), "relay.example:8200");
   EXPECT_EQ(UploadHost(state), "upload.example:81");
-  unsetenv("MARLIX_SERVICE_HOST");
-  unsetenv("MARLIX_UPLOAD_HOST");
 
   std::string host;
   int port = 0;

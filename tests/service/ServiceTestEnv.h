@@ -18,18 +18,18 @@ class ServiceTest : public ::testing::Test {
  protected:
   void SetUp() override {
     m_state.Home = m_dir.Path().string();
-    m_state.MainDialog = &m_dialog;
+    m_state.Events.Attach(&m_dialog);
     m_state.HttpDiagnostics = false;
   }
   void TearDown() override {
     EXPECT_TRUE(m_uploads.WaitIdle(20000));
     m_uploads.DetachDialog();
-    unsetenv("MARLIX_SERVICE_HOST");
-    unsetenv("MARLIX_UPLOAD_HOST");
+    m_state.ConfiguredRelay.Set("");
+    m_state.ConfiguredUploadHost.Set("");
   }
   void UseHost(const std::string& host) {
-    setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);
-    setenv("MARLIX_UPLOAD_HOST", host.c_str(), 1);
+    m_state.ConfiguredRelay.Set(host);
+    m_state.ConfiguredUploadHost.Set(host);
   }
   void UseRefusingHost() { UseHost("127.0.0.1:" + std::to_string(RefusingPort())); }
 

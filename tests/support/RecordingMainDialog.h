@@ -13,9 +13,10 @@
 // The event's id as written in the code ("DownloadProgress").
 inline const char* EventName(ViewEventId id) {
   static const char* const kNames[] = {
-      "DownloadProgress",  "UploadProgress", "RelayProgress",    "FileReceived", "FileStored", "PackingStarted",
-      "PackingFinished",   "NoFreePort",     "WanFailed",        "WanBehindNat", "NoRelaySet", "RelayFolderRefused",
-      "RelayFileTooLarge", "RelayFailed",    "RelayUnencrypted", "NewVersion",
+      "DownloadProgress", "UploadProgress",     "RelayProgress",     "FileReceived",  "FileStored",
+      "PackingStarted",   "PackingFinished",    "NoFreePort",        "WanFailed",     "WanBehindNat",
+      "NoRelaySet",       "RelayFolderRefused", "RelayFileTooLarge", "RelayFailed",   "RelayUnencrypted",
+      "NewVersion",       "ProgressShown",      "ProgressReset",     "ReceivedCount", "TextReceived",
   };
   static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(kLastViewEventId) + 1);
   return kNames[static_cast<int>(id)];
@@ -27,14 +28,8 @@ class CRecordingMainDialog : public CMainDialogView {
     std::lock_guard<std::mutex> lock(m_lock);
     m_reports.push_back(event);
     m_events.push_back(Describe(event));
+    if (event.Id == ViewEventId::ReceivedCount) m_receivedCounts.push_back(event.Count);
     m_changed.notify_all();
-  }
-  void ShowProgress() override { Record("ShowProgress"); }
-  void HideProgress() override { Record("HideProgress"); }
-  void SetReceivedCount(int count) override {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_receivedCounts.push_back(count);
-    m_events.push_back("SetReceivedCount " + std::to_string(count));
   }
 
   // Every call, in order: the method's name, or the event as Describe writes it.
@@ -82,6 +77,7 @@ class CRecordingMainDialog : public CMainDialogView {
         if (!e.Name.empty()) text += " " + e.Name;
         return text + " " + std::to_string(e.Done) + "/" + std::to_string(e.Total);
       case ViewEventId::PackingFinished:
+      case ViewEventId::ReceivedCount:
         return text + " " + std::to_string(e.Count);
       case ViewEventId::RelayFailed:
         text += " " + std::to_string(e.Code);
@@ -93,10 +89,6 @@ class CRecordingMainDialog : public CMainDialogView {
   }
 
  private:
-  void Record(const std::string& event) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_events.push_back(event);
-  }
   template <class T>
   T Copy(const T& v) {
     std::lock_guard<std::mutex> lock(m_lock);

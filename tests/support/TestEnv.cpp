@@ -90,7 +90,7 @@ int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect) {
 
 CTestServer::CTestServer(const std::function<void(CWebService&)>& configure) {
   m_state.Home = m_dir.Path().string();
-  m_state.MainDialog = &m_dialog;
+  m_state.Events.Attach(&m_dialog);
   m_state.LocalAddress.Set("127.0.0.1");
   m_service = std::make_unique<CWebService>(m_state);
   if (configure) configure(*m_service);

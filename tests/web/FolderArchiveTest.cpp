@@ -137,7 +137,7 @@ TEST(FolderArchive, FirstRequestPacksLaterOnesReuseAndShutdownDeletes) {
   const std::vector<std::string> events = server.Dialog().Events();
   ASSERT_GE(events.size(), 4u);
   EXPECT_EQ(std::vector<std::string>(events.begin(), events.begin() + 3),
-            (std::vector<std::string>{"ShowProgress", "PackingStarted", "PackingFinished 0"}));
+            (std::vector<std::string>{"ProgressShown", "PackingStarted", "PackingFinished 0"}));
   EXPECT_EQ(events.back(),
             "DownloadProgress " + std::to_string(first.body.size()) + "/" + std::to_string(first.body.size()));
 

@@ -45,7 +45,7 @@ TEST(SharedFile, HeaderIsExactAndBodyFollows) {
                            "Content-Disposition: attachment;filename=\"report.pdf\";filename*=UTF-8''report.pdf\r\n"
                            "Content-Length: 13\r\nAccept-Ranges: bytes\r\n\r\n%PDF-1.4 body"));
   EXPECT_EQ(server.State().DownloadCount, 1);
-  EXPECT_EQ(server.Dialog().Events().front(), "ShowProgress");
+  EXPECT_EQ(server.Dialog().Events().front(), "ProgressShown");
 }
 
 TEST(SharedFile, ContentTypeComesFromTheNameAndUtf8NamesAreKept) {
@@ -114,7 +114,7 @@ TEST(SharedFile, EmptyMissingAndUnreadableFilesGetAZeroLength) {
     EXPECT_EQ(body, "") << token;
   }
   EXPECT_EQ(server.State().DownloadCount, 4);
-  EXPECT_TRUE(server.Dialog().Reports().empty());
+  EXPECT_TRUE(server.Dialog().Reports(ViewEventId::DownloadProgress).empty());
 
   if (::geteuid() != 0) {  // root reads any file whatever its mode
     WriteFile(server.Dir() / "locked.txt", "secret");
@@ -139,7 +139,7 @@ TEST(SharedFile, ProgressFollowsPiecesOf4096BytesAndOnlyChanges) {
   // The bar's 40, 81 and 100.
   EXPECT_TRUE(server.Dialog().WaitFor(ViewEventId::DownloadProgress, 10000));
   EXPECT_EQ(server.Dialog().Events(),
-            (std::vector<std::string>{"ShowProgress", "DownloadProgress 4096/10000", "DownloadProgress 8192/10000",
+            (std::vector<std::string>{"ProgressShown", "DownloadProgress 4096/10000", "DownloadProgress 8192/10000",
                                       "DownloadProgress 10000/10000"}));
 
   SplitReply(Get(server, "/f?t=00000002"), head, body);

@@ -138,9 +138,9 @@ TEST_F(UploadTest, OneFileIsStoredAndAnsweredWithTheFixedHeaderAndJson) {
   // The bytes as they came, of the request's length; then the file received, stored and counted.
   const std::string of = "/" + std::to_string((FilePart("photo.jpg", "JPEGDATA") + Close()).size());
   EXPECT_EQ(server.Dialog().Events(),
-            (std::vector<std::string>{"ShowProgress", "UploadProgress photo.jpg 0" + of,
-                                      "UploadProgress photo.jpg 8" + of, "FileReceived tmp/photo.jpg", "ShowProgress",
-                                      "FileStored tmp/photo.jpg", "SetReceivedCount 1"}));
+            (std::vector<std::string>{"ProgressShown", "UploadProgress photo.jpg 0" + of,
+                                      "UploadProgress photo.jpg 8" + of, "FileReceived tmp/photo.jpg", "ProgressShown",
+                                      "FileStored tmp/photo.jpg", "ReceivedCount 1"}));
 }
 
 TEST_F(UploadTest, TakenNamesAreNumberedAndNoFileIsEverReplaced) {
@@ -310,12 +310,20 @@ TEST_F(UploadTest, PartHeaderBlockMustEndWithinTheFirst8192Bytes) {
 }
 
 TEST_F(UploadTest, SizesOfTwoGibibytesAndMoreAreRight) {
-  // The hook that runs before the file is closed grows it (sparsely) past 4 GiB.
-  server.Service().Callbacks().OnUploadFileDone = [](const std::string& path) {
-    ASSERT_EQ(::truncate(path.c_str(), 5'000'000'000LL), 0);
-  };
+  // Told of the file received, before its entry is made, a sink grows it (sparsely) past 4 GiB.
+  struct CGrower : CMainDialogView {
+    std::string Home;
+    void Report(const CViewEvent& e) override {
+      if (e.Id == ViewEventId::FileReceived) {
+        EXPECT_EQ(::truncate((Home + "/" + e.Name).c_str(), 5'000'000'000LL), 0);
+      }
+    }
+  } grower;
+  grower.Home = server.State().Home;
+  server.State().Events.Attach(&grower);
   EXPECT_EQ(Body(Upload(server, "huge.mp4", "x")),
             Reply(server, "huge.mp4", 5'000'000'000ULL, "video/mp4", server.Base()));
+  server.State().Events.Attach(&server.Dialog());
 }
 
 TEST_F(UploadTest, QuotedBoundaryAndCloudModeWithEmptyReply) {
