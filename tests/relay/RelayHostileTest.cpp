@@ -24,8 +24,7 @@ std::string BigEndian(uint32_t v) {
 }
 
 std::string Body(const std::string& token, const std::string& name, const std::string& content) {
-  return BigEndian(static_cast<uint32_t>(token.size())) + token + BigEndian(static_cast<uint32_t>(name.size())) + name +
-         BigEndian(static_cast<uint32_t>(content.size())) + content;
+  return RelayFrame(token, name, content);
 }
 
 // Sends an upload request with the declared length and whatever body is given, ends its side of the
