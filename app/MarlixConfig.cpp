@@ -14,5 +14,7 @@ CMarlixConfig MakeConfig(const CEnvironment& variable, const CKeptSettings& kept
   config.RelayFromEnvironment = !config.Relay.empty();
   if (config.Relay.empty()) config.Relay = kept.Relay;
   config.UploadHost = variable("MARLIX_UPLOAD_HOST");
+  config.TrustedCertificateFile = variable("SSL_CERT_FILE");
+  config.TrustedCertificateFolder = variable("SSL_CERT_DIR");
   return config;
 }

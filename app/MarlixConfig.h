@@ -31,6 +31,10 @@ struct CMarlixConfig {
   std::string UploadHost{};
   // libcurl's verbose trace of the relay sign-in and sign-out on the error stream.
   bool HttpDiagnostics = true;
+  // The certificates that an https:// relay's must chain to: SSL_CERT_FILE and SSL_CERT_DIR, as for
+  // other programs (libcurl reads neither itself); both empty for the system's store.
+  std::string TrustedCertificateFile{};
+  std::string TrustedCertificateFolder{};
 };
 
 CMarlixConfig MakeConfig(const CEnvironment& variable, const CKeptSettings& kept = {});

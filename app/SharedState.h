@@ -61,6 +61,10 @@ struct SharedState {
   // libcurl's verbose trace of the relay sign-in and sign-out on the error stream (the terminal
   // front end turns it off). Fixed before the start-up work.
   bool HttpDiagnostics = true;
+  // The certificates that an https:// relay's must chain to (a file, a folder); both empty for the
+  // system's store. Fixed before the start-up work.
+  std::string TrustedCertificateFile;
+  std::string TrustedCertificateFolder;
   std::atomic<int> DownloadCount{0};
   std::atomic<int> CloudRelayCount{0};
   std::vector<std::string> TempArchiveList;

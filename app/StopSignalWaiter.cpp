@@ -4,10 +4,11 @@
 
 #include <system_error>
 
-CStopSignalWaiter::CStopSignalWaiter() {
+CStopSignalWaiter::CStopSignalWaiter(std::function<void()> reload) : m_reload(std::move(reload)) {
   sigemptyset(&m_signals);
   sigaddset(&m_signals, SIGINT);
   sigaddset(&m_signals, SIGTERM);
+  if (m_reload) sigaddset(&m_signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &m_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 }
@@ -23,7 +24,7 @@ void CStopSignalWaiter::Stop() {
 
 void CStopSignalWaiter::Wait() {
   int sig = 0;
-  sigwait(&m_signals, &sig);
+  while (sigwait(&m_signals, &sig) == 0 && sig == SIGHUP) m_reload();
 }
 
 bool CStopSignalWaiter::Start(std::function<void()> onStop) {

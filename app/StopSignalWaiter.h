@@ -12,7 +12,9 @@
 
 class CStopSignalWaiter {
  public:
-  CStopSignalWaiter();
+  // `reload`: SIGHUP is blocked too, and Wait runs it at each SIGHUP (a service that reads its
+  // files again) instead of returning.
+  explicit CStopSignalWaiter(std::function<void()> reload = {});
   // Stop().
   ~CStopSignalWaiter();
   CStopSignalWaiter(const CStopSignalWaiter&) = delete;
@@ -27,6 +29,7 @@ class CStopSignalWaiter {
 
  private:
   sigset_t m_signals{};
+  std::function<void()> m_reload;
   std::thread m_thread;
   std::atomic<bool> m_stopping{false};
 };

@@ -31,6 +31,8 @@ enum class ViewEventId {
   RelayFileTooLarge,   // the relay takes no file of 4 GiB or more
   RelayFailed,         // the relay stored nothing; Token: the item's; Code: a RelayFailure; Name: the
                        // relay's own reason (its words, shown as they are) when Code is Refused
+  RelayUnencrypted,    // the relay is reached by http:// at an address that is neither loopback nor
+                       // private: the file crosses the network unencrypted (told once a run)
   NewVersion,          // a newer release exists; Name: the address to open once the user has been told
   // The progress bar and what phones sent.
   ProgressShown,  // a transfer starts: the bar shows; it then follows the progress events
@@ -46,6 +48,7 @@ enum class RelayFailure : int {
   NoConnection = 1,  // the relay could not be reached
   NoAnswer = 2,      // it ended or stalled before its answer
   Refused = 3,       // it answered with a refusal, whose reason is in Name
+  Certificate = 4,   // its certificate could not be verified: nothing was sent
 };
 
 // Made with designated initializers: {.Id = ViewEventId::FileReceived, .Name = path}.

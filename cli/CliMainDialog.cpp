@@ -79,6 +79,7 @@ void CCliMainDialog::Report(const CViewEvent& event) {
     case ViewEventId::WanFailed:
     case ViewEventId::WanBehindNat:
     case ViewEventId::NoRelaySet:
+    case ViewEventId::RelayUnencrypted:
     case ViewEventId::RelayFolderRefused:
     case ViewEventId::RelayFileTooLarge:
       PrintStatus(words.Line);

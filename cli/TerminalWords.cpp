@@ -36,6 +36,10 @@ constexpr CPhrase kRelayTooLargeMessage = {
 constexpr CPhrase kRelayFailed = {"云中转上传失败：", "The relay upload failed: "};
 constexpr CPhrase kRelayNoConnection = {"无法连接云中转服务器", "cannot connect to the relay"};
 constexpr CPhrase kRelayNoAnswer = {"云中转服务器没有回应", "the relay did not answer"};
+constexpr CPhrase kRelayCertificate = {"无法验证云中转服务器的证书", "the relay's certificate could not be verified"};
+constexpr CPhrase kRelayUnencrypted = {
+    "云中转服务器不在本地网络，且未加密：文件将以明文经过网络",
+    "The relay is not on the local network and not encrypted: the file will cross the network unencrypted."};
 constexpr CPhrase kNewVersion = {"有新版本，请下载新版本", "A new version is available: please download it."};
 
 }  // namespace
@@ -75,11 +79,14 @@ CTerminalWords TerminalWords(const CViewEvent& event, bool chinese) {
       return {say(kRelayTooLargeStatus), say(kRelayTooLargeMessage)};
     case ViewEventId::RelayFailed: {
       const auto failure = static_cast<RelayFailure>(event.Code);
-      const std::string reason = failure == RelayFailure::NoConnection ? say(kRelayNoConnection)
-                                 : failure == RelayFailure::NoAnswer   ? say(kRelayNoAnswer)
-                                                                       : event.Name;  // the relay's own words
+      const std::string reason = failure == RelayFailure::NoConnection  ? say(kRelayNoConnection)
+                                 : failure == RelayFailure::NoAnswer    ? say(kRelayNoAnswer)
+                                 : failure == RelayFailure::Certificate ? say(kRelayCertificate)
+                                                                        : event.Name;  // the relay's own words
       return {say(kRelayFailed) + reason, {}};
     }
+    case ViewEventId::RelayUnencrypted:
+      return {say(kRelayUnencrypted), {}};
     case ViewEventId::NewVersion:
       return {{}, say(kNewVersion)};
   }

@@ -61,11 +61,14 @@ CWindowWords CMarlixDlg::Words(const CViewEvent& event) {
       return {tr("4 GiB 及以上的文件不能云端中转！"), tr("不好意思，文件太大：云端中转只接受小于 4 GiB 的文件！")};
     case ViewEventId::RelayFailed: {
       const auto failure = static_cast<RelayFailure>(event.Code);
-      const QString reason = failure == RelayFailure::NoConnection ? tr("无法连接云中转服务器")
-                             : failure == RelayFailure::NoAnswer   ? tr("云中转服务器没有回应")
-                                                                   : name;  // the relay's own words
+      const QString reason = failure == RelayFailure::NoConnection  ? tr("无法连接云中转服务器")
+                             : failure == RelayFailure::NoAnswer    ? tr("云中转服务器没有回应")
+                             : failure == RelayFailure::Certificate ? tr("无法验证云中转服务器的证书")
+                                                                    : name;  // the relay's own words
       return {tr("云中转上传失败：") + reason, {}};
     }
+    case ViewEventId::RelayUnencrypted:
+      return {tr("云中转服务器不在本地网络，且未加密：文件将以明文经过网络"), {}};
     case ViewEventId::NewVersion:
       return {{}, tr("有新版本，请下载新版本")};
   }
@@ -114,6 +117,7 @@ void CMarlixDlg::ApplyEvent(const CViewEvent& event) {
     case ViewEventId::WanFailed:
     case ViewEventId::WanBehindNat:
     case ViewEventId::NoRelaySet:
+    case ViewEventId::RelayUnencrypted:
       m_pStatus->setText(words.Line);
       break;
     case ViewEventId::RelayFolderRefused:

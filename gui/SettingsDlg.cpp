@@ -31,14 +31,15 @@ CSettingsDlg::CSettingsDlg(SharedState& state, const CMarlixConfig& config, QWid
   auto* form = new QFormLayout(this);
 
   m_pRelay = new QLineEdit(settings.value(kRelayKey).toString(), this);
-  m_pRelay->setPlaceholderText(QStringLiteral("relay.example.org:8200"));
+  m_pRelay->setPlaceholderText(QStringLiteral("https://relay.example.org"));
   if (config.RelayFromEnvironment) {
     m_pRelay->setText(QString::fromStdString(config.Relay));
     m_pRelay->setEnabled(false);
     m_pRelay->setToolTip(tr("由环境变量 MARLIX_SERVICE_HOST 指定"));
   }
   form->addRow(tr("云中转服务器:"), m_pRelay);
-  form->addRow(new QLabel(tr("主机或 主机:端口，例如 relay.example.org:8200。\n留空则不使用云中转。"), this));
+  form->addRow(new QLabel(
+      tr("主机[:端口]，可加 https:// 或 http://，例如 https://relay.example.org。\n留空则不使用云中转。"), this));
 
   m_pHome = new QLineEdit(settings.value(kHomeKey).toString(), this);
   m_pHome->setPlaceholderText(QDir::homePath() + QStringLiteral("/Marlix"));
@@ -82,8 +83,12 @@ bool CSettingsDlg::Save() {
     const QString relay = m_pRelay->text().trimmed();
     std::string host;
     int port = 0;
-    if (!relay.isEmpty() && (relay.contains(QLatin1Char('/')) || !SplitHostPort(relay.toStdString(), host, port))) {
-      ShowMessageBox(this, tr("中转服务器地址应为 主机 或 主机:端口"));
+    QString hostPart = relay;
+    for (const char* scheme : {"https://", "http://"})
+      if (hostPart.startsWith(QLatin1String(scheme))) hostPart = hostPart.mid(static_cast<int>(std::strlen(scheme)));
+    if (!relay.isEmpty() &&
+        (hostPart.contains(QLatin1Char('/')) || !SplitHostPort(hostPart.toStdString(), host, port))) {
+      ShowMessageBox(this, tr("中转服务器地址应为 主机[:端口]，可加 https:// 或 http://"));
       return false;
     }
     settings.setValue(kRelayKey, relay);

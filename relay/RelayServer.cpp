@@ -1,6 +1,9 @@
 #include "relay/RelayServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,10 +11,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "relay/UploadFrame.h"
+#include "web/ByteRange.h"
+#include "web/ClientAddress.h"
 
 namespace fs = std::filesystem;
 
@@ -21,6 +28,17 @@ constexpr size_t kPieceSize = 65536;
 // Stored files carry these suffixes, so that the relay only ever deletes files of its own.
 const char kDataSuffix[] = ".marlix-relay";
 const char kPartSuffix[] = ".marlix-relay-part";
+const char kMetaSuffix[] = ".marlix-relay-meta";  // name, size, time stored (Unix ms), uploader
+constexpr size_t kMinTokenBytes = 22;             // 128 bits in the URL-safe alphabet
+// A link that has gone is told apart from one that never was for this long.
+constexpr auto kGoneMemory = std::chrono::hours(24);
+constexpr uint64_t kDefaultStorageCap = 10ull << 30;
+
+const char kGonePage[] =
+    "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><meta name=\"viewport\" "
+    "content=\"width=device-width\"><title>链接已失效 / Link expired</title></head><body>\n"
+    "<p>链接已失效：文件已被下载，或超过时限未下载。</p>\n"
+    "<p>This link has expired: the file was downloaded, or not downloaded in time.</p>\n</body></html>\n";
 
 CHttpReply Reply(int status, const std::string& body) {
   CHttpReply reply = CHttpReply::Text(status, "text/plain; charset=utf-8", body);
@@ -100,29 +118,23 @@ std::string QueryVar(const char* query, const char* name) {
   return {};
 }
 
-// A stored file sent as it is read; tells at its end whether every byte went out.
-class CStoredFileSender : public CReplyProducer {
- public:
-  CStoredFileSender(int fd, uint64_t size, std::function<void(bool)> done)
-      : m_fd(fd), m_left(size), m_done(std::move(done)) {}
-  ~CStoredFileSender() override {
-    ::close(m_fd);
-    m_done(m_left == 0);
-  }
-  void SetWake(std::function<void()>) override {}
-  ssize_t Produce(char* into, size_t room) override {
-    if (m_left == 0) return kEnd;
-    const ssize_t got = ::read(m_fd, into, static_cast<size_t>(std::min<uint64_t>(room, m_left)));
-    if (got <= 0) return kFailed;
-    m_left -= static_cast<uint64_t>(got);
-    return got;
-  }
+int64_t UnixMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
 
- private:
-  int m_fd;
-  uint64_t m_left;
-  std::function<void(bool)> m_done;
-};
+// The address that a proxy appended last to X-Forwarded-For, when it is one; else empty.
+std::string LastForwarded(const char* header) {
+  if (!header) return {};
+  std::string last = header;
+  last = last.substr(last.rfind(',') + 1);
+  const size_t first = last.find_first_not_of(" \t"), end = last.find_last_not_of(" \t");
+  if (first == std::string::npos) return {};
+  last = last.substr(first, end - first + 1);
+  unsigned char bytes[16];
+  if (::inet_pton(AF_INET, last.c_str(), bytes) != 1 && ::inet_pton(AF_INET6, last.c_str(), bytes) != 1) return {};
+  return last;
+}
 
 bool EndsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -160,12 +172,27 @@ bool IsSafeName(const std::string& name) {
 }
 
 bool IsSafeToken(const std::string& token) {
-  if (token.empty() || token.size() > kMaxTokenBytes) return false;
+  if (token.size() < kMinTokenBytes || token.size() > kMaxTokenBytes) return false;
   for (unsigned char c : token) {
     if (!std::isalnum(c) && c != '-' && c != '_') return false;  // the URL-safe alphabet of tokens
   }
   return true;
 }
+
+// A request counted against its client's MaxRequestsPerClient while it lives.
+class CRelayServer::CClientSlot {
+ public:
+  CClientSlot(CRelayServer& relay, std::string client) : m_relay(relay), m_client(std::move(client)) {}
+  ~CClientSlot() {
+    std::lock_guard<std::mutex> lock(m_relay.m_lock);
+    auto it = m_relay.m_clientRequests.find(m_client);
+    if (it != m_relay.m_clientRequests.end() && --it->second <= 0) m_relay.m_clientRequests.erase(it);
+  }
+
+ private:
+  CRelayServer& m_relay;
+  const std::string m_client;
+};
 
 CRelayServer::~CRelayServer() { Stop(); }
 
@@ -186,26 +213,41 @@ void CRelayServer::Write(const std::string& line) {
   }
 }
 
+uint64_t CRelayServer::DefaultMaxStorage(const std::string& folder) {
+  struct statvfs disk {};
+  fs::path at = fs::absolute(folder);  // the folder may not be made yet: its nearest parent then
+  while (::statvfs(at.c_str(), &disk) != 0) {
+    if (at == at.parent_path()) return kDefaultStorageCap;
+    at = at.parent_path();
+  }
+  return std::min<uint64_t>(kDefaultStorageCap, static_cast<uint64_t>(disk.f_blocks) * disk.f_frsize / 10);
+}
+
 bool CRelayServer::Start(const RelayOptions& options) {
   Stop();
   m_options = options;
   m_pStore = std::make_unique<CRelayStore>(m_options.MaxStorage);
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_files.clear();
+    m_gone.clear();
+    m_clientBytes.clear();
+  }
+  m_proxyKeys.clear();
+  for (const std::string& proxy : m_options.TrustedProxies) m_proxyKeys.insert(ClientAddressKey(proxy));
   std::error_code ec;
   fs::create_directories(m_options.Storage, ec);
   if (!fs::is_directory(m_options.Storage, ec)) {
     Write("cannot use the storage folder " + m_options.Storage);
     return false;
   }
-  // Files of an earlier run can no longer be asked for by name: remove them.
-  for (const auto& entry : fs::directory_iterator(m_options.Storage, ec)) {
-    const std::string file = entry.path().filename().string();
-    if (entry.is_regular_file(ec) && (EndsWith(file, kDataSuffix) || EndsWith(file, kPartSuffix))) {
-      fs::remove(entry.path(), ec);
-    }
-  }
+  Restore();
 
   CHttpServerOptions serverOptions;
   serverOptions.Listen = m_options.Listen;
+  serverOptions.Tls = m_options.Tls;
+  serverOptions.HeadLimitMs = m_options.HeadLimitMs;
+  serverOptions.Uncapped.assign(m_proxyKeys.begin(), m_proxyKeys.end());
   RaiseOpenFileLimit();
   if (!m_server.Start(serverOptions, *this)) {
     Write("cannot listen on " + m_options.Listen);
@@ -213,8 +255,45 @@ bool CRelayServer::Start(const RelayOptions& options) {
   }
   m_stopping = false;
   m_sweeper = std::thread([this] { Sweep(); });
-  Write("listening on port " + std::to_string(Port()) + ", storing in " + m_options.Storage);
+  Write(std::string("listening on port ") + std::to_string(Port()) + (m_options.Tls ? " (HTTPS)" : " (HTTP)") +
+        ", storing in " + m_options.Storage);
   return true;
+}
+
+// Takes back the files of an earlier run that have not expired; removes the rest of its files.
+void CRelayServer::Restore() {
+  std::error_code ec;
+  const int64_t now = UnixMs();
+  std::vector<fs::path> stale;
+  std::lock_guard<std::mutex> lock(m_lock);
+  for (const auto& entry : fs::directory_iterator(m_options.Storage, ec)) {
+    const std::string file = entry.path().filename().string();
+    if (!entry.is_regular_file(ec)) continue;
+    if (EndsWith(file, kPartSuffix)) stale.push_back(entry.path());
+    if (!EndsWith(file, kDataSuffix)) continue;
+    const std::string token = file.substr(0, file.size() - std::strlen(kDataSuffix));
+    std::ifstream meta(m_options.Storage + "/" + token + kMetaSuffix);
+    StoredFile stored;
+    int64_t storedMs = 0;
+    const bool read = std::getline(meta, stored.Name) && (meta >> stored.Size >> storedMs) && (meta >> stored.Client);
+    const int64_t age = now - storedMs;
+    if (!read || !IsSafeToken(token) || !IsSafeName(stored.Name) || age < 0 || age >= m_options.ExpiryMs ||
+        entry.file_size(ec) != stored.Size || !m_pStore->Reserve(stored.Size)) {
+      stale.push_back(entry.path());
+      stale.emplace_back(m_options.Storage + "/" + token + kMetaSuffix);
+      continue;
+    }
+    stored.Stored = std::chrono::steady_clock::now() - std::chrono::milliseconds(age);
+    m_clientBytes[stored.Client] += stored.Size;
+    m_files[token] = stored;
+  }
+  for (const auto& entry : fs::directory_iterator(m_options.Storage, ec)) {
+    const std::string file = entry.path().filename().string();
+    if (EndsWith(file, kMetaSuffix) && !m_files.count(file.substr(0, file.size() - std::strlen(kMetaSuffix))))
+      stale.push_back(entry.path());
+  }
+  for (const fs::path& path : stale) fs::remove(path, ec);
+  if (!m_files.empty()) Write("kept " + std::to_string(m_files.size()) + " stored files of the earlier run");
 }
 
 void CRelayServer::Stop() {
@@ -234,6 +313,55 @@ int CRelayServer::StoredCount() {
   return static_cast<int>(m_files.size());
 }
 
+bool CRelayServer::ReloadCertificate() {
+  if (!m_options.Tls) return false;
+  std::string error;
+  if (!m_options.Tls->Reload(error)) {
+    Write("certificate not reloaded, the one in use stays: " + error);
+    return false;
+  }
+  Write("certificate reloaded");
+  return true;
+}
+
+std::string CRelayServer::ClientOf(const CHttpRequest& request) const {
+  const std::string peer = ClientAddressKey(request.Peer);
+  if (!m_proxyKeys.count(peer)) return peer;
+  const std::string forwarded = LastForwarded(request.Header("X-Forwarded-For"));
+  return forwarded.empty() ? peer : ClientAddressKey(forwarded);
+}
+
+std::string CRelayServer::LinkOf(const CHttpRequest& request, const std::string& token) const {
+  std::string base = m_options.PublicUrl;
+  if (base.empty()) {
+    const char* host = request.Header("Host");
+    base = std::string(m_options.Tls ? "https://" : "http://") + (host ? host : "");
+  }
+  while (!base.empty() && base.back() == '/') base.pop_back();
+  return base + "/q?t=" + token;
+}
+
+std::optional<CHttpReply> CRelayServer::RefuseEarly(const CHttpRequest& request, const std::string& client) const {
+  const int64_t declared = request.ContentLength;
+  if (declared < 0) return Reply(411, "the upload must declare its length\n");
+  if (static_cast<uint64_t>(declared) > m_options.MaxBody) return BadRequest("body too large");
+  if (declared < 12) return BadRequest("body too short");
+  // The least the file can be, whatever its token and name.
+  const uint64_t least = static_cast<uint64_t>(std::max<int64_t>(0, declared - 12 - kMaxTokenBytes - kMaxNameBytes));
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (auto it = m_clientRequests.find(client);
+      it != m_clientRequests.end() && it->second >= m_options.MaxRequestsPerClient)
+    return Reply(503, "too many requests from one address at once\n");
+  if (least > m_pStore->Free())
+    return Reply(507, "relay storage full: the file needs " + std::to_string(least) + " bytes, " +
+                          std::to_string(m_pStore->Free()) + " of " + std::to_string(m_pStore->Capacity()) +
+                          " are free\n");
+  const auto used = m_clientBytes.find(client);
+  if (m_options.MaxPerClient != 0 && least + (used == m_clientBytes.end() ? 0 : used->second) > m_options.MaxPerClient)
+    return Reply(429, "this address keeps as many files on the relay as it may\n");
+  return std::nullopt;
+}
+
 CHttpReply CRelayServer::Serve(CHttpRequest& request) {
   const std::string& method = request.Method;
   const std::string& uri = request.Path;
@@ -243,11 +371,10 @@ CHttpReply CRelayServer::Serve(CHttpRequest& request) {
   }
   if (method == "GET" && uri == "/logout") return HandleLogout(request);
   // An upload waits for its body and the disk, a download for the disk: both run on a handler thread.
-  // A declared body that is refused anyway is answered at once, before it is read.
+  // An upload refused anyway (its length, the storage, the client's quota or requests) is answered
+  // at once, before its body is read.
   if (method == "POST" && uri == "/upload") {
-    if (request.ContentLength >= 0 &&
-        (static_cast<uint64_t>(request.ContentLength) > m_options.MaxBody || request.ContentLength < 12))
-      return HandleUpload(request);
+    if (std::optional<CHttpReply> refused = RefuseEarly(request, ClientOf(request))) return std::move(*refused);
     return CHttpReply::Later([this](CHttpRequest& r) { return HandleUpload(r); });
   }
   if (method == "GET" && uri == "/q") return CHttpReply::Later([this](CHttpRequest& r) { return HandleDownload(r); });
@@ -262,17 +389,21 @@ CHttpReply CRelayServer::HandleLogout(const CHttpRequest& request) {
     const long value = std::strtol(text.c_str(), &end, 10);
     return text.empty() || *end ? std::string("?") : std::to_string(value);
   };
-  Write("logout from " + request.Peer + " lan=" + number("lan") + " cloud=" + number("cloud"));
+  Write("logout from " + ClientOf(request) + " lan=" + number("lan") + " cloud=" + number("cloud"));
   return Reply(200, "OK");
 }
 
 CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
-  const int64_t declared = request.ContentLength;  // -1 when chunked
+  const std::string client = ClientOf(request);
+  if (std::optional<CHttpReply> refused = RefuseEarly(request, client)) return std::move(*refused);
+  const int64_t declared = request.ContentLength;
   const CHttpBodyRead& read = request.ReadBody;
-  if (declared >= 0 && static_cast<uint64_t>(declared) > m_options.MaxBody) {
-    return BadRequest("body too large");
+  if (!read) return Reply(503, "busy\n");
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    ++m_clientRequests[client];
   }
-  if (declared >= 0 && declared < 12) return BadRequest("body too short");
+  const CClientSlot slot(*this, client);
 
   CUploadFrame frame;
   const std::string refused =
@@ -282,8 +413,7 @@ CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
   const std::string& name = frame.name;
   const uint32_t size = frame.size;
   const uint64_t total = 12ull + token.size() + name.size() + size;
-  if (declared >= 0 && total != static_cast<uint64_t>(declared)) return BadRequest("lengths do not match the body");
-  if (total > m_options.MaxBody) return BadRequest("body too large");
+  if (total != static_cast<uint64_t>(declared)) return BadRequest("lengths do not match the body");
 
   if (!m_pStore->Reserve(size)) {
     Write("upload " + token + " refused: " + std::to_string(size) + " bytes, " + std::to_string(m_pStore->Free()) +
@@ -294,19 +424,27 @@ CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
   }
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (m_files.count(token) || m_receiving.count(token)) {
+    uint64_t& used = m_clientBytes[client];
+    const char* why = m_files.count(token) || m_receiving.count(token) || m_gone.count(token) ? "token in use\n"
+                      : m_options.MaxPerClient != 0 && used + size > m_options.MaxPerClient
+                          ? "this address keeps as many files on the relay as it may\n"
+                          : nullptr;
+    if (why) {
+      if (used == 0) m_clientBytes.erase(client);
       m_pStore->Release(size);
-      return Reply(409, "token in use\n");
+      return Reply(why[0] == 't' ? 409 : 429, why);
     }
+    used += size;
     m_receiving.insert(token);
   }
   const std::string part = PartPath(token);
   const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  bool whole = fd >= 0;
-  bool written = whole;
+  bool whole = fd >= 0, written = whole, slow = false;
   if (whole) {
     std::unique_ptr<char[]> piece(new char[kPieceSize]);
-    uint64_t left = size;
+    uint64_t left = size, windowBytes = 0;
+    auto windowStart = std::chrono::steady_clock::now();
+    const uint64_t windowNeed = m_options.MinUploadRate * static_cast<uint64_t>(m_options.RateWindowMs) / 1000;
     while (left > 0) {
       const int got = read(piece.get(), static_cast<size_t>(std::min<uint64_t>(kPieceSize, left)));
       if (got <= 0) {
@@ -315,6 +453,19 @@ CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
       }
       if (written && !WriteAll(fd, piece.get(), static_cast<size_t>(got))) written = false;
       left -= static_cast<uint64_t>(got);
+      // A booking that does not fill at the least rate is given back, so that one trickling
+      // client cannot hold the space.
+      windowBytes += static_cast<uint64_t>(got);
+      const auto now = std::chrono::steady_clock::now();
+      if (left > 0 && now - windowStart >= std::chrono::milliseconds(m_options.RateWindowMs)) {
+        if (windowBytes < windowNeed) {
+          whole = false;
+          slow = true;
+          break;
+        }
+        windowStart = now;
+        windowBytes = 0;
+      }
     }
     if (::close(fd) != 0) written = false;
   }
@@ -322,14 +473,29 @@ CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     m_receiving.erase(token);
-    if (whole && written && std::rename(part.c_str(), DataPath(token).c_str()) == 0) {
-      m_files[token] = StoredFile{name, size, std::chrono::steady_clock::now(), false};
-      stored = true;
+    const std::string metaPath = m_options.Storage + "/" + token + kMetaSuffix;
+    if (whole && written) {
+      std::ofstream meta(metaPath, std::ios::trunc);
+      meta << name << '\n' << size << ' ' << UnixMs() << ' ' << client << '\n';
+      meta.close();
+      if (meta && std::rename(part.c_str(), DataPath(token).c_str()) == 0) {
+        m_files[token] = StoredFile{name, size, std::chrono::steady_clock::now(), client, 0};
+        stored = true;
+      } else {
+        ::unlink(metaPath.c_str());
+      }
+    }
+    if (!stored) {
+      if ((m_clientBytes[client] -= std::min<uint64_t>(size, m_clientBytes[client])) == 0) m_clientBytes.erase(client);
     }
   }
   if (!stored) {
     m_pStore->Release(size);
     ::unlink(part.c_str());
+    if (slow) {
+      Write("upload " + token + " ended: slower than " + std::to_string(m_options.MinUploadRate) + " bytes a second");
+      return Reply(408, "upload too slow\n");
+    }
     if (!whole) {
       Write("upload " + token + " ended before its " + std::to_string(size) + " bytes");
       return BadRequest("incomplete body");
@@ -338,53 +504,100 @@ CHttpReply CRelayServer::HandleUpload(CHttpRequest& request) {
     return Reply(500, "cannot store\n");
   }
   Write("stored " + token + " (" + std::to_string(size) + " bytes)");
-  return Reply(200, "OK");
+  const std::string link = LinkOf(request, token);
+  CHttpReply reply = Reply(200, "OK\n" + link + "\n");
+  reply.AddHeader("Location", link);
+  return reply;
+}
+
+void CRelayServer::Forget(std::map<std::string, StoredFile>::iterator it, const char* why) {
+  const std::string& token = it->first;
+  ::unlink(DataPath(token).c_str());
+  ::unlink((m_options.Storage + "/" + token + kMetaSuffix).c_str());
+  m_pStore->Release(it->second.Size);
+  if (auto used = m_clientBytes.find(it->second.Client); used != m_clientBytes.end()) {
+    used->second -= std::min(used->second, it->second.Size);
+    if (used->second == 0) m_clientBytes.erase(used);
+  }
+  m_gone[token] = std::chrono::steady_clock::now();
+  Write(std::string(why) + " " + token + ", deleted");
+  m_files.erase(it);
+}
+
+void CRelayServer::Delivered(const std::string& token, uint64_t offset, uint64_t sent) {
+  std::lock_guard<std::mutex> lock(m_lock);
+  auto it = m_files.find(token);
+  if (it == m_files.end()) return;
+  // A client that asks for the rest from `offset` holds what came before it, whether or not its
+  // earlier, broken download was seen to deliver it.
+  it->second.Delivered = std::max(it->second.Delivered, offset + sent);
+  if (it->second.Delivered >= it->second.Size) Forget(it, "sent");
 }
 
 CHttpReply CRelayServer::HandleDownload(const CHttpRequest& request) {
+  const std::string client = ClientOf(request);
   const std::string token = QueryVar(request.QueryOrNull(), "t");
   StoredFile file;
   {
     std::lock_guard<std::mutex> lock(m_lock);
-    auto it = IsSafeToken(token) ? m_files.find(token) : m_files.end();
-    if (it == m_files.end() || it->second.Sending) return Reply(404, "not found\n");
-    it->second.Sending = true;
+    // A blocked guesser is answered as an unknown token is, without a look-up.
+    auto it = m_guesses.Admit(client) && IsSafeToken(token) ? m_files.find(token) : m_files.end();
+    if (it == m_files.end()) {
+      if (m_gone.count(token)) {
+        CHttpReply gone = CHttpReply::Text(410, "text/html; charset=utf-8", kGonePage);
+        gone.AsHttp10 = false;
+        return gone;
+      }
+      m_guesses.RecordMiss(client);
+      return Reply(404, "not found\n");
+    }
+    if (m_clientRequests[client] >= m_options.MaxRequestsPerClient)
+      return Reply(503, "too many requests from one address at once\n");
+    ++m_clientRequests[client];
     file = it->second;
   }
-  const std::string path = DataPath(token);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_pStore->Release(file.Size);
-    m_files.erase(token);
-    return Reply(404, "not found\n");
-  }
+  auto slot = std::make_shared<CClientSlot>(*this, client);
+  const int fd = ::open(DataPath(token).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Reply(404, "not found\n");
   std::string plain = file.Name;
   for (char& c : plain) {
     if (c == '"' || static_cast<unsigned char>(c) >= 0x80) c = '_';
   }
+  const int64_t size = static_cast<int64_t>(file.Size);
+  const ByteRange range = ParseByteRange(request.Header("Range"), size);
   CHttpReply reply;
   reply.AsHttp10 = false;
   reply.AddHeader("Content-Type", "application/octet-stream");
   reply.AddHeader("Content-Disposition",
                   "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + PercentEncode(file.Name));
   reply.AddHeader("Cache-Control", "no-store");
-  reply.Kind = CHttpReply::Body::Producer;
-  reply.ProducerLength = static_cast<int64_t>(file.Size);
-  // Once every byte has gone to the connection the file is deleted; a download that breaks off
-  // leaves it for another try.
-  reply.Producer =
-      std::make_shared<CStoredFileSender>(fd, file.Size, [this, token, path, size = file.Size](bool whole) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        if (whole) {
-          ::unlink(path.c_str());
-          m_pStore->Release(size);
-          m_files.erase(token);
-          Write("sent " + token + ", deleted");
-        } else if (auto it = m_files.find(token); it != m_files.end()) {
-          it->second.Sending = false;
-        }
-      });
+  reply.AddHeader("Accept-Ranges", "bytes");
+  if (range.kind == ByteRange::Unsatisfiable) {
+    ::close(fd);
+    CHttpReply refused = Reply(416, "");
+    refused.AddHeader("Content-Range", "bytes */" + std::to_string(size));
+    return refused;
+  }
+  const int64_t first = range.kind == ByteRange::Part ? range.first : 0;
+  const int64_t last = range.kind == ByteRange::Part ? range.last : size - 1;
+  if (range.kind == ByteRange::Part) {
+    reply.Status = 206;
+    reply.AddHeader("Content-Range",
+                    "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" + std::to_string(size));
+  }
+  reply.Kind = CHttpReply::Body::File;
+  reply.Fd = fd;
+  reply.Offset = first;
+  reply.Length = last - first + 1;
+  if (size == 0) {
+    Delivered(token, 0, 0);  // nothing the client could miss
+    return reply;
+  }
+  // The file goes once a client has acknowledged its last byte, with the bytes before it delivered
+  // by this request or an earlier one; a download that breaks off leaves it for a retry.
+  reply.OnProgress = [this, token, first, slot](int64_t, int64_t sent) {
+    Delivered(token, static_cast<uint64_t>(first), static_cast<uint64_t>(sent));
+  };
   return reply;
 }
 
@@ -394,15 +607,13 @@ void CRelayServer::Sweep() {
   while (!m_stopping) {
     m_wake.wait_for(lock, interval);
     const auto now = std::chrono::steady_clock::now();
+    // A download under way does not hold its file past the expiry: it goes on from its open file.
     for (auto it = m_files.begin(); it != m_files.end();) {
-      if (!it->second.Sending && now - it->second.Stored >= std::chrono::milliseconds(m_options.ExpiryMs)) {
-        ::unlink(DataPath(it->first).c_str());
-        m_pStore->Release(it->second.Size);
-        Write("expired " + it->first + ", deleted");
-        it = m_files.erase(it);
-      } else {
-        ++it;
-      }
+      auto next = std::next(it);
+      if (now - it->second.Stored >= std::chrono::milliseconds(m_options.ExpiryMs)) Forget(it, "expired");
+      it = next;
     }
+    for (auto it = m_gone.begin(); it != m_gone.end();)
+      it = now - it->second >= kGoneMemory ? m_gone.erase(it) : std::next(it);
   }
 }

@@ -3,10 +3,15 @@
 // from. GET /login?release=N answers "1" when this relay knows of a newer release than the client's N,
 // else "0" (also when the client names none);
 // GET /logout records the client's counts; POST /upload stores one file framed as
-//   u32 token length, token, u32 name length, name (UTF-8), u32 size, content (big-endian lengths);
-// an upload that would take the stored total past MaxStorage is answered 507 before anything is
-// stored. GET /q?t=TOKEN sends it as an attachment and deletes it once sent whole. A file not downloaded
-// within the expiry is deleted.
+//   u32 token length, token, u32 name length, name (UTF-8), u32 size, content (big-endian lengths)
+// and answers with the file's link (Location, and the body's second line). An upload that would take
+// the stored total past MaxStorage, or its client's live files past MaxPerClient, is refused (507,
+// 429) before its body is read; one that sends less than MinUploadRate is ended. GET /q?t=TOKEN
+// sends the file as an attachment (Range honoured) and deletes it once the client has acknowledged
+// its last byte; a link that has expired or was taken answers 410, one that never was 404. A file not
+// downloaded within the expiry is deleted; stored files outlive a restart until then.
+// Clients are counted by their address or, for requests from a trusted proxy, by the address that
+// the proxy names last in X-Forwarded-For.
 
 #include <chrono>
 #include <condition_variable>
@@ -15,21 +20,33 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "relay/RelayStore.h"
+#include "web/GuessLimiter.h"
 #include "web/HttpHandler.h"
 #include "web/HttpServer.h"
+#include "web/TlsCredentials.h"
 
 struct RelayOptions {
-  std::string Listen = "127.0.0.1:8200";        // PORT (every address), ADDR:PORT or [IPV6]:PORT
-  std::string Storage = "relay-files";          // folder of the stored files; created when missing
-  std::string Release = MARLIX_VERSION;         // the newest release this relay knows of
-  uint64_t MaxBody = 1ull << 30;                // largest upload body accepted, in bytes
-  uint64_t MaxStorage = 0;                      // most file bytes kept at once; 0 for no limit
-  int64_t ExpiryMs = 600000;                    // a file not downloaded within this time is deleted
+  std::string Listen = "127.0.0.1:8200";    // PORT (every address), ADDR:PORT or [IPV6]:PORT
+  std::string Storage = "relay-files";      // folder of the stored files; created when missing
+  std::string Release = MARLIX_VERSION;     // the newest release this relay knows of
+  uint64_t MaxBody = 1ull << 30;            // largest upload body accepted, in bytes
+  uint64_t MaxStorage = 0;                  // most file bytes kept at once; 0 for no limit
+  uint64_t MaxPerClient = 1ull << 30;       // most live file bytes one client may keep; 0: none
+  int64_t ExpiryMs = 600000;                // a file not downloaded within this time is deleted
+  std::string PublicUrl;                    // "https://host[/prefix]" of the links; else the Host
+  std::vector<std::string> TrustedProxies;  // addresses whose X-Forwarded-For names the client
+  int MaxRequestsPerClient = 8;             // uploads and downloads of one client at once
+  uint64_t MinUploadRate = 16384;           // bytes a second, averaged over each RateWindowMs
+  int64_t RateWindowMs = 30000;
+  int HeadLimitMs = 10000;                      // a request's head (and TLS handshake) must be in by then
+  std::shared_ptr<CTlsCredentials> Tls;         // HTTPS when set
   std::function<void(const std::string&)> Log;  // one line per event; stderr when empty
 };
 
@@ -37,7 +54,8 @@ struct RelayOptions {
 bool IsNewerRelease(const std::string& a, const std::string& b);
 
 // A stored file's name is safe when it is 1 to 511 bytes, not "." or "..", and holds no '/', '\\'
-// or control character. A token is 1 to 64 letters and digits.
+// or control character. A token is 22 to 64 characters of the URL-safe alphabet (letters, digits,
+// '-', '_'): at least the 128 random bits of a client's token.
 bool IsSafeName(const std::string& name);
 bool IsSafeToken(const std::string& token);
 
@@ -55,19 +73,32 @@ class CRelayServer : private IHttpHandler {
   int Port() const;
   // Tokens of the files stored and not yet downloaded.
   int StoredCount();
+  // Reads the certificate files again (SIGHUP); false, with a log line, when the old ones stay.
+  bool ReloadCertificate();
+  // The storage limit when none is given: 10 GiB or a tenth of the folder's disk, the smaller.
+  static uint64_t DefaultMaxStorage(const std::string& folder);
 
  private:
   struct StoredFile {
     std::string Name;
     uint64_t Size = 0;
     std::chrono::steady_clock::time_point Stored;
-    bool Sending = false;
+    std::string Client;      // the uploader, whose quota the file counts in
+    uint64_t Delivered = 0;  // bytes from the start that a client has acknowledged
   };
+  class CClientSlot;
 
   CHttpReply Serve(CHttpRequest& request) override;
   CHttpReply HandleUpload(CHttpRequest& request);
   CHttpReply HandleDownload(const CHttpRequest& request);
   CHttpReply HandleLogout(const CHttpRequest& request);
+  // The answer to an upload that is refused on its head alone; none when its body may come.
+  std::optional<CHttpReply> RefuseEarly(const CHttpRequest& request, const std::string& client) const;
+  std::string ClientOf(const CHttpRequest& request) const;
+  std::string LinkOf(const CHttpRequest& request, const std::string& token) const;
+  void Delivered(const std::string& token, uint64_t offset, uint64_t sent);
+  void Forget(std::map<std::string, StoredFile>::iterator it, const char* why);  // under m_lock
+  void Restore();
   void Sweep();
   void Write(const std::string& line);
   std::string DataPath(const std::string& token) const;
@@ -76,9 +107,14 @@ class CRelayServer : private IHttpHandler {
   RelayOptions m_options;
   CHttpServer m_server;
   std::unique_ptr<CRelayStore> m_pStore;  // the bytes of m_files and m_receiving, against MaxStorage
-  std::mutex m_lock;
-  std::map<std::string, StoredFile> m_files;  // token -> stored file, under m_lock
-  std::set<std::string> m_receiving;          // tokens being uploaded, under m_lock
+  mutable std::mutex m_lock;
+  std::map<std::string, StoredFile> m_files;                            // token -> stored file, under m_lock
+  std::set<std::string> m_receiving;                                    // tokens being uploaded, under m_lock
+  std::map<std::string, std::chrono::steady_clock::time_point> m_gone;  // expired or taken, under m_lock
+  std::map<std::string, uint64_t> m_clientBytes;                        // live bytes per uploader, under m_lock
+  std::map<std::string, int> m_clientRequests;                          // requests at once per client, under m_lock
+  std::set<std::string> m_proxyKeys;                                    // ClientAddressKey of the trusted proxies
+  CGuessLimiter m_guesses;
   std::condition_variable m_wake;
   bool m_stopping = false;
   std::thread m_sweeper;

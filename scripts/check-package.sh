@@ -14,7 +14,8 @@ deb="$(bash "$root/scripts/package.sh" "$dir")"
 echo "package: $deb"
 contents="$(dpkg-deb -c "$deb")"
 for file in usr/bin/marlix usr/bin/marlix-cli usr/bin/marlix-relay usr/share/marlix/index.html \
-  usr/share/applications/marlix.desktop usr/share/icons/hicolor/scalable/apps/marlix.svg usr/share/man/man1/marlix.1; do
+  usr/share/applications/marlix.desktop usr/share/icons/hicolor/scalable/apps/marlix.svg usr/share/man/man1/marlix.1 \
+  usr/lib/systemd/system/marlix-relay.service usr/share/doc/marlix/marlix-relay.nginx; do
   grep -q " \./$file\$" <<<"$contents" || { echo "the package lacks /$file" >&2; exit 1; }
 done
 grep -q 'libmicrohttpd12' <<<"$(dpkg-deb -f "$deb" Depends)" || { echo "Depends names no libmicrohttpd" >&2; exit 1; }
@@ -38,6 +39,12 @@ DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommen
 
 [ "$(/usr/bin/marlix-cli --version)" = "marlix-cli $(dpkg-deb -f "$deb" Version)" ]
 desktop-file-validate /usr/share/applications/marlix.desktop
+# The relay's unit is sound, and installing the package neither enabled nor started it.
+systemd-analyze verify --man=no /usr/lib/systemd/system/marlix-relay.service
+if ls /etc/systemd/system/*.wants/marlix-relay.service >/dev/null 2>&1; then
+  echo "installing the package enabled marlix-relay.service" >&2
+  exit 1
+fi
 cd "$work"
 echo "from the installed program" >note.txt
 # Its own home, laid out from the installed data (never the user's ~/Marlix).

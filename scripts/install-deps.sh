@@ -24,8 +24,9 @@ TEST_PKGS=(
   miniupnpd miniupnpd-nftables nftables miniupnpc
   chromium
   desktop-file-utils dpkg-dev file
+  nginx-light systemd
 )
-BENCH_PKGS=(nginx-light wrk)
+BENCH_PKGS=(wrk)
 
 case "$purpose" in
   run) pkgs=("${RUN_PKGS[@]}"); why="build and run Marlix" ;;

@@ -34,9 +34,9 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* userdata) {
                  store->HeaderOverflow);
 }
 
-// Ends the transfer once the caller's stop flag is set (a non-zero return aborts it).
-int WatchStopFlag(void* stop, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<const std::atomic<bool>*>(stop)->load() ? 1 : 0;
+size_t ReadBody(char* into, size_t size, size_t count, void* reader) {
+  const int64_t got = (*static_cast<CHttpClient::CBodySource*>(reader))(into, size * count);
+  return got < 0 ? CURL_READFUNC_ABORT : static_cast<size_t>(got);
 }
 
 }  // namespace
@@ -63,27 +63,65 @@ void CHttpClient::BuildHeaderList() {
   curl_slist_free_all(m_pHeaderList);
   m_pHeaderList = nullptr;
   static const char* const kFixed[] = {
-      "Accept: */*",
-      "Accept-Language: en",
-      "Accept-Encoding: gzip, deflate",
-      "User-Agent: Mozilla/5.0 (Windows NT 5.1; rv:21.0) Gecko/20100101 Firefox/21.0",
-      "Content-Type: application/x-www-form-urlencoded",
-      "Connection: Keep-Alive",
-      "Keep-Alive: 300",
-      "Cache-Control: no-cache",
+      "Accept: */*",     "Accept-Language: en",     "Accept-Encoding: gzip, deflate", "Connection: Keep-Alive",
+      "Keep-Alive: 300", "Cache-Control: no-cache",
   };
   for (const char* line : kFixed) m_pHeaderList = curl_slist_append(m_pHeaderList, line);
+  m_pHeaderList = curl_slist_append(m_pHeaderList, ("User-Agent: " + HttpUserAgent()).c_str());
   // With an empty jar the line is "Cookie:" alone, which libcurl does not send.
   m_pHeaderList = curl_slist_append(m_pHeaderList, CookieLine(m_CookieJar).c_str());
+}
+
+std::string HttpUserAgent() { return std::string("Marlix/") + MARLIX_VERSION; }
+
+bool IsCertificateFailure(int result) {
+  return result == CURLE_PEER_FAILED_VERIFICATION || result == CURLE_SSL_CACERT_BADFILE ||
+         result == CURLE_SSL_ISSUER_ERROR || result == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
+
+int CHttpClient::OnTransferInfo(void* self, int64_t, int64_t, int64_t, int64_t sent) {
+  auto* client = static_cast<CHttpClient*>(self);
+  if (client->m_pStop && client->m_pStop->load()) return 1;  // a non-zero return aborts the transfer
+  if (client->m_sendProgress && sent > 0) client->m_sendProgress(sent);
+  return 0;
+}
+
+int CHttpClient::OnConnectedCall(void* self, char* address, char*, int, int) {
+  auto* client = static_cast<CHttpClient*>(self);
+  if (client->m_connected) client->m_connected(address ? address : "");
+  return CURL_PREREQFUNC_OK;
 }
 
 int CHttpClient::Request(const char* address) {
   BuildHeaderList();
   m_pStore->Clear();
   if (m_pStop && *m_pStop) return CURLE_ABORTED_BY_CALLBACK;
-
   m_pCurl = curl_easy_init();
   if (!m_pCurl) return CURLE_FAILED_INIT;
+  m_pHeaderList = curl_slist_append(m_pHeaderList, "Content-Type: application/x-www-form-urlencoded");
+  return Perform(address);
+}
+
+int CHttpClient::Post(const char* address, const std::string& host, uint64_t length, CBodySource source) {
+  BuildHeaderList();
+  m_pStore->Clear();
+  if (m_pStop && *m_pStop) return CURLE_ABORTED_BY_CALLBACK;
+  m_pCurl = curl_easy_init();
+  if (!m_pCurl) return CURLE_FAILED_INIT;
+  m_pHeaderList = curl_slist_append(m_pHeaderList, "Content-Type: application/octet-stream");
+  if (!host.empty()) m_pHeaderList = curl_slist_append(m_pHeaderList, ("Host: " + host).c_str());
+  // The body waits for the server's leave, whatever its size: a refusal on the head is then read
+  // before anything is sent, rather than lost when the server closes on a body it did not want.
+  m_pHeaderList = curl_slist_append(m_pHeaderList, "Expect: 100-continue");
+  curl_easy_setopt(m_pCurl, CURLOPT_EXPECT_100_TIMEOUT_MS, 5000L);
+  curl_easy_setopt(m_pCurl, CURLOPT_POST, 1L);
+  curl_easy_setopt(m_pCurl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(length));
+  curl_easy_setopt(m_pCurl, CURLOPT_READFUNCTION, &ReadBody);
+  curl_easy_setopt(m_pCurl, CURLOPT_READDATA, &source);
+  return Perform(address);
+}
+
+int CHttpClient::Perform(const char* address) {
   // A blank value: libcurl leaves it out.
   m_pHeaderList = curl_slist_append(m_pHeaderList, "Referer: ");
 
@@ -95,7 +133,6 @@ int CHttpClient::Request(const char* address) {
   curl_easy_setopt(m_pCurl, CURLOPT_HTTPHEADER, m_pHeaderList);
   curl_easy_setopt(m_pCurl, CURLOPT_ENCODING, "gzip");
   curl_easy_setopt(m_pCurl, CURLOPT_HEADER, 0L);
-  curl_easy_setopt(m_pCurl, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(m_pCurl, CURLOPT_VERBOSE, m_diagnostics ? 1L : 0L);
   curl_easy_setopt(m_pCurl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(m_pCurl, CURLOPT_CONNECTTIMEOUT_MS, kHttpConnectTimeoutMs);
@@ -103,10 +140,16 @@ int CHttpClient::Request(const char* address) {
   curl_easy_setopt(m_pCurl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(m_pCurl, CURLOPT_LOW_SPEED_TIME, kHttpStallSeconds);
   if (m_timeLimitMs > 0) curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT_MS, m_timeLimitMs);
-  if (m_pStop) {
-    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFOFUNCTION, &WatchStopFlag);
-    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFODATA, const_cast<std::atomic<bool>*>(m_pStop));
+  if (!m_trustedFile.empty()) curl_easy_setopt(m_pCurl, CURLOPT_CAINFO, m_trustedFile.c_str());
+  if (!m_trustedFolder.empty()) curl_easy_setopt(m_pCurl, CURLOPT_CAPATH, m_trustedFolder.c_str());
+  if (m_pStop || m_sendProgress) {
+    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFOFUNCTION, &OnTransferInfo);
+    curl_easy_setopt(m_pCurl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(m_pCurl, CURLOPT_NOPROGRESS, 0L);
+  }
+  if (m_connected) {
+    curl_easy_setopt(m_pCurl, CURLOPT_PREREQFUNCTION, &OnConnectedCall);
+    curl_easy_setopt(m_pCurl, CURLOPT_PREREQDATA, this);
   }
 
   const CURLcode result = curl_easy_perform(m_pCurl);

@@ -1,10 +1,15 @@
 #pragma once
-// One HTTP GET at a time over libcurl, with fixed browser-like request headers, a response store of
-// fixed capacity allocated once per client, and a cookie jar learnt from Set-Cookie header lines.
+// One HTTP request at a time over libcurl (a GET, or a POST whose body is streamed), http:// or
+// https:// over IPv4 or IPv6, with fixed request headers (one User-Agent naming Marlix and its
+// release), a response store of fixed capacity allocated once per client, and a cookie jar learnt
+// from Set-Cookie header lines. An https:// server's certificate is verified against the system's
+// store, as libcurl does by default, or against the certificates the caller names.
 // Every request gives up connecting after 5 s and ends when no byte has moved for 30 s; a stop flag
 // that the caller owns ends it at once (within the library's progress interval, under a second).
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -38,6 +43,19 @@ class CHttpClient {
   // CURLE_ABORTED_BY_CALLBACK when the stop flag ended it, CURLE_OPERATION_TIMEDOUT on a time-out).
   int Request(const char* address);
 
+  // Reads the next bytes of a POST body into `into` (at most `room`): their count, 0 at its end, or
+  // -1 to end the request (a read that failed).
+  using CBodySource = std::function<int64_t(char* into, size_t room)>;
+  // Performs one POST of `length` bytes that `source` gives, as application/octet-stream; `host`
+  // (when not empty) is sent as the Host line. A server that answers before the body is in (a
+  // refusal) is not sent the rest. Returns the libcurl result code, as Request does.
+  int Post(const char* address, const std::string& host, uint64_t length, CBodySource source);
+  // Called with the bytes of a request's body sent so far, as they go (about once a second at
+  // least), on the requesting thread.
+  void SetSendProgress(std::function<void(int64_t sent)> progress) { m_sendProgress = std::move(progress); }
+  // Called once a request's connection is made, before anything is sent, with the server's address.
+  void SetConnected(std::function<void(const std::string& address)> connected) { m_connected = std::move(connected); }
+
   // While *stop is true, requests end (or do not start). The flag must outlive the client's requests.
   void SetStopFlag(const std::atomic<bool>* stop) { m_pStop = stop; }
   // A limit on a whole request's time, in ms (0: none, the default); for calls that must not hold
@@ -45,6 +63,12 @@ class CHttpClient {
   void SetTimeLimit(long ms) { m_timeLimitMs = ms; }
   // The library's diagnostics (libcurl's verbose output) on the error stream; off by default.
   void SetDiagnostics(bool on) { m_diagnostics = on; }
+  // The certificates a server's must chain to, instead of the system's store: a PEM file and a
+  // folder of hashed PEM files (each may be empty: libcurl's default for it).
+  void SetTrustedCertificates(std::string file, std::string folder) {
+    m_trustedFile = std::move(file);
+    m_trustedFolder = std::move(folder);
+  }
 
   const char* Body() const { return m_pStore->Body; }
   int BodyLength() const { return m_pStore->BodyLength; }
@@ -58,6 +82,9 @@ class CHttpClient {
  private:
   void BuildHeaderList();
   void LearnCookies();
+  int Perform(const char* address);
+  static int OnTransferInfo(void* self, int64_t, int64_t, int64_t, int64_t sent);
+  static int OnConnectedCall(void* self, char* address, char*, int, int);
 
   CURL* m_pCurl = nullptr;
   curl_slist* m_pHeaderList = nullptr;
@@ -66,7 +93,15 @@ class CHttpClient {
   const std::atomic<bool>* m_pStop = nullptr;
   long m_timeLimitMs = 0;
   bool m_diagnostics = false;
+  std::string m_trustedFile, m_trustedFolder;
+  std::function<void(int64_t)> m_sendProgress;
+  std::function<void(const std::string&)> m_connected;
 };
+
+// The User-Agent of every request: "Marlix/" and the release.
+std::string HttpUserAgent();
+// True when a libcurl result code says that a server's certificate could not be verified.
+bool IsCertificateFailure(int result);
 
 inline constexpr long kHttpConnectTimeoutMs = 5000;
 inline constexpr long kHttpStallSeconds = 30;

@@ -7,6 +7,8 @@ CMarlix::CMarlix(const CMarlixConfig& config) : m_config(config) {
   m_state.ConfiguredRelay.Set(config.Relay);
   m_state.ConfiguredUploadHost.Set(config.UploadHost);
   m_state.HttpDiagnostics = config.HttpDiagnostics;
+  m_state.TrustedCertificateFile = config.TrustedCertificateFile;
+  m_state.TrustedCertificateFolder = config.TrustedCertificateFolder;
 }
 
 CMarlix::CMarlix(const std::string& home) : CMarlix(CMarlixConfig{.Home = home}) {}

@@ -8,27 +8,26 @@
 #include "service/ServiceConfig.h"
 
 void ServiceSignIn(const SharedState& state, CMainDialogView& events, const std::atomic<bool>* stop) {
-  const std::string host = ServiceHost(state);
+  const std::string host = RelayBase(state);
   if (host.empty()) return;  // no relay set: nothing is sent
   bool newer = false;
   {
     CHttpClient client;
-    client.SetDiagnostics(state.HttpDiagnostics);
+    UseRelaySettings(client, state);
     client.SetStopFlag(stop);
-    newer = client.Request(("http://" + host + "/login?release=" MARLIX_VERSION).c_str()) == 0 &&
-            client.BodyLength() > 0 && client.Body()[0] == '1';
+    newer = client.Request((host + "/login?release=" MARLIX_VERSION).c_str()) == 0 && client.BodyLength() > 0 &&
+            client.Body()[0] == '1';
   }
   // The window queues the notice and opens the home page once the user has closed it.
-  if (newer) events.Report({.Id = ViewEventId::NewVersion, .Name = "http://" + host});
+  if (newer) events.Report({.Id = ViewEventId::NewVersion, .Name = host});
 }
 
 void ServiceSignOut(const SharedState& state) {
   if (!RelayConfigured(state)) return;
-  const std::string address = "http://" + ServiceHost(state) +
-                              "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
+  const std::string address = RelayBase(state) + "/logout?lan=" + std::to_string(state.DownloadCount.load()) +
                               "&cloud=" + std::to_string(state.CloudRelayCount.load());
   CHttpClient client;
-  client.SetDiagnostics(state.HttpDiagnostics);
+  UseRelaySettings(client, state);
   client.SetTimeLimit(kSignOutLimitMs);
   client.Request(address.c_str());
 }

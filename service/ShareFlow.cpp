@@ -97,8 +97,8 @@ void RemoveSharedTexts(const SharedState& state) {
 std::string ItemAddress(const SharedState& state, ReachMode mode, const CSharedItem& item) {
   if (item.Token.empty()) return {};
   if (mode == ReachMode::Cloud) {
-    const std::string relay = ServiceHost(state);
-    return relay.empty() ? relay : "http://" + relay + "/q?t=" + item.Token;
+    const std::string relay = RelayBase(state);
+    return relay.empty() ? relay : relay + "/q?t=" + item.Token;
   }
   const std::string host = DirectHost(state, mode);
   if (host.empty()) return host;

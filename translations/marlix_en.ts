@@ -212,6 +212,14 @@ Please wait a moment...</translation>
         <translation>cannot connect to the relay</translation>
     </message>
     <message>
+        <source>无法验证云中转服务器的证书</source>
+        <translation>the relay&apos;s certificate could not be verified</translation>
+    </message>
+    <message>
+        <source>云中转服务器不在本地网络，且未加密：文件将以明文经过网络</source>
+        <translation>The relay is not on the local network and not encrypted: the file will cross the network unencrypted.</translation>
+    </message>
+    <message>
         <source>云中转服务器没有回应</source>
         <translation>the relay did not answer</translation>
     </message>
@@ -385,13 +393,13 @@ This link works only on this local network: paste it (Ctrl+V) for someone on the
         <translation>A new working directory applies from the next start.</translation>
     </message>
     <message>
-        <source>中转服务器地址应为 主机 或 主机:端口</source>
-        <translation>The relay address must be HOST or HOST:PORT</translation>
+        <source>中转服务器地址应为 主机[:端口]，可加 https:// 或 http://</source>
+        <translation>The relay address must be HOST[:PORT], with https:// or http:// before it if need be</translation>
     </message>
     <message>
-        <source>主机或 主机:端口，例如 relay.example.org:8200。
+        <source>主机[:端口]，可加 https:// 或 http://，例如 https://relay.example.org。
 留空则不使用云中转。</source>
-        <translation>HOST or HOST:PORT, for example relay.example.org:8200.
+        <translation>HOST[:PORT], with https:// or http:// before it if need be, for example https://relay.example.org.
 Leave it empty for no cloud relay.</translation>
     </message>
     <message>

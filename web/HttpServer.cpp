@@ -12,6 +12,7 @@
 #include "web/HttpServer.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <strings.h>
@@ -20,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -34,6 +36,7 @@
 #include "web/ClientAddress.h"
 #include "web/HandlerPool.h"
 #include "web/SocketDelivered.h"
+#include "web/TlsCredentials.h"
 
 namespace {
 
@@ -43,6 +46,9 @@ constexpr size_t kBodyBacklog = 1024 * 1024;
 constexpr size_t kQueuedBacklog = 64 * 1024;
 // A handler's read waits for this much of the body (or its end) before it wakes: few wakes per file.
 constexpr size_t kReadAtLeast = 256 * 1024;
+// ... but never waits longer than this for it while some bytes are there: a handler that watches the
+// rate of a slow upload (the relay's least rate) gets to look at least this often.
+constexpr auto kReadAtLeastWait = std::chrono::seconds(1);
 // Handler threads, and deferred requests that may wait for one; past that, "busy".
 constexpr size_t kQueueLimit = 256;
 constexpr auto kProgressPeriod = std::chrono::milliseconds(100);
@@ -89,32 +95,72 @@ struct CProducerState {
 };
 
 // A file reply sent by the kernel whose progress is told: the bytes its socket has delivered past
-// the reply's header (estimated from its lines; the last report is the exact length).
+// the reply's header (estimated from its lines, and short of the last byte). Its whole length is
+// told only once the reply is complete and the peer has acknowledged every byte of it: the reply's
+// end only means that the bytes were handed to the kernel. The socket is then kept (a duplicate, as
+// the library closes its own) until the acknowledgement, a failure or kLingerLimit; at most
+// kKeptLimit sockets at once per server, so that peers that never acknowledge cannot use up its
+// descriptors (past that, a reply whose last bytes are still in flight is not told as whole).
 // Read by the progress thread and ended by the connection's thread, one at a time (lock).
 struct CWatchedSend {
   std::mutex lock;
   bool ended = false;
   int socket = -1;  // open until End: the library closes it only after the request's end
+  int kept = -1;    // a duplicate of the socket while the reply's last bytes are in flight
+  std::chrono::steady_clock::time_point keptSince;
+  std::shared_ptr<std::atomic<int>> keptCount;  // the server's kept sockets
   int64_t header = 0;
   int64_t length = 0;
   int64_t told = 0;  // bytes of the body reported so far
   std::function<void(int64_t, int64_t)> progress;
 
-  void Poll() {
+  ~CWatchedSend() { Release(); }
+  // True once nothing is left to watch.
+  bool Poll() {
     std::lock_guard<std::mutex> hold(lock);
-    if (ended) return;
+    if (ended) return true;
+    if (kept >= 0) {
+      const int64_t unacked = SocketBytesUnacknowledged(kept);
+      if (unacked == 0) Tell(length);
+      if (unacked <= 0 || std::chrono::steady_clock::now() - keptSince > kLingerLimit) Finish();
+      return ended;
+    }
     const int64_t delivered = SocketBytesDelivered(socket);
-    if (delivered > header) Tell(delivered - header);
+    // Up to its whole length only: the header's length is an estimate, so the last bytes are told
+    // by their acknowledgement once the reply is complete.
+    if (delivered > header && delivered - header < length) Tell(delivered - header);
+    return false;
   }
-  // The request has ended, sent whole or not; the progress function goes with it.
-  void End(bool whole) {
+  // The request has ended, sent whole or not. True when nothing is left to watch.
+  bool End(bool whole) {
     std::lock_guard<std::mutex> hold(lock);
-    if (whole) Tell(length);
-    ended = true;
-    progress = nullptr;
+    const int64_t unacked = whole ? SocketBytesUnacknowledged(socket) : -1;
+    if (unacked == 0) Tell(length);
+    if (unacked > 0 && keptCount) {
+      if (keptCount->fetch_add(1) < kKeptLimit && (kept = ::fcntl(socket, F_DUPFD_CLOEXEC, 0)) >= 0) {
+        keptSince = std::chrono::steady_clock::now();
+        return false;
+      }
+      keptCount->fetch_sub(1);  // not kept: past the limit, or no descriptor left
+    }
+    Finish();
+    return true;
   }
 
  private:
+  static constexpr auto kLingerLimit = std::chrono::seconds(120);
+  static constexpr int kKeptLimit = 1024;
+  void Finish() {
+    ended = true;
+    progress = nullptr;
+    Release();
+  }
+  void Release() {
+    if (kept < 0) return;
+    ::close(kept);
+    kept = -1;
+    keptCount->fetch_sub(1);
+  }
   void Tell(int64_t sent) {
     sent = std::min(sent, length);
     if (sent <= told) return;
@@ -177,13 +223,18 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
   // The handler's read of the body (CHttpBodyRead), on its thread. It takes all the connection has
   // received at once (a swap under the lock, so the connection's thread never waits for a copy), and
   // waits for a good share of what it asked for, so that a fast upload wakes it once per block
-  // rather than once per network read.
+  // rather than once per network read (a slow one returns what it has after kReadAtLeastWait).
   int ReadBody(char* into, size_t room) {
     if (takenAt == taken.size()) {
       std::unique_lock<std::mutex> hold(lock);
       want = std::max<size_t>(1, std::min(room, kReadAtLeast));
-      // A suspended connection brings nothing more until this take resumes it.
-      changed.wait(hold, [&] { return failed || bodyEnd || suspended || body.size() >= want; });
+      // A suspended connection brings nothing more until this take resumes it. A slow body is taken
+      // as it is after kReadAtLeastWait.
+      if (!changed.wait_for(hold, kReadAtLeastWait,
+                            [&] { return failed || bodyEnd || suspended || body.size() >= want; })) {
+        want = 1;  // any byte wakes it now
+        changed.wait(hold, [&] { return failed || bodyEnd || suspended || !body.empty(); });
+      }
       want = 0;
       if (failed) return -1;
       taken.clear();
@@ -218,11 +269,21 @@ struct CExchange : std::enable_shared_from_this<CExchange> {
 // connection then only closes: keep-alive is always off) or, failing that, until it closes. The
 // library tells of a close only a moment after the client sees it, so a client that opens a new
 // connection for each request would otherwise be counted for connections it no longer has.
-struct CConnectionState {
+// The library's socket context of a connection points to its CTlsConnection part (the handshake's
+// credentials, read by the certificate callback); StateOf finds the whole.
+struct CConnectionState : CTlsConnection {
   std::string key;
-  bool counted = true;  // read and written on the connection's own thread
+  bool counted = true;  // under CImpl::lock
+  // While its request head is coming (CImpl::heading, under CImpl::lock): its socket, and since when.
+  int socket = -1;
+  std::chrono::steady_clock::time_point began;
+  bool heading = false;
   std::shared_ptr<CExchange> exchange;
 };
+
+CConnectionState* StateOf(void* socketContext) {
+  return socketContext ? static_cast<CConnectionState*>(static_cast<CTlsConnection*>(socketContext)) : nullptr;
+}
 
 struct CHttpServer::CImpl {
   CHttpServer* owner = nullptr;
@@ -234,6 +295,26 @@ struct CHttpServer::CImpl {
   std::mutex lock;  // guards the two below
   std::map<std::string, int> perAddress;
   std::map<CExchange*, std::shared_ptr<CExchange>> live;  // what a stop must end: deferred work, producer replies
+  // Connections whose request head is still coming, oldest first. A socket listed here is open:
+  // the library tells of a connection's close (which unlists it) before it closes the socket.
+  std::set<std::pair<std::chrono::steady_clock::time_point, CConnectionState*>> heading;
+  // Unlists a connection whose head is complete, or that closes (under `lock`).
+  void Headed(CConnectionState& state) {
+    if (!state.heading) return;
+    heading.erase({state.began, &state});
+    state.heading = false;
+  }
+  // Shuts the connections whose head is overdue; their own threads then find them closed. Under
+  // `lock`, on a library thread: shutdown does not wait.
+  void EndLateHeads(std::chrono::steady_clock::time_point now) {
+    const auto limit = std::chrono::milliseconds(options.HeadLimitMs);
+    while (!heading.empty() && now - heading.begin()->first > limit) {
+      CConnectionState& late = *heading.begin()->second;
+      ::shutdown(late.socket, SHUT_RDWR);
+      Headed(late);
+      UncountLocked(late);  // its room is free at once, though its thread closes it a moment later
+    }
+  }
 
   // File replies whose progress is told, and held replies: the clock thread (WatchSends) reads the
   // first while there are any and releases the second when their time comes.
@@ -242,17 +323,20 @@ struct CHttpServer::CImpl {
   std::set<std::shared_ptr<CWatchedSend>> sends;
   bool sendStop = false;
   bool sendIdle = false;  // the progress thread waits for a first reply, not for its next round
+  // Sockets kept after their replies' ends, for the last bytes' acknowledgement (CWatchedSend).
+  std::shared_ptr<std::atomic<int>> keptSockets = std::make_shared<std::atomic<int>>(0);
   // Replies held back until their time (CHttpReply::Delay), by that time.
   std::multimap<std::chrono::steady_clock::time_point, std::weak_ptr<CExchange>> held;
   std::thread sendWatch;
   void WatchSends();
   void Unwatch(CExchange* ex, bool completed) {
     if (!ex->watched) return;
-    {
+    if (ex->watched->End(completed)) {
       std::lock_guard<std::mutex> hold(sendLock);
       sends.erase(ex->watched);
+    } else {  // the progress thread watches its last bytes and drops it
+      sendChanged.notify_all();
     }
-    ex->watched->End(completed);
     ex->watched.reset();
   }
 
@@ -268,9 +352,12 @@ struct CHttpServer::CImpl {
   MHD_Result TakeBody(MHD_Connection* conn, CExchange& ex, const char* data, size_t* size);
   void RunLater(CExchange& ex);
   void Uncount(CConnectionState& state) {
+    std::lock_guard<std::mutex> hold(lock);
+    UncountLocked(state);
+  }
+  void UncountLocked(CConnectionState& state) {  // under `lock`
     if (!state.counted) return;
     state.counted = false;
-    std::lock_guard<std::mutex> hold(lock);
     auto it = perAddress.find(state.key);
     if (it != perAddress.end() && --it->second <= 0) perAddress.erase(it);
   }
@@ -408,7 +495,7 @@ bool ParseListen(const std::string& listen, sockaddr_storage& addr, uint16_t& po
 void* CHttpServer::CImpl::OnUri(void* cls, const char* uri, MHD_Connection* conn) {
   auto* self = static_cast<CImpl*>(cls);
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr;
+  auto* state = info ? StateOf(info->socket_context) : nullptr;
   if (!state) return nullptr;
   if (state->exchange) self->Forget(state->exchange.get());
   state->exchange.reset();  // a request before on the same connection has ended
@@ -428,13 +515,25 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     const MHD_ConnectionInfo* peer = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     auto* state = new (std::nothrow) CConnectionState;
-    *socketContext = state;
-    if (!state) return;  // its request finds no context and is refused
+    *socketContext = static_cast<CTlsConnection*>(state);
+    if (!state) return;  // its request finds no context and is refused (its handshake fails)
+    state->credentials = self->options.Tls.get();
     state->key = ClientAddressKey(ClientAddressText(peer ? peer->client_addr : nullptr));
+    const MHD_ConnectionInfo* socket = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_CONNECTION_FD);
     bool over = false;
+    const auto& uncapped = self->options.Uncapped;
     {
       std::lock_guard<std::mutex> hold(self->lock);
-      over = ++self->perAddress[state->key] > self->options.MaxPerAddress;
+      state->began = std::chrono::steady_clock::now();
+      self->EndLateHeads(state->began);  // first, so that their room is free
+      if (std::find(uncapped.begin(), uncapped.end(), state->key) != uncapped.end())
+        state->counted = false;
+      else
+        over = ++self->perAddress[state->key] > self->options.MaxPerAddress;
+      if (!over && socket) {
+        state->socket = socket->connect_fd;
+        state->heading = self->heading.emplace(state->began, state).second;
+      }
     }
     if (over) {
       // Answered before anything is read; the library then finds the connection closed.
@@ -447,8 +546,12 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
     }
     return;
   }
-  auto* state = static_cast<CConnectionState*>(*socketContext);
+  auto* state = StateOf(*socketContext);
   if (!state) return;
+  {
+    std::lock_guard<std::mutex> hold(self->lock);
+    self->Headed(*state);
+  }
   if (state->exchange) {
     self->Forget(state->exchange.get());
     state->exchange->Fail();
@@ -462,7 +565,7 @@ void CHttpServer::CImpl::OnConnection(void* cls, MHD_Connection* conn, void** so
 void CHttpServer::CImpl::OnCompleted(void* cls, MHD_Connection* conn, void** context, MHD_RequestTerminationCode code) {
   auto* self = static_cast<CImpl*>(cls);
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  if (auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr) self->Uncount(*state);
+  if (auto* state = info ? StateOf(info->socket_context) : nullptr) self->Uncount(*state);
   auto* ex = static_cast<CExchange*>(*context);
   if (!ex) return;
   // A file sent whole has reached its end (the socket is still open here).
@@ -495,6 +598,11 @@ MHD_Result CHttpServer::CImpl::OnRequest(void* cls, MHD_Connection* conn, const 
 
 MHD_Result CHttpServer::CImpl::Begin(MHD_Connection* conn, CExchange& ex, const char* method) {
   ex.begun = true;
+  const MHD_ConnectionInfo* context = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  if (CConnectionState* state = context ? StateOf(context->socket_context) : nullptr) {
+    std::lock_guard<std::mutex> hold(lock);
+    Headed(*state);
+  }
   CHttpRequest& r = ex.request;
   r.Method = method ? method : "";
   const size_t mark = ex.target.find('?');
@@ -551,7 +659,7 @@ MHD_Result CHttpServer::CImpl::Defer(MHD_Connection* conn, CExchange& ex, CHttpR
   CExchange* raw = &ex;
   ex.request.ReadBody = [raw](char* into, size_t room) { return raw->ReadBody(into, room); };
   const MHD_ConnectionInfo* info = MHD_get_connection_info(conn, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-  auto* state = info ? static_cast<CConnectionState*>(info->socket_context) : nullptr;
+  auto* state = info ? StateOf(info->socket_context) : nullptr;
   if (state && state->exchange.get() == &ex && pool->Submit([this, shared = state->exchange] { RunLater(*shared); }))
     return MHD_YES;
   Forget(&ex);
@@ -635,6 +743,7 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
             watched->header = HeaderLength(reply);
             watched->length = reply.Length;
             watched->progress = std::move(reply.OnProgress);
+            watched->keptCount = keptSockets;
             ex.watched = watched;
             bool first = false;
             {
@@ -698,9 +807,12 @@ void CHttpServer::CImpl::WatchSends() {
       hold.unlock();
       for (const auto& ex : due) ex->Release();
       due.clear();
-      for (const auto& watched : batch) watched->Poll();
+      std::vector<std::shared_ptr<CWatchedSend>> finished;
+      for (const auto& watched : batch)
+        if (watched->Poll()) finished.push_back(watched);
       batch.clear();
       hold.lock();
+      for (const auto& watched : finished) sends.erase(watched);
     }
     auto until = std::chrono::steady_clock::time_point::max();
     if (!sends.empty()) until = std::chrono::steady_clock::now() + kProgressPeriod;
@@ -730,6 +842,8 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_SUPPRESS_DATE_NO_CLOCK;
   if (any) flags |= MHD_USE_DUAL_STACK;
   if (!any && addr.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
+  if (options.Tls) flags |= MHD_USE_TLS;
+  const std::vector<MHD_OptionItem> tls = TlsDaemonOptions(options.Tls.get());
   m_impl->pool = std::make_unique<CHandlerPool>(static_cast<size_t>(std::max(1, options.HandlerThreads)), kQueueLimit);
   m_impl->sendStop = false;
   try {
@@ -744,7 +858,7 @@ bool CHttpServer::Start(const CHttpServerOptions& options, IHttpHandler& handler
       LibraryThreads(options.Threads), MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_LIMIT, 16384u,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_URI_LOG_CALLBACK, &CImpl::OnUri, m_impl.get(),
       MHD_OPTION_NOTIFY_CONNECTION, &CImpl::OnConnection, m_impl.get(), MHD_OPTION_NOTIFY_COMPLETED,
-      &CImpl::OnCompleted, m_impl.get(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
+      &CImpl::OnCompleted, m_impl.get(), MHD_OPTION_ARRAY, tls.data(), any ? MHD_OPTION_END : MHD_OPTION_SOCK_ADDR,
       reinterpret_cast<sockaddr*>(&addr), MHD_OPTION_END);
   if (!m_impl->daemon) {
     StopWatchingSends();

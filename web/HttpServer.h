@@ -8,8 +8,11 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "web/HttpHandler.h"
+
+class CTlsCredentials;
 
 struct CHttpServerOptions {
   // "PORT" (every address, both families), "ADDR:PORT" or "[IPV6]:PORT".
@@ -19,12 +22,22 @@ struct CHttpServerOptions {
   int MaxPerAddress = 8;
   // A connection that brings no byte for this long is ended (an upload then fails).
   int IdleLimitMs = 30000;
+  // A connection whose request head (TLS handshake included) is not complete this long after it
+  // began is ended, however its bytes trickle: at the next connection's start, so that room is
+  // made for it (and, failing that, by the idle limit).
+  int HeadLimitMs = 10000;
   // Threads that read requests and send replies, each for many connections; 0: one per processor,
   // 2 to 4. They never wait, so more than the processors would only take turns.
   int Threads = 0;
   // Threads that run the work of deferred replies (uploads, folder pages, archives), made as needed;
   // 256 more such requests may wait for one, with their connections suspended, past that "busy".
   int HandlerThreads = 8;
+  // HTTPS with these credentials (TLS 1.2 and later); plain HTTP when null. A plain request to an
+  // HTTPS server fails its handshake and is closed.
+  std::shared_ptr<CTlsCredentials> Tls;
+  // Addresses whose connections MaxPerAddress does not cap: a reverse proxy that the service
+  // trusts, which carries many clients' requests. The service then counts the clients it names.
+  std::vector<std::string> Uncapped;
 };
 
 class CHttpServer {

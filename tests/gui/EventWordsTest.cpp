@@ -36,6 +36,7 @@ const CRow kRows[] = {
     {{.Id = ViewEventId::RelayFolderRefused}, Terminal::Same, true},
     {{.Id = ViewEventId::RelayFileTooLarge}, Terminal::Same, true},
     {{.Id = ViewEventId::RelayFailed, .Code = static_cast<int>(RelayFailure::NoAnswer)}, Terminal::Same, true},
+    {{.Id = ViewEventId::RelayUnencrypted}, Terminal::Same, true},
     {{.Id = ViewEventId::NewVersion, .Name = "http://relay.test"}, Terminal::Same, true},
     {{.Id = ViewEventId::ProgressShown}, Terminal::Same, false},
     {{.Id = ViewEventId::ProgressReset}, Terminal::Same, false},

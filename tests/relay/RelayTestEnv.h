@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -85,7 +86,9 @@ class RelayTest : public ::testing::Test {
     m_state.HttpDiagnostics = false;
   }
 
-  void StartRelay(int64_t expiryMs = 600000, uint64_t maxBody = 4 << 20, uint64_t maxStorage = 0) {
+  // `adjust` changes the options last (HTTPS, trusted proxies, quotas).
+  void StartRelay(int64_t expiryMs = 600000, uint64_t maxBody = 4 << 20, uint64_t maxStorage = 0,
+                  const std::function<void(RelayOptions&)>& adjust = {}) {
     RelayOptions options;
     options.Listen = "127.0.0.1:0";
     options.Storage = Storage().string();
@@ -96,10 +99,12 @@ class RelayTest : public ::testing::Test {
       std::lock_guard<std::mutex> lock(m_logLock);
       m_log.push_back(line);
     };
+    if (adjust) adjust(options);
+    m_scheme = options.Tls ? "https://" : "http://";
     ASSERT_TRUE(m_relay.Start(options));
     m_port = m_relay.Port();
     ASSERT_GT(m_port, 0);
-    const std::string host = "127.0.0.1:" + std::to_string(m_port);
+    const std::string host = (options.Tls ? "https://127.0.0.1:" : "127.0.0.1:") + std::to_string(m_port);
     m_state.ConfiguredRelay.Set(host);
     setenv("MARLIX_SERVICE_HOST", host.c_str(), 1);  // for the programs the test starts
   }
@@ -112,15 +117,15 @@ class RelayTest : public ::testing::Test {
   }
 
   std::filesystem::path Storage() const { return m_dir.Path() / "store"; }
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_port); }
+  std::string Base() const { return m_scheme + "127.0.0.1:" + std::to_string(m_port); }
 
-  // Files in the storage folder.
+  // Files in the storage folder, but for the records that go with stored files.
   size_t StoredFiles() const {
     std::error_code ec;
     size_t n = 0;
     for (auto it = std::filesystem::directory_iterator(Storage(), ec);
          !ec && it != std::filesystem::directory_iterator(); ++it) {
-      ++n;
+      if (it->path().filename().string().find("-meta") == std::string::npos) ++n;
     }
     return n;
   }
@@ -146,6 +151,7 @@ class RelayTest : public ::testing::Test {
   CCloudRelay m_uploads{m_state};  // the relay uploads, counted in m_state
   CRelayServer m_relay;
   int m_port = 0;
+  std::string m_scheme = "http://";
   std::mutex m_logLock;
   std::vector<std::string> m_log;
 };

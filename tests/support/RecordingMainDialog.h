@@ -13,10 +13,10 @@
 // The event's id as written in the code ("DownloadProgress").
 inline const char* EventName(ViewEventId id) {
   static const char* const kNames[] = {
-      "DownloadProgress", "UploadProgress",     "RelayProgress",     "FileReceived", "FileStored",
-      "PackingStarted",   "PackingFinished",    "NoFreePort",        "WanFailed",    "WanBehindNat",
-      "NoRelaySet",       "RelayFolderRefused", "RelayFileTooLarge", "RelayFailed",  "NewVersion",
-      "ProgressShown",    "ProgressReset",      "ReceivedCount",     "TextReceived",
+      "DownloadProgress", "UploadProgress",     "RelayProgress",     "FileReceived",  "FileStored",
+      "PackingStarted",   "PackingFinished",    "NoFreePort",        "WanFailed",     "WanBehindNat",
+      "NoRelaySet",       "RelayFolderRefused", "RelayFileTooLarge", "RelayFailed",   "RelayUnencrypted",
+      "NewVersion",       "ProgressShown",      "ProgressReset",     "ReceivedCount", "TextReceived",
   };
   static_assert(sizeof kNames / sizeof kNames[0] == static_cast<size_t>(kLastViewEventId) + 1);
   return kNames[static_cast<int>(id)];
