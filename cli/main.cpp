@@ -302,7 +302,12 @@ int main(int argc, char** argv) {
     stopped.notify_all();
   });
   const auto run = [&]() -> bool {
-    if (!marlix.StartWeb(port)) {
+    // Without a port asked for, the next free one when the first was taken meanwhile.
+    if (!opt.port && !marlix.StartWebOnFreePort()) {
+      PrintEvent(ViewEventId::NoFreePort);
+      return false;
+    }
+    if (opt.port && !marlix.StartWeb(port)) {
       std::fprintf(
           stderr,
           Say("marlix-cli: the web service could not start on port %s\n", "marlix-cli: 端口 %s 上的网络服务无法启动\n"),

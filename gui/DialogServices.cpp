@@ -55,7 +55,10 @@ CDialogServices RealServices() {
     if (kept > 0 && ProbePort(kept)) return std::to_string(kept);
     return ChooseServerPort();
   };
-  s.StartServer = [](CMarlix& marlix, const std::string& port) { return marlix.StartWeb(port); };
+  // The port chosen at start, else the next free one when another program took it meanwhile.
+  s.StartServer = [](CMarlix& marlix, const std::string& port) {
+    return marlix.StartWeb(port) || marlix.StartWebOnFreePort();
+  };
   s.WanSetup = [](SharedState& state) { return RunWanSetup(state); };
   const CSessionOperations session = RealSessionOperations();
   s.RelayUpload = session.RelayUpload;

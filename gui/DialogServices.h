@@ -36,8 +36,8 @@ struct CDialogServices {
   std::function<void(int code)> ExitProcess;
   // The first free port of 8081 to 8091, or empty (ChooseServerPort).
   std::function<std::string()> ChoosePort;
-  // Starts the running Marlix's web service on the port text (CMarlix::StartWeb); false when it
-  // cannot listen.
+  // Starts the running Marlix's web service on the port text (CMarlix::StartWeb), else on the first
+  // free port of 8081 to 8091; false when it cannot listen.
   std::function<bool(CMarlix& marlix, const std::string& port)> StartServer;
   // The router port opening; publishes ExternalAddress (RunWanSetup). Runs on a worker thread.
   std::function<WanSetupResult(SharedState& state)> WanSetup;

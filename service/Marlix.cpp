@@ -24,6 +24,14 @@ bool CMarlix::StartWeb(const std::string& listen) {
   return true;
 }
 
+bool CMarlix::StartWebOnFreePort(PortRange range) {
+  for (int i = 0; i < range.Count; ++i) {
+    const int port = range.First + i;
+    if (ProbePort(port) && StartWeb(std::to_string(port))) return true;
+  }
+  return false;
+}
+
 void CMarlix::StopWeb() {
   if (!m_web) return;
   m_web->Stop();

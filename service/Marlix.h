@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/MarlixConfig.h"
+#include "app/PortChoice.h"
 #include "app/SharedState.h"
 #include "service/CloudRelay.h"
 #include "service/ShareSession.h"
@@ -34,6 +35,10 @@ class CMarlix {
   // Starts the web service on the listen text (see CWebService::Start); the state's PortText becomes
   // the port it listens on. False when it cannot listen.
   bool StartWeb(const std::string& listen);
+  // Starts the web service on the first port of the range that it can listen on, passing over a port
+  // that looked free but was taken in between (another program starting at the same moment). False
+  // when it can listen on none.
+  bool StartWebOnFreePort(PortRange range = kServerPorts);
   // Ends every connection and the web service, waiting for its handlers. Nothing when none runs.
   void StopWeb();
   // The running web service, or null.

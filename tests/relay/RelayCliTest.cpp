@@ -19,8 +19,8 @@ TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
   const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
   ASSERT_GT(pid, 0);
   const bool stored = Eventually([&] { return m_relay.StoredCount() == 1; });
-  // The link is printed before the upload ends; give the terminal's last lines a moment.
-  Eventually([&] { return marlix_test::ReadFile(err).find("progress 100") != std::string::npos; }, 5000);
+  // The link is printed only once the relay has answered the upload, a moment after it stored it.
+  Eventually([&] { return marlix_test::ReadFile(out).find(" notes.txt\n") != std::string::npos; }, 5000);
   ::kill(pid, SIGINT);
   int status = -1;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
