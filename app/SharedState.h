@@ -6,7 +6,7 @@
 // Lock discipline:
 //  - ItemTable is touched only while ItemLock is held, for one insertion or one lookup at a time;
 //    no other lock is taken meanwhile. It is emptied only after the web service has stopped.
-//  - SelectedMode, DownloadCount and CloudRelayCount are atomic.
+//  - SelectedMode, DownloadCount, CloudRelayCount and RelayUnanswered are atomic.
 //  - LocalAddress, ChosenAddress, ExternalAddress, ConfiguredRelay and ConfiguredUploadHost are
 //    replaced whole (CPublishedText).
 //  - Events is safe from any thread.
@@ -67,6 +67,9 @@ struct SharedState {
   std::string TrustedCertificateFolder;
   std::atomic<int> DownloadCount{0};
   std::atomic<int> CloudRelayCount{0};
+  // Set once a call to the relay (the sign-in, an upload) was ended by a stop or a time-out before
+  // the relay had answered it: the sign-out at the end then gives it only a short time.
+  std::atomic<bool> RelayUnanswered{false};
   std::vector<std::string> TempArchiveList;
   std::mutex TempArchiveLock;
 

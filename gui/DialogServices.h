@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
-#include <atomic>
 #include <functional>
 #include <string>
 
@@ -15,6 +14,7 @@
 #include "service/ShareFlow.h"
 
 class CMainDialogView;
+class CStopFlag;
 class QWidget;
 class CWebService;
 class CMarlix;
@@ -45,7 +45,7 @@ struct CDialogServices {
   std::function<bool(CMarlix& marlix, const CSharedItem& item)> RelayUpload;
   // The start-up worker's job (ServiceSignIn, then DiscoverLocalAddress), on the worker thread: the
   // event channel and the stop flag that the close sets.
-  std::function<void(SharedState& state, CMainDialogView& events, const std::atomic<bool>& stop)> StartupWork;
+  std::function<void(SharedState& state, CMainDialogView& events, const CStopFlag& stop)> StartupWork;
   // The sign-out at shutdown (ServiceSignOut).
   std::function<void(const SharedState& state)> SignOut;
 };

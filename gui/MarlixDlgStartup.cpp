@@ -29,7 +29,6 @@
 #include "gui/UiTranslation.h"
 #include "net/LocalAddress.h"
 #include "net/WanSetup.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
 #include "service/ShareFlow.h"
 #include "web/WebService.h"

@@ -18,10 +18,10 @@
 #include <thread>
 
 #include "app/SharedState.h"
+#include "app/StopFlag.h"
 #include "app/TransferProgress.h"
 #include "relay/UploadFrame.h"
 #include "service/HttpClient.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 
 namespace {
@@ -32,8 +32,7 @@ constexpr size_t kMaxReasonBytes = 200;
 
 }  // namespace
 
-// The upload threads of one CCloudRelay and the dialog reference they share. Everything here is
-// under Lock, except the two flags.
+// The upload threads of one CCloudRelay. Everything here is under Lock, except the two flags.
 struct CloudRelayThreads {
   struct Upload {
     std::thread Thread;
@@ -42,10 +41,9 @@ struct CloudRelayThreads {
   std::mutex Lock;
   std::condition_variable Idle;
   int Running = 0;
-  std::atomic<bool> Stopping{false};     // ends every upload's request at once
+  CStopFlag Stopping;                    // its Set ends every upload's request at once
   std::atomic<bool> WarnedPlain{false};  // the unencrypted relay has been told of this run
-  std::shared_ptr<CRevocableDialog> Dialog;
-  std::list<Upload> Uploads;  // a list, so that each thread's entry stays where it is
+  std::list<Upload> Uploads;             // a list, so that each thread's entry stays where it is
 };
 
 namespace {
@@ -55,11 +53,10 @@ struct RelayUploadJob {
   std::FILE* File = nullptr;
   uint32_t FileSize = 0;
   std::string Head;  // the frame's head, sent before the file's bytes
-  std::shared_ptr<CRevocableDialog> Dialog;
   std::string Token;
   std::string Base;              // the relay's address ("https://host:port"), read when the upload started
   std::string Host;              // the Host line
-  SharedState* State = nullptr;  // the state the upload counts in; it outlives the relay object
+  SharedState* State = nullptr;  // the state the upload counts and reports in; it outlives the relay object
   CloudRelayThreads* Owner = nullptr;
   CloudRelayThreads::Upload* Entry = nullptr;
 
@@ -67,12 +64,6 @@ struct RelayUploadJob {
     if (File) std::fclose(File);
   }
 };
-
-std::shared_ptr<CRevocableDialog> DialogReference(CloudRelayThreads& t, CMainDialogView* dialog) {
-  std::lock_guard<std::mutex> lock(t.Lock);
-  if (!t.Dialog || !t.Dialog->Refers(dialog)) t.Dialog = std::make_shared<CRevocableDialog>(dialog);
-  return t.Dialog;
-}
 
 // The last path element, cut to at most 511 bytes without splitting a UTF-8 sequence.
 std::string UploadName(const std::string& path) {
@@ -118,6 +109,7 @@ namespace {
 // Sends the frame and the file through the HTTP client and tells how it went.
 void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   CloudRelayThreads& t = *job->Owner;
+  CEventChannel& events = job->State->Events;
   CHttpClient client;
   client.SetStopFlag(&t.Stopping);
   UseRelaySettings(client, *job->State);
@@ -127,15 +119,14 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
     connected = true;
     ++job->State->CloudRelayCount;
     if (plain && !IsNearAddress(address) && !t.WarnedPlain.exchange(true))
-      job->Dialog->Call([](CMainDialogView& d) { d.Report({ViewEventId::RelayUnencrypted}); });
-    job->Dialog->Call([](CMainDialogView& d) { d.ShowProgress(); });
+      events.Report({ViewEventId::RelayUnencrypted});
+    events.ShowProgress();
   });
   const int64_t headLength = static_cast<int64_t>(job->Head.size());
   CTransferProgress progress({.Id = ViewEventId::RelayProgress, .Token = job->Token}, job->FileSize);
   client.SetSendProgress([&](int64_t sent) {
     if (sent <= headLength) return;  // none of the file yet: the bar stays as it is
-    if (const CViewEvent* event = progress.Advance(sent - headLength))
-      job->Dialog->Call([event](CMainDialogView& d) { d.Report(*event); });
+    if (const CViewEvent* event = progress.Advance(sent - headLength)) events.Report(*event);
   });
   size_t headSent = 0;
   uint64_t fileLeft = job->FileSize;
@@ -155,6 +146,9 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
     return static_cast<int64_t>(got);
   };
   const int result = client.Post((job->Base + "/upload").c_str(), job->Host, job->Head.size() + job->FileSize, source);
+  // A time-out, or a stop while the relay owed the answer (all was sent): it leaves calls unanswered.
+  if (client.CutShort() && (!t.Stopping || (fileLeft == 0 && headSent == job->Head.size())))
+    job->State->RelayUnanswered = true;
 
   CViewEvent failed{.Id = ViewEventId::RelayFailed, .Token = job->Token};
   const int status = client.ResponseCode();
@@ -176,7 +170,7 @@ void UploadThread(std::unique_ptr<RelayUploadJob> job) {
   } else if (result != 0) {
     failed.Code = static_cast<int>(RelayFailure::NoAnswer);
   }
-  if (failed.Code != 0 && !t.Stopping) job->Dialog->Call([&](CMainDialogView& d) { d.Report(failed); });
+  if (failed.Code != 0 && !t.Stopping) events.Report(failed);
   CloudRelayThreads::Upload& entry = *job->Entry;
   job.reset();
   std::lock_guard<std::mutex> lock(t.Lock);
@@ -204,13 +198,14 @@ CCloudRelay::CCloudRelay(SharedState& state) : m_state(state), m_threads(std::ma
 
 CCloudRelay::~CCloudRelay() { Stop(); }
 
-bool CCloudRelay::Upload(const CSharedItem& item, CMainDialogView* dialog) {
+bool CCloudRelay::Upload(const CSharedItem& item) {
   SharedState& state = m_state;
+  CEventChannel& events = state.Events;
   const std::string& token = item.Token;
   const std::string& path = item.Path;
   if (!RelayConfigured(state)) return false;
   if (item.Kind == ItemKind::Folder) {
-    if (dialog) dialog->Report({ViewEventId::RelayFolderRefused});
+    events.Report({ViewEventId::RelayFolderRefused});
     return false;
   }
   const std::string name = UploadName(path);
@@ -221,7 +216,7 @@ bool CCloudRelay::Upload(const CSharedItem& item, CMainDialogView* dialog) {
   uint64_t size = 0;
   if (job->File && ::fstat(::fileno(job->File), &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
   if (size > kMaxRelayedSize) {
-    if (dialog) dialog->Report({ViewEventId::RelayFileTooLarge});
+    events.Report({ViewEventId::RelayFileTooLarge});
     return false;
   }
   // Nothing to read: the upload ends here, as one that could not connect would.
@@ -229,10 +224,9 @@ bool CCloudRelay::Upload(const CSharedItem& item, CMainDialogView* dialog) {
   job->FileSize = static_cast<uint32_t>(size);
   job->Head = UploadFrameHead({.token = token, .name = name, .size = job->FileSize});
 
-  if (dialog) dialog->HideProgress();
+  events.HideProgress();
   CloudRelayThreads& t = *m_threads;
   JoinEnded(t);
-  job->Dialog = DialogReference(t, dialog);
   job->Token = token;
   job->Base = RelayBase(state);
   job->Host = UploadHost(state);
@@ -240,7 +234,7 @@ bool CCloudRelay::Upload(const CSharedItem& item, CMainDialogView* dialog) {
   job->Owner = &t;
 
   std::lock_guard<std::mutex> lock(t.Lock);
-  t.Stopping = false;  // uploads after a Stop start again
+  t.Stopping.Clear();  // uploads after a Stop start again
   CloudRelayThreads::Upload& entry = t.Uploads.emplace_back();
   job->Entry = &entry;
   try {
@@ -250,16 +244,6 @@ bool CCloudRelay::Upload(const CSharedItem& item, CMainDialogView* dialog) {
     t.Uploads.pop_back();  // the job went with the failed start
   }
   return true;
-}
-
-void CCloudRelay::DetachDialog() {
-  std::shared_ptr<CRevocableDialog> dialog;
-  {
-    CloudRelayThreads& t = *m_threads;
-    std::lock_guard<std::mutex> lock(t.Lock);
-    dialog.swap(t.Dialog);
-  }
-  if (dialog) dialog->Revoke();
 }
 
 int CCloudRelay::UploadsRunning() {
@@ -275,12 +259,11 @@ bool CCloudRelay::WaitIdle(int timeoutMs) {
 }
 
 void CCloudRelay::Stop() {
-  DetachDialog();
   CloudRelayThreads& t = *m_threads;
   std::list<CloudRelayThreads::Upload> uploads;
   {
     std::lock_guard<std::mutex> lock(t.Lock);
-    t.Stopping = true;  // each request ends within the HTTP client's progress interval
+    t.Stopping.Set();  // wakes each request where it waits, which then ends
     uploads.swap(t.Uploads);
   }
   for (CloudRelayThreads::Upload& upload : uploads) upload.Thread.join();

@@ -4,7 +4,6 @@
 
 #include "service/ShareFlow.h"
 
-class CMainDialogView;
 struct SharedState;
 
 struct CloudRelayThreads;
@@ -19,27 +18,24 @@ class CCloudRelay {
   CCloudRelay(const CCloudRelay&) = delete;
   CCloudRelay& operator=(const CCloudRelay&) = delete;
 
-  // Starts the relay upload of the item, its events to `dialog`. Folders are refused (RelayFolderRefused), and so are
+  // Starts the relay upload of the item; its events go to the state's event channel, from this thread
+  // and from the upload's. Folders are refused (RelayFolderRefused), and so are
   // files of 4 GiB and more, which the upload's 32-bit size field cannot carry (RelayFileTooLarge). A file that cannot
   // be opened is not uploaded, and nothing is sent while no relay is set. The upload thread reports its progress
   // (RelayProgress) and reads the relay's reply; when the relay refuses the file, or cannot be reached, or ends or
   // stalls (no byte moves for 30 s; the connection is given 5 s) before its answer, it reports
   // RelayFailed with the token and the reason. True when the item counts as tried: its upload
   // started, or its file cannot be read (false for a refusal or while no relay is set).
-  bool Upload(const CSharedItem& item, CMainDialogView* dialog);
-
-  // At shutdown, before the dialog is destroyed: upload threads still running stop touching the
-  // dialog (they go on sending until Stop). Returns once no upload thread is inside a dialog call.
-  void DetachDialog();
+  bool Upload(const CSharedItem& item);
 
   // Upload threads not yet ended.
   int UploadsRunning();
   // Waits until no upload thread runs; false when the time ran out first.
   bool WaitIdle(int timeoutMs);
 
-  // Detaches the dialog, ends every upload at once (its connection is shut, so a relay that never
-  // answers holds nothing up) and waits for the threads. Later uploads start again normally. Any
-  // thread (a stop signal's too).
+  // Ends every upload at once, wherever its request waits (a relay that never answers holds nothing
+  // up), and waits for the threads; an upload ended so reports nothing more. Later uploads start
+  // again normally. Any thread (a stop signal's too).
   void Stop();
 
  private:

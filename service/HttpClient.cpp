@@ -2,8 +2,8 @@
 
 #include <curl/curl.h>
 
-#include <atomic>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "service/CookieJar.h"
@@ -81,7 +81,6 @@ bool IsCertificateFailure(int result) {
 
 int CHttpClient::OnTransferInfo(void* self, int64_t, int64_t, int64_t, int64_t sent) {
   auto* client = static_cast<CHttpClient*>(self);
-  if (client->m_pStop && client->m_pStop->load()) return 1;  // a non-zero return aborts the transfer
   if (client->m_sendProgress && sent > 0) client->m_sendProgress(sent);
   return 0;
 }
@@ -95,7 +94,8 @@ int CHttpClient::OnConnectedCall(void* self, char* address, char*, int, int) {
 int CHttpClient::Request(const char* address) {
   BuildHeaderList();
   m_pStore->Clear();
-  if (m_pStop && *m_pStop) return CURLE_ABORTED_BY_CALLBACK;
+  m_cutShort = m_pStop && *m_pStop;
+  if (m_cutShort) return CURLE_ABORTED_BY_CALLBACK;
   m_pCurl = curl_easy_init();
   if (!m_pCurl) return CURLE_FAILED_INIT;
   m_pHeaderList = curl_slist_append(m_pHeaderList, "Content-Type: application/x-www-form-urlencoded");
@@ -105,7 +105,8 @@ int CHttpClient::Request(const char* address) {
 int CHttpClient::Post(const char* address, const std::string& host, uint64_t length, CBodySource source) {
   BuildHeaderList();
   m_pStore->Clear();
-  if (m_pStop && *m_pStop) return CURLE_ABORTED_BY_CALLBACK;
+  m_cutShort = m_pStop && *m_pStop;
+  if (m_cutShort) return CURLE_ABORTED_BY_CALLBACK;
   m_pCurl = curl_easy_init();
   if (!m_pCurl) return CURLE_FAILED_INIT;
   m_pHeaderList = curl_slist_append(m_pHeaderList, "Content-Type: application/octet-stream");
@@ -142,7 +143,9 @@ int CHttpClient::Perform(const char* address) {
   if (m_timeLimitMs > 0) curl_easy_setopt(m_pCurl, CURLOPT_TIMEOUT_MS, m_timeLimitMs);
   if (!m_trustedFile.empty()) curl_easy_setopt(m_pCurl, CURLOPT_CAINFO, m_trustedFile.c_str());
   if (!m_trustedFolder.empty()) curl_easy_setopt(m_pCurl, CURLOPT_CAPATH, m_trustedFolder.c_str());
-  if (m_pStop || m_sendProgress) {
+  // A resolution still running when the transfer ends is not waited for: its thread ends by itself.
+  curl_easy_setopt(m_pCurl, CURLOPT_QUICK_EXIT, 1L);
+  if (m_sendProgress) {
     curl_easy_setopt(m_pCurl, CURLOPT_XFERINFOFUNCTION, &OnTransferInfo);
     curl_easy_setopt(m_pCurl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(m_pCurl, CURLOPT_NOPROGRESS, 0L);
@@ -152,13 +155,47 @@ int CHttpClient::Perform(const char* address) {
     curl_easy_setopt(m_pCurl, CURLOPT_PREREQDATA, this);
   }
 
-  const CURLcode result = curl_easy_perform(m_pCurl);
+  const int result = Transfer();
+  if (result == CURLE_OPERATION_TIMEDOUT) m_cutShort = true;
   LearnCookies();
   long code = 0;
   curl_easy_getinfo(m_pCurl, CURLINFO_RESPONSE_CODE, &code);
   m_pStore->ResponseCode = static_cast<int>(code);
   curl_easy_cleanup(m_pCurl);
   m_pCurl = nullptr;
+  return result;
+}
+
+int CHttpClient::Transfer() {
+  CURLM* multi = curl_multi_init();
+  if (!multi || curl_multi_add_handle(multi, m_pCurl) != CURLM_OK) {
+    curl_multi_cleanup(multi);
+    return CURLE_FAILED_INIT;
+  }
+  CURLcode result = CURLE_FAILED_INIT;
+  {
+    // From here on, a Set of the stop flag interrupts the poll below at once.
+    std::optional<CStopFlag::CWaking> waking;
+    if (m_pStop) waking.emplace(*m_pStop, [multi] { curl_multi_wakeup(multi); });
+    for (int running = 1;;) {
+      if (m_pStop && *m_pStop) {
+        m_cutShort = true;
+        result = CURLE_ABORTED_BY_CALLBACK;
+        break;
+      }
+      if (curl_multi_perform(multi, &running) != CURLM_OK) break;
+      if (running == 0) {
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left))
+          if (message->msg == CURLMSG_DONE) result = message->data.result;
+        break;
+      }
+      // The library shortens the wait to its own next deadline (the time-outs).
+      if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) break;
+    }
+  }
+  curl_multi_remove_handle(multi, m_pCurl);
+  curl_multi_cleanup(multi);
   return result;
 }
 

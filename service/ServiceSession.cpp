@@ -7,7 +7,7 @@
 #include "service/HttpClient.h"
 #include "service/ServiceConfig.h"
 
-void ServiceSignIn(const SharedState& state, CMainDialogView& events, const std::atomic<bool>* stop) {
+void ServiceSignIn(SharedState& state, CMainDialogView& events, const CStopFlag* stop) {
   const std::string host = RelayBase(state);
   if (host.empty()) return;  // no relay set: nothing is sent
   bool newer = false;
@@ -17,6 +17,7 @@ void ServiceSignIn(const SharedState& state, CMainDialogView& events, const std:
     client.SetStopFlag(stop);
     newer = client.Request((host + "/login?release=" MARLIX_VERSION).c_str()) == 0 && client.BodyLength() > 0 &&
             client.Body()[0] == '1';
+    if (client.CutShort()) state.RelayUnanswered = true;
   }
   // The window queues the notice and opens the home page once the user has closed it.
   if (newer) events.Report({.Id = ViewEventId::NewVersion, .Name = host});
@@ -28,6 +29,6 @@ void ServiceSignOut(const SharedState& state) {
                               "&cloud=" + std::to_string(state.CloudRelayCount.load());
   CHttpClient client;
   UseRelaySettings(client, state);
-  client.SetTimeLimit(kSignOutLimitMs);
+  client.SetTimeLimit(state.RelayUnanswered ? kSignOutShortLimitMs : kSignOutLimitMs);
   client.Request(address.c_str());
 }

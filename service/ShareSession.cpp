@@ -11,10 +11,8 @@
 CSessionOperations RealSessionOperations() {
   CSessionOperations operations;
   operations.FindAddress = [](SharedState& state) { DiscoverLocalAddress(state); };
-  operations.RelayUpload = [](CMarlix& marlix, const CSharedItem& item) {
-    return marlix.Relay().Upload(item, &marlix.State().Events);
-  };
-  operations.StartupWork = [](SharedState& state, CMainDialogView& events, const std::atomic<bool>& stop) {
+  operations.RelayUpload = [](CMarlix& marlix, const CSharedItem& item) { return marlix.Relay().Upload(item); };
+  operations.StartupWork = [](SharedState& state, CMainDialogView& events, const CStopFlag& stop) {
     ServiceSignIn(state, events, &stop);
     if (!stop) DiscoverLocalAddress(state);
   };
@@ -55,7 +53,6 @@ CSharedItem CShareSession::ShareText(const std::string& text, int& error) {
 bool CShareSession::ShowItem(size_t index) {
   if (index >= m_items.size()) return false;
   m_current = m_items[index];
-  m_relayTried = false;
   // Something handed over on the upload page is meant for the phone: the download page shows it.
   m_page = PageMode::Share;
   return true;
@@ -86,7 +83,8 @@ CShareViewState CShareSession::ShowSharePage(ReachMode mode) {
   if (m_current.Token.empty()) return NoCode(ShareView::DropPrompt);
   if (mode == ReachMode::Cloud) {
     if (!RelayConfigured(m_state)) return NoCode(ShareView::NoRelaySet);
-    if (!m_relayTried) m_relayTried = m_operations.RelayUpload(m_marlix, m_current);
+    if (!m_relayTried.count(m_current.Token) && m_operations.RelayUpload(m_marlix, m_current))
+      m_relayTried.insert(m_current.Token);
   }
   if (mode == ReachMode::Lan && m_state.LocalAddress.Empty()) m_operations.FindAddress(m_state);
   const std::string address = ItemAddress(m_state, mode, m_current);
@@ -121,27 +119,29 @@ bool CShareSession::PortOpened(WanSetupResult outcome) {
 }
 
 bool CShareSession::RelayFailed(const std::string& token) {
+  m_relayTried.erase(token);
   if (token.empty() || token != m_current.Token) return false;  // an earlier item's: its link is gone already
-  m_relayTried = false;
   if (m_page == PageMode::Share && m_mode == ReachMode::Cloud) ClearAddress();
   return true;
 }
 
 void CShareSession::RequestStop() {
-  m_stop = true;
+  m_stop.Set();
   m_marlix.Relay().Stop();
 }
 
 void CShareSession::End() {
   if (m_ended) return;
   m_ended = true;
-  m_stop = true;  // the start-up worker's network call ends now; it is joined last
+  m_stop.Set();  // the start-up worker's network call ends now
   m_marlix.StopWeb();
   RemoveWanMapping(m_state);  // the router port this run opened closes with the program
   m_state.ClearItems();
   RemoveSharedTexts(m_state);
-  m_operations.SignOut(m_state);
-  m_state.DeleteTempArchives();
+  // Both end at once; once joined, the state tells whether the relay left a call unanswered, which
+  // the sign-out's time goes by.
   m_marlix.Relay().Stop();
   if (m_worker.joinable()) m_worker.join();
+  m_operations.SignOut(m_state);
+  m_state.DeleteTempArchives();
 }

@@ -6,13 +6,14 @@
 // answers with; it keeps no copy of this flow and writes none of its fields.
 // Driven on the front end's thread; the start-up worker runs on a thread of its own.
 
-#include <atomic>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/Modes.h"
+#include "app/StopFlag.h"
 #include "net/WanSetup.h"
 #include "service/ShareFlow.h"
 
@@ -45,8 +46,8 @@ struct CSessionOperations {
   // Starts the relay upload of an item (CCloudRelay::Upload); true when the item counts as tried.
   std::function<bool(CMarlix& marlix, const CSharedItem& item)> RelayUpload;
   // The start-up work, on its own thread: sign-in (its events to `events`), then the local address;
-  // a set stop flag ends it at once.
-  std::function<void(SharedState& state, CMainDialogView& events, const std::atomic<bool>& stop)> StartupWork;
+  // the stop flag's Set ends it at once.
+  std::function<void(SharedState& state, CMainDialogView& events, const CStopFlag& stop)> StartupWork;
   // The sign-out at the end (ServiceSignOut).
   std::function<void(const SharedState& state)> SignOut;
 };
@@ -70,7 +71,8 @@ class CShareSession {
   // text's `error` as ShareText says. The item's token is empty when nothing was shared.
   CSharedItem Share(const std::string& path);
   CSharedItem ShareText(const std::string& text, int& error);
-  // An item shared earlier in this run (by its place in Items) becomes the current one again.
+  // An item shared earlier in this run (by its place in Items) becomes the current one again; its
+  // relay upload is not started again (unless it failed).
   bool ShowItem(size_t index);
   const std::vector<CSharedItem>& Items() const { return m_items; }
   // The current item; its token is empty before the first share.
@@ -82,7 +84,8 @@ class CShareSession {
   // The mode the user has checked (None when none is): the web service's replies follow it.
   void SelectMode(ReachMode mode);
   // The view of the download page in a mode (Unchanged for None). On the LAN it looks for the local
-  // address while there is none; in the cloud mode it starts the current item's relay upload once.
+  // address while there is none; in the cloud mode it starts the current item's relay upload, once
+  // per item however often its page is shown.
   CShareViewState ShowSharePage(ReachMode mode);
   // The view of the upload page in a mode (the cloud mode refuses it).
   CShareViewState ShowUploadPage(ReachMode mode);
@@ -101,18 +104,19 @@ class CShareSession {
   bool PortOpened(WanSetupResult outcome);
   bool PortOpen() const { return m_portOpen; }
 
-  // The relay stored nothing for an item (RelayFailed): when it is the current one, the address goes
-  // and the next view in the cloud mode uploads it again. True when it was the current item.
+  // The relay stored nothing for an item (RelayFailed): its next view in the cloud mode uploads it
+  // again, and when it is the current one, the address goes. True when it was the current item.
   bool RelayFailed(const std::string& token);
 
   // The end of the session, in this order: the start-up worker told to stop, the web service
-  // stopped, the router mapping removed, the items forgotten, the texts removed, the sign-out, the
-  // folder archives deleted, the relay uploads ended and joined, the start-up worker joined. Once.
+  // stopped, the router mapping removed, the items forgotten, the texts removed, the relay uploads
+  // ended and joined, the start-up worker joined, the sign-out, the folder archives deleted. Once.
   void End();
   bool Ended() const { return m_ended; }
   // The stop flag of the start-up work and of whatever the front end waits for meanwhile; End sets it.
-  const std::atomic<bool>& StopFlag() const { return m_stop; }
-  // Sets the stop flag from any thread (a stop signal): the sign-in and the relay uploads give up.
+  const CStopFlag& StopFlag() const { return m_stop; }
+  // Sets the stop flag from any thread (a stop signal): the sign-in and the relay uploads end at once,
+  // wherever they wait, and the uploads' threads are joined.
   void RequestStop();
 
  private:
@@ -127,9 +131,9 @@ class CShareSession {
   PageMode m_page = PageMode::Share;
   ReachMode m_mode = ReachMode::Lan;
   std::string m_address;
-  bool m_relayTried = false;  // the current item's relay upload has started (or cannot)
+  std::set<std::string> m_relayTried;  // tokens whose relay upload has started (or cannot)
   bool m_portOpen = false;
   bool m_ended = false;
-  std::atomic<bool> m_stop{false};
+  CStopFlag m_stop;
   std::thread m_worker;
 };

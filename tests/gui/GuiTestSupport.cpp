@@ -99,7 +99,7 @@ void CMainDialogTest::SetUp() {
     m_relays.push_back(item.Token);
     return true;
   };
-  s.StartupWork = [](SharedState&, CMainDialogView&, const std::atomic<bool>&) { ++s_startupRuns; };
+  s.StartupWork = [](SharedState&, CMainDialogView&, const CStopFlag&) { ++s_startupRuns; };
   s.SignOut = [this](const SharedState&) { ++m_signOuts; };
   s.AskToQuit = [this](QWidget*, bool&) {
     ++m_quitQuestions;

@@ -146,7 +146,7 @@ TEST_F(CMainDialogTest, CloseWhileTheRelayNeverAnswersEndsWithinTwoSeconds) {
   CSilentListener relay;
   State().ConfiguredRelay.Set(relay.Host());
   std::atomic<bool> signingIn{false}, workerEnded{false};
-  DialogServices().StartupWork = [&](SharedState& state, CMainDialogView& events, const std::atomic<bool>& stop) {
+  DialogServices().StartupWork = [&](SharedState& state, CMainDialogView& events, const CStopFlag& stop) {
     signingIn = true;
     RealSessionOperations().StartupWork(state, events, stop);
     workerEnded = true;

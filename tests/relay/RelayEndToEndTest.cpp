@@ -4,7 +4,6 @@
 #include <algorithm>
 
 #include "RelayTestEnv.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
 
 namespace {

@@ -13,7 +13,6 @@
 
 #include "RelayTestEnv.h"
 #include "TestCa.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceSession.h"
 
 namespace {

@@ -111,7 +111,6 @@ class RelayTest : public ::testing::Test {
 
   void TearDown() override {
     EXPECT_TRUE(m_uploads.WaitIdle(20000));
-    m_uploads.DetachDialog();
     m_relay.Stop();
     unsetenv("MARLIX_SERVICE_HOST");
   }
@@ -141,7 +140,7 @@ class RelayTest : public ::testing::Test {
   // Relays a file made in the test's folder under the given name; returns once the upload ended.
   void Relay(const std::string& token, const std::string& name, const std::string& content) {
     marlix_test::WriteFile(m_dir.Path() / name, content);
-    m_uploads.Upload({token, ItemKind::File, (m_dir.Path() / name).string()}, &m_dialog);
+    m_uploads.Upload({token, ItemKind::File, (m_dir.Path() / name).string()});
     ASSERT_TRUE(m_uploads.WaitIdle(20000));
   }
 

@@ -10,7 +10,6 @@
 
 #include "ScriptedServer.h"
 #include "ServiceTestEnv.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
 
@@ -45,7 +44,7 @@ TEST_F(ServiceTest, RelayUploadPostsTheFrameToTheUploadHostOnce) {
   UseHost(server.Host());
   m_state.ConfiguredUploadHost.Set("upload.example");
   marlix_test::WriteFile(m_dir.Path() / "docs/报告.txt", "hello");
-  EXPECT_TRUE(m_uploads.Upload({"1A2B3C4D", ItemKind::File, (m_dir.Path() / "docs/报告.txt").string()}, &m_dialog));
+  EXPECT_TRUE(m_uploads.Upload({"1A2B3C4D", ItemKind::File, (m_dir.Path() / "docs/报告.txt").string()}));
   ASSERT_TRUE(server.WaitRequests(1));
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
 
@@ -63,7 +62,7 @@ TEST_F(ServiceTest, RelayOfAnEmptyFileEndsAfterTheSizeFieldAndShowsTheBarUnmoved
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
   marlix_test::WriteFile(m_dir.Path() / "empty.bin", "");
-  m_uploads.Upload({"0000FFFF", ItemKind::File, (m_dir.Path() / "empty.bin").string()}, &m_dialog);
+  m_uploads.Upload({"0000FFFF", ItemKind::File, (m_dir.Path() / "empty.bin").string()});
   ASSERT_TRUE(server.WaitRequests(1));
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_EQ(BodyOf(server.Requests()[0]), Frame("0000FFFF", "empty.bin", ""));
@@ -75,7 +74,7 @@ TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
   UseHost(server.Host());
   std::filesystem::create_directory(m_dir.Path() / "photos");
   for (int i = 0; i < 2; ++i)
-    EXPECT_FALSE(m_uploads.Upload({"0000000D", ItemKind::Folder, (m_dir.Path() / "photos").string()}, &m_dialog));
+    EXPECT_FALSE(m_uploads.Upload({"0000000D", ItemKind::Folder, (m_dir.Path() / "photos").string()}));
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>(2, "RelayFolderRefused"));
   EXPECT_FALSE(server.WaitRequests(1, 300));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
@@ -84,14 +83,14 @@ TEST_F(ServiceTest, RelayRefusesFoldersWithBothTextsAndConnectsNowhere) {
 TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
   CScriptedServer server([](const std::string&) { return HttpReply("OK"); });
   UseHost(server.Host());
-  EXPECT_TRUE(m_uploads.Upload({"00000001", ItemKind::File, (m_dir.Path() / "missing.txt").string()}, &m_dialog));
+  EXPECT_TRUE(m_uploads.Upload({"00000001", ItemKind::File, (m_dir.Path() / "missing.txt").string()}));
   EXPECT_EQ(m_uploads.UploadsRunning(), 0);
 
   // 4 GiB does not fit the 32-bit size field: refused with a message (a sparse file takes no space).
   const std::string big = (m_dir.Path() / "big.iso").string();
   marlix_test::WriteFile(big, "");
   ASSERT_EQ(::truncate(big.c_str(), 4ll << 30), 0);
-  EXPECT_FALSE(m_uploads.Upload({"00000002", ItemKind::File, big}, &m_dialog));
+  EXPECT_FALSE(m_uploads.Upload({"00000002", ItemKind::File, big}));
   EXPECT_EQ(m_dialog.Events(), std::vector<std::string>{"RelayFileTooLarge"});
 
   EXPECT_FALSE(server.WaitRequests(1, 300));
@@ -102,7 +101,7 @@ TEST_F(ServiceTest, RelayOfAFileThatCannotBeOpenedOrIsTooLargeSendsNothing) {
 TEST_F(ServiceTest, RelayToNoServiceCountsNothingAndShowsNoProgress) {
   UseRefusingHost();
   marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
-  m_uploads.Upload({"0000000A", ItemKind::File, (m_dir.Path() / "a.txt").string()}, &m_dialog);
+  m_uploads.Upload({"0000000A", ItemKind::File, (m_dir.Path() / "a.txt").string()});
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
   EXPECT_EQ(m_state.CloudRelayCount, 0);
   EXPECT_EQ(m_dialog.Events(), (std::vector<std::string>{"ProgressReset", "RelayFailed 0000000A 1"}));
@@ -123,9 +122,10 @@ TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
   marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
   for (const Case& c : cases) {
     CRecordingMainDialog dialog;
+    m_state.Events.Attach(&dialog);
     CScriptedServer server([&](const std::string&) { return c.Reply; });
     UseHost(server.Host());
-    m_uploads.Upload({"0000000A", ItemKind::File, (m_dir.Path() / "a.txt").string()}, &dialog);
+    m_uploads.Upload({"0000000A", ItemKind::File, (m_dir.Path() / "a.txt").string()});
     ASSERT_TRUE(m_uploads.WaitIdle(10000));
     const std::vector<std::string> events = dialog.Events();
     if (c.Failure.empty()) {
@@ -133,7 +133,7 @@ TEST_F(ServiceTest, EveryRelayReplyIsReadAndAFailureSaysTheRelaysReason) {
     } else {
       EXPECT_EQ(events.back(), "RelayFailed 0000000A " + c.Failure) << c.Reply;
     }
-    m_uploads.DetachDialog();
+    m_state.Events.Detach();
   }
 }
 
@@ -143,12 +143,13 @@ TEST_F(ServiceTest, AnUploadStillRunningAtShutdownNeverTouchesTheGoneDialog) {
   UseHost(server.Host());
   marlix_test::WriteFile(m_dir.Path() / "big.bin", std::string(16 << 20, 'q'));
   auto dialog = std::make_unique<CRecordingMainDialog>();
-  m_uploads.Upload({"0000000E", ItemKind::File, (m_dir.Path() / "big.bin").string()}, dialog.get());
+  m_state.Events.Attach(dialog.get());
+  m_uploads.Upload({"0000000E", ItemKind::File, (m_dir.Path() / "big.bin").string()});
   ASSERT_TRUE(server.WaitHead());
   EXPECT_EQ(m_uploads.UploadsRunning(), 1);
 
   // Shutdown: the dialog is detached and destroyed while the upload waits on the service.
-  m_uploads.DetachDialog();
+  m_state.Events.Detach();
   dialog.reset();
   EXPECT_EQ(m_uploads.UploadsRunning(), 1);
   server.Release();
@@ -164,7 +165,7 @@ TEST_F(ServiceTest, StoppingTheUploadsEndsOneTheRelayNeverAnswersAtOnce) {
   server.Hold();
   UseHost(server.Host());
   marlix_test::WriteFile((m_dir.Path() / "a.bin").string(), std::string(1 << 20, 'q'));
-  m_uploads.Upload({"0000000F", ItemKind::File, (m_dir.Path() / "a.bin").string()}, &m_dialog);
+  m_uploads.Upload({"0000000F", ItemKind::File, (m_dir.Path() / "a.bin").string()});
   ASSERT_TRUE(server.WaitHead());
   const size_t events = m_dialog.Events().size();
   const auto start = std::chrono::steady_clock::now();
@@ -177,7 +178,7 @@ TEST_F(ServiceTest, StoppingTheUploadsEndsOneTheRelayNeverAnswersAtOnce) {
 
 TEST_F(ServiceTest, WithNoRelaySetNothingStartsAndNoLinkIsMade) {
   marlix_test::WriteFile(m_dir.Path() / "a.txt", "a");
-  EXPECT_FALSE(m_uploads.Upload({"1A2B3C4D", ItemKind::File, (m_dir.Path() / "a.txt").string()}, &m_dialog));
+  EXPECT_FALSE(m_uploads.Upload({"1A2B3C4D", ItemKind::File, (m_dir.Path() / "a.txt").string()}));
   EXPECT_EQ(ItemAddress(m_state, ReachMode::Cloud, {"1A2B3C4D", ItemKind::File, ""}), "");
   ServiceSignIn(m_state, m_dialog);
   ServiceSignOut(m_state);

@@ -185,12 +185,12 @@ TEST_F(HttpClientTest, ACarriageReturnInsideSetCookieCannotAddARequestHeader) {
 
 TEST_F(HttpClientTest, TheCallersStopFlagEndsARequestToASilentServerAtOnce) {
   CSilentListener silent;
-  std::atomic<bool> stop{false};
+  CStopFlag stop;
   CHttpClient client;
   client.SetStopFlag(&stop);
   std::thread stopper([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    stop = true;
+    stop.Set();
   });
   const auto start = std::chrono::steady_clock::now();
   const int result = client.Request(("http://" + silent.Host() + "/login").c_str());

@@ -5,7 +5,6 @@
 
 #include "ScriptedServer.h"
 #include "ServiceTestEnv.h"
-#include "service/RevocableDialog.h"
 #include "service/ServiceConfig.h"
 #include "service/ServiceSession.h"
 
@@ -56,11 +55,11 @@ TEST_F(ServiceTest, SignOutReportsDownloadsAndRelaysThatConnected) {
   // Two relays: one reaches the service, one finds no service listening.
   marlix_test::WriteFile(m_dir.Path() / "a.txt", "abc");
   const std::string path = (m_dir.Path() / "a.txt").string();
-  m_uploads.Upload({"0000000A", ItemKind::File, path}, &m_dialog);
+  m_uploads.Upload({"0000000A", ItemKind::File, path});
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
   ASSERT_TRUE(server.WaitRequests(2));
   UseRefusingHost();
-  m_uploads.Upload({"0000000B", ItemKind::File, path}, &m_dialog);
+  m_uploads.Upload({"0000000B", ItemKind::File, path});
   ASSERT_TRUE(m_uploads.WaitIdle(10000));
 
   UseHost(server.Host());

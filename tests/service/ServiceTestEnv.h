@@ -23,7 +23,6 @@ class ServiceTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_TRUE(m_uploads.WaitIdle(20000));
-    m_uploads.DetachDialog();
     m_state.ConfiguredRelay.Set("");
     m_state.ConfiguredUploadHost.Set("");
   }
