@@ -23,7 +23,7 @@
 #include "service/Marlix.h"
 #include "service/ShareFlow.h"
 
-class CSystemNotReadyDlg;
+class CPortOpeningWaitDlg;
 class CDropArea;
 class CReceivedTextBox;
 class CReceivedList;
@@ -124,7 +124,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   // A control by its id (IDC_CAPTION for the caption line).
   QWidget* GetDlgItem(int id) const;
   CDropArea* DropArea() const { return m_pDropArea.get(); }
-  CSystemNotReadyDlg* WaitDialog() const { return m_pWaitDlg.get(); }
+  CPortOpeningWaitDlg* WaitDialog() const { return m_pWaitDlg.get(); }
   CWebService* Server() const { return m_marlix.Web(); }
   SharedState& State() const { return m_state; }
   CShareSession& Session() const { return m_session; }
@@ -203,7 +203,7 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
 
   // Members of the design, all empty until OnInitDialog.
   std::unique_ptr<CDropArea> m_pDropArea;
-  std::unique_ptr<CSystemNotReadyDlg> m_pWaitDlg;
+  std::unique_ptr<CPortOpeningWaitDlg> m_pWaitDlg;
   std::unique_ptr<CReceivedTextBox> m_pReceivedText;
   std::unique_ptr<CReceivedList> m_pReceivedList;
   CDesktopNotifier* m_pNotifier = nullptr;

@@ -13,7 +13,7 @@
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
-#include "gui/SystemNotReadyDlg.h"
+#include "gui/PortOpeningWaitDlg.h"
 #include "net/LocalAddress.h"
 #include "service/CloudRelay.h"
 

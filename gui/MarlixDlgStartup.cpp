@@ -21,10 +21,10 @@
 #include "gui/DialogUnits.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
+#include "gui/PortOpeningWaitDlg.h"
 #include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
 #include "gui/SettingsDlg.h"
-#include "gui/SystemNotReadyDlg.h"
 #include "gui/TextFit.h"
 #include "gui/UiTranslation.h"
 #include "net/LocalAddress.h"
@@ -156,7 +156,7 @@ bool CMarlixDlg::OnInitDialog() {
   if (const int kept = KeptPort(); kept > 0 && port != std::to_string(kept))
     ShowMessageBox(this, tr("端口 %1 已被其他程序占用，本次使用端口 %2。").arg(kept).arg(QString::fromStdString(port)));
 
-  m_pWaitDlg = std::make_unique<CSystemNotReadyDlg>(this);
+  m_pWaitDlg = std::make_unique<CPortOpeningWaitDlg>(this);
 
   m_pProgress->setRange(0, 100);
   m_pProgress->setValue(0);

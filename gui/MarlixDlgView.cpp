@@ -15,7 +15,7 @@
 #include "gui/DialogServices.h"
 #include "gui/DropArea.h"
 #include "gui/MarlixDlg.h"
-#include "gui/SystemNotReadyDlg.h"
+#include "gui/PortOpeningWaitDlg.h"
 #include "net/WanSetup.h"
 #include "qr/QrBitmap.h"
 #include "service/CloudRelay.h"
@@ -189,7 +189,7 @@ void CMarlixDlg::OnReachModeRadio(int id) {
 
 bool CMarlixDlg::RunPortOpening() {
   m_bOpeningPort = true;
-  CSystemNotReadyDlg* wait = m_pWaitDlg.get();
+  CPortOpeningWaitDlg* wait = m_pWaitDlg.get();
   wait->SetText(tr("正在进行端口映射（打通外网）\r\n请稍等片刻..."));
   wait->show();
   wait->CenterOn(this);

@@ -416,7 +416,7 @@ Leave it empty for no cloud relay.</translation>
     </message>
 </context>
 <context>
-    <name>CSystemNotReadyDlg</name>
+    <name>CPortOpeningWaitDlg</name>
     <message>
         <source>正在打通外网</source>
         <translation>Opening the Internet path</translation>

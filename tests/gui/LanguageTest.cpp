@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "GuiTestSupport.h"
-#include "gui/SystemNotReadyDlg.h"
+#include "gui/PortOpeningWaitDlg.h"
 #include "gui/UiTranslation.h"
 
 using namespace marlix_test;

@@ -20,7 +20,7 @@
 #include "app/SharedState.h"
 #include "gui/DialogServices.h"
 #include "gui/DropArea.h"
-#include "gui/SystemNotReadyDlg.h"
+#include "gui/PortOpeningWaitDlg.h"
 #include "service/CloudRelay.h"
 #include "service/ServiceConfig.h"
 
@@ -315,6 +315,29 @@ TEST_F(CMainDialogTest, RadioClickRebuildsTheAddress) {
   EXPECT_TRUE(m_messages.isEmpty());
 }
 
+// An item goes to the relay once: its page shown again (the mode switched back and forth, the item
+// picked again from the list) starts no second upload; only one that failed is tried again.
+TEST_F(CMainDialogTest, EachItemIsUploadedToTheRelayOnceUnlessItFailed) {
+  Start();
+  State().ConfiguredRelay.Set("relay.test:8200");
+  WriteFile(m_dir.Path() / "a.jpg", "jpeg");
+  WriteFile(m_dir.Path() / "b.jpg", "jpeg");
+  Drop({PathOf("a.jpg"), PathOf("b.jpg")});
+  const std::string a = Session().Items().at(0).Token, b = Session().Items().at(1).Token;
+  for (int i = 0; i < 2; ++i) {
+    Click(IDC_RADIO_CLOUD);
+    Click(IDC_RADIO_LAN);
+  }
+  Click(IDC_RADIO_CLOUD);
+  for (const size_t shown : {0, 1, 0}) m_dlg->ShowSharedItem(shown);
+  EXPECT_EQ(m_relays, (std::vector<std::string>{b, a}));
+
+  m_dlg->Report({.Id = ViewEventId::RelayFailed, .Code = static_cast<int>(RelayFailure::NoAnswer), .Token = a});
+  ASSERT_TRUE(WaitFor([&] { return Session().Address().empty(); }));
+  Click(IDC_RADIO_CLOUD);
+  EXPECT_EQ(m_relays, (std::vector<std::string>{b, a, a}));
+}
+
 TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   Start();
   WriteFile(m_dir.Path() / "a.jpg", "jpeg");
@@ -337,7 +360,7 @@ TEST_F(CMainDialogTest, InternetModeOpensThePortBehindTheWaitDialog) {
   probe.setInterval(5);
   QObject::connect(&probe, &QTimer::timeout, [&] {
     if (!started || seen) return;
-    CSystemNotReadyDlg* wait = m_dlg->WaitDialog();
+    CPortOpeningWaitDlg* wait = m_dlg->WaitDialog();
     visible = wait->isVisible();
     centred = (wait->frameGeometry().center() - m_dlg->frameGeometry().center()).manhattanLength() <= 2;
     blocked = QApplication::activeModalWidget() == wait;

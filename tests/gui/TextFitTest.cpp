@@ -12,10 +12,10 @@
 
 #include "GuiTestSupport.h"
 #include "gui/DropArea.h"
+#include "gui/PortOpeningWaitDlg.h"
 #include "gui/ReceivedList.h"
 #include "gui/ReceivedTextBox.h"
 #include "gui/SettingsDlg.h"
-#include "gui/SystemNotReadyDlg.h"
 #include "gui/UiTranslation.h"
 
 using namespace marlix_test;
@@ -75,7 +75,7 @@ const CShownText kTexts[] = {
     {IDC_CAPTION, nullptr, nullptr, ViewEventId::PackingStarted},
     {IDC_RECEIVED, nullptr, "99"},
     {IDC_CAPTION, nullptr, nullptr, ViewEventId::FileReceived},
-    {kWaitText, "CSystemNotReadyDlg", kWaitInitialText},
+    {kWaitText, "CPortOpeningWaitDlg", kWaitInitialText},
     {kWaitText, "CMarlixDlg", "正在进行端口映射（打通外网）\r\n请稍等片刻..."},
     {kWaitText, "CMarlixDlg", "外网已经打通，可正常使用!"},
 };

@@ -1,4 +1,4 @@
-#include "gui/SystemNotReadyDlg.h"
+#include "gui/PortOpeningWaitDlg.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -6,7 +6,7 @@
 
 #include "gui/DialogUnits.h"
 
-CSystemNotReadyDlg::CSystemNotReadyDlg(QWidget* parent)
+CPortOpeningWaitDlg::CPortOpeningWaitDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   setWindowTitle(tr("正在打通外网"));
   QFont font = this->font();
@@ -22,29 +22,29 @@ CSystemNotReadyDlg::CSystemNotReadyDlg(QWidget* parent)
   setVisible(false);
 }
 
-CSystemNotReadyDlg::~CSystemNotReadyDlg() = default;
+CPortOpeningWaitDlg::~CPortOpeningWaitDlg() = default;
 
-void CSystemNotReadyDlg::SetText(const QString& text) {
+void CPortOpeningWaitDlg::SetText(const QString& text) {
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   m_pText->setText(shown);
 }
 
-QString CSystemNotReadyDlg::Text() const {
+QString CPortOpeningWaitDlg::Text() const {
   QString text = m_pText->text();
   return text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
 }
 
-void CSystemNotReadyDlg::CenterOn(QWidget* owner) {
+void CPortOpeningWaitDlg::CenterOn(QWidget* owner) {
   const QRect frame = owner->window()->frameGeometry();
   QRect mine = frameGeometry();
   mine.moveCenter(frame.center());
   move(mine.topLeft());
 }
 
-void CSystemNotReadyDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
+void CPortOpeningWaitDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
 
-void CSystemNotReadyDlg::keyPressEvent(QKeyEvent* event) {
+void CPortOpeningWaitDlg::keyPressEvent(QKeyEvent* event) {
   // Escape would close a dialog; this one stays until the port opening ends.
   if (event->key() == Qt::Key_Escape) return;
   QDialog::keyPressEvent(event);

@@ -10,13 +10,13 @@ class QLabel;
 
 inline constexpr int IDC_WAIT_TEXT = 1001;
 
-class CSystemNotReadyDlg : public QDialog {
-  Q_DECLARE_TR_FUNCTIONS(CSystemNotReadyDlg)
+class CPortOpeningWaitDlg : public QDialog {
+  Q_DECLARE_TR_FUNCTIONS(CPortOpeningWaitDlg)
 
  public:
   // Created hidden, modal to its parent while shown.
-  explicit CSystemNotReadyDlg(QWidget* parent);
-  ~CSystemNotReadyDlg() override;
+  explicit CPortOpeningWaitDlg(QWidget* parent);
+  ~CPortOpeningWaitDlg() override;
 
   // The centred text (control 1001); "\r\n" is a line break.
   void SetText(const QString& text);
@@ -33,4 +33,4 @@ class CSystemNotReadyDlg : public QDialog {
 };
 
 inline constexpr const char* kWaitInitialText =
-    QT_TRANSLATE_NOOP("CSystemNotReadyDlg", "正在进行端口映射，打通外网\r\n请稍等片刻...");
+    QT_TRANSLATE_NOOP("CPortOpeningWaitDlg", "正在进行端口映射，打通外网\r\n请稍等片刻...");
