@@ -19,8 +19,9 @@ enum class ViewEventId {
   FileReceived,  // a file part's last byte has arrived; Name: where it is kept ("tmp/photo.jpg")
   FileStored,    // that file has been saved and answered; Name: its path
   // Folder archives.
-  PackingStarted,   // a folder archive is being packed (packings may overlap)
-  PackingFinished,  // one packing ended; Count: the entries it left out (they could not be read)
+  PackingStarted,   // a folder archive is being packed; Packings: how many are now (they may overlap)
+  PackingFinished,  // one packing ended; Count: the entries it left out (they could not be read);
+                    // Packings: how many are still under way
   // Set-up of the program and of the modes.
   NoFreePort,    // none of the server ports is free: the program cannot run
   WanFailed,     // the router would not map the port (or there is no router that speaks UPnP)
@@ -60,6 +61,7 @@ struct CViewEvent {
   int Code = 0;
   std::string Name{};   // a file's name or path, an address, or a reason, as the Id says
   std::string Token{};  // the shared item's token, as the Id says
+  int Packings = 0;     // folder archives being packed, counted by the core once for every front end
 };
 
 // The whole percent of Done of Total, from 0 to 100 (0 while Total is not known).

@@ -59,12 +59,14 @@ void CCliMainDialog::Report(const CViewEvent& event) {
       MoveBar(100);
       break;
     case ViewEventId::PackingStarted:
-      if (m_packings++ == 0) m_savedCaption = m_caption;
+      if (m_packings == 0) m_savedCaption = m_caption;
+      m_packings = event.Packings;
       PrintCaption(words.Line);
       MoveBar(1);
       break;
     case ViewEventId::PackingFinished: {
-      const bool last = m_packings > 0 && --m_packings == 0;
+      const bool last = m_packings > 0 && event.Packings == 0;
+      m_packings = event.Packings;
       if (event.Count > 0) {
         PrintCaption(words.Line);
       } else if (last) {

@@ -36,7 +36,7 @@ class CCliMainDialog : public CMainDialogView {
   std::mutex m_lock;
   std::string m_caption;       // the caption line's text, as shown
   std::string m_savedCaption;  // shown again when the last packing under way ends
-  int m_packings = 0;
+  int m_packings = 0;          // packings under way as the core last reported them
   // Read without m_lock; written with it held (ShowProgress only forgets the position).
   std::atomic<int> m_lastPos{-1};
   std::atomic<std::chrono::steady_clock::duration> m_lastShown{};

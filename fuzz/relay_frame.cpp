@@ -5,7 +5,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "relay/RelayServer.h"
+#include "relay/TokenAndName.h"
 #include "relay/UploadFrame.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

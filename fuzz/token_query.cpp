@@ -1,5 +1,7 @@
 // The token and query rule: a query finds a shared item only when the text after its first "=" (with
-// something before it) is that item's token exactly; tokens are 22 URL-safe characters.
+// something before it) is that item's token exactly; tokens are 22 URL-safe characters. The percent
+// codec and the query reader on the same input: decoding never grows a text and refuses exactly the
+// bad escapes, any bytes encoded come back whole, and a pair put first in any query is read back.
 
 #include <string>
 
@@ -7,6 +9,8 @@
 #include "app/SharedState.h"
 #include "app/Token.h"
 #include "web/ItemLookup.h"
+#include "web/PercentCodec.h"
+#include "web/QueryParameter.h"
 
 namespace {
 // The harness's one state, for the life of the process.
@@ -28,8 +32,37 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace {
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+void CheckCodec(const std::string& text) {
+  bool badEscape = false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (text[i] == '%' && (i + 2 >= text.size() || !IsHex(text[i + 1]) || !IsHex(text[i + 2]))) badEscape = true;
+  std::string kept, strict;
+  FUZZ_CHECK(PercentDecode(text, kept, PlusSign::Blank, BadEscape::Keep));
+  FUZZ_CHECK(kept.size() <= text.size());
+  FUZZ_CHECK(PercentDecode(text, strict, PlusSign::Blank, BadEscape::Refuse) == !badEscape);
+  if (!badEscape) FUZZ_CHECK(strict == kept);
+  for (bool (*keep)(unsigned char) : {IsUnreservedByte, IsAttrCharByte}) {
+    const std::string encoded = PercentEncode(text, keep);
+    for (const char c : encoded) FUZZ_CHECK(c == '%' || keep(static_cast<unsigned char>(c)));
+    std::string back;
+    FUZZ_CHECK(PercentDecode(encoded, back, PlusSign::Itself, BadEscape::Refuse) && back == text);
+  }
+  const std::string key = text.substr(0, text.size() / 3), value = text.substr(key.size());
+  std::string read;
+  const std::string query =
+      PercentEncode(key, IsUnreservedByte) + "=" + PercentEncode(value, IsUnreservedByte) + "&" + text;
+  FUZZ_CHECK(QueryParameter(query, key, read) && read == value);
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string query(reinterpret_cast<const char*>(data), size);
+  CheckCodec(query);
   query = query.substr(0, query.find('\0'));  // the server hands over C text
   const std::string found = LookupItem(State(), query.c_str());
   const size_t eq = query.find('=');

@@ -226,8 +226,8 @@ class CMarlixDlg : public QDialog, public CMainDialogView {
   bool m_bOpeningPort = false;
   bool m_bShutDown = false;
 
-  // Folder packings under way, and the caption line's text from before the first of them, which the
-  // last one puts back.
+  // Folder packings under way as the core last reported them, and the caption line's text from
+  // before the first of them, which the last one puts back.
   int m_packings = 0;
   QString m_savedCaption;
 };

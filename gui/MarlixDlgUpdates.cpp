@@ -101,12 +101,14 @@ void CMarlixDlg::ApplyEvent(const CViewEvent& event) {
       break;
     case ViewEventId::PackingStarted:
       m_pCaption->show();
-      if (m_packings++ == 0) m_savedCaption = m_pCaption->text();
+      if (m_packings == 0) m_savedCaption = m_pCaption->text();
+      m_packings = event.Packings;
       SetCaptionText(words.Line);
       m_pProgress->setValue(1);
       break;
     case ViewEventId::PackingFinished: {
-      const bool last = m_packings > 0 && --m_packings == 0;
+      const bool last = m_packings > 0 && event.Packings == 0;
+      m_packings = event.Packings;
       if (event.Count > 0) {
         SetCaptionText(words.Line);
       } else if (last) {

@@ -16,9 +16,12 @@
 #include <memory>
 #include <optional>
 
+#include "relay/TokenAndName.h"
 #include "relay/UploadFrame.h"
 #include "web/ByteRange.h"
 #include "web/ClientAddress.h"
+#include "web/PercentCodec.h"
+#include "web/QueryParameter.h"
 
 namespace fs = std::filesystem;
 
@@ -29,7 +32,6 @@ constexpr size_t kPieceSize = 65536;
 const char kDataSuffix[] = ".marlix-relay";
 const char kPartSuffix[] = ".marlix-relay-part";
 const char kMetaSuffix[] = ".marlix-relay-meta";  // name, size, time stored (Unix ms), uploader
-constexpr size_t kMinTokenBytes = 22;             // 128 bits in the URL-safe alphabet
 // A link that has gone is told apart from one that never was for this long.
 constexpr auto kGoneMemory = std::chrono::hours(24);
 constexpr uint64_t kDefaultStorageCap = 10ull << 30;
@@ -70,52 +72,11 @@ bool WriteAll(int fd, const char* data, size_t n) {
   return true;
 }
 
-std::string PercentEncode(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '.' || c == '-' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The form-decoded value of one query variable; empty when missing.
+// The decoded value of one query variable; empty when missing or implausibly long.
 std::string QueryVar(const char* query, const char* name) {
-  if (!query) return {};
-  const std::string q = query, key = std::string(name) + "=";
-  for (size_t at = 0; at <= q.size();) {
-    size_t end = q.find('&', at);
-    if (end == std::string::npos) end = q.size();
-    if (q.compare(at, key.size(), key) == 0) {
-      std::string value;
-      for (size_t i = at + key.size(); i < end; ++i) {
-        if (q[i] == '+') {
-          value += ' ';
-        } else if (q[i] == '%' && i + 2 < end + 1 && Hex(q[i + 1]) >= 0 && Hex(q[i + 2]) >= 0) {
-          value += static_cast<char>(Hex(q[i + 1]) * 16 + Hex(q[i + 2]));
-          i += 2;
-        } else {
-          value += q[i];
-        }
-      }
-      return value.size() < 128 ? value : std::string();
-    }
-    at = end + 1;
-  }
-  return {};
+  std::string value;
+  if (!query || !QueryParameter(query, name, value) || value.size() >= 128) return {};
+  return value;
 }
 
 int64_t UnixMs() {
@@ -161,22 +122,6 @@ bool IsNewerRelease(const std::string& a, const std::string& b) {
     if (x != y) return x > y;
   }
   return false;
-}
-
-bool IsSafeName(const std::string& name) {
-  if (name.empty() || name.size() > kMaxNameBytes || name == "." || name == "..") return false;
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7F || c == '/' || c == '\\') return false;
-  }
-  return true;
-}
-
-bool IsSafeToken(const std::string& token) {
-  if (token.size() < kMinTokenBytes || token.size() > kMaxTokenBytes) return false;
-  for (unsigned char c : token) {
-    if (!std::isalnum(c) && c != '-' && c != '_') return false;  // the URL-safe alphabet of tokens
-  }
-  return true;
 }
 
 // A request counted against its client's MaxRequestsPerClient while it lives.
@@ -568,8 +513,8 @@ CHttpReply CRelayServer::HandleDownload(const CHttpRequest& request) {
   CHttpReply reply;
   reply.AsHttp10 = false;
   reply.AddHeader("Content-Type", "application/octet-stream");
-  reply.AddHeader("Content-Disposition",
-                  "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" + PercentEncode(file.Name));
+  reply.AddHeader("Content-Disposition", "attachment; filename=\"" + plain + "\"; filename*=UTF-8''" +
+                                             PercentEncode(file.Name, IsUnreservedByte));
   reply.AddHeader("Cache-Control", "no-store");
   reply.AddHeader("Accept-Ranges", "bytes");
   if (range.kind == ByteRange::Unsatisfiable) {

@@ -53,12 +53,6 @@ struct RelayOptions {
 // True when release a is newer than release b, comparing dot-separated numbers ("2.10" > "2.9").
 bool IsNewerRelease(const std::string& a, const std::string& b);
 
-// A stored file's name is safe when it is 1 to 511 bytes, not "." or "..", and holds no '/', '\\'
-// or control character. A token is 22 to 64 characters of the URL-safe alphabet (letters, digits,
-// '-', '_'): at least the 128 random bits of a client's token.
-bool IsSafeName(const std::string& name);
-bool IsSafeToken(const std::string& token);
-
 class CRelayServer : private IHttpHandler {
  public:
   CRelayServer() = default;

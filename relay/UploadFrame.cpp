@@ -1,7 +1,5 @@
 #include "relay/UploadFrame.h"
 
-#include "relay/RelayServer.h"
-
 namespace {
 
 bool ReadU32(const CReadExactly& read, uint32_t& value) {

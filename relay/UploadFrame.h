@@ -7,8 +7,7 @@
 #include <functional>
 #include <string>
 
-constexpr size_t kMaxTokenBytes = 64;
-constexpr size_t kMaxNameBytes = 511;
+#include "relay/TokenAndName.h"
 
 struct CUploadFrame {
   std::string token;

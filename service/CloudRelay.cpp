@@ -20,13 +20,13 @@
 #include "app/SharedState.h"
 #include "app/StopFlag.h"
 #include "app/TransferProgress.h"
+#include "app/Utf8Cut.h"
 #include "relay/UploadFrame.h"
 #include "service/HttpClient.h"
 #include "service/ServiceConfig.h"
 
 namespace {
 
-constexpr size_t kMaxNameBytes = 511;
 constexpr uint64_t kMaxRelayedSize = 0xFFFFFFFFull;  // the size field is 32 bits
 constexpr size_t kMaxReasonBytes = 200;
 
@@ -69,13 +69,7 @@ struct RelayUploadJob {
 std::string UploadName(const std::string& path) {
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {};
-  std::string name = path.substr(slash + 1);
-  if (name.size() > kMaxNameBytes) {
-    size_t cut = kMaxNameBytes;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    name.resize(cut);
-  }
-  return name;
+  return CutUtf8(path.substr(slash + 1), kMaxNameBytes);
 }
 
 }  // namespace
@@ -96,11 +90,7 @@ RelayReply ParseRelayReply(const std::string& reply) {
   for (char c : reason) {
     if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) parsed.Reason += c;
   }
-  if (parsed.Reason.size() > kMaxReasonBytes) {
-    size_t cut = kMaxReasonBytes;
-    while (cut > 0 && (static_cast<unsigned char>(parsed.Reason[cut]) & 0xC0) == 0x80) --cut;
-    parsed.Reason.resize(cut);
-  }
+  parsed.Reason = CutUtf8(parsed.Reason, kMaxReasonBytes);
   return parsed;
 }
 

@@ -1,30 +1,6 @@
 #include "web/AttachmentDisposition.h"
 
-namespace {
-
-// attr-char of RFC 5987: sent as it is in an extended parameter value.
-bool IsAttrChar(unsigned char c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) return true;
-  switch (c) {
-    case '!':
-    case '#':
-    case '$':
-    case '&':
-    case '+':
-    case '-':
-    case '.':
-    case '^':
-    case '_':
-    case '`':
-    case '|':
-    case '~':
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
+#include "web/PercentCodec.h"
 
 std::string AttachmentDisposition(const std::string& name) {
   std::string value = "attachment;filename=\"";
@@ -36,16 +12,5 @@ std::string AttachmentDisposition(const std::string& name) {
       value += static_cast<char>(c);
     }
   }
-  value += "\";filename*=UTF-8''";
-  static const char kHex[] = "0123456789ABCDEF";
-  for (unsigned char c : name) {
-    if (IsAttrChar(c)) {
-      value += static_cast<char>(c);
-    } else {
-      value += '%';
-      value += kHex[c >> 4];
-      value += kHex[c & 15];
-    }
-  }
-  return value;
+  return value + "\";filename*=UTF-8''" + PercentEncode(name, IsAttrCharByte);
 }

@@ -18,10 +18,10 @@
 
 #include "app/SharedState.h"
 #include "app/TransferProgress.h"
+#include "app/Utf8Cut.h"
 #include "web/AttachmentDisposition.h"
 #include "web/ItemLookup.h"
 #include "web/StreamFile.h"
-#include "web/UploadName.h"
 #include "web/WebService.h"
 
 namespace {
@@ -186,12 +186,15 @@ void CFolderArchives::StopBuilds() {
 }
 
 void CFolderArchives::BeginCompressingCaption() {
+  std::lock_guard<std::mutex> lock(m_packingLock);
   m_state.Events.ShowProgress();
-  m_state.Events.Report({ViewEventId::PackingStarted});
+  m_state.Events.Report({.Id = ViewEventId::PackingStarted, .Packings = ++m_packings});
 }
 
 void CFolderArchives::EndCompressingCaption(int leftOut) {
-  m_state.Events.Report({.Id = ViewEventId::PackingFinished, .Count = leftOut});
+  std::lock_guard<std::mutex> lock(m_packingLock);
+  if (m_packings > 0) --m_packings;
+  m_state.Events.Report({.Id = ViewEventId::PackingFinished, .Count = leftOut, .Packings = m_packings});
 }
 
 CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query) {

@@ -41,7 +41,8 @@ class CFolderArchives {
   void StopBuilds();
 
   // Tell the window that a packing starts (PackingStarted) and that it ended, with the number of
-  // entries it left out (PackingFinished); the window words the caption.
+  // entries it left out (PackingFinished); the window words the caption. Both carry the number of
+  // packings under way, counted here and reported in the order counted. Every Begin has its End.
   void BeginCompressingCaption();
   void EndCompressingCaption(int leftOut);
 
@@ -50,6 +51,8 @@ class CFolderArchives {
   std::mutex m_lock;  // guards the two maps, for one look-up or choice at a time
   std::map<std::string, std::shared_ptr<CArchive>> m_archives;  // folder path -> its archive
   std::set<std::string> m_chosenPaths;                          // archive files chosen in this run
+  std::mutex m_packingLock;  // makes each change of m_packings and its report one step
+  int m_packings = 0;        // packings under way (Begin without End), under m_packingLock
 };
 
 // "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run. A packing that is not done

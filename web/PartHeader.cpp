@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "web/PercentCodec.h"
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -17,13 +19,6 @@ std::string Trim(const std::string& s) {
 
 bool SameWord(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The value of an extended parameter (charset'language'percent-encoded) as UTF-8; false when it
 // cannot be decoded or holds a NUL.
 bool DecodeExtended(const std::string& value, std::string& out) {
@@ -33,20 +28,17 @@ bool DecodeExtended(const std::string& value, std::string& out) {
   const std::string charset = value.substr(0, q1);
   const bool latin1 = SameWord(charset, "ISO-8859-1");
   if (!latin1 && !SameWord(charset, "UTF-8")) return false;
+  std::string bytes;
+  if (!PercentDecode(std::string_view(value).substr(q2 + 1), bytes, PlusSign::Itself, BadEscape::Refuse)) return false;
   out.clear();
-  for (size_t i = q2 + 1; i < value.size(); ++i) {
-    unsigned c = static_cast<unsigned char>(value[i]);
-    if (c == '%') {
-      if (i + 2 >= value.size() || HexValue(value[i + 1]) < 0 || HexValue(value[i + 2]) < 0) return false;
-      c = static_cast<unsigned>(HexValue(value[i + 1]) * 16 + HexValue(value[i + 2]));
-      i += 2;
-    }
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c == 0) return false;
     if (latin1 && c >= 0x80) {
       out += static_cast<char>(0xC0 | (c >> 6));
       out += static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      out += static_cast<char>(c);
+      out += ch;
     }
   }
   return true;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "app/Utf8Cut.h"
 #include "web/FreeSpace.h"
 #include "web/SavedFile.h"
 #include "web/UploadName.h"

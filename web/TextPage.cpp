@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "app/Token.h"
+#include "app/Utf8Cut.h"
 #include "web/AcceptLanguage.h"
 #include "web/FolderPageHtml.h"
 
@@ -39,7 +40,7 @@ CHttpReply ServeTextPage(const CHttpRequest& request, const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string text;
   if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (text.size() > kMaxSharedText) text.resize(kMaxSharedText);
+  text = CutUtf8(text, kMaxSharedText);
   const std::string nonce = MakeToken();
   CHttpReply reply = CHttpReply::Text(200, "text/html; charset=utf-8",
                                       TextPageHtml(text, AcceptsChinese(request.Header("Accept-Language")), nonce));

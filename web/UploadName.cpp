@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/UrlHost.h"
+#include "app/Utf8Cut.h"
+#include "web/PercentCodec.h"
 
 namespace {
 
@@ -60,11 +62,7 @@ std::string Fit(std::string base, const std::string& tail, size_t pathLimit) {
     const std::string name = base + tail;
     return kFolder.size() + name.size() <= pathLimit && ReplyCost(name) <= kMaxReplyNameCost;
   };
-  while (!base.empty() && !fits()) {
-    size_t cut = base.size() - 1;
-    while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0) == 0x80) --cut;
-    base.resize(cut);
-  }
+  while (!base.empty() && !fits()) base = CutUtf8(base, base.size() - 1);
   return base + tail;
 }
 
@@ -112,13 +110,6 @@ std::string NumberedUploadName(const std::string& name, int n) {
   return Fit(base, number + ext, kMaxNumberedPath);
 }
 
-std::string CutUtf8(const std::string& text, size_t max) {
-  if (text.size() <= max) return text;
-  size_t end = max;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
 std::string JsonEscape(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -139,18 +130,7 @@ std::string JsonEscape(const std::string& text) {
 }
 
 std::string UrlEscapeName(const std::string& name) {
-  std::string out;
-  out.reserve(name.size());
-  for (const char ch : name) {
-    if (ch == '%' || ch == '#' || ch == '?') {
-      char esc[4];
-      std::snprintf(esc, sizeof esc, "%%%02X", static_cast<unsigned char>(ch));
-      out += esc;
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  return PercentEncode(name, [](unsigned char c) { return c != '%' && c != '#' && c != '?'; });
 }
 
 std::string UploadReplyEntry(const std::string& name, int64_t size, const std::string& type, const std::string& host,

@@ -19,9 +19,6 @@ std::string SafeUploadName(const std::string& sent);
 // split at the last ".", or "name(n)" when there is none, shortened so that the numbered path fits.
 std::string NumberedUploadName(const std::string& name, int n);
 
-// UTF-8 text cut to at most `max` bytes without splitting a character.
-std::string CutUtf8(const std::string& text, size_t max);
-
 // The text as a JSON string's content: quote, backslash and control characters escaped.
 std::string JsonEscape(const std::string& text);
 

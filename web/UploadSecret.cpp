@@ -1,8 +1,10 @@
 #include "web/UploadSecret.h"
 
+#include "web/QueryParameter.h"
+
 namespace {
 
-bool SameText(const std::string& a, const std::string& b) {
+bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   unsigned char diff = 0;
   for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
@@ -13,14 +15,11 @@ bool SameText(const std::string& a, const std::string& b) {
 
 bool QueryHasUploadSecret(const std::string& query, const std::string& secret) {
   if (secret.empty()) return false;
+  // Every "k" is compared, so that the time taken does not tell which one came close.
   bool found = false;
-  size_t start = 0;
-  while (start <= query.size()) {
-    size_t end = query.find('&', start);
-    if (end == std::string::npos) end = query.size();
-    const std::string pair = query.substr(start, end - start);
-    if (pair.rfind("k=", 0) == 0) found = SameText(pair.substr(2), secret) || found;
-    start = end + 1;
-  }
+  ForEachQueryPair(query, [&](std::string_view name, std::string_view value) {
+    if (name == "k") found = SameText(value, secret) || found;
+    return true;
+  });
   return found;
 }

@@ -5,6 +5,7 @@
 #include "web/FolderPage.h"
 #include "web/ItemLookup.h"
 #include "web/LocalFile.h"
+#include "web/PercentCodec.h"
 #include "web/RequestOrigin.h"
 #include "web/RequestUri.h"
 #include "web/SavedFile.h"
@@ -19,30 +20,9 @@ namespace {
 // The longest a miss's answer is held back (the block itself may last longer).
 constexpr std::chrono::milliseconds kLongestHold{30000};
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 }  // namespace
 
-std::string DispatchPath(const std::string& rawPath) {
-  std::string decoded;
-  decoded.reserve(rawPath.size());
-  for (size_t i = 0; i < rawPath.size(); ++i) {
-    const int hi = rawPath[i] == '%' && i + 2 < rawPath.size() ? HexValue(rawPath[i + 1]) : -1;
-    const int lo = hi >= 0 ? HexValue(rawPath[i + 2]) : -1;
-    if (lo >= 0) {
-      decoded += static_cast<char>(hi * 16 + lo);
-      i += 2;
-    } else {
-      decoded += rawPath[i];
-    }
-  }
-  return CleanRequestUri(decoded);
-}
+std::string DispatchPath(const std::string& rawPath) { return CleanRequestUri(PercentDecoded(rawPath)); }
 
 CWebService::CWebService(SharedState& state)
     : m_state(state), m_archives(state), m_partials(state.HomePath(".uploading"), state.HomePath("tmp")) {

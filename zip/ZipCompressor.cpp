@@ -8,6 +8,7 @@
 #include <cmath>
 #include <system_error>
 
+#include "zip/ZipSink.h"
 #include "zip/ZipWriter.h"
 
 namespace {
@@ -160,7 +161,7 @@ void CZipCompressor::Prefetch(const std::string& path) {
   m_wake.notify_one();
 }
 
-uint32_t CZipCompressor::Deflate(int src, const std::string& path, CZipWriter& out, uint32_t& crc, uint64_t& size,
+uint32_t CZipCompressor::Deflate(int src, const std::string& path, IZipSink& out, uint32_t& crc, uint64_t& size,
                                  uint64_t& compressed) {
   const auto found = m_prefetched.find(path);
   if (found != m_prefetched.end()) {

@@ -17,17 +17,17 @@
 #include <thread>
 #include <vector>
 
-class CZipWriter;
+class IZipSink;
 
 class CZipCompressor {
  public:
   explicit CZipCompressor(unsigned threads);
   ~CZipCompressor();
 
-  // Reads `src` to its end and writes the compressed stream through the writer's output. Gives the
+  // Reads `src` to its end and writes the compressed stream to `out`. Gives the
   // CRC-32 and the size of the data read and the size of the stream written.
   // A source already compressed by Prefetch is taken from there (its bytes as read then).
-  uint32_t Deflate(int src, const std::string& path, CZipWriter& out, uint32_t& crc, uint64_t& size,
+  uint32_t Deflate(int src, const std::string& path, IZipSink& out, uint32_t& crc, uint64_t& size,
                    uint64_t& compressed);
 
   // Starts compressing a small file that is about to be added, so that small files keep every thread

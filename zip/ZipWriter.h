@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "zip/ZipSink.h"
+
 // Result codes.
 enum : uint32_t {
   ZIP_OK = 0,
@@ -34,7 +36,9 @@ enum : uint32_t {
 
 class CZipCompressor;
 
-class CZipWriter {
+// The compressor writes an entry's data through the writer's IZipSink side, which only the writer
+// hands out.
+class CZipWriter final : private IZipSink {
  public:
   // Creates or truncates the archive file. On success `writer` holds the new writer; on failure it
   // stays empty and the result is ZIP_ERR_OPEN. `threads` is the number of compression threads:
@@ -60,7 +64,7 @@ class CZipWriter {
     m_cancel = cancel;
     m_alsoCancel = alsoCancel;
   }
-  bool Cancelled() const {
+  bool Cancelled() const override {
     return (m_cancel && m_cancel->load(std::memory_order_relaxed)) ||
            (m_alsoCancel && m_alsoCancel->load(std::memory_order_relaxed));
   }
@@ -105,11 +109,11 @@ class CZipWriter {
   uint32_t FinishEntry(Entry& e);
   uint32_t WriteDescriptor(const Entry& e);
   // In the streamed layout, writes out what is buffered so that it becomes final; else nothing.
-  bool Settle() { return !m_streamed || m_buffer.empty() || Flush(); }
+  bool Settle() override { return !m_streamed || m_buffer.empty() || Flush(); }
   void Publish(uint64_t finalBytes);
 
   // Output goes through a buffer; m_fileEnd counts the bytes actually in the file.
-  bool Put(const void* data, size_t size);
+  bool Put(const void* data, size_t size) override;
   bool Flush();
   void DropBuffer() { m_buffer.clear(); }
   uint64_t Position() const { return m_fileEnd + m_buffer.size(); }
@@ -131,6 +135,4 @@ class CZipWriter {
   std::vector<Entry> m_entries;
   unsigned m_threads = 1;
   std::unique_ptr<CZipCompressor> m_compressor;
-
-  friend class CZipCompressor;
 };

@@ -517,9 +517,9 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
     view->HideProgress();
     view->ShowProgress();
     // Two packings overlap: the caption before them comes back when the last one ends.
-    view->Report({.Id = ViewEventId::PackingStarted});
-    view->Report({.Id = ViewEventId::PackingStarted});
-    view->Report({.Id = ViewEventId::PackingFinished});
+    view->Report({.Id = ViewEventId::PackingStarted, .Packings = 1});
+    view->Report({.Id = ViewEventId::PackingStarted, .Packings = 2});
+    view->Report({.Id = ViewEventId::PackingFinished, .Packings = 1});
     view->Report({.Id = ViewEventId::RelayProgress, .Done = 37, .Total = 100});
     view->Report({.Id = ViewEventId::ReceivedCount, .Count = 1});  // of one request: the button counts the run's
     view->Report({.Id = ViewEventId::RelayFolderRefused});
@@ -543,10 +543,10 @@ TEST_F(CMainDialogTest, UpdatesFromOtherThreadsAreQueued) {
   ASSERT_EQ(m_opened.size(), 1);
   EXPECT_EQ(m_opened[0], QUrl(QStringLiteral("http://127.0.0.1:8200/")));
 
-  State().Events.Report({.Id = ViewEventId::PackingFinished});
+  State().Events.Report({.Id = ViewEventId::PackingFinished, .Packings = 0});
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("等待从手机上传文件..."));
-  State().Events.Report({.Id = ViewEventId::PackingStarted});
-  State().Events.Report({.Id = ViewEventId::PackingFinished, .Count = 2});  // said, not put back
+  State().Events.Report({.Id = ViewEventId::PackingStarted, .Packings = 1});
+  State().Events.Report({.Id = ViewEventId::PackingFinished, .Count = 2, .Packings = 0});  // said, not put back
   EXPECT_EQ(Text(IDC_CAPTION), QStringLiteral("有 2 项无法读取，未打包"));
 }
 

@@ -74,7 +74,7 @@ TEST_F(CMainDialogTest, CloseWhileAPhoneIsDownloadingEndsAndDeletesTheArchives) 
     for (int i = 0; !stopUpdates; ++i) {
       view->Report({.Id = ViewEventId::DownloadProgress, .Done = i % 101, .Total = 100});
       view->ShowProgress();
-      view->Report({.Id = ViewEventId::PackingStarted});
+      view->Report({.Id = ViewEventId::PackingStarted, .Packings = 1});
       view->Report({.Id = ViewEventId::PackingFinished});
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }

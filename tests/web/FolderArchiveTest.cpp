@@ -181,6 +181,14 @@ TEST(FolderArchive, ConcurrentFirstRequestsBothGetTheWholeArchivePackedOnce) {
   const std::vector<CViewEvent> finished = server.Dialog().Reports(ViewEventId::PackingFinished);
   ASSERT_EQ(finished.size(), 2u);
   EXPECT_EQ(finished[0].Count + finished[1].Count, 0);
+  // The core counts the packings under way, in the order it tells of them.
+  int underWay = 0;
+  for (const CViewEvent& e : server.Dialog().Reports()) {
+    if (e.Id == ViewEventId::PackingStarted || e.Id == ViewEventId::PackingFinished) {
+      underWay += e.Id == ViewEventId::PackingStarted ? 1 : -1;
+      EXPECT_EQ(e.Packings, underWay);
+    }
+  }
 }
 
 TEST(FolderArchive, FoldersOfTheSameNameGetTheirOwnArchivesAndForeignFilesAreLeftAlone) {
