@@ -19,10 +19,8 @@
 #include "app/SharedState.h"
 #include "app/TransferProgress.h"
 #include "web/AttachmentDisposition.h"
-#include "web/ItemLookup.h"
 #include "web/StreamFile.h"
 #include "web/UploadName.h"
-#include "web/WebService.h"
 
 namespace {
 
@@ -52,9 +50,10 @@ bool IsDiskFull(int error) { return error == ENOSPC || error == EDQUOT || error 
 
 // Finds the folder's archive made in this run, or the packing of it under way, or starts that packing.
 // An archive that could not be written whole is deleted by its packing, so the next request packs again.
-CPreparedArchive PrepareArchive(CWebService& service, const std::string& folderPath) {
+CPreparedArchive PrepareArchive(CFolderArchives& archives, SharedState& state, const std::atomic<bool>& stop,
+                                const std::string& folderPath) {
   CPreparedArchive prepared;
-  std::shared_ptr<CFolderArchives::CArchive> archive = service.Archives().ArchiveOf(folderPath);
+  std::shared_ptr<CFolderArchives::CArchive> archive = archives.ArchiveOf(folderPath);
   std::lock_guard<std::mutex> step(archive->step);
   if (archive->build && archive->build->GetState() == CArchiveBuild::State::kBuilding) {
     prepared.build = archive->build;
@@ -62,17 +61,17 @@ CPreparedArchive PrepareArchive(CWebService& service, const std::string& folderP
   }
   archive->build.reset();
   struct stat st {};
-  if (!archive->path.empty() && IsListed(service.State(), archive->path)) {
+  if (!archive->path.empty() && IsListed(state, archive->path)) {
     if (::stat(archive->path.c_str(), &st) == 0) {
       prepared.path = archive->path;
       return prepared;
     }
   } else {
-    archive->path = service.Archives().ReservePath(OwnName(folderPath), prepared.diskFull);
+    archive->path = archives.ReservePath(OwnName(folderPath), prepared.diskFull);
     if (archive->path.empty()) return prepared;
-    service.State().AddTempArchive(archive->path);
+    state.AddTempArchive(archive->path);
   }
-  archive->build = std::make_shared<CArchiveBuild>(archive->path, folderPath, &service.StopFlag());
+  archive->build = std::make_shared<CArchiveBuild>(archive->path, folderPath, &stop);
   prepared.build = archive->build;
   prepared.started = true;
   return prepared;
@@ -194,9 +193,8 @@ void CFolderArchives::EndCompressingCaption(int leftOut) {
   m_state.Events.Report({.Id = ViewEventId::PackingFinished, .Count = leftOut});
 }
 
-CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query) {
-  const std::string folderPath = LookupItem(service.State(), query);
-  if (folderPath.empty()) return CHttpReply::Dropped();
+CHttpReply ServeFolderArchive(CFolderArchives& archives, SharedState& state, const std::atomic<bool>& stop,
+                              const CHttpRequest& request, const std::string& folderPath) {
   // Only a shared folder has an archive; a file's token is answered as an unknown one.
   struct stat st {};
   if (::stat(folderPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) return CHttpReply::Dropped();
@@ -204,8 +202,8 @@ CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request,
   std::vector<std::pair<std::string, std::string>> headers = {
       {"Content-Type", "application/x-zip-compressed"},
       {"Content-Disposition", AttachmentDisposition(OwnName(folderPath) + ".zip")}};
-  service.Archives().BeginCompressingCaption();
-  CPreparedArchive archive = PrepareArchive(service, folderPath);
+  archives.BeginCompressingCaption();
+  CPreparedArchive archive = PrepareArchive(archives, state, stop, folderPath);
   if (archive.build) {
     const std::shared_ptr<CArchiveBuild>& build = archive.build;
     const bool follow = CanFollowPacking(request);
@@ -213,31 +211,31 @@ CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request,
     if (follow) {
       build->WaitForEnd(kFileReplyWait);
     } else {
-      while (!build->WaitForEnd(std::chrono::seconds(1)) && !service.Stopping()) {
+      while (!build->WaitForEnd(std::chrono::seconds(1)) && !stop) {
       }
     }
-    if (build->GetState() == CArchiveBuild::State::kBuilding && !service.Stopping()) {
-      EndCaptionWhenPacked(service.Archives(), build, archive.started);
-      service.State().DownloadCount.fetch_add(1);
+    if (build->GetState() == CArchiveBuild::State::kBuilding && !stop) {
+      EndCaptionWhenPacked(archives, build, archive.started);
+      state.DownloadCount.fetch_add(1);
       CHttpReply reply;
       reply.AsHttp10 = false;  // chunked, so that a reply broken off is seen as one
       reply.Headers = std::move(headers);
       reply.Kind = CHttpReply::Body::Producer;
-      reply.Producer = std::make_shared<CArchiveStream>(build, &service.State().Events);
+      reply.Producer = std::make_shared<CArchiveStream>(build, &state.Events);
       return reply;
     }
-    service.Archives().EndCompressingCaption(archive.started ? build->LeftOut() : 0);
+    archives.EndCompressingCaption(archive.started ? build->LeftOut() : 0);
     if (build->GetState() == CArchiveBuild::State::kDone)
       archive.path = build->Path();
-    else if (!service.Stopping())
+    else if (!stop)
       return ArchiveError(IsDiskFull(build->Error()));
   } else {
-    service.Archives().EndCompressingCaption(0);
+    archives.EndCompressingCaption(0);
   }
-  if (service.Stopping()) return CHttpReply::Dropped();
+  if (stop) return CHttpReply::Dropped();
   if (archive.path.empty()) return ArchiveError(archive.diskFull);
 
   CFileReply file(request, archive.path);
-  if (file.StartsAtFirstByte()) service.State().DownloadCount.fetch_add(1);
-  return file.Reply(std::move(headers), &service.State().Events);
+  if (file.StartsAtFirstByte()) state.DownloadCount.fetch_add(1);
+  return file.Reply(std::move(headers), &state.Events);
 }

@@ -10,7 +10,6 @@
 #include "web/HttpRequest.h"
 #include "zip/ArchiveBuild.h"
 
-class CWebService;
 struct SharedState;
 
 // The folder archives of one web service: which archive file belongs to which shared folder, the
@@ -52,8 +51,11 @@ class CFolderArchives {
   std::set<std::string> m_chosenPaths;                          // archive files chosen in this run
 };
 
-// "/z?t=TOKEN": the shared folder as one ZIP archive, packed once per run. A packing that is not done
-// within a moment is sent as it is packed (chunked) to an HTTP/1.1 request without Range, and a
-// failure breaks that reply off; other requests wait for the packing's end. A finished archive is
-// sent as a file (Content-Length, Range, validators).
-CHttpReply ServeFolderArchive(CWebService& service, const CHttpRequest& request, const char* query);
+// "/z?t=TOKEN": the shared folder at `folderPath` (the item the token names) as one ZIP archive of
+// `archives`, packed once per run; each download is counted in `state` and reported to its event
+// channel. A packing that is not done within a moment is sent as it is packed (chunked) to an
+// HTTP/1.1 request without Range, and a failure breaks that reply off; other requests wait for the
+// packing's end. A finished archive is sent as a file (Content-Length, Range, validators). Once
+// `stop` is set, waits and packings give up.
+CHttpReply ServeFolderArchive(CFolderArchives& archives, SharedState& state, const std::atomic<bool>& stop,
+                              const CHttpRequest& request, const std::string& folderPath);

@@ -10,9 +10,7 @@
 #include "web/AcceptLanguage.h"
 #include "web/FileSize.h"
 #include "web/FolderPageHtml.h"
-#include "web/ItemLookup.h"
 #include "web/Thumbnail.h"
-#include "web/WebService.h"
 
 namespace {
 
@@ -57,12 +55,9 @@ std::vector<std::string> ListFolderFiles(const std::string& folder) {
   return files;
 }
 
-CHttpReply ServeFolderPage(CWebService& service, const CHttpRequest& request, const char* query) {
-  SharedState& state = service.State();
-  const std::string folder = LookupItem(state, query);
-  if (folder.empty()) return CHttpReply::Dropped();
+CHttpReply ServeFolderPage(SharedState& state, const CHttpRequest& request, const std::string& folder) {
   // The token that named this folder; the archive link names the folder by it, never by the raw query.
-  const std::string token = std::string(query).substr(std::string(query).find('=') + 1);
+  const std::string token = request.Query.substr(request.Query.find('=') + 1);
 
   const std::vector<std::string> files = ListFolderFiles(folder);
   CFolderPage model;

@@ -7,15 +7,9 @@
 #include "app/SharedState.h"
 #include "web/AttachmentDisposition.h"
 #include "web/ContentType.h"
-#include "web/ItemLookup.h"
 #include "web/StreamFile.h"
-#include "web/WebService.h"
 
-CHttpReply ServeSharedFile(CWebService& service, const CHttpRequest& request, const char* query) {
-  SharedState& state = service.State();
-  const std::string path = LookupItem(state, query);
-  if (path.empty()) return CHttpReply::Dropped();
-
+CHttpReply ServeSharedFile(SharedState& state, const CHttpRequest& request, const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string name = slash == std::string::npos ? std::string() : path.substr(slash + 1);
   const char* type = name.empty() ? nullptr : LookupContentType(name);

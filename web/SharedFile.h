@@ -1,8 +1,11 @@
 #pragma once
+#include <string>
+
 #include "web/HttpReply.h"
 #include "web/HttpRequest.h"
 
-class CWebService;
+struct SharedState;
 
-// "/f?t=TOKEN": one shared file as an attachment.
-CHttpReply ServeSharedFile(CWebService& service, const CHttpRequest& request, const char* query);
+// "/f?t=TOKEN": the shared file at `path` (the item the token names) as an attachment, counted as a
+// download of the state's and reported to its event channel.
+CHttpReply ServeSharedFile(SharedState& state, const CHttpRequest& request, const std::string& path);

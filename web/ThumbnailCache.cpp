@@ -24,3 +24,12 @@ void CThumbnailCache::Clear() {
   std::lock_guard<std::mutex> lock(m_lock);
   m_made.clear();
 }
+
+CHttpReply ServeThumbnail(CThumbnailCache& cache, const std::string& path) {
+  const std::string jpeg = cache.Get(path);
+  CHttpReply reply = CHttpReply::Text(jpeg.empty() ? 404 : 200, "image/jpeg", jpeg);
+  reply.AddHeader("Cache-Control", "private, max-age=86400");
+  reply.AddHeader("Content-Security-Policy", "sandbox");
+  reply.AddHeader("X-Content-Type-Options", "nosniff");
+  return reply;
+}

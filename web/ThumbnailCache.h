@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "web/HttpReply.h"
+
 class CThumbnailCache {
  public:
   // The thumbnail of the picture at path (MakeThumbnail), empty when there is none.
@@ -18,3 +20,7 @@ class CThumbnailCache {
   std::mutex m_lock;
   std::map<std::string, std::string> m_made;  // key -> JPEG (or empty)
 };
+
+// "/t?t=TOKEN": the cached thumbnail of the picture at `path` (the item the token names), kept by the
+// phone for a day; 404 for a picture that cannot be decoded.
+CHttpReply ServeThumbnail(CThumbnailCache& cache, const std::string& path);

@@ -30,7 +30,6 @@
 #include "web/ResumableUpload.h"
 #include "web/SavedFile.h"
 #include "web/UploadName.h"
-#include "web/WebService.h"
 
 namespace {
 
@@ -171,10 +170,10 @@ std::string SavedFileEntry(SharedState& state, const std::string& saved) {
 
 // The room an upload may still fill on the disk of "tmp": the free space less the reserve and the
 // space that resumable uploads have booked; unbounded when the free space cannot be read.
-int64_t UploadRoom(CWebService& service) {
-  const int64_t free = FreeSpace(service.State().HomePath("tmp"));
+int64_t UploadRoom(const SharedState& state, CPartialUploads& partials) {
+  const int64_t free = FreeSpace(state.HomePath("tmp"));
   if (free < 0) return std::numeric_limits<int64_t>::max();
-  return free - service.PartialUploads().ReservedBytes() - kFreeSpaceReserve;
+  return free - partials.ReservedBytes() - kFreeSpaceReserve;
 }
 
 // File parts are written to hidden files in the working directory's "tmp" and take their name there
@@ -182,9 +181,9 @@ int64_t UploadRoom(CWebService& service) {
 // against the room (UploadRoom), whether or not the request declared its length.
 class CTmpFileSink : public CMultipartSink {
  public:
-  CTmpFileSink(CWebService& service, CUploadList& list, int64_t declared)
-      : m_service(service),
-        m_state(service.State()),
+  CTmpFileSink(SharedState& state, CPartialUploads& partials, CUploadList& list, int64_t declared)
+      : m_state(state),
+        m_partials(partials),
         m_list(list),
         m_folder(m_state.HomePath("tmp")),
         m_progress({ViewEventId::UploadProgress}, declared) {}
@@ -206,7 +205,7 @@ class CTmpFileSink : public CMultipartSink {
     const auto n = static_cast<int64_t>(count);
     if (n > m_budget) {
       // Measured again at most every kRoomStep bytes, so that uploads side by side see each other.
-      m_budget = std::min(UploadRoom(m_service), kRoomStep);
+      m_budget = std::min(UploadRoom(m_state, m_partials), kRoomStep);
       if (n > m_budget) return ENOSPC;
     }
     m_budget -= n;
@@ -250,8 +249,8 @@ class CTmpFileSink : public CMultipartSink {
     if (const CViewEvent* progress = m_progress.Advance(m_written)) m_state.Events.Report(*progress);
   }
 
-  CWebService& m_service;
   SharedState& m_state;
+  CPartialUploads& m_partials;
   CUploadList& m_list;
   const std::string m_folder;
   int64_t m_written = 0;         // file bytes of all parts so far
@@ -265,7 +264,7 @@ class CTmpFileSink : public CMultipartSink {
 
 }  // namespace
 
-CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved) {
+CHttpReply ReceiveUpload(SharedState& state, CPartialUploads& partials, CHttpRequest& request, int& saved) {
   saved = 0;
   std::string boundary;
   const BoundaryResult found = ParseBoundary(request.Header("Content-Type"), boundary);
@@ -273,22 +272,22 @@ CHttpReply ReceiveUpload(CWebService& service, CHttpRequest& request, int& saved
   if (found == BoundaryResult::Malformed) return UploadErrorReply(kBadForm);
   // A body that cannot fit is refused before anything is written.
   const int64_t declared = request.ContentLength;
-  if (declared > 0 && declared > UploadRoom(service)) return UploadErrorReply(ErrorOf(UploadFailure::DiskFull));
+  if (declared > 0 && declared > UploadRoom(state, partials)) return UploadErrorReply(ErrorOf(UploadFailure::DiskFull));
   CUploadList list;
-  CTmpFileSink sink(service, list, declared);
+  CTmpFileSink sink(state, partials, list, declared);
   const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
   saved = ReceiveMultipart(boundary, read, sink).saved;
   return list.Take();
 }
 
-CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, int& saved) {
+CHttpReply ReceiveResumableUpload(SharedState& state, CPartialUploads& partials, CHttpRequest& request, int& saved) {
   saved = 0;
   const CBodyRead read = request.ReadBody ? request.ReadBody : CBodyRead([](char*, size_t) { return 0; });
   // The bar follows the whole file across its pieces: a piece that starts past the beginning reports
   // only the percents it adds.
   std::optional<CTransferProgress> progress;
   const CPieceProgress onPiece = [&](const std::string& name, int64_t held, int64_t size) {
-    CMainDialogView& events = service.State().Events;
+    CMainDialogView& events = state.Events;
     const bool first = !progress;
     if (first) {
       progress.emplace(CViewEvent{.Id = ViewEventId::UploadProgress, .Name = name}, size);
@@ -297,9 +296,8 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
     const CViewEvent* event = progress->Advance(held);
     if (event && !(first && held > 0)) events.Report(*event);
   };
-  const CResumableAnswer answer =
-      AnswerResumableUpload(service.PartialUploads(), request.Method, request.Query, request.ContentLength, read,
-                            onPiece, ClientAddressKey(request.Peer));
+  const CResumableAnswer answer = AnswerResumableUpload(partials, request.Method, request.Query, request.ContentLength,
+                                                        read, onPiece, ClientAddressKey(request.Peer));
   if (answer.storedPath.empty()) {
     CHttpReply reply = UploadReply(answer.status, answer.body);
     if (answer.retryAfter > 0) reply.AddHeader("Retry-After", std::to_string(answer.retryAfter));
@@ -307,7 +305,7 @@ CHttpReply ReceiveResumableUpload(CWebService& service, CHttpRequest& request, i
   }
   // Reported once, when the file became whole; a repeated final piece only gets the reply again.
   if (answer.newlyStored) saved = 1;
-  const std::string entry = SavedFileEntry(service.State(), answer.storedPath);
+  const std::string entry = SavedFileEntry(state, answer.storedPath);
   return UploadReply(200, entry.empty() ? std::string() : "{\"files\":[" + entry + "]}");
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The embedded web service of one running Marlix: it serves that Marlix's state (its items, its
 // secret, its working directory) and owns the HTTP server, the guessing limiter, the folder
-// archives and the stop flag. The handlers are given it; they report to the state's event channel.
+// archives and the stop flag. The routes' handlers are given only their parts of it (CRouteContext);
+// they report to the state's event channel.
 // Start and Stop from one thread; Serve runs on the server's threads.
 
 #include <atomic>
@@ -16,6 +17,7 @@
 #include "web/HttpHandler.h"
 #include "web/HttpServer.h"
 #include "web/PartialUploads.h"
+#include "web/RouteTable.h"
 #include "web/ThumbnailCache.h"
 
 class CWebService : public IHttpHandler {
@@ -47,27 +49,12 @@ class CWebService : public IHttpHandler {
   // Test hooks: the server's options before Start (idle limit, per-address cap).
   CHttpServerOptions& ServerOptions() { return m_options; }
 
-  // The dispatch table: DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
-  // /z?.. -> ServeFolderArchive; /t?.. -> a picture's thumbnail; /u -> ReceiveUpload;
-  // /r -> ReceiveResumableUpload; anything else -> ServeLocalFile. A path holding a NUL is a bad
-  // request (400) on every route. An unknown token gets no reply at all and counts as a guessing miss
-  // of its address. The upload direction needs the upload secret (else it is answered as a missing
-  // file) and refuses every request to a receiver and every DELETE from another site's page with 403.
-  // Every reply goes out with Referrer-Policy: no-referrer. The checks run on the server's thread;
-  // only requests that pass them get deferred work (uploads, texts, folder pages, archives,
-  // thumbnails, text pages), which runs on the handler pool.
+  // Serves the request by the route table (WebRoutes): its checks run here, on the server's thread,
+  // and only requests that pass them get deferred work on the handler pool. Every reply goes out
+  // with Referrer-Policy: no-referrer.
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:
-  // A live token passes. Else the request counts as a guessing miss of its address, and `hold` tells
-  // how long its answer is held back while the address is blocked.
-  bool AdmitTokenRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
-  // The upload direction (the receiver, received files, their DELETE) needs the run's secret as
-  // "k"; a request without it, or with a wrong one, is a miss as above. The right secret, like a
-  // live token, is served at once whatever the address did.
-  bool AdmitUploadRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
-  CHttpReply Dispatch(CHttpRequest& request);
-
   SharedState& m_state;
   CGuessLimiter m_limiter;
   CFolderArchives m_archives;
@@ -75,6 +62,7 @@ class CWebService : public IHttpHandler {
   CPartialUploads m_partials;
   CThumbnailCache m_thumbnails;
   CHttpServer m_server;
+  const CRouteContext m_routes;  // the parts above, as the routes' handlers are given them
 };
 
 // The program's way in: a started service (null when it cannot listen), and its stop and end.
