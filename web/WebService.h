@@ -31,22 +31,14 @@ class CWebService : public IHttpHandler {
   // Listens on the text ("PORT" for every address of both families, "ADDR:PORT", "[IPV6]:PORT");
   // false when it cannot.
   bool Start(const std::string& listen);
-  // Ends every connection and waits for handlers still running; they see StopFlag and give up.
+  // Ends every connection and waits for handlers still running; they see the stop flag and give up.
   void Stop();
   int Port() const { return m_server.Port(); }
 
-  // True from the start of Stop: transfers that wait for a slow phone or for packing give up.
-  bool Stopping() const { return m_server.StopFlag(); }
-  const std::atomic<bool>& StopFlag() const { return m_server.StopFlag(); }
-
-  SharedState& State() { return m_state; }
+  // Test hooks: the guessing limiter, the uploads in pieces, and the server's options before Start
+  // (idle limit, per-address cap).
   CGuessLimiter& Limiter() { return m_limiter; }
-  CFolderArchives& Archives() { return m_archives; }
-  // Uploads in pieces (".uploading" beside "tmp" in the working directory), removed with the service.
   CPartialUploads& PartialUploads() { return m_partials; }
-  // The folder pages' thumbnails, kept while the service lives.
-  CThumbnailCache& Thumbnails() { return m_thumbnails; }
-  // Test hooks: the server's options before Start (idle limit, per-address cap).
   CHttpServerOptions& ServerOptions() { return m_options; }
 
   // Serves the request by the route table (WebRoutes): its checks run here, on the server's thread,
@@ -59,9 +51,9 @@ class CWebService : public IHttpHandler {
   CGuessLimiter m_limiter;
   CFolderArchives m_archives;
   CHttpServerOptions m_options;
-  CPartialUploads m_partials;
-  CThumbnailCache m_thumbnails;
-  CHttpServer m_server;
+  CPartialUploads m_partials;    // uploads in pieces (".uploading" beside "tmp"), removed with the service
+  CThumbnailCache m_thumbnails;  // the folder pages' thumbnails, kept while the service lives
+  CHttpServer m_server;          // its stop flag is set from the start of Stop: long transfers give up
   const CRouteContext m_routes;  // the parts above, as the routes' handlers are given them
 };
 
