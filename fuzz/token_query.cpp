@@ -6,7 +6,7 @@
 #include "FuzzCheck.h"
 #include "app/SharedState.h"
 #include "app/Token.h"
-#include "web/ItemLookup.h"
+#include "web/send/ItemLookup.h"
 
 namespace {
 // The harness's one state, for the life of the process.

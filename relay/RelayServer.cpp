@@ -17,8 +17,8 @@
 #include <optional>
 
 #include "relay/UploadFrame.h"
-#include "web/ByteRange.h"
-#include "web/ClientAddress.h"
+#include "web/http/ByteRange.h"
+#include "web/http/ClientAddress.h"
 
 namespace fs = std::filesystem;
 

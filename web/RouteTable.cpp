@@ -6,19 +6,19 @@
 #include <utility>
 
 #include "app/SharedState.h"
-#include "web/ClientAddress.h"
-#include "web/FolderArchive.h"
-#include "web/FolderPage.h"
 #include "web/GuessLimiter.h"
-#include "web/ItemLookup.h"
-#include "web/LocalFile.h"
-#include "web/RequestOrigin.h"
-#include "web/SharedFile.h"
-#include "web/TextPage.h"
-#include "web/TextReceive.h"
-#include "web/ThumbnailCache.h"
-#include "web/Upload.h"
-#include "web/UploadSecret.h"
+#include "web/http/ClientAddress.h"
+#include "web/receive/RequestOrigin.h"
+#include "web/receive/TextReceive.h"
+#include "web/receive/Upload.h"
+#include "web/receive/UploadSecret.h"
+#include "web/send/FolderArchive.h"
+#include "web/send/FolderPage.h"
+#include "web/send/ItemLookup.h"
+#include "web/send/LocalFile.h"
+#include "web/send/SharedFile.h"
+#include "web/send/TextPage.h"
+#include "web/send/ThumbnailCache.h"
 
 namespace {
 

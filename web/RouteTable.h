@@ -8,8 +8,8 @@
 #include <span>
 #include <string>
 
-#include "web/HttpReply.h"
-#include "web/HttpRequest.h"
+#include "web/http/HttpReply.h"
+#include "web/http/HttpRequest.h"
 
 struct SharedState;
 class CGuessLimiter;

@@ -1,8 +1,8 @@
 #include "web/WebService.h"
 
 #include "app/SharedState.h"
-#include "web/RequestUri.h"
-#include "web/SavedFile.h"
+#include "web/http/RequestUri.h"
+#include "web/receive/SavedFile.h"
 
 namespace {
 

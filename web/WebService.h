@@ -12,13 +12,13 @@
 #include <string>
 
 #include "app/SharedState.h"
-#include "web/FolderArchive.h"
 #include "web/GuessLimiter.h"
-#include "web/HttpHandler.h"
-#include "web/HttpServer.h"
-#include "web/PartialUploads.h"
 #include "web/RouteTable.h"
-#include "web/ThumbnailCache.h"
+#include "web/http/HttpHandler.h"
+#include "web/http/HttpServer.h"
+#include "web/receive/PartialUploads.h"
+#include "web/send/FolderArchive.h"
+#include "web/send/ThumbnailCache.h"
 
 class CWebService : public IHttpHandler {
  public:

@@ -14,10 +14,10 @@
 #include "app/SharedState.h"
 #include "app/Token.h"
 #include "support/TestEnv.h"
-#include "web/ContentType.h"
-#include "web/FileSize.h"
-#include "web/ItemLookup.h"
-#include "web/RequestUri.h"
+#include "web/http/ContentType.h"
+#include "web/http/RequestUri.h"
+#include "web/send/FileSize.h"
+#include "web/send/ItemLookup.h"
 
 using namespace marlix_test;
 
