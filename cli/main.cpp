@@ -37,8 +37,8 @@
 #include "service/Marlix.h"
 #include "service/ServiceConfig.h"
 #include "service/ShareFlow.h"
-#include "web/HttpServer.h"
-#include "web/TextPage.h"
+#include "web/http/HttpServer.h"
+#include "web/send/TextPage.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "web/AttachmentDisposition.h"
-#include "web/FolderPageHtml.h"
+#include "web/send/AttachmentDisposition.h"
+#include "web/send/FolderPageHtml.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "web/ByteRange.h"
+#include "web/http/ByteRange.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The first eight bytes choose the file's size (small sizes often), the rest is the header.

@@ -16,8 +16,8 @@
 
 #include "FuzzCheck.h"
 #include "app/SharedState.h"
-#include "web/RequestUri.h"
 #include "web/WebService.h"
+#include "web/http/RequestUri.h"
 
 namespace fs = std::filesystem;
 

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "FuzzCheck.h"
-#include "web/MultipartBoundary.h"
-#include "web/MultipartReceiver.h"
-#include "web/PartHeader.h"
-#include "web/UploadName.h"
+#include "web/receive/MultipartBoundary.h"
+#include "web/receive/MultipartReceiver.h"
+#include "web/receive/PartHeader.h"
+#include "web/receive/UploadName.h"
 
 namespace {
 

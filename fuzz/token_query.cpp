@@ -8,9 +8,9 @@
 #include "FuzzCheck.h"
 #include "app/SharedState.h"
 #include "app/Token.h"
-#include "web/ItemLookup.h"
-#include "web/PercentCodec.h"
-#include "web/QueryParameter.h"
+#include "web/http/PercentCodec.h"
+#include "web/http/QueryParameter.h"
+#include "web/send/ItemLookup.h"
 
 namespace {
 // The harness's one state, for the life of the process.

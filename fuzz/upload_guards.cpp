@@ -11,10 +11,10 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "web/PartialUploads.h"
-#include "web/RequestOrigin.h"
-#include "web/ResumableUpload.h"
-#include "web/UploadSecret.h"
+#include "web/receive/PartialUploads.h"
+#include "web/receive/RequestOrigin.h"
+#include "web/receive/ResumableUpload.h"
+#include "web/receive/UploadSecret.h"
 
 namespace fs = std::filesystem;
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "web/UploadName.h"
+#include "web/receive/UploadName.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "gui/DialogServices.h"
 #include "gui/MarlixDlg.h"
-#include "web/TextPage.h"
+#include "web/send/TextPage.h"
 
 void CMarlixDlg::PasteText() {
   const QMimeData* data = QGuiApplication::clipboard()->mimeData();

@@ -9,7 +9,7 @@
 #include "gui/PathHandOff.h"
 #include "gui/SettingsDlg.h"
 #include "gui/UiTranslation.h"
-#include "web/HttpServer.h"
+#include "web/http/HttpServer.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);  // a phone that hangs up must not end the program

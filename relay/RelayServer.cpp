@@ -18,10 +18,10 @@
 
 #include "relay/TokenAndName.h"
 #include "relay/UploadFrame.h"
-#include "web/ByteRange.h"
-#include "web/ClientAddress.h"
-#include "web/PercentCodec.h"
-#include "web/QueryParameter.h"
+#include "web/http/ByteRange.h"
+#include "web/http/ClientAddress.h"
+#include "web/http/PercentCodec.h"
+#include "web/http/QueryParameter.h"
 
 namespace fs = std::filesystem;
 

@@ -28,9 +28,9 @@
 
 #include "relay/RelayStore.h"
 #include "web/GuessLimiter.h"
-#include "web/HttpHandler.h"
-#include "web/HttpServer.h"
-#include "web/TlsCredentials.h"
+#include "web/http/HttpHandler.h"
+#include "web/http/HttpServer.h"
+#include "web/http/TlsCredentials.h"
 
 struct RelayOptions {
   std::string Listen = "127.0.0.1:8200";    // PORT (every address), ADDR:PORT or [IPV6]:PORT

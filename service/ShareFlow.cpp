@@ -12,7 +12,7 @@
 #include "app/UrlHost.h"
 #include "qr/QrBitmap.h"
 #include "service/ServiceConfig.h"
-#include "web/TextPage.h"
+#include "web/send/TextPage.h"
 
 namespace {
 

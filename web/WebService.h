@@ -1,7 +1,8 @@
 #pragma once
 // The embedded web service of one running Marlix: it serves that Marlix's state (its items, its
 // secret, its working directory) and owns the HTTP server, the guessing limiter, the folder
-// archives and the stop flag. The handlers are given it; they report to the state's event channel.
+// archives and the stop flag. The routes' handlers are given only their parts of it (CRouteContext);
+// they report to the state's event channel.
 // Start and Stop from one thread; Serve runs on the server's threads.
 
 #include <atomic>
@@ -11,12 +12,13 @@
 #include <string>
 
 #include "app/SharedState.h"
-#include "web/FolderArchive.h"
 #include "web/GuessLimiter.h"
-#include "web/HttpHandler.h"
-#include "web/HttpServer.h"
-#include "web/PartialUploads.h"
-#include "web/ThumbnailCache.h"
+#include "web/RouteTable.h"
+#include "web/http/HttpHandler.h"
+#include "web/http/HttpServer.h"
+#include "web/receive/PartialUploads.h"
+#include "web/send/FolderArchive.h"
+#include "web/send/ThumbnailCache.h"
 
 class CWebService : public IHttpHandler {
  public:
@@ -29,52 +31,30 @@ class CWebService : public IHttpHandler {
   // Listens on the text ("PORT" for every address of both families, "ADDR:PORT", "[IPV6]:PORT");
   // false when it cannot.
   bool Start(const std::string& listen);
-  // Ends every connection and waits for handlers still running; they see StopFlag and give up.
+  // Ends every connection and waits for handlers still running; they see the stop flag and give up.
   void Stop();
   int Port() const { return m_server.Port(); }
 
-  // True from the start of Stop: transfers that wait for a slow phone or for packing give up.
-  bool Stopping() const { return m_server.StopFlag(); }
-  const std::atomic<bool>& StopFlag() const { return m_server.StopFlag(); }
-
-  SharedState& State() { return m_state; }
+  // Test hooks: the guessing limiter, the uploads in pieces, and the server's options before Start
+  // (idle limit, per-address cap).
   CGuessLimiter& Limiter() { return m_limiter; }
-  CFolderArchives& Archives() { return m_archives; }
-  // Uploads in pieces (".uploading" beside "tmp" in the working directory), removed with the service.
   CPartialUploads& PartialUploads() { return m_partials; }
-  // The folder pages' thumbnails, kept while the service lives.
-  CThumbnailCache& Thumbnails() { return m_thumbnails; }
-  // Test hooks: the server's options before Start (idle limit, per-address cap).
   CHttpServerOptions& ServerOptions() { return m_options; }
 
-  // The dispatch table: DELETE -> DeleteLocalFile; /f?.. -> ServeSharedFile; /d?.. -> ServeFolderPage;
-  // /z?.. -> ServeFolderArchive; /t?.. -> a picture's thumbnail; /u -> ReceiveUpload;
-  // /r -> ReceiveResumableUpload; anything else -> ServeLocalFile. A path holding a NUL is a bad
-  // request (400) on every route. An unknown token gets no reply at all and counts as a guessing miss
-  // of its address. The upload direction needs the upload secret (else it is answered as a missing
-  // file) and refuses every request to a receiver and every DELETE from another site's page with 403.
-  // Every reply goes out with Referrer-Policy: no-referrer. The checks run on the server's thread;
-  // only requests that pass them get deferred work (uploads, texts, folder pages, archives,
-  // thumbnails, text pages), which runs on the handler pool.
+  // Serves the request by the route table (WebRoutes): its checks run here, on the server's thread,
+  // and only requests that pass them get deferred work on the handler pool. Every reply goes out
+  // with Referrer-Policy: no-referrer.
   CHttpReply Serve(CHttpRequest& request) override;
 
  private:
-  // A live token passes. Else the request counts as a guessing miss of its address, and `hold` tells
-  // how long its answer is held back while the address is blocked.
-  bool AdmitTokenRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
-  // The upload direction (the receiver, received files, their DELETE) needs the run's secret as
-  // "k"; a request without it, or with a wrong one, is a miss as above. The right secret, like a
-  // live token, is served at once whatever the address did.
-  bool AdmitUploadRequest(const CHttpRequest& request, std::chrono::milliseconds& hold);
-  CHttpReply Dispatch(CHttpRequest& request);
-
   SharedState& m_state;
   CGuessLimiter m_limiter;
   CFolderArchives m_archives;
   CHttpServerOptions m_options;
-  CPartialUploads m_partials;
-  CThumbnailCache m_thumbnails;
-  CHttpServer m_server;
+  CPartialUploads m_partials;    // uploads in pieces (".uploading" beside "tmp"), removed with the service
+  CThumbnailCache m_thumbnails;  // the folder pages' thumbnails, kept while the service lives
+  CHttpServer m_server;          // its stop flag is set from the start of Stop: long transfers give up
+  const CRouteContext m_routes;  // the parts above, as the routes' handlers are given them
 };
 
 // The program's way in: a started service (null when it cannot listen), and its stop and end.

@@ -16,9 +16,9 @@
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
-#include "web/ClientAddress.h"
-#include "web/HttpServer.h"
 #include "web/WebService.h"
+#include "web/http/ClientAddress.h"
+#include "web/http/HttpServer.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

@@ -14,10 +14,10 @@
 #include "app/SharedState.h"
 #include "app/Token.h"
 #include "support/TestEnv.h"
-#include "web/ContentType.h"
-#include "web/FileSize.h"
-#include "web/ItemLookup.h"
-#include "web/RequestUri.h"
+#include "web/http/ContentType.h"
+#include "web/http/RequestUri.h"
+#include "web/send/FileSize.h"
+#include "web/send/ItemLookup.h"
 
 using namespace marlix_test;
 
@@ -230,4 +230,49 @@ TEST(Dispatch, StoppingTheServiceDuringADownloadDoesNotHang) {
   EXPECT_EQ(stop.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   stop.wait();
   ::close(fd);
+}
+
+// Every guarded route, asked without what it needs, names nothing: a token route answers nothing and
+// an upload-direction route answers as a missing file, each a miss of its address. With the secret, a
+// write from another site's page is still refused on every route that writes; a read is not.
+TEST(Dispatch, EveryGuardedRouteRefusesWhatLacksItsCredentialAndEveryWriteFromAnotherSite) {
+  CTestServer server;
+  WriteFile(server.Dir() / "tmp/a.txt", "A");
+  const auto ask = [&](const std::string& method, const std::string& target, const std::string& from,
+                       const std::string& extra = "") {
+    return RawRequest(server.Port(), method + " " + target + " HTTP/1.0\r\n" + extra + "Content-Length: 0\r\n\r\n",
+                      from);
+  };
+  enum Guard { kToken, kSecret, kSecretAndSite };
+  const struct {
+    const char *method, *target;
+    Guard guard;
+  } routes[] = {{"GET", "/f?t=x", kToken},
+                {"GET", "/d?t=x", kToken},
+                {"GET", "/z?t=x", kToken},
+                {"GET", "/t?t=x", kToken},
+                {"GET", "/m?t=x", kToken},
+                {"GET", "/tmp/a.txt", kSecret},
+                {"POST", "/x", kSecretAndSite},
+                {"POST", "/u", kSecretAndSite},
+                {"POST", "/r?name=b.txt&size=1&mtime=1", kSecretAndSite},
+                {"DELETE", "/tmp/a.txt", kSecretAndSite}};
+  size_t n = 0;
+  for (const auto& r : routes) {
+    SCOPED_TRACE(std::string(r.method) + " " + r.target);
+    const std::string reply = ask(r.method, r.target, "127.0.3." + std::to_string(++n));
+    if (r.guard == kToken)
+      EXPECT_EQ(reply, "");
+    else
+      EXPECT_TRUE(reply.ends_with("Content-Length: 0\r\n\r\n")) << reply;
+    EXPECT_EQ(server.Service().Limiter().Tracked(), n);
+    if (r.guard != kSecretAndSite) continue;
+    const std::string foreign =
+        ask(r.method, server.WithSecret(r.target), "127.0.0.1", "Origin: http://evil.example\r\n");
+    EXPECT_EQ(foreign.rfind("HTTP/1.0 403", 0), 0u) << foreign;
+  }
+  EXPECT_EQ(ReadFile(server.Dir() / "tmp/a.txt"), "A");
+  EXPECT_TRUE(server.Dialog().Reports().empty());
+  EXPECT_TRUE(
+      ask("GET", server.WithSecret("/tmp/a.txt"), "127.0.0.1", "Origin: http://evil.example\r\n").ends_with("A"));
 }

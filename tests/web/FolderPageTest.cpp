@@ -6,7 +6,7 @@
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
-#include "web/FolderPage.h"
+#include "web/send/FolderPage.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

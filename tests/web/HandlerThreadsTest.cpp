@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "support/TestEnv.h"
-#include "web/HttpServer.h"
+#include "web/http/HttpServer.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

@@ -19,8 +19,8 @@
 
 #include "support/SmallDisk.h"
 #include "support/TestEnv.h"
-#include "web/FreeSpace.h"
-#include "web/PartialUploads.h"
+#include "web/receive/FreeSpace.h"
+#include "web/receive/PartialUploads.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

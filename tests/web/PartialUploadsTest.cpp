@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "support/TestEnv.h"
-#include "web/PartialUploads.h"
+#include "web/receive/PartialUploads.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "web/PercentCodec.h"
-#include "web/QueryParameter.h"
+#include "web/http/PercentCodec.h"
+#include "web/http/QueryParameter.h"
 
 using namespace std::string_literals;
 

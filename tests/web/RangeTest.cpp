@@ -11,7 +11,7 @@
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
-#include "web/ByteRange.h"
+#include "web/http/ByteRange.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

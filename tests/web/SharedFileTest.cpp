@@ -11,8 +11,8 @@
 
 #include "app/SharedState.h"
 #include "support/TestEnv.h"
-#include "web/AttachmentDisposition.h"
-#include "web/SharedFile.h"
+#include "web/send/AttachmentDisposition.h"
+#include "web/send/SharedFile.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

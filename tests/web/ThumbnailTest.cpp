@@ -7,7 +7,7 @@
 #include <random>
 
 #include "support/TestEnv.h"
-#include "web/Thumbnail.h"
+#include "web/send/Thumbnail.h"
 
 using namespace marlix_test;
 

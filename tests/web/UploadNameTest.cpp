@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "web/UploadName.h"
+#include "web/receive/UploadName.h"
 
 TEST(UploadName, KeepsOnlyTheLastPathElementAndRefusesEmptyOrDotNames) {
   EXPECT_EQ(SafeUploadName("a/b.txt"), "b.txt");

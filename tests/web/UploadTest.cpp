@@ -18,8 +18,8 @@
 #include "app/SharedState.h"
 #include "support/SmallDisk.h"
 #include "support/TestEnv.h"
-#include "web/Upload.h"
 #include "web/WebService.h"
+#include "web/receive/Upload.h"
 
 using namespace marlix_test;
 namespace fs = std::filesystem;

@@ -2,8 +2,8 @@
 // cross-site refusal. The requests that reach them are tested against the real server.
 #include <gtest/gtest.h>
 
-#include "web/RequestOrigin.h"
-#include "web/UploadSecret.h"
+#include "web/receive/RequestOrigin.h"
+#include "web/receive/UploadSecret.h"
 
 TEST(WriteGuard, SecretAndOriginRules) {
   const std::string k = "Zx9_-aBcDeFgHiJkLmNoPq";
