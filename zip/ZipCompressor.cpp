@@ -8,8 +8,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "zip/ZipResult.h"
 #include "zip/ZipSink.h"
-#include "zip/ZipWriter.h"
 
 namespace {
 
