@@ -18,12 +18,18 @@
 #include "RelayTestEnv.h"
 #include "support/SilentListener.h"
 
+namespace {
+
+const std::vector<std::string> kShareNotes = {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"};
+
+}  // namespace
+
 TEST_F(RelayTest, TheTerminalFrontEndSharesAFileThroughTheRelay) {
   StartRelay();
   marlix_test::WriteFile(m_dir.Path() / "notes.txt", std::string(300000, 'n'));
   const std::string out = (m_dir.Path() / "cli.out").string();
   const std::string err = (m_dir.Path() / "cli.err").string();
-  const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
+  const pid_t pid = SpawnProgram(m_dir.Path(), kShareNotes, out, err);
   ASSERT_GT(pid, 0);
   const bool stored = Eventually([&] { return m_relay.StoredCount() == 1; });
   // The link is printed only once the relay has answered the upload, a moment after it stored it.
@@ -49,7 +55,7 @@ TEST_F(RelayTest, ARefusedUploadShowsTheRelaysReasonNoAddressAndExitsOne) {
   marlix_test::WriteFile(m_dir.Path() / "notes.txt", std::string(300000, 'n'));
   const std::string out = (m_dir.Path() / "cli.out").string();
   const std::string err = (m_dir.Path() / "cli.err").string();
-  const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"}, out, err);
+  const pid_t pid = SpawnProgram(m_dir.Path(), kShareNotes, out, err);
   ASSERT_GT(pid, 0);
   int status = -1;
   const bool ended = Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20000);
@@ -125,10 +131,9 @@ TEST_F(RelayTest, CtrlCEndsTheTerminalAtOnceWhileTheRelayIsSilentSlowOrUnresolve
     setenv("MARLIX_SERVICE_HOST", kind == Unresolved ? "relay.marlix.test" : relay.Host().c_str(), 1);
     marlix_test::WriteFile(m_dir.Path() / "notes.txt", "n");
     const std::string err = (m_dir.Path() / "cli.err").string();
-    const std::vector<std::string> args = {"marlix-cli", "share", "--cloud", "--no-qr", "notes.txt"};
     const std::string out = (m_dir.Path() / "cli.out").string();
-    const pid_t pid = kind == Unresolved ? SpawnWithHangingResolver(m_dir.Path(), args, out, err)
-                                         : SpawnProgram(m_dir.Path(), args, out, err);
+    const pid_t pid = kind == Unresolved ? SpawnWithHangingResolver(m_dir.Path(), kShareNotes, out, err)
+                                         : SpawnProgram(m_dir.Path(), kShareNotes, out, err);
     unsetenv("MARLIX_SERVICE_HOST");
     if (kind == Unresolved && pid < 0) {
       std::cout << "no network namespace here: the hanging resolver is not tried\n";
