@@ -30,23 +30,6 @@ class RelayHttpsTest : public RelayTest {
       ASSERT_TRUE(options.Tls) << error;
     });
   }
-  // Runs `marlix-cli share --cloud` on a file; its exit status, stdout and stderr.
-  int Share(const std::string& name, std::string& out, std::string& err) {
-    const std::string outFile = (m_dir.Path() / "cli.out").string(), errFile = (m_dir.Path() / "cli.err").string();
-    const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", name}, outFile, errFile);
-    int status = -1;
-    // The terminal serves on after a stored upload (the phone may still come): it ends on SIGINT.
-    Eventually([&] { return m_relay.StoredCount() > 0 || ::waitpid(pid, &status, WNOHANG) == pid; }, 20000);
-    if (status == -1) {
-      Eventually([&] { return marlix_test::ReadFile(errFile).find("progress 100") != std::string::npos; }, 5000);
-      ::kill(pid, SIGINT);
-      ::waitpid(pid, &status, 0);
-    }
-    out = marlix_test::ReadFile(outFile);
-    err = marlix_test::ReadFile(errFile);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
   CTestCa m_ca{m_dir.Path(), "testca"};
   CTestCa m_other{m_dir.Path(), "otherca"};
 };

@@ -5,7 +5,9 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -127,6 +129,24 @@ class RelayTest : public ::testing::Test {
       if (it->path().filename().string().find("-meta") == std::string::npos) ++n;
     }
     return n;
+  }
+
+  // Runs `marlix-cli share --cloud` on a file in the test's folder; its exit status, stdout and stderr.
+  // The terminal serves on after a stored upload (the phone may still come): once its link is printed
+  // (after the relay's answer), SIGINT ends it.
+  int Share(const std::string& name, std::string& out, std::string& err) {
+    const std::string outFile = (m_dir.Path() / "cli.out").string(), errFile = (m_dir.Path() / "cli.err").string();
+    const pid_t pid = SpawnProgram(m_dir.Path(), {"marlix-cli", "share", "--cloud", "--no-qr", name}, outFile, errFile);
+    int status = -1;
+    Eventually([&] { return m_relay.StoredCount() > 0 || ::waitpid(pid, &status, WNOHANG) == pid; }, 20000);
+    if (status == -1) {
+      Eventually([&] { return marlix_test::ReadFile(outFile).find('\n') != std::string::npos; }, 5000);
+      ::kill(pid, SIGINT);
+      ::waitpid(pid, &status, 0);
+    }
+    out = marlix_test::ReadFile(outFile);
+    err = marlix_test::ReadFile(errFile);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   bool Logged(const std::string& text) {
