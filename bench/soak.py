@@ -420,20 +420,12 @@ class Soak:
                     self.peak[key] = max(self.peak[key], s[key])
 
     # ---- the clients ----
-    def call(self, source, method, target, headers=(), body=b"", rcvbuf=0, **read):
-        """One request on a connection of its own; 503 is waited out and tried again."""
+    def _retrying(self, source, exchange, rcvbuf=0):
+        """Runs exchange(conn) on a connection of its own; 503 is waited out and tried again."""
         for _ in range(20):
             conn = Conn(self, source, rcvbuf)
             try:
-                try:
-                    conn.send(request_head(self, method, target, headers,
-                                           len(body) if body or method in ("POST", "PUT") else None) + body)
-                except (BrokenPipeError, ConnectionResetError):
-                    pass  # an answer may have come before the whole request went: read it
-                reply = conn.read_reply(head=method == "HEAD", **read)
-                with self.lock:
-                    self.moved["down"] += len(reply.body)
-                return reply
+                return exchange(conn)
             except Busy as busy:
                 with self.lock:
                     self.busy += 1
@@ -441,6 +433,20 @@ class Soak:
             finally:
                 conn.close()
         raise Fault("error", "503 twenty times in a row")
+
+    def call(self, source, method, target, headers=(), body=b"", rcvbuf=0, **read):
+        """One request on a connection of its own; 503 is waited out and tried again."""
+        def exchange(conn):
+            try:
+                conn.send(request_head(self, method, target, headers,
+                                       len(body) if body or method in ("POST", "PUT") else None) + body)
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # an answer may have come before the whole request went: read it
+            reply = conn.read_reply(head=method == "HEAD", **read)
+            with self.lock:
+                self.moved["down"] += len(reply.body)
+            return reply
+        return self._retrying(source, exchange, rcvbuf)
 
     def judge(self, what, operation):
         """Runs one operation of a client; what it did not earn is counted. Returns its result."""
@@ -646,25 +652,17 @@ class Soak:
         return what
 
     def _post_body(self, source, head, body, slow=False):
-        for _ in range(20):
-            conn = Conn(self, source)
+        def exchange(conn):
             try:
-                try:
-                    if slow:
-                        conn.send(head)
-                        conn.send_slowly(body, 40, 0.06)
-                    else:
-                        conn.send(head + body)
-                except (BrokenPipeError, ConnectionResetError):
-                    pass
-                return conn.read_reply()
-            except Busy as busy:
-                with self.lock:
-                    self.busy += 1
-                time.sleep(min(busy.retry_after, 2))
-            finally:
-                conn.close()
-        raise Fault("error", "503 twenty times in a row")
+                if slow:
+                    conn.send(head)
+                    conn.send_slowly(body, 40, 0.06)
+                else:
+                    conn.send(head + body)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            return conn.read_reply()
+        return self._retrying(source, exchange)
 
     def resumable_upload(self, source, rng, slow=False):
         name = self.upload_name(source, rng)
