@@ -55,13 +55,23 @@ class CCliProcess {
 
   // Waits until stdout holds `lines` lines or the program has ended.
   bool WaitForLines(size_t lines) {
-    for (int i = 0; i < 1000; ++i) {
+    return WaitFor([&] {
       const std::string out = Out();
-      if (static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= lines) return true;
+      return static_cast<size_t>(std::count(out.begin(), out.end(), '\n')) >= lines;
+    });
+  }
+  // Waits up to 20 s until stderr holds `text` (the terminal words events on its own thread, so a
+  // line may come a moment after what caused it) or the program has ended.
+  bool WaitForErr(const std::string& text) {
+    return WaitFor([&] { return Err().find(text) != std::string::npos; });
+  }
+  bool WaitFor(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000; ++i) {
+      if (done()) return true;
       if (Exited()) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
+    return done();
   }
   bool Exited() {
     if (m_pid <= 0) return true;
@@ -420,7 +430,7 @@ TEST(ShareCommand, ArchivesTellWhatWasLeftOutAndAStopWhilePackingIsPrompt) {
     return z;
   };
   EXPECT_NE(Fetch(archiveOf(lines[0])).rfind("PK", 0), std::string::npos);
-  EXPECT_NE(cli.Err().find("有 1 项无法读取，未打包\n"), std::string::npos) << cli.Err();
+  EXPECT_TRUE(cli.WaitForErr("有 1 项无法读取，未打包\n")) << cli.Err();
 
   std::thread phone([&] { Fetch(archiveOf(lines[1])); });
   const auto packing = [&] {
