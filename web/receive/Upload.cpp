@@ -33,9 +33,6 @@
 
 namespace {
 
-// Room kept free on the disk of "tmp": an upload that would leave less is refused before it starts.
-constexpr int64_t kFreeSpaceReserve = 4 * 1024 * 1024;
-
 const char kUploadReplyHeader[] =
     "HTTP/1.1 %s\r\n"
     "Server: Marlix 1.0\r\n"
@@ -173,7 +170,7 @@ std::string SavedFileEntry(SharedState& state, const std::string& saved) {
 int64_t UploadRoom(const SharedState& state, CPartialUploads& partials) {
   const int64_t free = FreeSpace(state.HomePath("tmp"));
   if (free < 0) return std::numeric_limits<int64_t>::max();
-  return free - partials.ReservedBytes() - kFreeSpaceReserve;
+  return free - partials.ReservedBytes() - CPartialUploads::kFreeSpaceReserve;
 }
 
 // File parts are written to hidden files in the working directory's "tmp" and take their name there
