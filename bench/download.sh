@@ -14,9 +14,10 @@
 #    seconds), and the server's resident memory grows by so many KiB per idle connection (the
 #    largest growth of the rounds: later holds reuse the memory the first one took).
 # The servers run side by side and take turns, ROUNDS times; the medians are printed.
-# Prints the figures and marlix's ratios against each nginx. Needs a built marlix-cli (build/), and
-# root for the namespace (unshare -n).
-#   bench/download.sh [path/to/marlix-cli]
+# Prints the figures and marlix's ratios against each peer. Needs a built marlix-cli (build/), and
+# root for the namespace (unshare -n). A second marlix-cli, when given, runs as one more peer
+# ("marlix-peer"), to weigh a change against the build before it in the same run.
+#   bench/download.sh [path/to/marlix-cli [path/to/peer/marlix-cli]]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 if [ -z "${MARLIX_BENCH_NETNS:-}" ]; then
@@ -28,13 +29,14 @@ fi
 ip link set lo up
 for k in $(seq 2 254); do ip route add local "127.0.0.$k/32" dev lo src "127.0.0.$k" table local; done
 cli="$(realpath "${1:-$root/build/marlix-cli}")"
+peer_cli="${2:+$(realpath "$2")}"
 ROUNDS="${ROUNDS:-5}"
 WRK_SECONDS="${WRK_SECONDS:-5}"
 IDLE="${IDLE:-1000}"  # idle connections, 8 from each address (at most 1,800)
 for tool in curl wrk nginx python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh bench installs it)" >&2; exit 1; }
 done
-[ -x "$cli" ] || { echo "missing $cli: build first" >&2; exit 1; }
+for c in "$cli" ${peer_cli:+"$peer_cli"}; do [ -x "$c" ] || { echo "missing $c: build first" >&2; exit 1; }; done
 
 work="$(mktemp -d /tmp/marlix-bench-XXXXXX)"
 pids=()
@@ -208,17 +210,22 @@ CONF
 
 : >"$work/results"
 
-# marlix-cli shares the three files, with a working directory of its own (MARLIX_HOME).
-(cd "$work/files" && MARLIX_HOME="$work/home" exec "$cli" share --no-qr --address 127.0.0.1 big.bin small.bin mid.bin >"$work/cli.out" 2>/dev/null) &
-cli_pid=$!
-pids+=("$cli_pid")
-for _ in $(seq 300); do [ "$(wc -l <"$work/cli.out")" -ge 3 ] && break; sleep 0.1; done
-[ "$(wc -l <"$work/cli.out")" -ge 3 ] || { echo "marlix-cli printed no addresses:" >&2; cat "$work/cli.out" >&2; exit 1; }
-# Each line is "URL NAME": the address is the first field; the service listens on every address.
-path_of() { sed -n "${1}p" "$work/cli.out" | awk '{ print $1 }' | sed -E 's#^http://(\[[^]]*\]|[^:/]*):[0-9]+##'; }
-port="$(sed -n 1p "$work/cli.out" | awk '{ print $1 }' | sed -E 's#^http://(\[[^]]*\]|[^:/]*):([0-9]+)/.*#\2#')"
-wait_for_url "$(url 1 "$port" "$(path_of 2)")"
-add_server marlix "$cli_pid" "$port" "$(path_of 1)" "$(path_of 2)" "$(path_of 3)"
+# A marlix-cli shares the three files, with a working directory of its own (MARLIX_HOME).
+start_marlix() {  # start_marlix NAME PATH
+  local name="$1" out="$work/$1.out" pid port
+  (cd "$work/files" && MARLIX_HOME="$work/$name-home" exec "$2" share --no-qr --address 127.0.0.1 big.bin small.bin mid.bin >"$out" 2>/dev/null) &
+  pid=$!
+  pids+=("$pid")
+  for _ in $(seq 300); do [ "$(wc -l <"$out")" -ge 3 ] && break; sleep 0.1; done
+  [ "$(wc -l <"$out")" -ge 3 ] || { echo "$name printed no addresses:" >&2; cat "$out" >&2; exit 1; }
+  # Each line is "URL NAME": the address is the first field; the service listens on every address.
+  path_of() { sed -n "${1}p" "$out" | awk '{ print $1 }' | sed -E 's#^http://(\[[^]]*\]|[^:/]*):[0-9]+##'; }
+  port="$(sed -n 1p "$out" | awk '{ print $1 }' | sed -E 's#^http://(\[[^]]*\]|[^:/]*):([0-9]+)/.*#\2#')"
+  wait_for_url "$(url 1 "$port" "$(path_of 2)")"
+  add_server "$name" "$pid" "$port" "$(path_of 1)" "$(path_of 2)" "$(path_of 3)"
+}
+start_marlix marlix "$cli"
+[ -z "$peer_cli" ] || start_marlix marlix-peer "$peer_cli"
 
 for mode in off on; do
   start_nginx "nginx-sendfile-$mode" "$mode"

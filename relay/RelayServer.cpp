@@ -543,6 +543,7 @@ CHttpReply CRelayServer::HandleDownload(const CHttpRequest& request) {
   reply.OnProgress = [this, token, first, slot](int64_t, int64_t sent) {
     Delivered(token, static_cast<uint64_t>(first), static_cast<uint64_t>(sent));
   };
+  reply.ProgressOnAcknowledgement = true;
   return reply;
 }
 

@@ -17,6 +17,7 @@ CHttpReply& CHttpReply::operator=(CHttpReply&& other) noexcept {
   Offset = other.Offset;
   Length = other.Length;
   OnProgress = std::move(other.OnProgress);
+  ProgressOnAcknowledgement = other.ProgressOnAcknowledgement;
   Producer = std::move(other.Producer);
   ProducerLength = other.ProducerLength;
   Work = std::move(other.Work);

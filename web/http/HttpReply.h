@@ -54,6 +54,11 @@ struct CHttpReply {
   // (read from the socket every tenth of a second, and once more when the reply is complete), one
   // call at a time on one of the server's threads. The file still goes out by sendfile.
   std::function<void(int64_t before, int64_t sent)> OnProgress;
+  // Body::File with OnProgress: the whole length is told only once the client has acknowledged the
+  // last byte (for a caller that acts on delivery, such as deleting the file). Without it, the
+  // whole length is told when the reply has been handed to the kernel whole, which costs nothing
+  // more per request.
+  bool ProgressOnAcknowledgement = false;
 
   std::shared_ptr<CReplyProducer> Producer;  // Body::Producer
   int64_t ProducerLength = -1;               // known length, or -1 (chunked)

@@ -97,11 +97,12 @@ struct CProducerState {
 
 // A file reply sent by the kernel whose progress is told: the bytes its socket has delivered past
 // the reply's header (estimated from its lines, and short of the last byte). Its whole length is
-// told only once the reply is complete and the peer has acknowledged every byte of it: the reply's
-// end only means that the bytes were handed to the kernel. The socket is then kept (a duplicate, as
-// the library closes its own) until the acknowledgement, a failure or kLingerLimit; at most
-// kKeptLimit sockets at once per server, so that peers that never acknowledge cannot use up its
-// descriptors (past that, a reply whose last bytes are still in flight is not told as whole).
+// told when the reply is complete, or, with `onAcknowledgement`, only once the peer has also
+// acknowledged every byte of it: the reply's end only means that the bytes were handed to the
+// kernel. The socket is then kept (a duplicate, as the library closes its own) until the
+// acknowledgement, a failure or kLingerLimit; at most kKeptLimit sockets at once per server, so that
+// peers that never acknowledge cannot use up its descriptors (past that, a reply whose last bytes
+// are still in flight is not told as whole).
 // Read by the progress thread and ended by the connection's thread, one at a time (lock).
 struct CWatchedSend {
   std::mutex lock;
@@ -113,6 +114,7 @@ struct CWatchedSend {
   int64_t header = 0;
   int64_t length = 0;
   int64_t told = 0;  // bytes of the body reported so far
+  bool onAcknowledgement = false;
   std::function<void(int64_t, int64_t)> progress;
 
   ~CWatchedSend() { Release(); }
@@ -135,7 +137,7 @@ struct CWatchedSend {
   // The request has ended, sent whole or not. True when nothing is left to watch.
   bool End(bool whole) {
     std::lock_guard<std::mutex> hold(lock);
-    const int64_t unacked = whole ? SocketBytesUnacknowledged(socket) : -1;
+    const int64_t unacked = !whole ? -1 : onAcknowledgement ? SocketBytesUnacknowledged(socket) : 0;
     if (unacked == 0) Tell(length);
     if (unacked > 0 && keptCount) {
       if (keptCount->fetch_add(1) < kKeptLimit && (kept = ::fcntl(socket, F_DUPFD_CLOEXEC, 0)) >= 0) {
@@ -765,6 +767,7 @@ MHD_Result CHttpServer::CImpl::Queue(MHD_Connection* conn, CExchange& ex, CHttpR
             watched->header = HeaderLength(reply);
             watched->length = reply.Length;
             watched->progress = std::move(reply.OnProgress);
+            watched->onAcknowledgement = reply.ProgressOnAcknowledgement;
             watched->keptCount = keptSockets;
             ex.watched = watched;
             bool first = false;
