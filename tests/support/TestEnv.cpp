@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -63,15 +64,20 @@ std::string ReadFile(const fs::path& path) {
 }
 
 int FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+  // Below the ephemeral range, at random: a port the kernel handed out would soon be some other
+  // test's outgoing connection, and the caller's program could not bind it.
+  std::minstd_rand pick(std::random_device{}());
+  for (int tries = 0; tries < 1000; ++tries) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(10000 + pick() % 10000));
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    if (free) return ntohs(addr.sin_port);
+  }
+  throw std::runtime_error("no free loopback port below 20000");
 }
 
 int ConnectLoopback(int port, const std::function<void(int)>& beforeConnect) {

@@ -58,7 +58,7 @@ class CTestServer {
   int m_port = 0;
 };
 
-// A loopback port that nothing listens on at the moment of the call.
+// A loopback port that nothing listens on at the moment of the call, outside the ephemeral range.
 int FreeLoopbackPort();
 
 // A socket connected to the loopback port, or -1. beforeConnect may set socket options that must be
