@@ -37,7 +37,7 @@ std::optional<std::string> SharedState::FindItem(const std::string& token) {
 void SharedState::ClearItems() {
   std::lock_guard<std::mutex> lock(ItemLock);
   ItemTable.clear();
-  FolderFileTokens.clear();
+  FolderFiles.clear();
 }
 
 // Enters `path` under a fresh token; ItemLock is held. A collision is drawn again, never dropped.
@@ -54,13 +54,19 @@ std::string SharedState::AddItem(const std::string& path) {
   return AddItemLocked(path);
 }
 
-std::string SharedState::FolderFileToken(const std::string& path) {
+std::string SharedState::FolderFileToken(const std::string& folder, const std::string& path) {
   std::lock_guard<std::mutex> lock(ItemLock);
-  auto it = FolderFileTokens.find(path);
-  if (it != FolderFileTokens.end()) return it->second;
+  auto it = FolderFiles.find(path);
+  if (it != FolderFiles.end()) return it->second.Token;
   std::string token = AddItemLocked(path);
-  if (!token.empty()) FolderFileTokens.emplace(path, token);
+  if (!token.empty()) FolderFiles.emplace(path, CFolderFile{token, folder});
   return token;
+}
+
+std::string SharedState::FolderOfFile(const std::string& path) {
+  std::lock_guard<std::mutex> lock(ItemLock);
+  auto it = FolderFiles.find(path);
+  return it == FolderFiles.end() ? std::string() : it->second.Folder;
 }
 
 void SharedState::AddTempArchive(const std::string& path) {

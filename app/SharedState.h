@@ -47,8 +47,13 @@ struct SharedState {
   CPublishedText ConfiguredRelay;
   // The host for the relay upload's Host line; "" for the relay's own (UploadHost).
   CPublishedText ConfiguredUploadHost;
-  std::map<std::string, std::string> ItemTable;         // token -> full path (UTF-8)
-  std::map<std::string, std::string> FolderFileTokens;  // a shared folder's file (full path) -> its token
+  std::map<std::string, std::string> ItemTable;  // token -> full path (UTF-8)
+  // A shared folder's files as its page listed them: full path -> its token and that folder.
+  struct CFolderFile {
+    std::string Token;
+    std::string Folder;
+  };
+  std::map<std::string, CFolderFile> FolderFiles;
   std::mutex ItemLock;
   // The run's upload secret: at least 128 bits, drawn when the state is made, fixed
   // before the web service starts. The upload page's address carries it as "k"; the receiver, the
@@ -89,7 +94,9 @@ struct SharedState {
   // The token of one file of a shared folder: the same for the whole share, so that every view of the
   // folder page links the same addresses and the table holds one entry per file. Empty when the
   // random source fails.
-  std::string FolderFileToken(const std::string& path);
+  std::string FolderFileToken(const std::string& folder, const std::string& path);
+  // The shared folder whose page listed `path`, or "" when `path` is not a listed folder's file.
+  std::string FolderOfFile(const std::string& path);
 
   // The upload page's path and query: "/index.html?k=SECRET".
   std::string UploadPagePath() const;

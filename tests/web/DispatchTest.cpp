@@ -42,9 +42,9 @@ TEST(ItemTokens, SharesGetNewTokensAndAFoldersFileKeepsItsOwn) {
   SharedState state;
   const std::string first = state.AddItem("/x/a.txt"), second = state.AddItem("/x/a.txt");
   EXPECT_NE(first, second);
-  const std::string file = state.FolderFileToken("/x/d/b.jpg");
-  for (int view = 0; view < 3; ++view) EXPECT_EQ(state.FolderFileToken("/x/d/b.jpg"), file);
-  EXPECT_NE(state.FolderFileToken("/x/d/c.jpg"), file);
+  const std::string file = state.FolderFileToken("/x/d", "/x/d/b.jpg");
+  for (int view = 0; view < 3; ++view) EXPECT_EQ(state.FolderFileToken("/x/d", "/x/d/b.jpg"), file);
+  EXPECT_NE(state.FolderFileToken("/x/d", "/x/d/c.jpg"), file);
   EXPECT_EQ(LookupItem(state, ("t=" + file).c_str()), "/x/d/b.jpg");
   {
     std::lock_guard<std::mutex> lock(state.ItemLock);

@@ -1,15 +1,18 @@
 // Thumbnails: within 256 px and 64 KB for pictures of every format and any size, none for what
-// cannot be decoded or would take too much memory to decode.
+// cannot be decoded or would take too much memory to decode; a shared folder's pictures and files
+// reached through no link.
 
 #include <gd.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 #include "support/TestEnv.h"
 #include "web/send/Thumbnail.h"
 
 using namespace marlix_test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -68,4 +71,38 @@ TEST(Thumbnail, FitsItsBoundsOrIsNone) {
   for (const char* name : {"notes.jpg", "cut.png", "huge.png", "missing.jpg"})
     EXPECT_EQ(MakeThumbnail(dir.Path() / name), "") << name;
   EXPECT_FALSE(IsPictureName("movie.mp4"));
+}
+
+// A shared folder's file is reached from the folder, through no link: one put in the place of a
+// listed file, or of a subfolder on its way, since the page was listed leads to nothing, for the
+// download and for the thumbnail alike.
+TEST(FolderFileExposure, ALinkPutOnAListedPathLeadsNowhere) {
+  CTestServer server;
+  const fs::path trip = server.Dir() / "Trip";
+  const fs::path outside = server.Dir() / "outside";
+  for (const fs::path& p : {trip / "a.png", trip / "sub/b.png", outside / "a.png", outside / "b.png"})
+    WriteFile(p, Picture("png", 20, 20));
+  server.State().InsertItem("1A2B3C4D", trip.string());
+  const auto get = [&](const std::string& target) {
+    std::string head, body;
+    SplitReply(RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n"), head, body);
+    return body;
+  };
+  const std::string page = get("/d?t=1A2B3C4D");
+  std::vector<std::string> tokens;
+  for (size_t at = page.find("href=\"/f?t="); at != std::string::npos; at = page.find("href=\"/f?t=", at + 1))
+    tokens.push_back(page.substr(at + 11, page.find('"', at + 11) - at - 11));
+  ASSERT_EQ(tokens.size(), 2u) << page;
+  for (const std::string& token : tokens) {
+    EXPECT_FALSE(get("/f?t=" + token).empty());
+    EXPECT_FALSE(get("/t?t=" + token).empty());
+  }
+  fs::remove(trip / "a.png");
+  fs::create_symlink(outside / "a.png", trip / "a.png");
+  fs::rename(trip / "sub", trip / "was-sub");
+  fs::create_directory_symlink(outside, trip / "sub");
+  for (const std::string& token : tokens) {
+    EXPECT_EQ(get("/f?t=" + token), "") << token;
+    EXPECT_EQ(get("/t?t=" + token), "") << token;
+  }
 }

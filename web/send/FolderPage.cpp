@@ -67,7 +67,7 @@ CHttpReply ServeFolderPage(SharedState& state, const CHttpRequest& request, cons
   model.chinese = AcceptsChinese(request.Header("Accept-Language"));
   for (const std::string& file : files) {
     CFolderPageFile entry;
-    entry.token = state.FolderFileToken(file);
+    entry.token = state.FolderFileToken(folder, file);
     if (file.size() > folder.size() + 1) entry.relativePath = file.substr(folder.size() + 1);
     entry.size = FileSize(file);
     entry.picture = IsPictureName(file);

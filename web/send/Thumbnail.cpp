@@ -1,10 +1,12 @@
 #include "web/send/Thumbnail.h"
 
+#include <fcntl.h>
 #include <gd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <iterator>
 #include <memory>
 
@@ -114,14 +116,23 @@ bool IsPictureName(const std::string& name) {
 }
 
 std::string MakeThumbnail(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  in.seekg(0, std::ios::end);
-  const std::streamoff length = in.tellg();
-  if (length <= 0 || length > kMaxFileBytes) return {};
-  in.seekg(0);
-  std::string bytes(static_cast<size_t>(length), '\0');
-  if (!in.read(bytes.data(), length)) return {};
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  std::string made = MakeThumbnailOf(fd);
+  ::close(fd);
+  return made;
+}
+
+std::string MakeThumbnailOf(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || st.st_size > kMaxFileBytes) return {};
+  const auto length = static_cast<size_t>(st.st_size);
+  std::string bytes(length, '\0');
+  for (size_t got = 0; got < length;) {
+    const ssize_t n = ::pread(fd, bytes.data() + got, length - got, static_cast<off_t>(got));
+    if (n <= 0) return {};  // shorter than it was, or unreadable
+    got += static_cast<size_t>(n);
+  }
 
   const Format format = FormatOf(bytes);
   int64_t w = 0, h = 0;

@@ -15,3 +15,5 @@ bool IsPictureName(const std::string& name);
 // that stays within kMaxThumbnailBytes. Empty when the file is not such a picture, cannot be
 // decoded, is larger than 64 MiB or holds more than 40 million pixels.
 std::string MakeThumbnail(const std::string& path);
+// The same of the file open as `fd` (read from its start; the caller keeps and closes it).
+std::string MakeThumbnailOf(int fd);

@@ -12,8 +12,10 @@
 
 class CThumbnailCache {
  public:
-  // The thumbnail of the picture at path (MakeThumbnail), empty when there is none.
-  std::string Get(const std::string& path);
+  // The thumbnail of the picture at path (MakeThumbnail), empty when there is none. `folder` is the
+  // shared folder whose page listed it, which it is opened from (OpenBeneath); "" for a picture
+  // shared itself.
+  std::string Get(const std::string& path, const std::string& folder);
   void Clear();
 
  private:
@@ -23,4 +25,4 @@ class CThumbnailCache {
 
 // "/t?t=TOKEN": the cached thumbnail of the picture at `path` (the item the token names), kept by the
 // phone for a day; 404 for a picture that cannot be decoded.
-CHttpReply ServeThumbnail(CThumbnailCache& cache, const std::string& path);
+CHttpReply ServeThumbnail(CThumbnailCache& cache, const std::string& path, const std::string& folder);
