@@ -83,16 +83,17 @@ TEST(FolderFileExposure, ALinkPutOnAListedPathLeadsNowhere) {
   for (const fs::path& p : {trip / "a.png", trip / "sub/b.png", outside / "a.png", outside / "b.png"})
     WriteFile(p, Picture("png", 20, 20));
   server.State().InsertItem("1A2B3C4D", trip.string());
+  server.State().InsertItem("5E6F7A8B", trip.string() + "/");  // the same, named with a slash at its end
   const auto get = [&](const std::string& target) {
     std::string head, body;
     SplitReply(RawRequest(server.Port(), "GET " + target + " HTTP/1.0\r\n\r\n"), head, body);
     return body;
   };
-  const std::string page = get("/d?t=1A2B3C4D");
   std::vector<std::string> tokens;
-  for (size_t at = page.find("href=\"/f?t="); at != std::string::npos; at = page.find("href=\"/f?t=", at + 1))
-    tokens.push_back(page.substr(at + 11, page.find('"', at + 11) - at - 11));
-  ASSERT_EQ(tokens.size(), 2u) << page;
+  for (const std::string& page : {get("/d?t=1A2B3C4D"), get("/d?t=5E6F7A8B")})
+    for (size_t at = page.find("href=\"/f?t="); at != std::string::npos; at = page.find("href=\"/f?t=", at + 1))
+      tokens.push_back(page.substr(at + 11, page.find('"', at + 11) - at - 11));
+  ASSERT_EQ(tokens.size(), 4u);
   for (const std::string& token : tokens) {
     EXPECT_FALSE(get("/f?t=" + token).empty());
     EXPECT_FALSE(get("/t?t=" + token).empty());

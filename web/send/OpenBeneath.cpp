@@ -16,6 +16,10 @@ int OpenBeneath(const std::string& folder, const std::string& path, int flags) {
     const size_t slash = path.find('/', from);
     const bool last = slash == std::string::npos;
     const std::string step = path.substr(from, last ? std::string::npos : slash - from);
+    if (step.empty() && !last) {  // a doubled slash, as after a folder named with a slash at its end
+      from = slash + 1;
+      continue;
+    }
     int next = -1;
     if (step.empty() || step == "." || step == "..") {
       errno = EINVAL;
