@@ -27,7 +27,7 @@ constexpr std::chrono::milliseconds kLongestHold{30000};
 
 // The handlers, each given its part of the context.
 CHttpReply SharedFile(const CRouteContext& c, CHttpRequest& r, const CRouteTarget& t) {
-  return ServeSharedFile(c.state, r, t.item, t.folder);
+  return ServeSharedFile(c.state, r, t.item, c.state.FolderOfFile(t.item));
 }
 CHttpReply FolderPage(const CRouteContext& c, CHttpRequest& r, const CRouteTarget& t) {
   return ServeFolderPage(c.state, r, t.item);
@@ -36,7 +36,7 @@ CHttpReply FolderArchive(const CRouteContext& c, CHttpRequest& r, const CRouteTa
   return ServeFolderArchive(c.archives, c.state, c.stop, r, t.item);
 }
 CHttpReply Thumbnail(const CRouteContext& c, CHttpRequest&, const CRouteTarget& t) {
-  return ServeThumbnail(c.thumbnails, t.item, t.folder);
+  return ServeThumbnail(c.thumbnails, t.item, c.state.FolderOfFile(t.item));
 }
 CHttpReply TextPage(const CRouteContext&, CHttpRequest& r, const CRouteTarget& t) { return ServeTextPage(r, t.item); }
 CHttpReply Text(const CRouteContext& c, CHttpRequest& r, const CRouteTarget&) { return ReceiveText(r, c.state.Events); }
@@ -110,7 +110,7 @@ CHttpReply RouteRequest(std::span<const CRoute> routes, const CRouteContext& con
   // A NUL cuts a name short in every file call: no path may hold one, whatever the route.
   if (uri.find('\0') != std::string::npos)
     return CHttpReply::Text(400, "text/html", "<html><body>Bad Request</body></html>");
-  CRouteTarget target{std::move(uri), {}, {}};
+  CRouteTarget target{std::move(uri), {}};
   const auto route =
       std::find_if(routes.begin(), routes.end(), [&](const CRoute& r) { return Matches(r, request, target.uri); });
   if (route == routes.end()) return MissingFileReply(context.state.Home, request, target.uri);
@@ -122,7 +122,6 @@ CHttpReply RouteRequest(std::span<const CRoute> routes, const CRouteContext& con
       // An unknown token gets no reply at all, as for any token that names nothing.
       target.item = LookupItem(context.state, request.QueryOrNull());
       if (target.item.empty()) return Miss(context, request, CHttpReply::Dropped());
-      target.folder = context.state.FolderOfFile(target.item);
       break;
     case UploadSecret:
       // The right secret, like a live token, is served at once whatever the address did.

@@ -38,8 +38,6 @@ enum class RouteGuard {
 struct CRouteTarget {
   std::string uri;   // the path, percent-decoded and cleaned (DispatchPath)
   std::string item;  // Token routes: the full path of the shared item that the token names
-  // Token routes naming a shared folder's file: the folder whose page listed it; "" otherwise.
-  std::string folder;
 };
 
 struct CRoute {
